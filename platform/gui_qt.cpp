@@ -1,0 +1,174 @@
+#include "platform/gui.h"
+
+#include <QCoreApplication>
+#include <QMetaObject>
+#include <QObject>
+#include <QPointer>
+
+#include <condition_variable>
+#include <deque>
+#include <exception>
+#include <mutex>
+
+namespace {
+
+struct SyncRequest {
+  std::function<void()> fn;
+  std::exception_ptr error;
+  bool done = false;
+  bool ran = false;
+};
+
+// The hand-off's state. The receiver object lives on the GUI thread; queued calls to it
+// run there in posting order.
+struct Hub {
+  std::mutex mutex;
+  std::condition_variable changed;
+  std::deque<SyncRequest *> pending;
+  std::atomic<bool> installed{false};
+  std::thread::id gui_thread;
+  QPointer<QObject> receiver;
+};
+
+Hub &hub() {
+  static Hub instance;
+  return instance;
+}
+
+void serve_pending() {
+  Hub &h = hub();
+  for (;;) {
+    SyncRequest *request;
+    {
+      std::lock_guard lock(h.mutex);
+      if (h.pending.empty())
+        return;
+      request = h.pending.front();
+      h.pending.pop_front();
+    }
+    try {
+      request->fn();
+    } catch (...) {
+      request->error = std::current_exception();
+    }
+    std::lock_guard lock(h.mutex);
+    request->ran = true;
+    request->done = true;
+    h.changed.notify_all();
+  }
+}
+
+}  // namespace
+
+void gui_install() {
+  Hub &h = hub();
+  std::lock_guard lock(h.mutex);
+  h.gui_thread = std::this_thread::get_id();
+  if (!h.receiver) {
+    // Parented to the application, so it goes when the application goes.
+    h.receiver = new QObject(QCoreApplication::instance());
+  }
+  h.installed = true;
+}
+
+void gui_uninstall() {
+  Hub &h = hub();
+  std::lock_guard lock(h.mutex);
+  h.installed = false;
+  for (SyncRequest *request : h.pending)
+    request->done = true;
+  h.pending.clear();
+  h.changed.notify_all();
+}
+
+bool on_gui_thread() {
+  Hub &h = hub();
+  return h.installed && std::this_thread::get_id() == h.gui_thread;
+}
+
+void post_to_gui(std::function<void()> fn) {
+  Hub &h = hub();
+  QObject *receiver = nullptr;
+  {
+    std::lock_guard lock(h.mutex);
+    if (h.installed)
+      receiver = h.receiver.data();
+  }
+  if (!receiver) {
+    fn();
+    return;
+  }
+  QMetaObject::invokeMethod(receiver, std::move(fn), Qt::QueuedConnection);
+}
+
+bool synchronize(std::function<void()> fn) {
+  Hub &h = hub();
+  if (!h.installed || std::this_thread::get_id() == h.gui_thread) {
+    fn();
+    return true;
+  }
+  SyncRequest request{std::move(fn)};
+  QObject *receiver;
+  {
+    std::lock_guard lock(h.mutex);
+    if (!h.installed || !h.receiver)
+      return false;
+    receiver = h.receiver.data();
+    h.pending.push_back(&request);
+    h.changed.notify_all();  // a GUI thread inside wait_serving_synchronize serves it
+  }
+  // A GUI thread in its event loop serves it through this queued call.
+  QMetaObject::invokeMethod(receiver, &serve_pending, Qt::QueuedConnection);
+  std::unique_lock lock(h.mutex);
+  h.changed.wait(lock, [&] { return request.done; });
+  if (request.error)
+    std::rethrow_exception(request.error);
+  return request.ran;
+}
+
+void wait_serving_synchronize(const std::function<bool()> &done) {
+  Hub &h = hub();
+  bool serve = h.installed && std::this_thread::get_id() == h.gui_thread;
+  for (;;) {
+    if (serve)
+      serve_pending();
+    std::unique_lock lock(h.mutex);
+    h.changed.wait(lock, [&] { return done() || (serve && !h.pending.empty()); });
+    if (done() && (!serve || h.pending.empty()))
+      return;
+  }
+}
+
+void gui_wake_waiters() {
+  Hub &h = hub();
+  std::lock_guard lock(h.mutex);
+  h.changed.notify_all();
+}
+
+void GuiJoinableThread::start(std::function<void()> body) {
+  detach();
+  finished_ = std::make_shared<std::atomic<bool>>(false);
+  thread_ = std::thread([finished = finished_, body = std::move(body)] {
+    body();
+    finished->store(true);
+    gui_wake_waiters();
+  });
+}
+
+void GuiJoinableThread::join() {
+  if (!thread_.joinable())
+    return;
+  if (thread_.get_id() != std::this_thread::get_id()) {
+    auto finished = finished_;
+    wait_serving_synchronize([&] { return finished->load(); });
+  }
+  if (thread_.get_id() == std::this_thread::get_id())
+    thread_.detach();  // a thread cannot join itself; let it finish on its own
+  else
+    thread_.join();
+}
+
+void GuiJoinableThread::detach() {
+  if (thread_.joinable())
+    thread_.detach();
+}

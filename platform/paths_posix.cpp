@@ -1,0 +1,127 @@
+#include "platform/paths.h"
+
+#include <cerrno>
+#include <climits>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+std::string home_based(const char *xdg_var, const char *home_suffix) {
+  const char *xdg = std::getenv(xdg_var);
+  if (xdg && *xdg == '/')
+    return xdg;
+  const char *home = std::getenv("HOME");
+  if (!home || !*home)
+    home = "/tmp";
+  return std::string(home) + home_suffix;
+}
+
+// mkdir -p with mode 0700 for the components it creates.
+bool make_dirs(const std::string &path) {
+  std::string partial;
+  size_t pos = 0;
+  while (pos != std::string::npos) {
+    pos = path.find('/', pos + 1);
+    partial = path.substr(0, pos);
+    if (partial.empty())
+      continue;
+    if (::mkdir(partial.c_str(), 0700) != 0 && errno != EEXIST)
+      return false;
+  }
+  return true;
+}
+
+// A folder of ours is a real directory owned by us; anything else in its place is refused,
+// since we would otherwise write partition files wherever a link points.
+bool check_own_dir(const std::string &path, std::string &error) {
+  struct stat st {};
+  if (::lstat(path.c_str(), &st) != 0) {
+    error = path + ": " + std::strerror(errno);
+    return false;
+  }
+  if (S_ISLNK(st.st_mode)) {
+    error = path + " is a symbolic link; refusing to use it";
+    return false;
+  }
+  if (!S_ISDIR(st.st_mode)) {
+    error = path + " exists and is not a directory";
+    return false;
+  }
+  if (st.st_uid != ::geteuid()) {
+    error = path + " belongs to another user";
+    return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+std::string executable_path() {
+  char buffer[PATH_MAX + 1];
+  ssize_t n = ::readlink("/proc/self/exe", buffer, PATH_MAX);
+  if (n <= 0)
+    return {};
+  return std::string(buffer, size_t(n));
+}
+
+std::string temp_dir_path() {
+  std::string path = home_based("XDG_CACHE_HOME", "/.cache") + "/zevavi/ky_tmp";
+  while (path.size() > 1 && path.back() == '/')
+    path.pop_back();
+  return path;
+}
+
+bool make_temp_dir(std::string &error) {
+  std::string path = temp_dir_path();
+  std::string parent = path.substr(0, path.rfind('/'));
+  if (!make_dirs(parent)) {
+    error = parent + ": " + std::strerror(errno);
+    return false;
+  }
+  if (!check_own_dir(parent, error))
+    return false;
+  if (::mkdir(path.c_str(), 0700) != 0 && errno != EEXIST) {
+    error = path + ": " + std::strerror(errno);
+    return false;
+  }
+  return check_own_dir(path, error);
+}
+
+bool temp_dir_exists() {
+  struct stat st {};
+  return ::lstat(temp_dir_path().c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+void remove_temp_files(const char *const *names, int count) {
+  std::string path = temp_dir_path();
+  // O_NOFOLLOW: a link planted in place of the folder must not steer the deletes elsewhere.
+  int dir = ::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+  if (dir >= 0) {
+    for (int i = 0; i < count; ++i)
+      ::unlinkat(dir, names[i], 0);
+    ::close(dir);
+  }
+  ::rmdir(path.c_str());
+}
+
+std::string log_fallback_path() {
+  std::string dir = home_based("XDG_STATE_HOME", "/.local/state") + "/zevavi";
+  make_dirs(dir);
+  return dir + "/zevavi.log";
+}
+
+bool remove_file(const std::string &path) {
+  return ::unlink(path.c_str()) == 0 || errno == ENOENT;
+}
+
+bool can_write_file(const std::string &path) {
+  int fd = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
+  if (fd < 0)
+    return false;
+  ::close(fd);
+  return true;
+}

@@ -1,0 +1,42 @@
+# Shared set-up for ./run and ./test: install what is missing from Debian, then configure
+# and build. Sourced, not run. Idempotent and non-interactive.
+set -euo pipefail
+
+ZV_ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+ZV_BUILD=${ZV_BUILD:-$ZV_ROOT/build}
+
+ZV_PACKAGES=(
+  build-essential cmake ninja-build pkg-config
+  qt6-base-dev libgl-dev zlib1g-dev
+  libgtest-dev libgmock-dev libbenchmark-dev
+  xvfb xauth imagemagick
+  socat tftp-hpa atftp curl zip unzip tftpd-hpa libvterm-dev
+  iproute2 util-linux libcap2-bin python3 procps
+)
+
+zv_install_packages() {
+  local missing=()
+  for p in "${ZV_PACKAGES[@]}"; do
+    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+  done
+  [ ${#missing[@]} -eq 0 ] && return 0
+  echo "Installing: ${missing[*]}"
+  local sudo=""
+  [ "$(id -u)" -ne 0 ] && sudo="sudo"
+  export DEBIAN_FRONTEND=noninteractive
+  $sudo apt-get update -qq
+  # tftpd-hpa is only a benchmark peer: keep its service from starting and taking port 69.
+  if [[ " ${missing[*]} " == *" tftpd-hpa "* ]] && [ ! -e /usr/sbin/policy-rc.d ]; then
+    printf '#!/bin/sh\nexit 101\n' | $sudo tee /usr/sbin/policy-rc.d >/dev/null
+    $sudo chmod +x /usr/sbin/policy-rc.d
+    $sudo apt-get install -y -qq "${missing[@]}"
+    $sudo rm -f /usr/sbin/policy-rc.d
+  else
+    $sudo apt-get install -y -qq "${missing[@]}"
+  fi
+}
+
+zv_build() {
+  cmake -S "$ZV_ROOT" -B "$ZV_BUILD" -G Ninja "$@" >/dev/null
+  cmake --build "$ZV_BUILD" -j 2
+}
