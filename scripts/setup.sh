@@ -9,7 +9,7 @@ ZV_PACKAGES=(
   build-essential cmake ninja-build pkg-config
   qt6-base-dev libgl-dev zlib1g-dev
   libgtest-dev libgmock-dev libbenchmark-dev
-  xvfb xauth imagemagick
+  xvfb xauth imagemagick fonts-liberation
   socat tftp-hpa atftp curl zip unzip tftpd-hpa libvterm-dev
   iproute2 util-linux libcap2-bin python3 procps
 )

@@ -1,0 +1,56 @@
+#include "src/artwork.h"
+
+#include <QLinearGradient>
+#include <QPainter>
+#include <QPainterPath>
+
+QPixmap banner_artwork() {
+  QPixmap pixmap(352, 66);
+  QPainter p(&pixmap);
+  p.setRenderHint(QPainter::Antialiasing);
+  QLinearGradient sky(0, 0, 0, 66);
+  sky.setColorAt(0.0, QColor(0x1c, 0x3f, 0x7a));
+  sky.setColorAt(1.0, QColor(0x3f, 0x7f, 0xc8));
+  p.fillRect(pixmap.rect(), sky);
+
+  // A set-top box with a cable to the word mark: what the tool is for, at a glance.
+  p.setPen(Qt::NoPen);
+  p.setBrush(QColor(0x10, 0x18, 0x28));
+  p.drawRoundedRect(QRectF(14, 18, 58, 22), 4, 4);
+  p.setBrush(QColor(0x59, 0xe0, 0x6a));
+  p.drawEllipse(QPointF(64, 29), 2.5, 2.5);
+  p.setBrush(QColor(0x6c, 0x8c, 0xb8));
+  p.drawRect(QRectF(20, 26, 26, 6));
+  QPainterPath cable;
+  cable.moveTo(72, 29);
+  cable.cubicTo(90, 29, 92, 46, 110, 44);
+  p.setPen(QPen(QColor(0xd0, 0xe0, 0xf4), 2));
+  p.setBrush(Qt::NoBrush);
+  p.drawPath(cable);
+
+  QFont title("Arial");
+  title.setPixelSize(26);
+  title.setBold(true);
+  p.setFont(title);
+  p.setPen(Qt::white);
+  p.drawText(QRect(118, 4, 230, 38), Qt::AlignLeft | Qt::AlignVCenter, QStringLiteral("ZeVavi"));
+  QFont sub("Arial");
+  sub.setPixelSize(11);
+  p.setFont(sub);
+  p.setPen(QColor(0xdc, 0xe8, 0xf8));
+  p.drawText(QRect(120, 34, 230, 16), Qt::AlignLeft | Qt::AlignVCenter,
+             QStringLiteral("CFE set-top box upgrade"));
+  return pixmap;
+}
+
+QPixmap bottom_artwork() {
+  QPixmap pixmap(351, 45);
+  QPainter p(&pixmap);
+  QLinearGradient shade(0, 0, 0, 45);
+  shade.setColorAt(0.0, QColor(0xf4, 0xf6, 0xfa));
+  shade.setColorAt(1.0, QColor(0xdc, 0xe2, 0xec));
+  p.fillRect(pixmap.rect(), shade);
+  p.setPen(QColor(0xc0, 0xc8, 0xd4));
+  p.drawLine(0, 0, 350, 0);
+  return pixmap;
+}

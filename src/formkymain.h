@@ -1,0 +1,124 @@
+// The program's one window: the wizard's input and status pages, the console panel, the
+// buttons, and the operations the wizard's parts share (status lines, the PC's address,
+// removal of the partition files).
+#pragma once
+
+#include "platform/gui.h"
+
+#include <QPoint>
+#include <QWidget>
+
+#include <atomic>
+#include <string>
+
+class Dialogs;
+class QComboBox;
+class QFrame;
+class QLabel;
+class QLineEdit;
+class QListWidget;
+class QProgressBar;
+class QPushButton;
+class QTabWidget;
+
+// Inputs of the wizard, shared by the window, the image preparation and the worker.
+extern std::string temp_dir;      // the partition folder, no trailing delimiter
+extern std::string image_path;    // the chosen image, set at Next
+extern char local_ip[32];         // the PC's own address as dotted text ("" when unknown)
+extern char machine_ip[32];       // the box's address as typed, at most 31 characters
+extern std::atomic<int> machine_index;  // 0..3 in the order of the Machine list
+
+// The log file's path for an executable at `exe_path` named `exe_name` ("ZeVavi" here,
+// "ZeVavi.exe" on Windows): "zevavi.log" beside it when the path's last component is that
+// name, else "zevavi.log" in the working directory.
+std::string log_path_for(const std::string &exe_path, const std::string &exe_name);
+
+// The executable's name that the log path rule looks for on this OS.
+const char *executable_name();
+
+// The PC's own IPv4 address as dotted text in a static buffer, or null when it cannot be found.
+const char *get_local_ip();
+
+class VAzOdor : public QWidget {
+  Q_OBJECT
+
+ public:
+  // The window's outer heights: full with the console panel, compact without it. The outer
+  // height counts a caption bar of designed_caption_height above the client area.
+  static constexpr int full_height = 578;
+  static constexpr int compact_height = 281;
+  static constexpr int designed_caption_height = 27;
+  static constexpr int client_width = 352;
+
+  // `dialogs` answers the window's questions and must outlive it. `log_path` overrides the
+  // log path rule (tests); empty means the rule applies.
+  explicit VAzOdor(Dialogs &dialogs, QWidget *owner = nullptr, const std::string &log_path = {});
+  ~VAzOdor() override;
+
+  // Appends "%d. %s" (running number, text) to the status list when text is given, and sets
+  // the progress bar. Callable from any thread: lines appear in the order each thread issued them.
+  void show_status(int percent, const char *text);
+
+  // Deletes the four partition files and the partition folder; failures are ignored.
+  void rm_dir();
+
+  // The keyboard shortcuts: Ctrl+Shift+F9 shows or hides the console, Ctrl+Shift+F12
+  // enables or disables Exit. `virtual_key` is the Windows key code (F9 0x78, F12 0x7B).
+  void aeKyMainShortCut(int virtual_key, bool shift, bool ctrl);
+
+  // Starts moving the window with the mouse, as if its caption were dragged; the banner
+  // then reports the mouse's moves (drag_to) and the release (drag_end).
+  void imgTopMouseDown(QPoint global_pos);
+  void drag_to(QPoint global_pos);
+  void drag_end();
+
+  void btnExitClick();
+
+  int outer_height() const { return height() + designed_caption_height; }
+  const std::string &log_path() const { return log_path_; }
+  int status_count() const { return status_count_.load(); }
+
+  // The window's controls, named as in its form.
+  QFrame *plComTerminal;
+  QTabWidget *pcKyCtrl;
+  QWidget *tabInput;
+  QLabel *lbComPort, *lbMachineIp, *lbFile;
+  QLineEdit *edtFilePath;
+  QLineEdit *edtMachineIp;
+  QComboBox *cbComPort;
+  QWidget *tabStatus;
+  QProgressBar *pbStatusGage;
+  QLabel *imgTop;
+  QPushButton *btnStatus;
+  QLabel *imgBottom;
+  QWidget *ComTerminal;
+  QPushButton *btnExit;
+  QListWidget *lvStatusText;
+  QComboBox *cbMachine;
+  QLabel *lbMachine, *lbLocalIp;
+  QLineEdit *edtLocalIp;
+  QPushButton *btnOpenFileDialog;
+  QWidget *KyBlockIndicator1;
+  QLabel *RTFLabel;
+
+ protected:
+  void closeEvent(QCloseEvent *event) override;
+  bool eventFilter(QObject *watched, QEvent *event) override;
+
+ private:
+  void build_controls();
+  void set_outer_height(int height);
+  void FormClose();
+
+  Dialogs &dialogs_;
+  std::string log_path_;
+  GuiJoinableThread thread_handle;
+  std::atomic<int> status_count_{0};
+  int port_opened = 0;
+  bool closed_ = false;
+  bool dragging_ = false;
+  QPoint drag_offset_;
+};
+
+// The one main window, while it exists.
+extern VAzOdor *KyMain;
