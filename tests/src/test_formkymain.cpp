@@ -1,0 +1,330 @@
+// The main window: its controls as the form lays them out, start-up, shortcuts, status
+// lines from any thread, dragging, and closing.
+#include "src/formkymain.h"
+
+#include "lib/log.h"
+#include "platform/paths.h"
+#include "tests/src/fake_dialogs.h"
+
+#include <QComboBox>
+#include <QFrame>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QProcess>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QTabBar>
+#include <QTabWidget>
+#include <QTest>
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <sstream>
+#include <thread>
+
+#include <unistd.h>
+
+namespace {
+
+namespace fs = std::filesystem;
+
+std::string read_file(const fs::path &path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream out;
+  out << in.rdbuf();
+  return out.str();
+}
+
+class MainWindow : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    base_ = fs::temp_directory_path() / ("zevavi-window-" + std::to_string(::getpid()));
+    fs::remove_all(base_);
+    fs::create_directories(base_);
+    ::setenv("XDG_CACHE_HOME", base_.c_str(), 1);
+    temp_dir = temp_dir_path();
+    log_ = base_ / "zevavi.log";
+    window_ = std::make_unique<VAzOdor>(dialogs_, nullptr, log_.string());
+  }
+  void TearDown() override {
+    window_.reset();
+    fs::remove_all(base_);
+  }
+  QStringList status_lines() const {
+    QStringList lines;
+    for (int i = 0; i < window_->lvStatusText->count(); ++i)
+      lines << window_->lvStatusText->item(i)->text();
+    return lines;
+  }
+
+  fs::path base_, log_;
+  FakeDialogs dialogs_;
+  std::unique_ptr<VAzOdor> window_;
+};
+
+struct ControlRow {
+  const char *name;
+  const char *parent;
+  QRect geometry;
+  const char *caption;  // text or caption; null where the control has none to check
+};
+
+class MainWindowControls : public MainWindow, public ::testing::WithParamInterface<ControlRow> {};
+
+TEST_P(MainWindowControls, NamedPlacedAndCaptioned) {
+  const ControlRow &row = GetParam();
+  auto *widget = window_->findChild<QWidget *>(QString::fromLatin1(row.name));
+  ASSERT_NE(widget, nullptr) << row.name;
+  EXPECT_EQ(widget->geometry(), row.geometry) << row.name;
+  QWidget *parent = widget->parentWidget();
+  while (parent && parent->objectName().isEmpty())  // the tab widget's internal stack
+    parent = parent->parentWidget();
+  ASSERT_NE(parent, nullptr);
+  EXPECT_EQ(parent->objectName().toStdString(), row.parent) << row.name;
+  if (!row.caption)
+    return;
+  QString text;
+  if (auto *label = qobject_cast<QLabel *>(widget))
+    text = label->text();
+  else if (auto *button = qobject_cast<QPushButton *>(widget))
+    text = button->text();
+  else if (auto *edit = qobject_cast<QLineEdit *>(widget))
+    text = edit->text();
+  EXPECT_EQ(text.toStdString(), row.caption) << row.name;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Form, MainWindowControls,
+    ::testing::Values(ControlRow{"imgTop", "KyMain", {0, 0, 352, 66}, nullptr},
+                      ControlRow{"imgBottom", "KyMain", {0, 209, 351, 45}, nullptr},
+                      ControlRow{"RTFLabel", "KyMain", {34, 43, 289, 17}, nullptr},
+                      ControlRow{"plComTerminal", "KyMain", {0, 255, 352, 296}, nullptr},
+                      ControlRow{"ComTerminal", "plComTerminal", {0, 0, 352, 296}, nullptr},
+                      ControlRow{"pcKyCtrl", "KyMain", {0, 66, 352, 161}, nullptr},
+                      ControlRow{"KyBlockIndicator1", "pcKyCtrl", {24, 160, 50, 50}, nullptr},
+                      ControlRow{"lbComPort", "tabInput", {3, 27, 50, 13}, "Port"},
+                      ControlRow{"lbMachine", "tabInput", {4, 59, 49, 13}, "Machine"},
+                      ControlRow{"lbFile", "tabInput", {3, 93, 50, 13}, "Image"},
+                      ControlRow{"lbLocalIp", "tabInput", {167, 27, 59, 13}, "Local IP"},
+                      ControlRow{"lbMachineIp", "tabInput", {167, 59, 59, 13}, "Machine IP"},
+                      ControlRow{"cbComPort", "tabInput", {63, 23, 96, 21}, nullptr},
+                      ControlRow{"cbMachine", "tabInput", {63, 55, 96, 21}, nullptr},
+                      ControlRow{"edtLocalIp", "tabInput", {235, 23, 96, 21}, nullptr},
+                      ControlRow{"edtMachineIp", "tabInput", {235, 55, 96, 21}, "192.168.102.45"},
+                      ControlRow{"edtFilePath", "tabInput", {63, 89, 252, 21}, ""},
+                      ControlRow{"btnOpenFileDialog", "tabInput", {315, 89, 16, 21}, ">"},
+                      ControlRow{"lvStatusText", "tabStatus", {12, 11, 320, 103}, nullptr},
+                      ControlRow{"pbStatusGage", "tabStatus", {12, 113, 320, 15}, nullptr},
+                      ControlRow{"btnStatus", "KyMain", {176, 218, 80, 27}, "Next"},
+                      ControlRow{"btnExit", "KyMain", {264, 218, 80, 27}, "Exit"}),
+    [](const auto &info) { return std::string(info.param.name); });
+
+TEST_F(MainWindow, StartsOnTheCompactInputPage) {
+  EXPECT_EQ(window_->windowTitle(), "Ky+ Util");
+  EXPECT_EQ(window_->outer_height(), 281);
+  EXPECT_EQ(window_->width(), 352);
+  EXPECT_EQ(window_->pcKyCtrl->currentWidget(), window_->tabInput);
+  EXPECT_TRUE(window_->pcKyCtrl->tabBar()->isHidden());
+  EXPECT_TRUE(window_->plComTerminal->isHidden());
+  EXPECT_TRUE(window_->RTFLabel->isHidden());
+  EXPECT_EQ(window_->pbStatusGage->value(), 0);
+  EXPECT_EQ(window_->pbStatusGage->minimum(), 0);
+  EXPECT_EQ(window_->pbStatusGage->maximum(), 100);
+  EXPECT_EQ(window_->status_count(), 0);
+  EXPECT_FALSE(window_->edtLocalIp->isEnabled());
+  EXPECT_FALSE(window_->edtFilePath->isEnabled());
+  EXPECT_EQ(window_->edtLocalIp->text().toStdString(), std::string(local_ip));
+  EXPECT_TRUE(window_->RTFLabel->text().contains("Please, start or restart your machine!"));
+}
+
+TEST_F(MainWindow, ListsHoldTheirItemsWithNothingChosen) {
+  QStringList ports, machines;
+  for (int i = 0; i < window_->cbComPort->count(); ++i)
+    ports << window_->cbComPort->itemText(i);
+  for (int i = 0; i < window_->cbMachine->count(); ++i)
+    machines << window_->cbMachine->itemText(i);
+  EXPECT_EQ(ports, QStringList({"COM1", "COM2", "COM3", "COM4", "COM5", "COM6", "COM7", "COM8", "COM9"}));
+  EXPECT_EQ(machines, QStringList({"KESTA", "MORVA", "PELIN", "TORQA"}));
+  EXPECT_EQ(window_->cbComPort->currentText(), "");
+  EXPECT_EQ(window_->cbMachine->currentText(), "");
+}
+
+TEST_F(MainWindow, TabOrderFollowsTheForm) {
+  QStringList wanted = {"btnStatus", "ComTerminal", "cbComPort",  "edtMachineIp",      "edtFilePath",
+                        "cbMachine", "edtLocalIp",  "btnOpenFileDialog", "btnExit"};
+  QStringList seen;
+  QWidget *at = window_->btnStatus;
+  for (int guard = 0; guard < 200 && seen.size() < wanted.size(); ++guard) {
+    if (wanted.contains(at->objectName()) && !seen.contains(at->objectName()))
+      seen << at->objectName();
+    at = at->nextInFocusChain();
+  }
+  EXPECT_EQ(seen, wanted);
+}
+
+TEST_F(MainWindow, ConstructorLogsToAFreshFile) {
+  window_.reset();
+  std::ofstream(log_) << "old run\n";
+  window_ = std::make_unique<VAzOdor>(dialogs_, nullptr, log_.string());
+  EXPECT_TRUE(log_enabled(LOG_HEX));
+  EXPECT_EQ(read_file(log_), "");
+}
+
+struct ShortcutStep {
+  int key;
+  bool shift, ctrl;
+  bool console_shown;
+  int height;
+  bool exit_enabled;
+};
+
+TEST_F(MainWindow, ShortcutsToggleConsoleAndExit) {
+  const ShortcutStep steps[] = {
+      {0x78, true, true, true, 578, true},     // Ctrl+Shift+F9: console shows
+      {0x78, false, true, true, 578, true},    // F9 with Ctrl only: nothing
+      {0x78, true, false, true, 578, true},    // F9 with Shift only: nothing
+      {0x78, true, true, false, 281, true},    // again: hides
+      {0x7B, true, true, false, 281, false},   // Ctrl+Shift+F12: Exit disabled
+      {0x7B, false, false, false, 281, false}, // bare F12: nothing
+      {0x7B, true, true, false, 281, true},    // again: enabled
+      {0x41, true, true, false, 281, true},    // another key: nothing
+  };
+  int n = 0;
+  for (const ShortcutStep &s : steps) {
+    SCOPED_TRACE("step " + std::to_string(n++));
+    window_->aeKyMainShortCut(s.key, s.shift, s.ctrl);
+    EXPECT_EQ(!window_->plComTerminal->isHidden(), s.console_shown);
+    EXPECT_EQ(window_->outer_height(), s.height);
+    EXPECT_EQ(window_->btnExit->isEnabled(), s.exit_enabled);
+  }
+}
+
+TEST_F(MainWindow, KeysReachTheShortcutOnceWhateverHasTheFocus) {
+  window_->show();
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(window_.get()));
+  window_->edtMachineIp->setFocus();
+  QTest::keyClick(window_->windowHandle(), Qt::Key_F9, Qt::ControlModifier | Qt::ShiftModifier);
+  EXPECT_EQ(window_->outer_height(), 578);
+  QTest::keyClick(window_->windowHandle(), Qt::Key_F12, Qt::ControlModifier | Qt::ShiftModifier);
+  EXPECT_FALSE(window_->btnExit->isEnabled());
+  QTest::keyClick(window_->windowHandle(), Qt::Key_F9, Qt::ControlModifier);
+  EXPECT_EQ(window_->outer_height(), 578);
+}
+
+TEST_F(MainWindow, StatusLinesAreNumberedAndTheLastSelected) {
+  window_->show_status(10, "Extract the image.");
+  window_->show_status(20, "Enter into the CFE mode.");
+  window_->show_status(30, "Set IP address.");
+  EXPECT_EQ(status_lines(), QStringList({"1. Extract the image.", "2. Enter into the CFE mode.", "3. Set IP address."}));
+  EXPECT_EQ(window_->lvStatusText->currentRow(), 2);
+  EXPECT_EQ(window_->pbStatusGage->value(), 30);
+}
+
+TEST_F(MainWindow, StatusWithoutTextCountsAndMovesTheBarOnly) {
+  window_->show_status(10, "a");
+  window_->show_status(90, nullptr);
+  EXPECT_EQ(window_->pbStatusGage->value(), 90);
+  window_->show_status(100, "b");
+  EXPECT_EQ(status_lines(), QStringList({"1. a", "3. b"}));
+}
+
+TEST_F(MainWindow, StatusFromAWorkerArrivesInOrderOnTheGuiThread) {
+  constexpr int lines = 300;
+  std::thread worker([&] {
+    for (int i = 1; i <= lines; ++i)
+      window_->show_status(i % 101, ("line " + std::to_string(i)).c_str());
+  });
+  worker.join();
+  QTRY_COMPARE_WITH_TIMEOUT(window_->lvStatusText->count(), lines, 20000);
+  for (int i = 1; i <= lines; ++i)
+    ASSERT_EQ(window_->lvStatusText->item(i - 1)->text().toStdString(),
+              std::to_string(i) + ". line " + std::to_string(i));
+  EXPECT_EQ(window_->status_count(), lines);
+}
+
+TEST_F(MainWindow, BannerDragMovesTheWindow) {
+  window_->move(100, 100);
+  QPoint start = window_->pos();
+  window_->imgTopMouseDown(start + QPoint(40, 20));
+  window_->drag_to(start + QPoint(70, 10));
+  window_->drag_end();
+  window_->drag_to(start + QPoint(500, 500));  // released: no more moving
+  if (window_->pos() == start)
+    GTEST_SKIP() << "the window system moved the window itself";
+  EXPECT_EQ(window_->pos(), start + QPoint(30, -10));
+}
+
+TEST_F(MainWindow, CloseRemovesPartitionFilesAndClosesTheLog) {
+  std::string error;
+  ASSERT_TRUE(make_temp_dir(error)) << error;
+  for (const char *name : {"kernel_cfe_auto.bin", "splash_cfe_auto.bin", "boot_cfe_auto.jffs2", "root_cfe_auto.jffs2"})
+    std::ofstream(fs::path(temp_dir) / name) << "partition";
+  window_->close();
+  EXPECT_FALSE(fs::exists(temp_dir));
+  EXPECT_FALSE(log_enabled(LOG_CRIT));
+  std::string log = read_file(log_);
+  EXPECT_NE(log.find("[VAzOdor::rm_dir:"), std::string::npos) << log;
+  EXPECT_NE(log.find("removed directory [" + temp_dir + "]\n"), std::string::npos) << log;
+}
+
+// The window as a person sees it, at both heights, kept beside the build for a look.
+TEST_F(MainWindow, ScreenshotsAtBothHeights) {
+  fs::path dir = fs::path(ZEVAVI_BIN_DIR) / ".." / "artifacts";
+  fs::create_directories(dir);
+  window_->show();
+  window_->show_status(10, "Extract the image.");
+  QPixmap compact = window_->grab();
+  EXPECT_EQ(compact.height(), 281 - VAzOdor::designed_caption_height);
+  EXPECT_TRUE(compact.save(QString::fromStdString((dir / "window-281.png").string())));
+  window_->aeKyMainShortCut(0x78, true, true);
+  QPixmap full = window_->grab();
+  EXPECT_EQ(full.height(), 578 - VAzOdor::designed_caption_height);
+  EXPECT_TRUE(full.save(QString::fromStdString((dir / "window-578.png").string())));
+}
+
+struct LogPathRow {
+  const char *exe, *name, *log;
+};
+
+class LogPathRule : public ::testing::TestWithParam<LogPathRow> {};
+
+TEST_P(LogPathRule, BesideTheExecutableOnlyWhenNamedSo) {
+  EXPECT_EQ(log_path_for(GetParam().exe, GetParam().name), GetParam().log);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Paths, LogPathRule,
+    ::testing::Values(LogPathRow{"C:\\tools\\ZeVavi.exe", "ZeVavi.exe", "C:\\tools\\zevavi.log"},
+                      LogPathRow{"C:\\tools\\zevavi.exe", "ZeVavi.exe", "zevavi.log"},
+                      LogPathRow{"/opt/zv/bin/ZeVavi", "ZeVavi", "/opt/zv/bin/zevavi.log"},
+                      LogPathRow{"/home/me/ZeVavi/build/ZeVavi", "ZeVavi", "/home/me/ZeVavi/build/zevavi.log"},
+                      LogPathRow{"/home/me/ZeVavi/build/zevavi-demo", "ZeVavi", "zevavi.log"},
+                      LogPathRow{"/opt/ZeVavi2", "ZeVavi", "zevavi.log"},
+                      LogPathRow{"ZeVavi", "ZeVavi", "zevavi.log"},
+                      LogPathRow{"", "ZeVavi", "zevavi.log"}));
+
+// The real program: an old zevavi.log beside it is replaced by a fresh one at start.
+TEST(Program, FreshStartReplacesTheOldLogBesideTheExecutable) {
+  fs::path exe = fs::path(ZEVAVI_BIN_DIR) / "ZeVavi";
+  fs::path log = fs::path(ZEVAVI_BIN_DIR) / "zevavi.log";
+  std::ofstream(log) << "an old run\n";
+  QProcess program;
+  QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+  env.insert("QT_QPA_PLATFORM", "offscreen");
+  program.setProcessEnvironment(env);
+  program.start(QString::fromStdString(exe.string()), {});
+  ASSERT_TRUE(program.waitForStarted(10000));
+  bool fresh = false;
+  for (int i = 0; i < 200 && !fresh; ++i) {
+    QTest::qWait(50);
+    fresh = fs::exists(log) && read_file(log).find("an old run") == std::string::npos;
+  }
+  program.kill();
+  program.waitForFinished(10000);
+  EXPECT_TRUE(fresh);
+}
+
+}  // namespace
