@@ -1,0 +1,60 @@
+// The box's command line: where it talks, how fast it is, and which faults it plays.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <set>
+#include <string>
+#include <string_view>
+
+namespace boxsim {
+
+// Picks the commands a fault applies to: "all", a command line number (1 = the first line
+// typed since the box started), "boot" (the boot output), or a word the command contains:
+// a command name ("ifconfig", "erase_flash0") or a flash target ("flash0.avail0").
+struct Selector {
+    bool all = false;
+    bool boot = false;
+    int line = 0;
+    std::string word;
+
+    bool empty() const { return !all && !boot && line == 0 && word.empty(); }
+    // `command` is one command of a line (lines split at ";", "&&", "||").
+    bool matches(int line_number, std::string_view command) const;
+    static bool parse(std::string_view text, Selector &out);
+};
+
+struct Options {
+    std::string device;            // a serial device to talk on; empty: create a pty
+    std::string pty_link;          // symlink to the pty's slave, removed at exit
+    std::string report_path;
+
+    int baud = 115200;             // output pacing; 0 leaves the output unpaced
+    double speed = 1.0;            // box time (pacing, boot, erase, programming) runs this much faster
+    bool fast = false;             // no pacing and no box time at all
+    int autostart_ms = 2000;       // real time the loader waits for 0x03; 0 waits for ever
+    int boot_delay_ms = 0;         // real time before the first power-on
+
+    std::uint16_t tftp_port = 69;
+    int tftp_timeout_ms = 1000;
+    int tftp_retries = 8;
+    std::size_t max_file = std::size_t(128) << 20;
+
+    Selector fail_at;              // report fail_status instead of the command's own
+    int fail_status = -4;
+    Selector no_tftp;              // flash commands that send no read request
+    std::set<std::uint64_t> lose_ack;
+    std::set<std::uint64_t> dup_ack;
+    std::size_t burst_bytes = 0;   // one unpaced block of console text before the status line
+    Selector burst_at;
+    int reboot_loop = 0;           // Linux boots that panic and restart; -1 for ever
+    Selector vanish_at;            // close the line there and stop
+
+    bool verbose = false;
+};
+
+// Returns false with a message for the user on a bad command line; `help` is set for --help.
+bool parse_options(int argc, char **argv, Options &options, bool &help, std::string &error);
+std::string usage_text();
+
+} // namespace boxsim
