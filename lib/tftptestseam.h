@@ -1,0 +1,23 @@
+// Test seam of the TFTP server, for its unit tests and benchmarks only.
+//
+// The program never includes this header and has no setting that reaches it: the box
+// always asks port 69, and the time-outs are the constants of lib/tftpthread.h. Unit tests
+// use it to run the server on a free port (so they need no privileges and can run side by
+// side) and to shorten the ACK time-out where they provoke it. Values apply to servers
+// started afterwards.
+#pragma once
+
+// The port the next servers bind: 0 lets the system choose; a negative value restores
+// TFTP_PORT.
+void tftp_seam_set_port(int port);
+
+// Milliseconds a block waits for its ACK before it is sent again; a value <= 0 restores
+// TFTP_ACK_TIMEOUT_MS.
+void tftp_seam_set_ack_timeout_ms(int ms);
+
+// Blocks until the server started last has bound its socket and returns the port, or
+// returns -1 once that server has ended without binding.
+int tftp_seam_wait_bound_port();
+
+// Sockets-layer start-ups not yet cleaned up (each tftp_start takes one, released once).
+int tftp_seam_sockets_users();
