@@ -1,0 +1,23 @@
+// File and name helpers of the archive component.
+#pragma once
+
+#include <string>
+
+// Wildcard match of a file specification against an entry name: "*" any run, "?" one
+// character, letters without regard to case, "/" equal to "\\". When the last component of
+// `spec` has a dot, name and extension are matched separately, and an extension pattern
+// of exactly "*" matches any extension, none included. False when either is empty.
+bool FileNameMatch(const std::string &spec, const std::string &name);
+
+// `path` with a trailing delimiter, in the delimiter style the path already uses ("\\" by
+// default); unchanged when it already ends in one.
+std::string AppendSlash(const std::string &path);
+
+// The full path of `dir` with "\\" turned into "/" and a trailing "/": the form the
+// library receives for its base directory on this system.
+std::string ZipFullDirPath(const std::string &dir);
+
+bool ZipIsDirectory(const std::string &path);
+bool ZipFileExists(const std::string &path);
+// Directory part of `path` (without the delimiter), "" when there is none.
+std::string ZipDirName(const std::string &path);

@@ -1,0 +1,747 @@
+// KyUnzip179: the unzip library the archive component loads at run time. It reads the
+// archive's central directory on its own (the component's copy is not shared across the
+// C interface), extracts stored and deflated entries with zlib, decrypts traditional
+// PKWARE encryption, and talks back only through the request's callback.
+//
+// Safety rules that hold for every entry, whatever the request asks:
+// - nothing is written outside the base directory: names that are absolute, carry a drive
+//   letter or a ".." component are refused with a message, never rewritten;
+// - an entry is written to a fresh temporary file beside its target and renamed over the
+//   target only when its size and CRC-32 check out, so a damaged entry never leaves a
+//   half-written or corrupt file, and an existing file is never truncated by a failure.
+#include "ziplib/zaentries.h"
+#include "ziplib/zaoem.h"
+#include "ziplib/zarequest.h"
+#include "ziplib/zaselfpath.h"
+
+#include <zlib.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <ctime>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <new>
+#include <random>
+#include <string>
+#include <vector>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr int32_t kPrivBuild = 1791032;
+constexpr size_t kChunk = 256 * 1024;
+
+// ZA_Abort names the call to stop by the value the library announced in action 18, so a
+// stale abort from an earlier call cannot stop a new one.
+std::atomic<int32_t> g_abort_value{0};
+std::atomic<int32_t> g_abort_requested{0};
+std::atomic<int32_t> g_next_abort_value{0x5A00};
+
+// Ends the call early; the result is the value ZA_UnzExec returns.
+struct Stop {
+  int32_t result;
+};
+
+// Traditional PKWARE encryption (APPNOTE 6.1).
+class ZipCrypto {
+ public:
+  explicit ZipCrypto(const std::string &password) {
+    for (unsigned char c : password)
+      update(c);
+  }
+  void decrypt(unsigned char *p, size_t n) {
+    for (size_t i = 0; i < n; ++i) {
+      unsigned temp = (keys_[2] & 0xFFFF) | 2;
+      p[i] ^= static_cast<unsigned char>(((temp * (temp ^ 1)) >> 8) & 0xFF);
+      update(p[i]);
+    }
+  }
+
+ private:
+  void update(unsigned char c) {
+    const z_crc_t *table = get_crc_table();
+    keys_[0] = table[(keys_[0] ^ c) & 0xFF] ^ (keys_[0] >> 8);
+    keys_[1] = (keys_[1] + (keys_[0] & 0xFF)) * 134775813u + 1;
+    keys_[2] = table[(keys_[2] ^ (keys_[1] >> 24)) & 0xFF] ^ (keys_[2] >> 8);
+  }
+  uint32_t keys_[3] = {0x12345678u, 0x23456789u, 0x34567890u};
+};
+
+std::time_t dos_to_time(uint16_t date, uint16_t time) {
+  std::tm tm{};
+  tm.tm_year = ((date >> 9) & 0x7F) + 80;
+  tm.tm_mon = ((date >> 5) & 0x0F) - 1;
+  tm.tm_mday = date & 0x1F;
+  tm.tm_hour = (time >> 11) & 0x1F;
+  tm.tm_min = (time >> 5) & 0x3F;
+  tm.tm_sec = (time & 0x1F) * 2;
+  tm.tm_isdst = -1;
+  return std::mktime(&tm);
+}
+
+fs::file_time_type file_time_of(const ZaEntry &e) {
+  return std::chrono::file_clock::from_sys(std::chrono::system_clock::from_time_t(dos_to_time(e.date, e.time)));
+}
+
+bool wild_match(const char *p, const char *s) {
+  // Iterative '*' backtracking; '/' and '\\' are one delimiter, letters ignore case.
+  const char *star = nullptr, *resume = nullptr;
+  auto fold = [](char c) -> int {
+    if (c == '\\')
+      return '/';
+    return (c >= 'A' && c <= 'Z') ? c + 32 : static_cast<unsigned char>(c);
+  };
+  while (*s) {
+    if (*p == '*') {
+      star = p++;
+      resume = s;
+    } else if (*p == '?' || (*p && fold(*p) == fold(*s))) {
+      ++p;
+      ++s;
+    } else if (star) {
+      p = star + 1;
+      s = ++resume;
+    } else {
+      return false;
+    }
+  }
+  while (*p == '*')
+    ++p;
+  return *p == 0;
+}
+
+// A name is safe when it is relative and stays below the base directory.
+bool safe_relative_name(const std::string &name) {
+  if (name.empty() || name.find('\0') != std::string::npos)
+    return false;
+  if (name[0] == '/')
+    return false;
+  if (name.size() >= 2 && name[1] == ':')
+    return false;
+  size_t start = 0;
+  while (start <= name.size()) {
+    size_t end = name.find('/', start);
+    if (end == std::string::npos)
+      end = name.size();
+    std::string part = name.substr(start, end - start);
+    if (part == "..")
+      return false;
+    start = end + 1;
+  }
+  return true;
+}
+
+class Session {
+ public:
+  explicit Session(UnzipRequest *req) : req_(req) {
+    answer_.resize(ZA_ANSWER_SIZE);
+    abort_value_ = ++g_next_abort_value;
+    g_abort_value = abort_value_;
+    g_abort_requested = 0;
+  }
+  ~Session() { g_abort_value = 0; }
+
+  int32_t run();
+
+ private:
+  // Calls back; the callback's own result stops the call when non-zero.
+  ZCallBackStruct &prepare(int action) {
+    std::memset(&cb_, 0, sizeof cb_);
+    cb_.Handle = req_->Handle;
+    cb_.Caller = req_->Caller;
+    cb_.ActionCode = action;
+    return cb_;
+  }
+  void fire() {
+    int32_t r = req_->Callback ? req_->Callback(req_->Caller, &cb_) : 0;
+    if (r == 10106)
+      throw Stop{ZA_RES_HANDLER_EXCEPTION};
+    if (r != 0)
+      cancelled_ = true;
+    if (g_abort_requested.load() && g_abort_value.load() == abort_value_)
+      cancelled_ = true;
+  }
+  void check_cancel() {
+    if (cancelled_)
+      throw Stop{ZA_RES_CANCELLED};
+  }
+  void message(int32_t code, const std::string &text) {
+    auto &cb = prepare(ZA_ACT_MESSAGE);
+    cb.Arg1 = code;
+    cb.MsgP = text.c_str();
+    fire();
+  }
+  void verbose(const std::string &text) {
+    if (req_->fVerbose || req_->fTraceEnabled)
+      message(0, text);
+  }
+  void skipped(const std::string &name, int reason, int32_t code) {
+    auto &cb = prepare(ZA_ACT_SKIPPED);
+    cb.Arg1 = code;
+    cb.Arg2 = reason + 1;
+    cb.MsgP = name.c_str();
+    fire();
+  }
+  void progress(int action, int64_t size, const char *text = nullptr) {
+    auto &cb = prepare(action);
+    cb.u.Size64 = size;
+    cb.MsgP = text;
+    fire();
+  }
+
+  std::string converted_name(const ZaEntry &e) const {
+    std::string n = e.name;
+    if (zaoem::needs_oem_conversion(req_->CodePage, e.host, e.made_by, e.flags))
+      n = zaoem::oem_to_utf8(n);
+    for (char &c : n)
+      if (c == '\\')
+        c = '/';
+    return n;
+  }
+  bool selected(const std::string &name) const {
+    if (req_->SpecCount <= 0 || !req_->Specs)
+      return true;
+    for (int i = 0; i < req_->SpecCount; ++i) {
+      const char *spec = req_->Specs[i].FileSpec;
+      if (spec && wild_match(spec, name.c_str()))
+        return true;
+    }
+    return false;
+  }
+
+  int32_t run_archive();
+  int32_t run_memory_to_memory();
+  bool extract_entry(const ZaEntry &e, const std::string &name, int index);
+  bool password_for(const ZaEntry &e, const std::string &name, const unsigned char header[12]);
+  // Streams the entry's data through `sink`; returns false (after a message) on a damaged entry.
+  template <class Sink>
+  bool decode(const ZaEntry &e, const std::string &name, uint64_t data_offset, const std::string *password,
+              Sink &&sink, uint32_t &crc_out, uint64_t &size_out);
+  uint64_t data_offset(const ZaEntry &e, const std::string &name);
+
+  UnzipRequest *req_;
+  ZCallBackStruct cb_{};
+  std::vector<char> answer_;
+  int32_t abort_value_ = 0;
+  bool cancelled_ = false;
+  std::ifstream in_;
+  uint64_t file_size_ = 0;
+  std::string password_;
+  bool no_more_passwords_ = false;
+  std::vector<unsigned char> inbuf_, outbuf_;
+};
+
+uint64_t Session::data_offset(const ZaEntry &e, const std::string &name) {
+  unsigned char lh[30];
+  in_.clear();
+  in_.seekg(static_cast<std::streamoff>(e.local_offset));
+  if (!in_.read(reinterpret_cast<char *>(lh), 30) || za_le32(lh) != 0x04034B50u) {
+    message(ZA_CODE(ZA_ERR_FORMAT, 11014), "A local header signature is wrong: '" + name + "'");
+    return 0;
+  }
+  uint64_t off = e.local_offset + 30 + za_le16(lh + 26) + za_le16(lh + 28);
+  if (off + e.csize > file_size_) {
+    message(ZA_CODE(ZA_ERR_FORMAT, 11021), "Error while reading zipped data: '" + name + "' is truncated");
+    return 0;
+  }
+  return off;
+}
+
+template <class Sink>
+bool Session::decode(const ZaEntry &e, const std::string &name, uint64_t offset, const std::string *password,
+                     Sink &&sink, uint32_t &crc_out, uint64_t &size_out) {
+  std::unique_ptr<ZipCrypto> crypto;
+  uint64_t left = e.csize;
+  in_.clear();
+  in_.seekg(static_cast<std::streamoff>(offset));
+  if (password) {
+    unsigned char header[12];
+    if (left < 12 || !in_.read(reinterpret_cast<char *>(header), 12)) {
+      message(ZA_CODE(ZA_ERR_FORMAT, 11021), "Error while reading zipped data: '" + name + "'");
+      return false;
+    }
+    crypto = std::make_unique<ZipCrypto>(*password);
+    crypto->decrypt(header, 12);
+    left -= 12;
+  }
+  uint32_t crc = crc32(0L, Z_NULL, 0);
+  uint64_t total = 0;
+  auto bad_data = [&](const char *why) {
+    message(ZA_CODE(ZA_ERR_FORMAT, 11021), std::string("Error while reading zipped data: '") + name + "' " + why);
+    return false;
+  };
+  auto read_some = [&](size_t want) -> size_t {
+    size_t n = static_cast<size_t>(std::min<uint64_t>(want, left));
+    if (n && !in_.read(reinterpret_cast<char *>(inbuf_.data()), static_cast<std::streamsize>(n)))
+      return SIZE_MAX;
+    if (crypto)
+      crypto->decrypt(inbuf_.data(), n);
+    left -= n;
+    return n;
+  };
+  if (e.method == 0) {
+    while (left > 0) {
+      size_t n = read_some(kChunk);
+      if (n == SIZE_MAX)
+        return bad_data("is truncated");
+      crc = crc32(crc, inbuf_.data(), static_cast<uInt>(n));
+      total += n;
+      if (!sink(inbuf_.data(), n))
+        return false;
+    }
+  } else {
+    z_stream zs{};
+    if (inflateInit2(&zs, -MAX_WBITS) != Z_OK)
+      throw Stop{ZA_RES_NO_MEMORY};
+    std::unique_ptr<z_stream, int (*)(z_stream *)> guard(&zs, inflateEnd);
+    int ret = Z_OK;
+    while (ret != Z_STREAM_END) {
+      if (zs.avail_in == 0) {
+        if (left == 0)
+          return bad_data("ends before its compressed data does");
+        size_t n = read_some(kChunk);
+        if (n == SIZE_MAX)
+          return bad_data("is truncated");
+        zs.next_in = inbuf_.data();
+        zs.avail_in = static_cast<uInt>(n);
+      }
+      zs.next_out = outbuf_.data();
+      zs.avail_out = static_cast<uInt>(outbuf_.size());
+      ret = inflate(&zs, Z_NO_FLUSH);
+      if (ret == Z_NEED_DICT || ret == Z_DATA_ERROR || ret == Z_STREAM_ERROR)
+        return bad_data("has corrupt compressed data");
+      if (ret == Z_MEM_ERROR)
+        throw Stop{ZA_RES_NO_MEMORY};
+      size_t produced = outbuf_.size() - zs.avail_out;
+      if (total + produced > e.usize)
+        return bad_data("inflates beyond its stored size");
+      crc = crc32(crc, outbuf_.data(), static_cast<uInt>(produced));
+      total += produced;
+      if (produced && !sink(outbuf_.data(), produced))
+        return false;
+    }
+  }
+  crc_out = crc;
+  size_out = total;
+  return true;
+}
+
+bool Session::password_for(const ZaEntry &e, const std::string &name, const unsigned char raw_header[12]) {
+  // The last header byte decrypts to the high byte of the CRC, or of the time when the
+  // sizes follow the data (bit 3); one byte means 1 in 256 wrong passwords pass this
+  // check, which the CRC check after decoding then catches.
+  unsigned char want = (e.flags & 0x08) ? static_cast<unsigned char>(e.time >> 8) : static_cast<unsigned char>(e.crc >> 24);
+  auto fits = [&](const std::string &pw) {
+    unsigned char h[12];
+    std::memcpy(h, raw_header, 12);
+    ZipCrypto c(pw);
+    c.decrypt(h, 12);
+    return h[11] == want;
+  };
+  if (!password_.empty() && fits(password_))
+    return true;
+  if (no_more_passwords_)
+    return false;
+  int repeat = req_->PwdReqCount < 1 ? 1 : (req_->PwdReqCount > 15 ? 15 : req_->PwdReqCount);
+  while (repeat > 0) {
+    auto &cb = prepare(ZA_ACT_PASSWORD);
+    cb.Arg1 = repeat;
+    cb.MsgP = name.c_str();
+    answer_.assign(ZA_ANSWER_SIZE, 0);
+    cb.u.Answer = answer_.data();
+    fire();
+    check_cancel();
+    int32_t ans = cb_.ActionCode;
+    if (ans == ZA_ANS_NO_TO_ALL) {
+      no_more_passwords_ = true;
+      return false;
+    }
+    if (ans != ZA_ANS_YES)
+      return false;
+    answer_[ZA_ANSWER_SIZE - 1] = 0;
+    std::string pw(answer_.data());
+    if (!pw.empty() && fits(pw)) {
+      password_ = pw;
+      return true;
+    }
+    repeat = std::min(repeat - 1, cb_.Arg1 > 0 ? cb_.Arg1 - 1 : 0);
+  }
+  return false;
+}
+
+bool Session::extract_entry(const ZaEntry &e, const std::string &stored, int index) {
+  bool is_dir = !stored.empty() && stored.back() == '/';
+  if (!safe_relative_name(stored)) {
+    message(ZA_CODE(ZA_ERR_NAME, 11350), "Invalid name '" + stored + "'");
+    skipped(stored, ZA_SKIP_BAD_NAME, ZA_CODE(ZA_ERR_NAME, 11350));
+    return false;
+  }
+  std::string rel = stored;
+  if (!req_->fDirectories) {
+    if (is_dir)
+      return false;  // folders are dropped together with the folder part of each name
+    rel = stored.substr(stored.rfind('/') + 1);
+  }
+  bool to_memory = req_->fToMemory != 0;
+  bool writing = !req_->fTest && !to_memory;
+  if (writing && !is_dir) {
+    auto &cb = prepare(ZA_ACT_EXTRACT_NAME);
+    cb.MsgP = rel.c_str();
+    answer_.assign(ZA_ANSWER_SIZE, 0);
+    cb.u.Answer = answer_.data();
+    fire();
+    check_cancel();
+    if (cb_.ActionCode == ZA_ANS_YES) {
+      answer_[ZA_ANSWER_SIZE - 1] = 0;
+      std::string renamed(answer_.data());
+      for (char &c : renamed)
+        if (c == '\\')
+          c = '/';
+      if (!safe_relative_name(renamed) || renamed.back() == '/') {
+        message(ZA_CODE(ZA_ERR_NAME, 11350), "Invalid name '" + renamed + "'");
+        skipped(stored, ZA_SKIP_BAD_NAME, ZA_CODE(ZA_ERR_NAME, 11350));
+        return false;
+      }
+      rel = renamed;
+    }
+  }
+  fs::path base = req_->ExtractDir && *req_->ExtractDir ? fs::path(req_->ExtractDir) : fs::current_path();
+  fs::path target = base / fs::path(rel);
+  std::error_code ec;
+  if (writing && is_dir) {
+    fs::create_directories(target, ec);
+    return false;
+  }
+  if (is_dir)
+    return false;
+  if (e.method != 0 && e.method != 8) {
+    message(ZA_CODE(ZA_ERR_METHOD, 11351), "unsupported compression for '" + stored + "' (method " +
+                                              std::to_string(e.method) + ")");
+    skipped(stored, ZA_SKIP_METHOD, ZA_CODE(ZA_ERR_METHOD, 11351));
+    return false;
+  }
+  if ((e.flags & 0x41) == 0x41 || e.csize == 0xFFFFFFFFu || e.usize == 0xFFFFFFFFu) {
+    message(ZA_CODE(ZA_ERR_METHOD, 11351), "unsupported compression for '" + stored + "' (strong encryption or Zip64)");
+    skipped(stored, ZA_SKIP_METHOD, ZA_CODE(ZA_ERR_METHOD, 11351));
+    return false;
+  }
+  if (writing) {
+    fs::file_status st = fs::symlink_status(target, ec);
+    bool exists = fs::exists(st);
+    if (exists && fs::is_directory(st)) {
+      message(ZA_CODE(ZA_ERR_WRITE, 11009), "Creation of output file failed: '" + target.string() + "' is a directory");
+      skipped(stored, ZA_SKIP_WRITE, ZA_CODE(ZA_ERR_WRITE, 11009));
+      return false;
+    }
+    if (!exists && req_->fFreshen && !req_->fUpdate) {
+      skipped(stored, ZA_SKIP_FRESHEN, 0);
+      return false;
+    }
+    if (exists && (req_->fFreshen || req_->fUpdate)) {
+      auto disk = fs::last_write_time(target, ec);
+      auto entry = file_time_of(e);
+      if (!ec && disk >= entry - std::chrono::seconds(2)) {
+        skipped(stored, ZA_SKIP_NOT_NEWER, 0);
+        return false;
+      }
+    }
+    if (exists && !req_->fOverwrite) {
+      auto disk = fs::last_write_time(target, ec);
+      auto entry = file_time_of(e);
+      auto &cb = prepare(ZA_ACT_OVERWRITE);
+      cb.MsgP = stored.c_str();
+      cb.Arg1 = 0;
+      cb.Arg2 = index;
+      cb.Older = (!ec && disk >= entry) ? 2 : 0;
+      fire();
+      check_cancel();
+      if (cb_.ActionCode != ZA_ANS_YES) {
+        skipped(stored, ZA_SKIP_NO_OVERWRITE, 0);
+        return false;
+      }
+    }
+  }
+  uint64_t offset = data_offset(e, stored);
+  if (!offset) {
+    skipped(stored, ZA_SKIP_FORMAT, ZA_CODE(ZA_ERR_FORMAT, 11014));
+    return false;
+  }
+  const std::string *pw = nullptr;
+  if (e.flags & 1) {
+    unsigned char header[12];
+    in_.clear();
+    in_.seekg(static_cast<std::streamoff>(offset));
+    if (e.csize < 12 || !in_.read(reinterpret_cast<char *>(header), 12)) {
+      message(ZA_CODE(ZA_ERR_FORMAT, 11021), "Error while reading zipped data: '" + stored + "'");
+      skipped(stored, ZA_SKIP_FORMAT, ZA_CODE(ZA_ERR_FORMAT, 11021));
+      return false;
+    }
+    if (!password_for(e, stored, header)) {
+      message(ZA_CODE(ZA_ERR_PASSWORD, 0), "No valid password for '" + stored + "'");
+      skipped(stored, ZA_SKIP_PASSWORD, ZA_CODE(ZA_ERR_PASSWORD, 0));
+      return false;
+    }
+    pw = &password_;
+  }
+
+  progress(ZA_ACT_NEW_ITEM, e.usize, stored.c_str());
+  check_cancel();
+
+  // Where the bytes go: a temporary file beside the target, memory, or nowhere (test).
+  std::FILE *out = nullptr;
+  fs::path temp;
+  if (writing) {
+    fs::create_directories(target.parent_path(), ec);
+    std::random_device rd;
+    for (int attempt = 0; attempt < 16 && !out; ++attempt) {
+      char suffix[32];
+      std::snprintf(suffix, sizeof suffix, ".za%08x.tmp", static_cast<unsigned>(rd()));
+      temp = target;
+      temp += suffix;
+      out = std::fopen(temp.string().c_str(), "wbx");
+    }
+    if (!out) {
+      message(ZA_CODE(ZA_ERR_WRITE, 11009), "Creation of output file failed: '" + target.string() + "'");
+      skipped(stored, ZA_SKIP_WRITE, ZA_CODE(ZA_ERR_WRITE, 11009));
+      return false;
+    }
+  }
+  std::unique_ptr<std::FILE, int (*)(std::FILE *)> out_guard(out, std::fclose);
+  auto discard = [&] {
+    if (out_guard) {
+      out_guard.reset();
+      fs::remove(temp, ec);
+    }
+  };
+  if (to_memory && e.usize > req_->OutSize) {
+    auto &cb = prepare(ZA_ACT_MEMORY_SIZE);
+    cb.u.Size64 = e.usize;
+    fire();
+    if (cb_.ActionCode != ZA_ANS_YES || !cb_.Data)
+      throw Stop{ZA_RES_NO_MEMORY};
+    req_->OutBuf = cb_.Data;
+    req_->OutSize = static_cast<uint32_t>(e.usize);
+  }
+  uint64_t mem_pos = 0;
+  bool write_failed = false;
+  auto sink = [&](const unsigned char *p, size_t n) {
+    if (out && std::fwrite(p, 1, n, out) != n) {
+      write_failed = true;
+      return false;
+    }
+    if (to_memory) {
+      if (mem_pos + n > req_->OutSize)
+        return false;
+      std::memcpy(static_cast<unsigned char *>(req_->OutBuf) + mem_pos, p, n);
+      mem_pos += n;
+    }
+    progress(ZA_ACT_PROGRESS, static_cast<int64_t>(n));
+    return !cancelled_;
+  };
+  uint32_t crc = 0;
+  uint64_t size = 0;
+  bool ok;
+  try {
+    ok = decode(e, stored, offset, pw, sink, crc, size);
+  } catch (...) {
+    discard();
+    throw;
+  }
+  if (cancelled_) {
+    discard();
+    check_cancel();
+  }
+  if (!ok) {
+    discard();
+    if (write_failed)
+      message(ZA_CODE(ZA_ERR_WRITE, 11010), "Write error in output file '" + target.string() + "'");
+    skipped(stored, write_failed ? ZA_SKIP_WRITE : ZA_SKIP_FORMAT,
+            write_failed ? ZA_CODE(ZA_ERR_WRITE, 11010) : ZA_CODE(ZA_ERR_FORMAT, 11021));
+    return false;
+  }
+  if (size != e.usize) {
+    discard();
+    message(ZA_CODE(ZA_ERR_FORMAT, 11021), "Error while reading zipped data: '" + stored + "' has " +
+                                              std::to_string(size) + " bytes, the directory says " +
+                                              std::to_string(e.usize));
+    skipped(stored, ZA_SKIP_FORMAT, ZA_CODE(ZA_ERR_FORMAT, 11021));
+    return false;
+  }
+  if (crc != e.crc) {
+    auto &cb = prepare(ZA_ACT_CRC_ERROR);
+    cb.MsgP = stored.c_str();
+    cb.Arg1 = static_cast<int32_t>(crc);
+    cb.Arg2 = static_cast<int32_t>(e.crc);
+    cb.ActionCode = ZA_ACT_CRC_ERROR;
+    fire();
+    bool keep = cb_.ActionCode == ZA_ANS_YES;
+    check_cancel();
+    char text[160];
+    std::snprintf(text, sizeof text, "' (found %08X, expected %08X)", static_cast<unsigned>(crc),
+                  static_cast<unsigned>(e.crc));
+    message(ZA_CODE(ZA_ERR_CRC, 0), "CRC error in '" + stored + text);
+    if (!keep) {
+      discard();
+      skipped(stored, ZA_SKIP_CRC, ZA_CODE(ZA_ERR_CRC, 0));
+      return false;
+    }
+  }
+  if (out) {
+    bool flushed = std::fflush(out) == 0;
+    out_guard.reset();
+    if (!flushed) {
+      fs::remove(temp, ec);
+      message(ZA_CODE(ZA_ERR_WRITE, 11010), "Write error in output file '" + target.string() + "'");
+      skipped(stored, ZA_SKIP_WRITE, ZA_CODE(ZA_ERR_WRITE, 11010));
+      return false;
+    }
+    // rename replaces a symlink at the target itself, never the file it points to.
+    fs::rename(temp, target, ec);
+    if (ec) {
+      fs::remove(temp, ec);
+      message(ZA_CODE(ZA_ERR_WRITE, 11009), "Creation of output file failed: '" + target.string() + "'");
+      skipped(stored, ZA_SKIP_WRITE, ZA_CODE(ZA_ERR_WRITE, 11009));
+      return false;
+    }
+    auto when = file_time_of(e);
+    fs::last_write_time(target, when, ec);
+  }
+  verbose((req_->fTest ? "  testing: " : "inflating: ") + stored);
+  return true;
+}
+
+int32_t Session::run_archive() {
+  if (!req_->ZipFileName || !*req_->ZipFileName) {
+    message(ZA_CODE(ZA_ERR_OPEN, 10102), "Error - no zip file specified!");
+    return ZA_RES_STRUCTURE;
+  }
+  std::string zip_name = req_->ZipFileName;
+  in_.open(fs::path(zip_name), std::ios::binary);
+  if (!in_) {
+    message(ZA_CODE(ZA_ERR_OPEN, 11002), "Zip file could not be opened: '" + zip_name + "'");
+    return ZA_RES_STRUCTURE;
+  }
+  in_.seekg(0, std::ios::end);
+  file_size_ = static_cast<uint64_t>(in_.tellg());
+  std::vector<ZaEntry> entries;
+  std::string why;
+  if (!za_read_directory(in_, file_size_, entries, why)) {
+    message(ZA_CODE(ZA_ERR_OPEN, 11036), "This archive is not a valid Zip archive: '" + zip_name + "' (" + why + ")");
+    return ZA_RES_STRUCTURE;
+  }
+
+  std::vector<size_t> chosen;
+  std::vector<std::string> names(entries.size());
+  uint64_t total = 0;
+  for (size_t i = 0; i < entries.size(); ++i) {
+    names[i] = converted_name(entries[i]);
+    if (!selected(names[i]))
+      continue;
+    if (req_->fToMemory && !chosen.empty())
+      break;  // memory output takes exactly one entry
+    chosen.push_back(i);
+    total += entries[i].usize;
+  }
+  {
+    auto &cb = prepare(ZA_ACT_TOTAL_FILES);
+    cb.Arg1 = static_cast<int32_t>(chosen.size());
+    fire();
+  }
+  progress(ZA_ACT_TOTAL_SIZE, static_cast<int64_t>(total));
+  check_cancel();
+  if (chosen.empty() && req_->SpecCount > 0) {
+    message(ZA_CODE(ZA_ERR_NO_MATCH, 11454), "no files found");
+  }
+  int32_t done = 0;
+  for (size_t i : chosen) {
+    if (extract_entry(entries[i], names[i], static_cast<int>(i)))
+      ++done;
+    check_cancel();
+  }
+  progress(ZA_ACT_END_BATCH, 0);
+  return done;
+}
+
+int32_t Session::run_memory_to_memory() {
+  if (!req_->InBuf || !req_->OutBuf) {
+    message(ZA_CODE(ZA_ERR_OPEN, 0), "No input or output buffer");
+    return ZA_RES_STRUCTURE;
+  }
+  z_stream zs{};
+  if (inflateInit2(&zs, -MAX_WBITS) != Z_OK)
+    return ZA_RES_NO_MEMORY;
+  std::unique_ptr<z_stream, int (*)(z_stream *)> guard(&zs, inflateEnd);
+  zs.next_in = static_cast<Bytef *>(const_cast<void *>(req_->InBuf));
+  zs.avail_in = req_->InSize;
+  zs.next_out = static_cast<Bytef *>(req_->OutBuf);
+  zs.avail_out = req_->OutSize;
+  progress(ZA_ACT_NEW_ITEM, req_->OutSize, "");
+  int ret = inflate(&zs, Z_FINISH);
+  if (ret != Z_STREAM_END) {
+    message(ZA_CODE(ZA_ERR_FORMAT, 11021), "Error while reading zipped data: the stream is damaged or larger than " +
+                                              std::to_string(req_->OutSize) + " bytes");
+    return 0;
+  }
+  progress(ZA_ACT_PROGRESS, static_cast<int64_t>(zs.total_out));
+  progress(ZA_ACT_END_BATCH, 0);
+  return 1;
+}
+
+int32_t Session::run() {
+  try {
+    inbuf_.resize(kChunk);
+    outbuf_.resize(kChunk);
+    auto &cb = prepare(ZA_ACT_ABORT_VALUE);
+    cb.Arg1 = abort_value_;
+    fire();
+    password_ = req_->PWord ? req_->PWord : "";
+    if (req_->fFromMemory)
+      return run_memory_to_memory();
+    return run_archive();
+  } catch (const Stop &s) {
+    return s.result;
+  } catch (const std::bad_alloc &) {
+    return ZA_RES_NO_MEMORY;
+  } catch (...) {
+    return ZA_RES_ABORTED;
+  }
+}
+
+}  // namespace
+
+extern "C" {
+
+ZA_EXPORT int32_t ZA_CALL ZA_UnzExec(UnzipRequest *request) {
+  if (!request || request->Version < ZA_VERSION_MIN)
+    return ZA_RES_STRUCTURE;
+  try {
+    Session session(request);
+    return session.run();
+  } catch (...) {
+    return ZA_RES_ABORTED;
+  }
+}
+
+// This library only extracts; the add side of the interface answers with a message.
+ZA_EXPORT int32_t ZA_CALL ZA_ZipExec(void *request) {
+  (void)request;
+  return ZA_RES_STRUCTURE;
+}
+
+ZA_EXPORT int32_t ZA_CALL ZA_Version(void) { return ZA_INTERFACE_VERSION; }
+
+ZA_EXPORT int32_t ZA_CALL ZA_PrivVersion(void) { return kPrivBuild; }
+
+ZA_EXPORT int32_t ZA_CALL ZA_Abort(int32_t abort_value) {
+  if (abort_value != 0 && abort_value == g_abort_value.load())
+    g_abort_requested = 1;
+  return 0;
+}
+
+ZA_EXPORT const char *ZA_CALL ZA_Path(void) { return za_self_path(); }
+}
