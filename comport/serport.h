@@ -99,6 +99,7 @@ struct TSerPortAsync {
   TOperationKind Kind = okWrite;
   char *Data = nullptr;  // private copy of a write's bytes; owned by the record
   int Size = 0;
+  std::shared_ptr<CommDevice> Device;  // the device the operation runs on; null when none started
 };
 using PSerPortAsync = TSerPortAsync *;
 

@@ -169,9 +169,11 @@ struct CommAsync {
   uint32_t count = 0;
   uint32_t done = 0;
   uint32_t error = COMM_OK;
-  int64_t deadline_ms = -1;       // total time-out, as a monotonic time
-  int64_t last_byte_ms = -1;      // time of the last byte read, for the interval time-out
-  uint64_t abort_generation = 0;  // purge generation at the start
+  CommTimeouts timeouts;           // as they were when the operation started
+  int64_t deadline_ms = -1;        // total time-out, monotonic milliseconds; -1 none
+  int64_t last_byte_ms = -1;       // when the last byte came, for the interval time-out
+  uint64_t ticket = 0;             // writes run one after another in ticket order
+  std::shared_ptr<CommEvent> abort;  // set by a purge or close that ends this operation
 };
 
 // One open serial device. Thread-safe: reads, writes, waits and queries may come from

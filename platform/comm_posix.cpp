@@ -1,0 +1,958 @@
+// The serial device layer over Linux ttys: termios2 (any baud rate through BOTHER), flock for
+// the exclusive open, poll with eventfds for stop and wake-up, the modem-control and
+// interrupt-counter ioctls where the device has lines.
+//
+// The device keeps its own input queue, sized by SetupComm, as the Windows driver does:
+// bytes move from the kernel into it when someone waits or reads, and never more than fit.
+// So one reported block never exceeds the queue size, and while the queue is full the rest
+// stays in the kernel's buffer (which throttles the sender) instead of being dropped. The
+// queue also gives the receive events their Windows meaning: "bytes arrived" is an edge,
+// the event character and the 80 % mark are seen as the bytes pass.
+#include "platform/comm.h"
+
+// termios2 comes from the kernel's headers; glibc's <termios.h> must not be mixed in.
+#include <asm/termbits.h>
+#include <dirent.h>
+#include <fcntl.h>
+#include <linux/serial.h>
+#include <poll.h>
+#include <sys/file.h>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <climits>
+#include <condition_variable>
+#include <cstdlib>
+#include <cstring>
+#include <mutex>
+
+namespace {
+
+int64_t now_ms() {
+  return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now().time_since_epoch())
+      .count();
+}
+
+constexpr uint32_t kLineEvents = COMM_EV_CTS | COMM_EV_DSR | COMM_EV_RLSD | COMM_EV_RING;
+// Neither the kernel nor a pty tells when the transmitter runs dry, and modem lines can only
+// be waited for with an ioctl that no stop event can end: these are looked at again after
+// these intervals, and only while a transmit-empty is owed or line events are asked for on
+// a device that has lines. An idle line with neither costs no wake-ups.
+constexpr int kTxEmptyRecheckMs = 10;
+constexpr int kLineRecheckMs = 100;
+constexpr uint32_t kMaxQueue = 1u << 24;
+constexpr uint32_t kDefaultQueue = 4096;
+constexpr int64_t kDeadlineUnset = -2;
+
+struct BaudCode {
+  uint32_t rate;
+  unsigned code;
+};
+constexpr BaudCode kBaudCodes[] = {
+    {50, B50},         {75, B75},         {110, B110},       {134, B134},       {150, B150},
+    {200, B200},       {300, B300},       {600, B600},       {1200, B1200},     {1800, B1800},
+    {2400, B2400},     {4800, B4800},     {9600, B9600},     {19200, B19200},   {38400, B38400},
+    {57600, B57600},   {115200, B115200}, {230400, B230400}, {460800, B460800}, {500000, B500000},
+    {576000, B576000}, {921600, B921600}, {1000000, B1000000}, {1152000, B1152000},
+    {1500000, B1500000}, {2000000, B2000000}, {2500000, B2500000}, {3000000, B3000000},
+    {3500000, B3500000}, {4000000, B4000000},
+};
+
+// A tty's EIO means the other end is gone (pty peer closed, adapter unplugged).
+uint32_t io_error(int err) { return err == EIO ? COMM_ERR_DEVICE_NOT_CONNECTED : comm_error_from_errno(err); }
+
+// The termios that a DCB asks for. Fields with no POSIX equivalent are listed where the
+// device applies the DCB.
+uint32_t termios_from_dcb(const CommDcb &dcb, termios2 &t) {
+  if (dcb.BaudRate == 0 || dcb.ByteSize < 5 || dcb.ByteSize > 8 || dcb.Parity > 4 || dcb.StopBits > 2)
+    return COMM_ERR_INVALID_PARAMETER;
+  // Raw mode, as cfmakeraw sets it: the console's bytes pass untouched in both directions.
+  t.c_iflag &= ~(IGNBRK | BRKINT | PARMRK | ISTRIP | INLCR | IGNCR | ICRNL | IXON | IXOFF | IXANY | INPCK | IGNPAR);
+  t.c_oflag &= ~OPOST;
+  t.c_lflag &= ~(ECHO | ECHONL | ICANON | ISIG | IEXTEN);
+  t.c_cflag &= ~(CSIZE | PARENB | PARODD | CMSPAR | CSTOPB | CRTSCTS | CBAUD | (CBAUD << IBSHIFT));
+  t.c_cflag |= CLOCAL | CREAD;
+  static constexpr unsigned kSizes[] = {CS5, CS6, CS7, CS8};
+  t.c_cflag |= kSizes[dcb.ByteSize - 5];
+  switch (dcb.Parity) {
+    case 1: t.c_cflag |= PARENB | PARODD; break;
+    case 2: t.c_cflag |= PARENB; break;
+    case 3: t.c_cflag |= PARENB | CMSPAR | PARODD; break;  // mark: stick parity, odd sense
+    case 4: t.c_cflag |= PARENB | CMSPAR; break;           // space: stick parity, even sense
+    default: break;
+  }
+  // One and a half stop bits exist only on Windows (and only with 5 data bits): two is the
+  // nearest the line can do, and a receiver set for 1.5 accepts it.
+  if (dcb.StopBits != 0)
+    t.c_cflag |= CSTOPB;
+  uint32_t rts = (dcb.Flags & DCB_RTS_CONTROL_MASK) >> DCB_RTS_CONTROL_SHIFT;
+  if ((dcb.Flags & DCB_OUTX_CTS_FLOW) || rts == 2)
+    t.c_cflag |= CRTSCTS;
+  if (dcb.Flags & DCB_OUTX)
+    t.c_iflag |= IXON;
+  if (dcb.Flags & DCB_INX)
+    t.c_iflag |= IXOFF;
+  if (dcb.Flags & DCB_PARITY)
+    t.c_iflag |= INPCK;
+  else
+    t.c_iflag |= IGNPAR;
+  t.c_cc[VSTART] = static_cast<cc_t>(dcb.XonChar);
+  t.c_cc[VSTOP] = static_cast<cc_t>(dcb.XoffChar);
+  t.c_cc[VMIN] = 1;
+  t.c_cc[VTIME] = 0;
+  unsigned code = BOTHER;
+  for (const BaudCode &b : kBaudCodes)
+    if (b.rate == dcb.BaudRate)
+      code = b.code;
+  t.c_cflag |= code;
+  t.c_ispeed = dcb.BaudRate;
+  t.c_ospeed = dcb.BaudRate;
+  return COMM_OK;
+}
+
+class PosixCommDevice final : public CommDevice {
+ public:
+  PosixCommDevice(int fd, bool has_lines) : fd_(fd), has_lines_(has_lines) {
+    serial_icounter_struct counts{};
+    has_icount_ = ::ioctl(fd_, TIOCGICOUNT, &counts) == 0;
+    icount_ = counts;
+    if (has_lines_) {
+      int bits = 0;
+      if (::ioctl(fd_, TIOCMGET, &bits) == 0)
+        modem_ = bits;
+    }
+    rxq_.resize(kDefaultQueue);
+    dcb_.BaudRate = 9600;
+  }
+  ~PosixCommDevice() override { CloseHandle(); }
+
+  uint32_t SetupComm(uint32_t InQueue, uint32_t OutQueue) override {
+    (void)OutQueue;  // the kernel's output buffer is what it is; writes block on it
+    Use use(this);
+    if (!use.ok)
+      return COMM_ERR_INVALID_HANDLE;
+    if (InQueue == 0 || InQueue > kMaxQueue || OutQueue > kMaxQueue)
+      return COMM_ERR_INVALID_PARAMETER;
+    std::lock_guard lock(m_);
+    std::vector<char> q(std::max<size_t>(InQueue, rx_size_));
+    copy_out_locked(q.data(), rx_size_, false);
+    rxq_.swap(q);
+    rx_head_ = 0;
+    capacity_ = InQueue;
+    event_kick_.set();
+    return COMM_OK;
+  }
+
+  uint32_t SetCommState(const CommDcb &Dcb) override {
+    Use use(this);
+    if (!use.ok)
+      return COMM_ERR_INVALID_HANDLE;
+    termios2 t{};
+    if (::ioctl(fd_, TCGETS2, &t) != 0)
+      return comm_error_from_errno(errno);
+    uint32_t rc = termios_from_dcb(Dcb, t);
+    if (rc != COMM_OK)
+      return rc;
+    if (::ioctl(fd_, TCSETS2, &t) != 0)
+      return comm_error_from_errno(errno);
+    // DTR handshake (DTR as the receiver's ready line) has no termios form: DTR is held on,
+    // which a box that watches DTR reads as ready. RTS toggle (RTS on while sending) would
+    // need the RS-485 ioctl of a few drivers; RTS is held on instead.
+    if (has_lines_) {
+      uint32_t dtr = (Dcb.Flags & DCB_DTR_CONTROL_MASK) >> DCB_DTR_CONTROL_SHIFT;
+      uint32_t rts = (Dcb.Flags & DCB_RTS_CONTROL_MASK) >> DCB_RTS_CONTROL_SHIFT;
+      int dtr_bit = TIOCM_DTR, rts_bit = TIOCM_RTS;
+      ::ioctl(fd_, dtr == 0 ? TIOCMBIC : TIOCMBIS, &dtr_bit);
+      if (rts != 2)  // under handshake the driver drives RTS
+        ::ioctl(fd_, rts == 0 ? TIOCMBIC : TIOCMBIS, &rts_bit);
+    }
+    std::lock_guard lock(m_);
+    dcb_ = Dcb;
+    return COMM_OK;
+  }
+
+  uint32_t GetCommState(CommDcb &Dcb) override {
+    Use use(this);
+    if (!use.ok)
+      return COMM_ERR_INVALID_HANDLE;
+    std::lock_guard lock(m_);
+    Dcb = dcb_;
+    return COMM_OK;
+  }
+
+  uint32_t SetCommTimeouts(const CommTimeouts &Timeouts) override {
+    Use use(this);
+    if (!use.ok)
+      return COMM_ERR_INVALID_HANDLE;
+    std::lock_guard lock(m_);
+    timeouts_ = Timeouts;
+    return COMM_OK;
+  }
+
+  uint32_t SetCommMask(uint32_t Mask) override {
+    Use use(this);
+    if (!use.ok)
+      return COMM_ERR_INVALID_HANDLE;
+    std::lock_guard lock(m_);
+    mask_ = Mask;
+    pending_ev_ = 0;
+    event_kick_.set();
+    return COMM_OK;
+  }
+
+  uint32_t WaitCommEvent(uint32_t &Mask, const CommEvent *Stop, int TimeoutMs) override {
+    Mask = 0;
+    Use use(this);
+    if (!use.ok)
+      return COMM_ERR_INVALID_HANDLE;
+    const int64_t deadline = TimeoutMs < 0 ? -1 : now_ms() + TimeoutMs;
+    for (;;) {
+      pollfd fds[4];
+      int nfds = 0;
+      int timeout = -1;
+      {
+        std::lock_guard lock(m_);
+        if (Stop && Stop->is_set())
+          return COMM_OK;  // the stop wins over anything else that is ready
+        if (closed_)
+          return COMM_ERR_OPERATION_ABORTED;
+        event_kick_.reset();
+        fill_locked();
+        if (has_lines_ && (mask_ & kLineEvents))
+          check_lines_locked();
+        if (tx_pending_) {
+          if (!(mask_ & COMM_EV_TXEMPTY)) {
+            tx_pending_ = false;
+          } else if (output_queue_locked() == 0) {
+            pending_ev_ |= COMM_EV_TXEMPTY;
+            tx_pending_ = false;
+          }
+        }
+        uint32_t ev = pending_ev_ & mask_;
+        // Bytes that an earlier delivery already read are no news.
+        if (rx_size_ == 0)
+          ev &= ~COMM_EV_RXCHAR;
+        pending_ev_ = 0;
+        if (ev) {
+          Mask = ev;
+          return COMM_OK;
+        }
+        if (hung_up_)
+          return COMM_ERR_DEVICE_NOT_CONNECTED;
+        if (Stop)
+          fds[nfds++] = {static_cast<int>(Stop->native_handle()), POLLIN, 0};
+        fds[nfds++] = {static_cast<int>(close_event_.native_handle()), POLLIN, 0};
+        fds[nfds++] = {static_cast<int>(event_kick_.native_handle()), POLLIN, 0};
+        // While the queue is full the kernel keeps the rest; asking again would only spin.
+        if (rx_size_ < capacity_)
+          fds[nfds++] = {fd_, POLLIN, 0};
+        if (deadline >= 0)
+          timeout = static_cast<int>(std::max<int64_t>(0, deadline - now_ms()));
+        if (tx_pending_)
+          timeout = timeout < 0 ? kTxEmptyRecheckMs : std::min(timeout, kTxEmptyRecheckMs);
+        if (has_lines_ && (mask_ & kLineEvents))
+          timeout = timeout < 0 ? kLineRecheckMs : std::min(timeout, kLineRecheckMs);
+      }
+      int rc = ::poll(fds, nfds, timeout);
+      if (rc < 0 && errno != EINTR)
+        return comm_error_from_errno(errno);
+      if (deadline >= 0 && now_ms() >= deadline) {
+        if (Stop && Stop->is_set())
+          return COMM_OK;
+        std::lock_guard lock(m_);
+        fill_locked();
+        uint32_t ev = pending_ev_ & mask_;
+        if (rx_size_ == 0)
+          ev &= ~COMM_EV_RXCHAR;
+        if (ev) {
+          pending_ev_ = 0;
+          Mask = ev;
+        }
+        return COMM_OK;
+      }
+    }
+  }
+
+  uint32_t ReadFile(void *Buffer, uint32_t Count, uint32_t &Done, CommAsync *Async) override {
+    CommAsync local;
+    CommAsync &op = Async ? *Async : local;
+    Done = 0;
+    Use use(this);
+    if (!use.ok)
+      return COMM_ERR_INVALID_HANDLE;
+    {
+      std::lock_guard lock(m_);
+      begin_op(op, false, static_cast<char *>(Buffer), Count);
+      op.abort = rx_abort_;
+      const CommTimeouts &t = op.timeouts;
+      int64_t now = now_ms();
+      if (t.ReadIntervalTimeout == COMM_MAXDWORD && t.ReadTotalTimeoutMultiplier == 0 &&
+          t.ReadTotalTimeoutConstant == 0)
+        op.deadline_ms = now;  // return at once with whatever is there
+      else if (t.ReadIntervalTimeout == COMM_MAXDWORD && t.ReadTotalTimeoutMultiplier == COMM_MAXDWORD &&
+               t.ReadTotalTimeoutConstant > 0 && t.ReadTotalTimeoutConstant < COMM_MAXDWORD)
+        op.deadline_ms = now + t.ReadTotalTimeoutConstant;  // first byte or the constant
+      else if (t.ReadTotalTimeoutMultiplier || t.ReadTotalTimeoutConstant)
+        op.deadline_ms = now + int64_t{t.ReadTotalTimeoutMultiplier} * Count + t.ReadTotalTimeoutConstant;
+      progress_read_locked(op);
+    }
+    if (!Async) {
+      uint32_t rc = wait_op(op, true);
+      Done = op.done;
+      return rc;
+    }
+    Done = op.done;
+    return op.pending ? COMM_ERR_IO_PENDING : op.error;
+  }
+
+  uint32_t WriteFile(const void *Buffer, uint32_t Count, uint32_t &Done, CommAsync *Async) override {
+    CommAsync local;
+    CommAsync &op = Async ? *Async : local;
+    Done = 0;
+    Use use(this);
+    if (!use.ok)
+      return COMM_ERR_INVALID_HANDLE;
+    {
+      std::lock_guard lock(m_);
+      begin_op(op, true, const_cast<char *>(static_cast<const char *>(Buffer)), Count);
+      op.abort = tx_abort_;
+      op.ticket = next_ticket_++;
+      op.deadline_ms = kDeadlineUnset;
+      progress_write_locked(op);
+    }
+    if (!Async) {
+      uint32_t rc = wait_op(op, true);
+      Done = op.done;
+      return rc;
+    }
+    Done = op.done;
+    return op.pending ? COMM_ERR_IO_PENDING : op.error;
+  }
+
+  uint32_t GetOverlappedResult(CommAsync &Async, uint32_t &Transferred, bool Wait) override {
+    uint32_t rc;
+    {
+      Use use(this);
+      if (!use.ok && Async.pending) {
+        Async.pending = false;
+        Async.error = COMM_ERR_OPERATION_ABORTED;
+      }
+      rc = use.ok ? wait_op(Async, Wait) : Async.error;
+    }
+    Transferred = Async.done;
+    return rc;
+  }
+
+  uint32_t PurgeComm(uint32_t Flags) override {
+    Use use(this);
+    if (!use.ok)
+      return COMM_ERR_INVALID_HANDLE;
+    std::lock_guard lock(m_);
+    uint32_t rc = COMM_OK;
+    if (Flags & COMM_PURGE_TXABORT) {
+      tx_abort_->set();
+      tx_abort_ = std::make_shared<CommEvent>();
+      serving_ticket_ = next_ticket_;
+      cv_.notify_all();
+    }
+    if (Flags & COMM_PURGE_RXABORT) {
+      rx_abort_->set();
+      rx_abort_ = std::make_shared<CommEvent>();
+    }
+    if ((Flags & COMM_PURGE_TXCLEAR) && !hung_up_ && ::ioctl(fd_, TCFLSH, TCOFLUSH) != 0)
+      rc = io_error(errno);
+    if (Flags & COMM_PURGE_RXCLEAR) {
+      if (!hung_up_ && ::ioctl(fd_, TCFLSH, TCIFLUSH) != 0)
+        rc = io_error(errno);
+      rx_size_ = 0;
+      rx_head_ = 0;
+      rx_ready_.reset();
+    }
+    event_kick_.set();
+    return rc;
+  }
+
+  uint32_t ClearCommError(uint32_t &Errors, CommStat *Stat) override {
+    Errors = 0;
+    Use use(this);
+    if (!use.ok)
+      return COMM_ERR_INVALID_HANDLE;
+    std::lock_guard lock(m_);
+    fill_locked();
+    Errors = errors_;
+    errors_ = 0;
+    if (Stat) {
+      Stat->Flags = 0;
+      Stat->cbInQue = static_cast<uint32_t>(rx_size_);
+      Stat->cbOutQue = output_queue_locked();
+    }
+    return COMM_OK;
+  }
+
+  uint32_t GetCommModemStatus(uint32_t &Status) override {
+    Status = 0;
+    Use use(this);
+    if (!use.ok)
+      return COMM_ERR_INVALID_HANDLE;
+    if (!has_lines_)
+      return COMM_OK;
+    int bits = 0;
+    if (::ioctl(fd_, TIOCMGET, &bits) != 0)
+      return io_error(errno);
+    Status = modem_status(bits);
+    return COMM_OK;
+  }
+
+  uint32_t EscapeCommFunction(uint32_t Function) override {
+    Use use(this);
+    if (!use.ok)
+      return COMM_ERR_INVALID_HANDLE;
+    int bit = 0;
+    unsigned long request = 0;
+    switch (Function) {
+      case COMM_SETRTS: bit = TIOCM_RTS; request = TIOCMBIS; break;
+      case COMM_CLRRTS: bit = TIOCM_RTS; request = TIOCMBIC; break;
+      case COMM_SETDTR: bit = TIOCM_DTR; request = TIOCMBIS; break;
+      case COMM_CLRDTR: bit = TIOCM_DTR; request = TIOCMBIC; break;
+      case COMM_SETBREAK: return ::ioctl(fd_, TIOCSBRK) == 0 ? COMM_OK : io_error(errno);
+      case COMM_CLRBREAK: return ::ioctl(fd_, TIOCCBRK) == 0 ? COMM_OK : io_error(errno);
+      case COMM_SETXON: return ::ioctl(fd_, TCXONC, TCOON) == 0 ? COMM_OK : io_error(errno);
+      case COMM_SETXOFF: return ::ioctl(fd_, TCXONC, TCOOFF) == 0 ? COMM_OK : io_error(errno);
+      default: return COMM_ERR_INVALID_PARAMETER;
+    }
+    if (!has_lines_)
+      return COMM_OK;  // a pty has no lines to set; nothing is wrong
+    return ::ioctl(fd_, request, &bit) == 0 ? COMM_OK : io_error(errno);
+  }
+
+  uint32_t TransmitCommChar(char Ch) override {
+    Use use(this);
+    if (!use.ok)
+      return COMM_ERR_INVALID_HANDLE;
+    for (int attempt = 0; attempt < 2; ++attempt) {
+      ssize_t n = ::write(fd_, &Ch, 1);
+      if (n == 1)
+        return COMM_OK;
+      if (n < 0 && errno != EAGAIN && errno != EINTR)
+        return io_error(errno);
+      pollfd p{fd_, POLLOUT, 0};
+      ::poll(&p, 1, 1000);
+    }
+    return COMM_ERR_SEM_TIMEOUT;
+  }
+
+  void CloseHandle() override {
+    std::unique_lock lock(m_);
+    if (closed_)
+      return;
+    closed_ = true;
+    close_event_.set();
+    tx_abort_->set();
+    rx_abort_->set();
+    cv_.notify_all();
+    cv_.wait(lock, [&] { return inflight_ == 0; });
+    // TIOCEXCL stays on the tty after our close; anyone else's next open would fail.
+    ::ioctl(fd_, TIOCNXCL);
+    ::close(fd_);  // also ends our flock
+    fd_ = -1;
+  }
+
+ private:
+  // Marks a call as inside the device, so CloseHandle waits for it before the descriptor
+  // goes (a number that the OS could hand to someone else at once).
+  struct Use {
+    explicit Use(PosixCommDevice *d) : dev(d) {
+      std::lock_guard lock(dev->m_);
+      ok = !dev->closed_;
+      if (ok)
+        ++dev->inflight_;
+    }
+    ~Use() {
+      if (!ok)
+        return;
+      std::lock_guard lock(dev->m_);
+      if (--dev->inflight_ == 0)
+        dev->cv_.notify_all();
+    }
+    PosixCommDevice *dev;
+    bool ok;
+  };
+
+  static uint32_t modem_status(int bits) {
+    uint32_t s = 0;
+    if (bits & TIOCM_CTS) s |= COMM_MS_CTS_ON;
+    if (bits & TIOCM_DSR) s |= COMM_MS_DSR_ON;
+    if (bits & TIOCM_RI) s |= COMM_MS_RING_ON;
+    if (bits & TIOCM_CD) s |= COMM_MS_RLSD_ON;
+    return s;
+  }
+
+  void begin_op(CommAsync &op, bool write, char *buffer, uint32_t count) {
+    op.pending = true;
+    op.is_write = write;
+    op.buffer = buffer;
+    op.count = count;
+    op.done = 0;
+    op.error = COMM_OK;
+    op.timeouts = timeouts_;
+    op.deadline_ms = -1;
+    op.last_byte_ms = -1;
+    op.event.reset();
+  }
+
+  void complete(CommAsync &op, uint32_t error) {
+    op.pending = false;
+    op.error = error;
+    op.event.set();
+  }
+
+  uint32_t output_queue_locked() const {
+    int n = 0;
+    if (hung_up_ || ::ioctl(fd_, TIOCOUTQ, &n) != 0)
+      return 0;
+    return static_cast<uint32_t>(std::max(n, 0));
+  }
+
+  void mark_hung_up_locked() {
+    if (hung_up_)
+      return;
+    hung_up_ = true;
+    errors_ |= COMM_CE_IOE;
+    pending_ev_ |= COMM_EV_ERR;
+    event_kick_.set();
+    rx_ready_.set();  // readers waiting for bytes that will never come must look again
+  }
+
+  // Moves what the kernel holds into the input queue, as far as it fits.
+  void fill_locked() {
+    if (hung_up_ || closed_)
+      return;
+    char tmp[4096];
+    while (rx_size_ < capacity_) {
+      size_t want = std::min(sizeof tmp, capacity_ - rx_size_);
+      ssize_t n = ::read(fd_, tmp, want);
+      if (n > 0) {
+        accept_locked(tmp, static_cast<size_t>(n));
+        if (static_cast<size_t>(n) < want)
+          break;
+        continue;
+      }
+      if (n == 0) {  // a hung-up tty reads as end of file
+        mark_hung_up_locked();
+        break;
+      }
+      if (errno == EINTR)
+        continue;
+      if (errno == EIO)
+        mark_hung_up_locked();
+      else if (errno != EAGAIN)
+        errors_ |= COMM_CE_IOE;
+      break;
+    }
+    if (has_icount_)
+      check_counters_locked();
+  }
+
+  void accept_locked(const char *bytes, size_t n) {
+    const size_t before = rx_size_;
+    const bool discard_null = dcb_.Flags & DCB_NULL;
+    for (size_t i = 0; i < n; ++i) {
+      char c = bytes[i];
+      if (discard_null && c == 0)
+        continue;
+      if (c == dcb_.EvtChar)
+        pending_ev_ |= COMM_EV_RXFLAG;
+      rxq_[(rx_head_ + rx_size_) % rxq_.size()] = c;
+      ++rx_size_;
+    }
+    if (rx_size_ == before)
+      return;
+    pending_ev_ |= COMM_EV_RXCHAR;
+    const size_t mark = capacity_ * 8 / 10;
+    if (before < mark && rx_size_ >= mark)
+      pending_ev_ |= COMM_EV_RX80FULL;
+    rx_ready_.set();
+    event_kick_.set();
+  }
+
+  size_t copy_out_locked(char *dst, size_t n, bool consume) {
+    n = std::min(n, rx_size_);
+    const size_t cap = rxq_.size();
+    for (size_t i = 0; i < n;) {
+      size_t pos = (rx_head_ + i) % cap;
+      size_t chunk = std::min(n - i, cap - pos);
+      std::memcpy(dst + i, rxq_.data() + pos, chunk);
+      i += chunk;
+    }
+    if (consume) {
+      rx_head_ = (rx_head_ + n) % cap;
+      rx_size_ -= n;
+      if (rx_size_ == 0) {
+        rx_head_ = 0;
+        rx_ready_.reset();
+      }
+      event_kick_.set();  // room again: the waiter may take more from the kernel
+    }
+    return n;
+  }
+
+  void check_lines_locked() {
+    int bits = 0;
+    if (::ioctl(fd_, TIOCMGET, &bits) != 0)
+      return;
+    int changed = bits ^ modem_;
+    if (changed & TIOCM_CTS) pending_ev_ |= COMM_EV_CTS;
+    if (changed & TIOCM_DSR) pending_ev_ |= COMM_EV_DSR;
+    if (changed & TIOCM_CD) pending_ev_ |= COMM_EV_RLSD;
+    if ((changed & TIOCM_RI) && (bits & TIOCM_RI)) pending_ev_ |= COMM_EV_RING;
+    modem_ = bits;
+  }
+
+  // Line errors and breaks as the UART driver counts them.
+  void check_counters_locked() {
+    serial_icounter_struct c{};
+    if (::ioctl(fd_, TIOCGICOUNT, &c) != 0)
+      return;
+    uint32_t e = 0;
+    if (c.frame != icount_.frame) e |= COMM_CE_FRAME;
+    if (c.overrun != icount_.overrun) e |= COMM_CE_OVERRUN;
+    if (c.parity != icount_.parity) e |= COMM_CE_RXPARITY;
+    if (c.buf_overrun != icount_.buf_overrun) e |= COMM_CE_RXOVER;
+    if (c.brk != icount_.brk) {
+      e |= COMM_CE_BREAK;
+      pending_ev_ |= COMM_EV_BREAK;
+    }
+    if (c.cts != icount_.cts) pending_ev_ |= COMM_EV_CTS;
+    if (c.dsr != icount_.dsr) pending_ev_ |= COMM_EV_DSR;
+    if (c.dcd != icount_.dcd) pending_ev_ |= COMM_EV_RLSD;
+    if (c.rng != icount_.rng) pending_ev_ |= COMM_EV_RING;
+    if (e & ~COMM_CE_BREAK)
+      pending_ev_ |= COMM_EV_ERR;
+    errors_ |= e;
+    icount_ = c;
+  }
+
+  void progress_read_locked(CommAsync &op) {
+    fill_locked();
+    size_t n = copy_out_locked(op.buffer + op.done, op.count - op.done, true);
+    int64_t now = now_ms();
+    if (n > 0) {
+      op.done += static_cast<uint32_t>(n);
+      op.last_byte_ms = now;
+    }
+    const CommTimeouts &t = op.timeouts;
+    const bool first_byte_returns = t.ReadIntervalTimeout == COMM_MAXDWORD && t.ReadTotalTimeoutMultiplier == COMM_MAXDWORD;
+    const bool interval = t.ReadIntervalTimeout != 0 && t.ReadIntervalTimeout != COMM_MAXDWORD;
+    if (op.done == op.count || (first_byte_returns && op.done > 0) ||
+        (op.deadline_ms >= 0 && now >= op.deadline_ms) ||
+        (interval && op.done > 0 && now - op.last_byte_ms >= t.ReadIntervalTimeout)) {
+      complete(op, COMM_OK);
+      return;
+    }
+    if (hung_up_ && rx_size_ == 0)
+      complete(op, op.done > 0 ? COMM_OK : COMM_ERR_DEVICE_NOT_CONNECTED);
+  }
+
+  void end_turn_locked(CommAsync &op) {
+    if (serving_ticket_ == op.ticket) {
+      ++serving_ticket_;
+      cv_.notify_all();
+    }
+  }
+
+  void progress_write_locked(CommAsync &op) {
+    if (serving_ticket_ != op.ticket)
+      return;  // an earlier write still has the line
+    if (op.deadline_ms == kDeadlineUnset) {
+      const CommTimeouts &t = op.timeouts;
+      op.deadline_ms = (t.WriteTotalTimeoutMultiplier || t.WriteTotalTimeoutConstant)
+                           ? now_ms() + int64_t{t.WriteTotalTimeoutMultiplier} * op.count + t.WriteTotalTimeoutConstant
+                           : -1;
+    }
+    while (op.done < op.count) {
+      ssize_t n = ::write(fd_, op.buffer + op.done, op.count - op.done);
+      if (n > 0) {
+        op.done += static_cast<uint32_t>(n);
+        continue;
+      }
+      if (n < 0 && errno == EINTR)
+        continue;
+      if (n < 0 && errno == EAGAIN)
+        break;
+      uint32_t err = n < 0 ? io_error(errno) : COMM_ERR_GEN_FAILURE;
+      if (err == COMM_ERR_DEVICE_NOT_CONNECTED)
+        mark_hung_up_locked();
+      end_turn_locked(op);
+      complete(op, err);
+      return;
+    }
+    if (op.done == op.count) {
+      end_turn_locked(op);
+      tx_pending_ = true;
+      event_kick_.set();
+      complete(op, COMM_OK);
+    } else if (op.deadline_ms >= 0 && now_ms() >= op.deadline_ms) {
+      // The write time-out: Windows completes the write with the bytes it took.
+      end_turn_locked(op);
+      complete(op, COMM_OK);
+    }
+  }
+
+  uint32_t wait_op(CommAsync &op, bool wait) {
+    for (;;) {
+      pollfd fds[4];
+      int nfds = 0;
+      int timeout = -1;
+      {
+        std::unique_lock lock(m_);
+        if (!op.pending)
+          return op.error;
+        if (op.abort->is_set()) {
+          if (op.is_write)
+            end_turn_locked(op);
+          complete(op, COMM_ERR_OPERATION_ABORTED);
+          return op.error;
+        }
+        if (op.is_write)
+          progress_write_locked(op);
+        else
+          progress_read_locked(op);
+        if (!op.pending)
+          return op.error;
+        if (!wait)
+          return COMM_ERR_IO_INCOMPLETE;
+        if (op.is_write && serving_ticket_ != op.ticket) {
+          // Behind another write: wait for our turn, a purge or the close.
+          auto abort = op.abort;
+          cv_.wait(lock, [&] { return serving_ticket_ == op.ticket || abort->is_set() || closed_; });
+          continue;
+        }
+        int64_t now = now_ms();
+        int64_t until = op.deadline_ms;
+        if (!op.is_write && op.timeouts.ReadIntervalTimeout != 0 &&
+            op.timeouts.ReadIntervalTimeout != COMM_MAXDWORD && op.done > 0) {
+          int64_t gap_end = op.last_byte_ms + op.timeouts.ReadIntervalTimeout;
+          until = until < 0 ? gap_end : std::min(until, gap_end);
+        }
+        if (until >= 0)
+          timeout = static_cast<int>(std::clamp<int64_t>(until - now, 0, INT_MAX));
+        fds[nfds++] = {static_cast<int>(op.abort->native_handle()), POLLIN, 0};
+        fds[nfds++] = {static_cast<int>(close_event_.native_handle()), POLLIN, 0};
+        if (op.is_write) {
+          fds[nfds++] = {fd_, POLLOUT, 0};
+        } else {
+          fds[nfds++] = {static_cast<int>(rx_ready_.native_handle()), POLLIN, 0};
+          if (!hung_up_ && rx_size_ < capacity_)
+            fds[nfds++] = {fd_, POLLIN, 0};
+        }
+      }
+      if (::poll(fds, nfds, timeout) < 0 && errno != EINTR)
+        return comm_error_from_errno(errno);
+    }
+  }
+
+  std::mutex m_;
+  std::condition_variable cv_;  // calls leaving the device; writes taking their turn
+  int fd_;
+  const bool has_lines_;
+  bool has_icount_ = false;
+  bool closed_ = false;
+  int inflight_ = 0;
+  CommEvent close_event_;
+  CommEvent event_kick_;  // something changed that the event waiter should look at
+  CommEvent rx_ready_;    // the input queue holds bytes (or the device hung up)
+  std::shared_ptr<CommEvent> rx_abort_ = std::make_shared<CommEvent>();
+  std::shared_ptr<CommEvent> tx_abort_ = std::make_shared<CommEvent>();
+
+  std::vector<char> rxq_;
+  size_t rx_head_ = 0;
+  size_t rx_size_ = 0;
+  size_t capacity_ = kDefaultQueue;
+
+  uint32_t mask_ = 0;
+  uint32_t pending_ev_ = 0;
+  uint32_t errors_ = 0;
+  bool tx_pending_ = false;
+  bool hung_up_ = false;
+  int modem_ = 0;
+  serial_icounter_struct icount_{};
+  CommDcb dcb_;
+  CommTimeouts timeouts_;
+  uint64_t next_ticket_ = 0;
+  uint64_t serving_ticket_ = 0;
+};
+
+class PosixCommBackend final : public CommBackend {
+ public:
+  uint32_t CreateFile(const std::string &Port, bool Overlapped, std::shared_ptr<CommDevice> &Device) override {
+    (void)Overlapped;  // every device here can do both kinds of I/O
+    Device.reset();
+    const std::string path = comm_device_path(Port);
+    int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0)
+      return comm_error_from_errno(errno);
+    if (!::isatty(fd)) {
+      ::close(fd);
+      return COMM_ERR_INVALID_FUNCTION;
+    }
+    // Share mode 0: flock keeps out every other program that asks the same (minicom, screen,
+    // another copy of us); TIOCEXCL also keeps out a plain open by anyone but root.
+    if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+      int err = errno;
+      ::close(fd);
+      return err == EWOULDBLOCK ? COMM_ERR_ACCESS_DENIED : comm_error_from_errno(err);
+    }
+    ::ioctl(fd, TIOCEXCL);
+    int bits = 0;
+    const bool has_lines = ::ioctl(fd, TIOCMGET, &bits) == 0;
+    // Raw at once: until the first SetCommState nothing may echo or translate.
+    termios2 t{};
+    if (::ioctl(fd, TCGETS2, &t) == 0) {
+      CommDcb raw;
+      raw.BaudRate = t.c_ospeed ? t.c_ospeed : 9600;
+      raw.Flags = DCB_BINARY;
+      raw.XonChar = 17;
+      raw.XoffChar = 19;
+      if (termios_from_dcb(raw, t) == COMM_OK)
+        ::ioctl(fd, TCSETS2, &t);
+    }
+    Device = std::make_shared<PosixCommDevice>(fd, has_lines);
+    return COMM_OK;
+  }
+};
+
+bool starts_with_com(const std::string &port, unsigned &number) {
+  if (port.size() < 4)
+    return false;
+  for (int i = 0; i < 3; ++i)
+    if (std::toupper(static_cast<unsigned char>(port[i])) != "COM"[i])
+      return false;
+  unsigned n = 0;
+  for (size_t i = 3; i < port.size(); ++i) {
+    if (port[i] < '0' || port[i] > '9' || n > 100000)
+      return false;
+    n = n * 10 + static_cast<unsigned>(port[i] - '0');
+  }
+  number = n;
+  return n >= 1;
+}
+
+std::string read_link_name(const std::string &path) {
+  char buf[PATH_MAX];
+  ssize_t n = ::readlink(path.c_str(), buf, sizeof buf - 1);
+  if (n <= 0)
+    return {};
+  buf[n] = 0;
+  const char *slash = std::strrchr(buf, '/');
+  return slash ? slash + 1 : buf;
+}
+
+std::string real_path(const std::string &path) {
+  char buf[PATH_MAX];
+  return ::realpath(path.c_str(), buf) ? std::string(buf) : std::string();
+}
+
+// The 8250 driver registers its ports whether or not a UART sits behind them; only a
+// port whose type the driver knows is real.
+bool serial8250_port_present(const std::string &dev_path) {
+  int fd = ::open(dev_path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0)
+    return false;
+  serial_struct info{};
+  bool present = ::ioctl(fd, TIOCGSERIAL, &info) == 0 && info.type != PORT_UNKNOWN;
+  ::close(fd);
+  return present;
+}
+
+}  // namespace
+
+CommBackend &comm_os_backend() {
+  static PosixCommBackend backend;
+  return backend;
+}
+
+std::string comm_device_path(const std::string &port) {
+  unsigned n;
+  if (starts_with_com(port, n))
+    return "/dev/ttyS" + std::to_string(n - 1);
+  if (!port.empty() && port[0] == '/')
+    return port;
+  return "/dev/" + port;
+}
+
+uint32_t comm_probe(const std::string &port) {
+  std::shared_ptr<CommDevice> device;
+  uint32_t rc = comm_os_backend().CreateFile(port, true, device);
+  if (device)
+    device->CloseHandle();
+  return rc;
+}
+
+uint32_t comm_enum_ports_in(const std::string &sys_class_tty, const std::string &dev,
+                            std::vector<std::string> &names) {
+  names.clear();
+  DIR *dir = ::opendir(sys_class_tty.c_str());
+  if (!dir)
+    return comm_error_from_errno(errno);
+  std::vector<std::string> found;
+  while (dirent *e = ::readdir(dir)) {
+    std::string name = e->d_name;
+    if (name == "." || name == "..")
+      continue;
+    const std::string base = sys_class_tty + "/" + name + "/device";
+    struct stat st;
+    // Virtual terminals, ptys and the console have no device, or no driver behind it.
+    if (::stat(base.c_str(), &st) != 0 || ::stat((base + "/driver").c_str(), &st) != 0)
+      continue;
+    const std::string path = dev + "/" + name;
+    if (read_link_name(base + "/driver") == "serial8250" && !serial8250_port_present(path))
+      continue;
+    found.push_back(path);
+  }
+  ::closedir(dir);
+  // A USB adapter's ttyUSBn changes with the order of plugging; its by-id name does not.
+  const std::string by_id = dev + "/serial/by-id";
+  if (DIR *ids = ::opendir(by_id.c_str())) {
+    while (dirent *e = ::readdir(ids)) {
+      std::string link = by_id + "/" + e->d_name;
+      if (e->d_name[0] == '.')
+        continue;
+      std::string target = real_path(link);
+      for (std::string &path : found)
+        if (!target.empty() && real_path(path) == target)
+          path = link;
+    }
+    ::closedir(ids);
+  }
+  std::sort(found.begin(), found.end());
+  names = std::move(found);
+  return COMM_OK;
+}
+
+uint32_t comm_enum_ports(std::vector<std::string> &names) { return comm_enum_ports_in("/sys/class/tty", "/dev", names); }
+
+uint32_t comm_error_from_errno(int err) {
+  switch (err) {
+    case 0: return COMM_OK;
+    case ENOENT:
+    case ENXIO:
+    case ENODEV: return COMM_ERR_FILE_NOT_FOUND;
+    case ENOTDIR: return COMM_ERR_PATH_NOT_FOUND;
+    case EACCES:
+    case EPERM:
+    case EBUSY:
+    case EWOULDBLOCK: return COMM_ERR_ACCESS_DENIED;
+    case EBADF: return COMM_ERR_INVALID_HANDLE;
+    case ENOMEM: return COMM_ERR_NOT_ENOUGH_MEMORY;
+    case EINVAL: return COMM_ERR_INVALID_PARAMETER;
+    case EIO: return COMM_ERR_DEVICE_NOT_CONNECTED;
+    case ETIMEDOUT: return COMM_ERR_SEM_TIMEOUT;
+    case ECANCELED: return COMM_ERR_OPERATION_ABORTED;
+    case ENOTTY: return COMM_ERR_INVALID_FUNCTION;
+    default: return COMM_ERR_GEN_FAILURE;
+  }
+}
