@@ -93,7 +93,6 @@ void Box::power_on()
             break;
     }
     // Linux runs; it reads the console but this box has nothing to say to it.
-    set_state("linux");
     for (;;)
         console_.read_byte(-1);
 }
@@ -247,6 +246,8 @@ bool Box::boot_linux()
         return true;
     }
     console_.pause(300);
+    // Saved before the last lines, so whoever waits for them finds the report current.
+    set_state("linux");
     console_.print("VFS: Mounted root (jffs2 filesystem) readonly.\n"
                    "Freeing unused kernel memory: 176k freed\n\n"
                    "Please press Enter to activate this console.\n");

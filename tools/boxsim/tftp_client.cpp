@@ -254,7 +254,7 @@ TftpOutcome tftp_read(const std::string &server_address, const std::string &file
             if (withheld) {
                 for (int i = 0; i < config.retries; ++i) {
                     if (!wait_readable(sock.get(), config.timeout_ms, tick))
-                        break;
+                        continue;
                     sockaddr_in again{};
                     socklen_t again_len = sizeof again;
                     ssize_t m = ::recvfrom(sock.get(), buf, sizeof buf, 0,
