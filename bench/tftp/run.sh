@@ -10,7 +10,7 @@ reps=${REPS:-5}
 out=$(mktemp /tmp/zv_bench_tftp.XXXXXX.json)
 trap 'rm -f "$out"' EXIT
 "$bin" --benchmark_repetitions="$reps" --benchmark_out="$out" --benchmark_out_format=json \
-  --benchmark_report_aggregates_only=true >&2
+  --benchmark_report_aggregates_only=true --benchmark_enable_random_interleaving=true >&2
 python3 - "$out" <<'PY'
 import json, sys
 data = json.load(open(sys.argv[1]))
