@@ -11,7 +11,7 @@
 #include "platform/comm.h"
 
 // termios2 comes from the kernel's headers; glibc's <termios.h> must not be mixed in.
-#include <asm/termbits.h>
+#include "platform/comm_termios.h"
 #include <dirent.h>
 #include <fcntl.h>
 #include <linux/serial.h>
@@ -65,9 +65,11 @@ constexpr BaudCode kBaudCodes[] = {
 // A tty's EIO means the other end is gone (pty peer closed, adapter unplugged).
 uint32_t io_error(int err) { return err == EIO ? COMM_ERR_DEVICE_NOT_CONNECTED : comm_error_from_errno(err); }
 
+}  // namespace
+
 // The termios that a DCB asks for. Fields with no POSIX equivalent are listed where the
 // device applies the DCB.
-uint32_t termios_from_dcb(const CommDcb &dcb, termios2 &t) {
+uint32_t comm_termios_from_dcb(const CommDcb &dcb, termios2 &t) {
   if (dcb.BaudRate == 0 || dcb.ByteSize < 5 || dcb.ByteSize > 8 || dcb.Parity > 4 || dcb.StopBits > 2)
     return COMM_ERR_INVALID_PARAMETER;
   // Raw mode, as cfmakeraw sets it: the console's bytes pass untouched in both directions.
@@ -114,6 +116,8 @@ uint32_t termios_from_dcb(const CommDcb &dcb, termios2 &t) {
   return COMM_OK;
 }
 
+namespace {
+
 class PosixCommDevice final : public CommDevice {
  public:
   PosixCommDevice(int fd, bool has_lines) : fd_(fd), has_lines_(has_lines) {
@@ -154,7 +158,7 @@ class PosixCommDevice final : public CommDevice {
     termios2 t{};
     if (::ioctl(fd_, TCGETS2, &t) != 0)
       return comm_error_from_errno(errno);
-    uint32_t rc = termios_from_dcb(Dcb, t);
+    uint32_t rc = comm_termios_from_dcb(Dcb, t);
     if (rc != COMM_OK)
       return rc;
     if (::ioctl(fd_, TCSETS2, &t) != 0)
@@ -647,6 +651,10 @@ class PosixCommDevice final : public CommDevice {
     const CommTimeouts &t = op.timeouts;
     const bool first_byte_returns = t.ReadIntervalTimeout == COMM_MAXDWORD && t.ReadTotalTimeoutMultiplier == COMM_MAXDWORD;
     const bool interval = t.ReadIntervalTimeout != 0 && t.ReadIntervalTimeout != COMM_MAXDWORD;
+    if (hung_up_ && rx_size_ == 0 && op.done == 0) {
+      complete(op, COMM_ERR_DEVICE_NOT_CONNECTED);
+      return;
+    }
     if (op.done == op.count || (first_byte_returns && op.done > 0) ||
         (op.deadline_ms >= 0 && now >= op.deadline_ms) ||
         (interval && op.done > 0 && now - op.last_byte_ms >= t.ReadIntervalTimeout)) {
@@ -654,7 +662,7 @@ class PosixCommDevice final : public CommDevice {
       return;
     }
     if (hung_up_ && rx_size_ == 0)
-      complete(op, op.done > 0 ? COMM_OK : COMM_ERR_DEVICE_NOT_CONNECTED);
+      complete(op, COMM_OK);  // what came before the peer went is still delivered
   }
 
   void end_turn_locked(CommAsync &op) {
@@ -817,7 +825,7 @@ class PosixCommBackend final : public CommBackend {
       raw.Flags = DCB_BINARY;
       raw.XonChar = 17;
       raw.XoffChar = 19;
-      if (termios_from_dcb(raw, t) == COMM_OK)
+      if (comm_termios_from_dcb(raw, t) == COMM_OK)
         ::ioctl(fd, TCSETS2, &t);
     }
     Device = std::make_shared<PosixCommDevice>(fd, has_lines);
