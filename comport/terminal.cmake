@@ -5,3 +5,10 @@ add_library(zv_termcore STATIC
   ${CMAKE_CURRENT_LIST_DIR}/serportesc.cpp
   ${CMAKE_CURRENT_LIST_DIR}/serportctl_buffer.h
   ${CMAKE_CURRENT_LIST_DIR}/serportctl_buffer.cpp)
+
+# The terminal control: a Qt widget bound to a serial port through a link.
+add_library(zv_terminal STATIC
+  ${CMAKE_CURRENT_LIST_DIR}/serportctl.h
+  ${CMAKE_CURRENT_LIST_DIR}/serportctl_terminal.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/serportctl_display.cpp)
+target_link_libraries(zv_terminal PUBLIC zv_termcore zv_serport Qt6::Core Qt6::Gui Qt6::Widgets)
