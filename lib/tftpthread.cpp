@@ -246,6 +246,7 @@ void tftp_thread() {
 
 int tftp_start(const char *path) {
   tftp_result.store(0);
+  publish_bound_port(-1);
   if (!path || !*path) {
     ZV_LOG(LOG_ERROR, "tftp_start", "File Name is empty or null!!");
     return 0;
