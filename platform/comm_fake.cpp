@@ -271,10 +271,16 @@ void FakeCommLine::wake_locked() {
   cv_.notify_all();
 }
 
-void FakeCommLine::push_input(const std::string &bytes) {
+void FakeCommLine::push_input(const std::string &bytes, uint32_t errors) {
   std::lock_guard lock(m_);
-  if (bytes.empty())
+  if (errors) {
+    errors_ |= errors;
+    pending_ev_ |= COMM_EV_ERR;
+  }
+  if (bytes.empty()) {
+    wake_locked();
     return;
+  }
   if (dcb_.Flags & DCB_NULL) {
     for (char c : bytes)
       if (c != 0)

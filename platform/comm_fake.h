@@ -20,7 +20,9 @@ class FakeCommDevice;
 class FakeCommLine {
  public:
   // -- the far end --
-  void push_input(const std::string &bytes);  // arrive in the input queue (EV_RXCHAR, EV_RXFLAG)
+  // Bytes arrive in the input queue (EV_RXCHAR, EV_RXFLAG), with line errors that came with
+  // them (COMM_CE_… bits, EV_ERR) in the same wake-up.
+  void push_input(const std::string &bytes, uint32_t errors = 0);
   std::string output() const;                 // everything written so far
   std::string take_output();
   void set_modem_status(uint32_t status);     // COMM_MS_… bits; changes raise their events
