@@ -51,7 +51,6 @@ class TZipDialogBox : public QDialog {
   // Beeps for the kind, then runs the dialog modally; the result is a button's result.
   int ShowModalResult();
 
- protected:
   // Escape and the close box act as the cancel button: mbCancel, else mbNo, else mbOK.
   void reject() override;
 

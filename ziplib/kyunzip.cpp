@@ -410,9 +410,10 @@ bool Session::extract_entry(const ZaEntry &e, const std::string &stored, int ind
       rel = renamed;
     }
   }
-  fs::path base = req_->ExtractDir && *req_->ExtractDir ? fs::path(req_->ExtractDir) : fs::current_path();
-  fs::path target = base / fs::path(rel);
   std::error_code ec;
+  // Without a base directory the files go to the current one, as named relative paths.
+  fs::path base = req_->ExtractDir && *req_->ExtractDir ? fs::path(req_->ExtractDir) : fs::path(".");
+  fs::path target = base / fs::path(rel);
   if (writing && is_dir) {
     fs::create_directories(target, ec);
     return false;

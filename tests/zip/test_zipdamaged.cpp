@@ -1,0 +1,220 @@
+// Damaged and hostile archives: each gives a clear error id and message, writes nothing
+// outside the base directory and leaves no partial file behind.
+#include "tests/zip/ziptestutil.h"
+#include "zip/ziparchiver.h"
+
+#include <functional>
+
+using namespace ziptest;
+
+namespace {
+
+// Archive bytes are edited in place: position of the first occurrence of a signature.
+size_t find_sig(const std::string &data, uint32_t sig) {
+  std::string s(reinterpret_cast<const char *>(&sig), 4);
+  return data.find(s);
+}
+
+std::string python_zip(const std::string &dir, const std::string &archive, const std::string &body) {
+  std::string cmd = "cd " + quote(dir) + " && python3 -c \"import zipfile,sys\nwith zipfile.ZipFile(sys.argv[1],'w') as z:\n" +
+                    body + "\" " + quote(archive);
+  run(cmd);
+  return read_file(fs::path(dir) / archive);
+}
+
+struct DamageCase {
+  const char *name;
+  // Writes the damaged archive; returns false when it could not be made.
+  std::function<void(const TempDir &, const std::string &archive)> make;
+  bool dir_names;
+  int err_code;            // what Extract returns
+  const char *message;     // part of ErrMessage
+  std::vector<std::string> expected_files;  // what may exist in the base directory afterwards
+};
+
+const DamageCase kCases[] = {
+    {"truncated_half",
+     [](const TempDir &t, const std::string &a) {
+       write_file(t.path() / "k.bin", sample_bytes(100000, 3));
+       run("cd " + t.str() + " && zip -q " + quote(a) + " k.bin");
+       std::string d = read_file(a);
+       write_file(a, d.substr(0, d.size() / 2));
+     },
+     false, 11036, "This archive is not a valid Zip archive", {}},
+    {"bad_central_signature",
+     [](const TempDir &t, const std::string &a) {
+       write_file(t.path() / "k.bin", sample_bytes(5000, 4));
+       run("cd " + t.str() + " && zip -q " + quote(a) + " k.bin");
+       std::string d = read_file(a);
+       d[find_sig(d, 0x02014B50u)] = 'X';
+       write_file(a, d);
+     },
+     false, 10102, "Error - no zip file specified!", {}},
+    {"bad_crc_stored",
+     [](const TempDir &t, const std::string &a) {
+       write_file(t.path() / "k.bin", std::string(4000, 'k'));
+       write_file(t.path() / "ok.bin", "fine");
+       run("cd " + t.str() + " && zip -q -0 " + quote(a) + " k.bin ok.bin");
+       std::string d = read_file(a);
+       d[find_sig(d, 0x04034B50u) + 30 + 5 + 100] = 'X';  // inside k.bin's stored data
+       write_file(a, d);
+     },
+     false, 3, "CRC error in 'k.bin'", {"ok.bin"}},
+    {"corrupt_deflate_data",
+     [](const TempDir &t, const std::string &a) {
+       write_file(t.path() / "k.bin", sample_bytes(60000, 5));
+       run("cd " + t.str() + " && zip -q -9 " + quote(a) + " k.bin");
+       std::string d = read_file(a);
+       size_t data = find_sig(d, 0x04034B50u) + 30 + 5;
+       for (size_t i = 0; i < 64; ++i)
+         d[data + 200 + i] = static_cast<char>(0xFF);
+       write_file(a, d);
+     },
+     false, 2, "k.bin", {}},
+    {"local_header_missing",
+     [](const TempDir &t, const std::string &a) {
+       write_file(t.path() / "k.bin", "data");
+       run("cd " + t.str() + " && zip -q " + quote(a) + " k.bin");
+       std::string d = read_file(a);
+       d[0] = 'Q';
+       write_file(a, d);
+     },
+     false, 2, "A local header signature is wrong", {}},
+    {"escaping_names_flat",
+     [](const TempDir &t, const std::string &a) {
+       python_zip(t.str(), a,
+                  "  z.writestr('../evil.txt','x')\n  z.writestr('/tmp/abs_evil.txt','x')\n"
+                  "  z.writestr('C:/drive_evil.txt','x')\n  z.writestr('a/../../up.txt','x')\n"
+                  "  z.writestr('good.txt','ok')\n");
+     },
+     false, 5, "Invalid name '", {"good.txt"}},
+    {"escaping_names_with_folders",
+     [](const TempDir &t, const std::string &a) {
+       python_zip(t.str(), a,
+                  "  z.writestr('../evil.txt','x')\n  z.writestr('sub/../../up.txt','x')\n"
+                  "  z.writestr('sub/good.txt','ok')\n");
+     },
+     true, 5, "Invalid name '", {"sub/good.txt"}},
+    {"unsupported_method_bzip2",
+     [](const TempDir &t, const std::string &a) {
+       python_zip(t.str(), a,
+                  "  z.writestr('b.bin','b'*1000, compress_type=zipfile.ZIP_BZIP2)\n"
+                  "  z.writestr('good.txt','ok')\n");
+     },
+     false, 4, "unsupported compression for 'b.bin'", {"good.txt"}},
+    {"not_a_zip",
+     [](const TempDir &, const std::string &a) { write_file(a, "KXB" + std::string(5000, '\x01')); }, false, 11036,
+     "This archive is not a valid Zip archive", {}},
+    {"empty_archive",
+     [](const TempDir &, const std::string &a) { write_file(a, std::string("PK\x05\x06", 4) + std::string(18, '\0')); },
+     false, 11002, "Zip file could not be opened", {}},
+};
+
+class DamagedArchive : public ::testing::TestWithParam<DamageCase> {};
+
+TEST_P(DamagedArchive, ClearErrorAndNothingOutsideBase) {
+  ASSERT_TRUE(have_tools());
+  const DamageCase &c = GetParam();
+  TempDir tmp;
+  std::string archive = tmp.str("in/a.zip");
+  fs::create_directories(tmp.path() / "in");
+  fs::create_directories(tmp.path() / "jail/base");
+  c.make(tmp, archive);
+  auto outside_before = tree(tmp.path() / "jail");
+  auto tmp_before = tree("/tmp");  // absolute names must not land here either
+
+  TZipArchiver zip;
+  zip.SetUnattended(true);
+  std::vector<std::string> messages;
+  zip.OnMessage() = [&](TCustomZipArchiver *, int, const std::string &m) { messages.push_back(m); };
+  zip.SetZipFileName(archive);
+  zip.SetExtrBaseDir(tmp.str("jail/base"));
+  ExtrOpts opts{ExtrOverWrite};
+  if (c.dir_names)
+    opts.Include(ExtrDirNames);
+  zip.SetExtrOptions(opts);
+  int rc = zip.Extract();
+  EXPECT_EQ(rc, c.err_code) << zip.ErrMessage();
+  EXPECT_EQ(zip.ErrCode(), c.err_code);
+  bool found = zip.ErrMessage().find(c.message) != std::string::npos;
+  for (auto &m : messages)
+    found = found || m.find(c.message) != std::string::npos;
+  EXPECT_TRUE(found) << "ErrMessage: " << zip.ErrMessage();
+
+  auto base = tree(tmp.path() / "jail/base");
+  std::vector<std::string> names;
+  for (auto &[n, d] : base)
+    names.push_back(n);
+  EXPECT_EQ(names, c.expected_files);
+  // Nothing beside the base directory, nothing new in /tmp's top level from this archive.
+  auto jail = tree(tmp.path() / "jail");
+  EXPECT_EQ(jail.size(), base.size());
+  EXPECT_FALSE(fs::exists("/tmp/abs_evil.txt"));
+  EXPECT_FALSE(fs::exists(tmp.path() / "evil.txt"));
+  EXPECT_FALSE(fs::exists(tmp.path() / "jail/evil.txt"));
+  EXPECT_FALSE(fs::exists(tmp.path() / "jail/up.txt"));
+  (void)outside_before;
+  (void)tmp_before;
+}
+
+INSTANTIATE_TEST_SUITE_P(Damage, DamagedArchive, ::testing::ValuesIn(kCases),
+                         [](const auto &info) { return std::string(info.param.name); });
+
+TEST(DamagedArchiveDetails, RefusedNameCarriesItsMessageNumber) {
+  TempDir tmp;
+  python_zip(tmp.str(), "a.zip", "  z.writestr('../evil.txt','x')\n");
+  TZipArchiver zip;
+  zip.SetUnattended(true);
+  zip.SetZipFileName(tmp.str("a.zip"));
+  fs::create_directories(tmp.path() / "base");
+  zip.SetExtrBaseDir(tmp.str("base"));
+  EXPECT_EQ(zip.Extract(), 5);
+  EXPECT_EQ(zip.FullErrCode() >> 8, 11350);
+  EXPECT_EQ(zip.ErrMessage(), "Invalid name '../evil.txt'");
+}
+
+TEST(DamagedArchiveDetails, CrcHandlerMayKeepTheFile) {
+  TempDir tmp;
+  write_file(tmp.path() / "k.bin", std::string(4000, 'k'));
+  run("cd " + tmp.str() + " && zip -q -0 a.zip k.bin");
+  std::string d = read_file(tmp.path() / "a.zip");
+  d[find_sig(d, 0x04034B50u) + 30 + 5 + 100] = 'X';
+  write_file(tmp.path() / "a.zip", d);
+  fs::create_directories(tmp.path() / "base");
+  TZipArchiver zip;
+  zip.SetUnattended(true);
+  uint32_t found = 0, expected = 0;
+  zip.Events().OnCRC32Error = [&](TCustomZipArchiver *, const std::string &f, uint32_t fc, uint32_t ec, bool &keep) {
+    EXPECT_EQ(f, "k.bin");
+    found = fc;
+    expected = ec;
+    keep = true;
+  };
+  zip.SetZipFileName(tmp.str("a.zip"));
+  zip.SetExtrBaseDir(tmp.str("base"));
+  EXPECT_EQ(zip.Extract(), 3);
+  EXPECT_NE(found, expected);
+  EXPECT_EQ(expected, zip.DirEntry(0)->Crc32);
+  EXPECT_EQ(read_file(tmp.path() / "base/k.bin").size(), 4000u);
+}
+
+// A failed entry never destroys the file it would have replaced.
+TEST(DamagedArchiveDetails, ExistingFileSurvivesDamagedEntry) {
+  TempDir tmp;
+  write_file(tmp.path() / "k.bin", std::string(4000, 'k'));
+  run("cd " + tmp.str() + " && zip -q -0 a.zip k.bin");
+  std::string d = read_file(tmp.path() / "a.zip");
+  d[find_sig(d, 0x04034B50u) + 30 + 5 + 100] = 'X';
+  write_file(tmp.path() / "a.zip", d);
+  write_file(tmp.path() / "base/k.bin", "previous");
+  TZipArchiver zip;
+  zip.SetUnattended(true);
+  zip.SetZipFileName(tmp.str("a.zip"));
+  zip.SetExtrBaseDir(tmp.str("base"));
+  zip.SetExtrOptions(ExtrOpts{ExtrOverWrite});
+  EXPECT_EQ(zip.Extract(), 3);
+  EXPECT_EQ(read_file(tmp.path() / "base/k.bin"), "previous");
+  EXPECT_EQ(tree(tmp.path() / "base").size(), 1u);  // no temporary file left behind
+}
+
+}  // namespace
