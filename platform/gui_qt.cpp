@@ -107,7 +107,8 @@ bool synchronize(std::function<void()> fn) {
     fn();
     return true;
   }
-  SyncRequest request{std::move(fn)};
+  SyncRequest request;
+  request.fn = std::move(fn);
   QObject *receiver;
   {
     std::lock_guard lock(h.mutex);

@@ -8,3 +8,13 @@
 // name to 127.0.1.1) gives the first non-loopback IPv4 address of an interface that is up
 // instead, since a box cannot fetch its image from the PC's loopback address.
 bool host_ipv4_address(std::string &address);
+
+enum class PortCheck { free, in_use, no_permission, other_error };
+
+// Whether this process can bind UDP `port` on every address, tried without address reuse
+// so that any other holder shows (a reusing bind could otherwise share the port silently).
+// `detail` gets the system's message for other_error.
+PortCheck udp_port_check(int port, std::string &detail);
+
+// True when both texts are IPv4 addresses in the same /24 network.
+bool same_subnet_24(const std::string &a, const std::string &b);

@@ -7,6 +7,7 @@
 #include <netinet/in.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstring>
 
 namespace {
@@ -54,4 +55,34 @@ bool host_ipv4_address(std::string &address) {
     return first_interface_address(address);
   address = dotted(first);
   return true;
+}
+
+PortCheck udp_port_check(int port, std::string &detail) {
+  int fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+  if (fd < 0) {
+    detail = std::strerror(errno);
+    return PortCheck::other_error;
+  }
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_port = htons(uint16_t(port));
+  address.sin_addr.s_addr = htonl(INADDR_ANY);
+  int result = ::bind(fd, reinterpret_cast<sockaddr *>(&address), sizeof address);
+  int error = errno;
+  ::close(fd);
+  if (result == 0)
+    return PortCheck::free;
+  detail = std::strerror(error);
+  if (error == EADDRINUSE)
+    return PortCheck::in_use;
+  if (error == EACCES || error == EPERM)
+    return PortCheck::no_permission;
+  return PortCheck::other_error;
+}
+
+bool same_subnet_24(const std::string &a, const std::string &b) {
+  in_addr first{}, second{};
+  if (::inet_pton(AF_INET, a.c_str(), &first) != 1 || ::inet_pton(AF_INET, b.c_str(), &second) != 1)
+    return false;
+  return (ntohl(first.s_addr) >> 8) == (ntohl(second.s_addr) >> 8);
 }

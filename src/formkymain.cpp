@@ -1,10 +1,15 @@
 #include "src/formkymain.h"
 
+#include "comport/serportctl.h"
 #include "lib/log.h"
+#include "lib/tftpthread.h"
+#include "platform/comm.h"
 #include "platform/dialogs.h"
 #include "platform/net.h"
 #include "platform/paths.h"
 #include "src/artwork.h"
+#include "src/imageprep.h"
+#include "src/unzipimage.h"
 
 #include <QApplication>
 #include <QCloseEvent>
@@ -16,6 +21,7 @@
 #include <QLineEdit>
 #include <QListWidget>
 #include <QMouseEvent>
+#include <QPointer>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QScreen>
@@ -23,14 +29,13 @@
 #include <QTabWidget>
 #include <QWindow>
 
+#include <chrono>
 #include <cstring>
+#include <filesystem>
 #include <optional>
-
-std::string temp_dir = temp_dir_path();
-std::string image_path;
-char local_ip[32];
-char machine_ip[32];
-std::atomic<int> machine_index{0};
+#include <sstream>
+#include <system_error>
+#include <thread>
 
 VAzOdor *KyMain = nullptr;
 
@@ -118,6 +123,19 @@ VAzOdor::VAzOdor(Dialogs &dialogs, QWidget *owner, const std::string &log_path)
   KyMain = this;
   build_controls();
 
+  // The box's console: 115200 baud, 8N1, no flow control, DTR and RTS off.
+  ComPort.BeginUpdate();
+  ComPort.SetPort("COM1");
+  ComPort.SetBaudRate(br115200);
+  ComPort.SetDataBits(dbEight);
+  ComPort.SetStopBits(sbOneStopBit);
+  ComPort.Parity().SetBits(prNone);
+  ComPort.FlowControl().SetFlowControl(fcNone);
+  ComPort.FlowControl().SetControlDTR(dtrDisable);
+  ComPort.FlowControl().SetControlRTS(rtsDisable);
+  ComPort.EndUpdate();
+  ComTerminal->SetComPort(&ComPort);
+
   // A fresh log at every start, beside the executable; where that folder is read-only
   // (an installed copy) the log goes to the user's state folder instead.
   log_path_ = log_path.empty() ? log_path_for(executable_path(), executable_name()) : log_path;
@@ -158,6 +176,16 @@ VAzOdor::~VAzOdor() {
     qApp->removeEventFilter(this);
   if (!closed_)
     FormClose();
+  // The window is gone from the screen; the worker was told to stop and leaves within its
+  // pass. It still uses this object (the port, the posts), so it must end before we do.
+  thread_handle.join();
+  // The terminal is a child widget and outlives this body; it must let go of the port
+  // member before the port goes.
+  ComTerminal->SetComPort(nullptr);
+  try {
+    ComPort.Close();
+  } catch (const std::exception &) {
+  }
   if (KyMain == this)
     KyMain = nullptr;
 }
@@ -176,13 +204,15 @@ void VAzOdor::build_controls() {
 
   plComTerminal = placed<QFrame>(this, "plComTerminal", 0, 255, 352, 296);
   plComTerminal->setFrameShape(QFrame::NoFrame);
-  ComTerminal = placed<QWidget>(plComTerminal, "ComTerminal", 0, 0, 352, 296);
-  ComTerminal->setAutoFillBackground(true);
-  QPalette black = ComTerminal->palette();
-  black.setColor(QPalette::Window, Qt::black);
-  black.setColor(QPalette::WindowText, Qt::white);
-  ComTerminal->setPalette(black);
-  ComTerminal->setFocusPolicy(Qt::StrongFocus);
+  ComTerminal = placed<TComTerminal>(plComTerminal, "ComTerminal", 0, 0, 352, 296);
+  ComTerminal->SetColor(0x000000);
+  QFont console_font(QStringLiteral("Fixedsys"));
+  console_font.setPixelSize(12);
+  ComTerminal->SetTermFont(console_font, 0xFFFFFF);
+  ComTerminal->SetEmulation(teVT100orANSI);
+  ComTerminal->SetRows(17);
+  ComTerminal->SetScrollBars(ssBoth);
+  ComTerminal->OnChar = [this](TCustomComTerminal *sender, char ch) { ComTerminalChar(sender, ch); };
 
   pcKyCtrl = placed<QTabWidget>(this, "pcKyCtrl", 0, 66, 352, 161);
   pcKyCtrl->setTabPosition(QTabWidget::South);
@@ -207,7 +237,16 @@ void VAzOdor::build_controls() {
   cbComPort = placed<QComboBox>(tabInput, "cbComPort", 63, 23, 96, 21);
   for (int n = 1; n <= 9; ++n)
     cbComPort->addItem(QStringLiteral("COM%1").arg(n));
+  // After COM1..COM9 the serial devices this machine really has (USB adapters among them),
+  // and a typed device path, since a technician may know the path of an adapter.
+  std::vector<std::string> devices;
+  if (comm_enum_ports(devices) == COMM_OK)
+    for (const std::string &device : devices)
+      cbComPort->addItem(QString::fromStdString(device));
+  cbComPort->setEditable(true);
+  cbComPort->setInsertPolicy(QComboBox::NoInsert);
   cbComPort->setCurrentIndex(-1);
+  cbComPort->setEditText(QString());
   cbMachine = placed<QComboBox>(tabInput, "cbMachine", 63, 55, 96, 21);
   cbMachine->addItems({"KESTA", "MORVA", "PELIN", "TORQA"});
   cbMachine->setCurrentIndex(-1);
@@ -252,6 +291,8 @@ void VAzOdor::build_controls() {
   btnExit = placed<QPushButton>(this, "btnExit", 264, 218, 80, 27);
   btnExit->setText(QStringLiteral("Exit"));
   connect(btnExit, &QPushButton::clicked, this, [this] { btnExitClick(); });
+  connect(btnStatus, &QPushButton::clicked, this, [this] { btnStatusClick(); });
+  connect(btnOpenFileDialog, &QPushButton::clicked, this, [this] { btnOpenFileDialogClick(); });
 
   // Tab order as the form gives it: the wizard button, the console, the pages (port,
   // machine IP, image, model, local IP, file button), then Exit.
@@ -281,7 +322,16 @@ void VAzOdor::show_status(int percent, const char *text) {
   if (on_gui_thread())
     apply();
   else
-    post_to_gui(apply);
+    post_from_worker(apply);
+}
+
+void VAzOdor::post_from_worker(std::function<void()> fn) {
+  int generation = worker_generation_;
+  QPointer<VAzOdor> self(this);
+  post_to_gui([self, generation, fn = std::move(fn)] {
+    if (self && generation == self->ui_generation_.load())
+      fn();
+  });
 }
 
 void VAzOdor::rm_dir() {
@@ -318,7 +368,10 @@ void VAzOdor::drag_to(QPoint global_pos) {
 
 void VAzOdor::drag_end() { dragging_ = false; }
 
-void VAzOdor::btnExitClick() { close(); }
+void VAzOdor::btnExitClick() {
+  stop_worker();
+  close();
+}
 
 bool VAzOdor::eventFilter(QObject *watched, QEvent *event) {
   // Key presses reach the window object first and then its focused widget; looking only at
@@ -341,8 +394,270 @@ void VAzOdor::closeEvent(QCloseEvent *event) {
 
 void VAzOdor::FormClose() {
   closed_ = true;
-  // The worker is not waited for: it may be blocked on the box, and closing must be immediate.
-  thread_handle.detach();
+  // The worker is not waited for here: the window closes at once, and the worker, told to
+  // stop, is collected when the window object goes.
+  stop_worker();
   rm_dir();
   log_close();
+}
+
+// ---- the wizard ----
+
+namespace {
+const char *const checkup_name = "VAzOdor::do_checkup_info";
+const char *const wizard_name = "VAzOdor::btnStatusClick";
+}  // namespace
+
+void VAzOdor::btnStatusClick() {
+  QString caption = btnStatus->text();
+  if (caption == QLatin1String("Next"))
+    wizard_next();
+  else if (caption == QLatin1String("Start"))
+    wizard_start();
+  else if (caption == QLatin1String("Previous"))
+    wizard_previous();
+}
+
+void VAzOdor::wizard_next() {
+  if (!do_checkup_info())
+    return;
+  btnStatus->setText(QStringLiteral("Start"));
+  pcKyCtrl->setCurrentWidget(tabStatus);
+}
+
+int VAzOdor::do_checkup_info() {
+  std::string port = cbComPort->currentText().trimmed().toStdString();
+  if (port.empty()) {
+    dialogs_.message(this, "Please, Select ComPort!!");
+    return 0;
+  }
+  ComPort.SetPort(port);
+
+  static const char *const machines[] = {"KESTA", "MORVA", "PELIN", "TORQA"};
+  QString machine = cbMachine->currentText();
+  int index = -1;
+  for (int i = 0; i < 4; ++i)
+    if (machine == QLatin1String(machines[i]))
+      index = i;
+  if (index < 0) {
+    dialogs_.message(this, "Please, Select Machine!!");
+    return 0;
+  }
+  machine_index = index;
+
+  std::string box_ip = edtMachineIp->text().toStdString();
+  if (box_ip.empty()) {
+    dialogs_.message(this, "Please, Input Machine-IP!!");
+    return 0;
+  }
+  // The command line that carries the address has room for 31 characters; a longer text is
+  // refused rather than cut, since a cut address would send the box somewhere else.
+  if (box_ip.size() >= sizeof machine_ip) {
+    dialogs_.message(this, "The Machine-IP is too long (at most 31 characters).");
+    return 0;
+  }
+  std::snprintf(machine_ip, sizeof machine_ip, "%s", box_ip.c_str());
+
+  if (edtFilePath->text().isEmpty()) {
+    dialogs_.message(this, "Please, Select Image!!");
+    return 0;
+  }
+  image_path = edtFilePath->text().toStdString();
+
+  // The flash commands tell the box to fetch from the PC's own address: without one there
+  // is no upgrade. The network may have come up since start-up, so look again.
+  if (local_ip[0] == '\0') {
+    const char *address = get_local_ip();
+    std::snprintf(local_ip, sizeof local_ip, "%s", address ? address : "");
+    edtLocalIp->setText(QString::fromLatin1(local_ip));
+  }
+  if (local_ip[0] == '\0') {
+    ZV_LOG(LOG_WARN, checkup_name, "no local IP address");
+    dialogs_.message(this,
+                     "Can't find this PC's own IP address.\n"
+                     "Connect the PC to the machine's network and press Next again.");
+    return 0;
+  }
+
+  // Two mistakes that otherwise show only minutes later as a bare error code from the box.
+  std::string detail;
+  switch (udp_port_check(TFTP_PORT, detail)) {
+    case PortCheck::free:
+      break;
+    case PortCheck::in_use:
+      ZV_LOG(LOG_WARN, checkup_name, "UDP port %d is in use: %s", TFTP_PORT, detail.c_str());
+      dialogs_.message(this,
+                       "UDP port 69 (TFTP) is in use by another program, probably a TFTP server.\n"
+                       "The machine fetches its images from this PC on that port.\n"
+                       "Stop that program (for example: sudo systemctl stop tftpd-hpa) and press Next again.");
+      return 0;
+    case PortCheck::no_permission:
+      ZV_LOG(LOG_WARN, checkup_name, "UDP port %d not permitted: %s", TFTP_PORT, detail.c_str());
+      dialogs_.message(this, "ZeVavi may not use UDP port 69 (TFTP), from which the machine fetches its images.\n"
+                             "Run it as root, or allow it once with:\n"
+                             "sudo setcap cap_net_bind_service=+ep " +
+                                 executable_path());
+      return 0;
+    case PortCheck::other_error:
+      ZV_LOG(LOG_WARN, checkup_name, "UDP port %d cannot be bound: %s", TFTP_PORT, detail.c_str());
+      dialogs_.message(this, "UDP port 69 (TFTP) cannot be used: " + detail + ".");
+      return 0;
+  }
+  if (!same_subnet_24(local_ip, machine_ip)) {
+    ZV_LOG(LOG_WARN, checkup_name, "local-ip[%s] is not in the subnet of machine-ip[%s]", local_ip, machine_ip);
+    std::string question = std::string("This PC's address ") + local_ip + " is not in the machine's subnet (" +
+                           machine_ip + ", mask 255.255.255.0).\n" +
+                           "The machine will not reach this PC to fetch its images.\n"
+                           "Do you want to go on anyway?";
+    if (!dialogs_.ask_yes_no(this, question))
+      return 0;
+  }
+
+  uint32_t probe = comm_probe(port);
+  if (probe != COMM_OK) {
+    ZV_LOG(LOG_ERROR, checkup_name, "Can't open %s.", port.c_str());
+    dialogs_.message(this, "Can't open " + port + ".");
+    return 0;
+  }
+  // The probe's handle is closed; give the driver a moment before the real open.
+  std::this_thread::sleep_for(std::chrono::milliseconds(200));
+  ComPort.Open();
+  if (!ComPort.Connected()) {
+    dialogs_.message(this, port + " is not connected.");
+    return 0;
+  }
+  port_opened = 1;
+  ZV_LOG(LOG_DEBUG, checkup_name, "machine[%d], local-ip[%s], machine-ip[%s], file[%s]", machine_index.load(),
+         local_ip, machine_ip, image_path.c_str());
+  return 1;
+}
+
+void VAzOdor::wizard_start() {
+  if (!dialogs_.ask_yes_no(this, "For upgrade takes more than 5 minutes.\nDo you want to start upgrade?"))
+    return;
+  btnStatus->setText(QStringLiteral("Previous"));
+  btnStatus->setEnabled(false);
+  btnExit->setEnabled(false);
+  show_status(10, "Extract the image.");
+
+  if (!prepare_image()) {
+    btnStatus->setEnabled(true);
+    btnExit->setEnabled(true);
+    return;
+  }
+  if (!do_patch()) {
+    dialogs_.message(this, "fail to patch!!");
+    btnStatus->setEnabled(true);
+    btnExit->setEnabled(true);
+  }
+}
+
+bool VAzOdor::prepare_image() {
+  if (temp_dir_exists())
+    rm_dir();
+  std::string error;
+  if (!make_temp_dir(error))
+    ZV_LOG(LOG_ERROR, wizard_name, "Fail to create directory : [%s]", error.c_str());
+
+  if (image_path.find("zip") != std::string::npos) {
+    if (unzip() != 0) {
+      ZV_LOG(LOG_DEBUG, wizard_name, "unzip() error!!");
+      show_status(0, "Fail to extract image.");
+      return false;
+    }
+    ZV_LOG(LOG_DEBUG, wizard_name, "unzip ok!!");
+    return true;
+  }
+  if (!unpack_nfi(image_path.c_str())) {
+    ZV_LOG(LOG_DEBUG, wizard_name, "unpack() error!!");
+    show_status(0, "Fail to unpack image.");
+    return false;
+  }
+  ZV_LOG(LOG_DEBUG, wizard_name, "unpack ok!!");
+  return true;
+}
+
+int VAzOdor::do_patch() {
+  // A worker that the box's failure code let go may still be finishing its last pass; it
+  // must be gone before a new one starts, or two would type into the same console.
+  thread_handle.join();
+  worker_generation_ = ui_generation_.load();
+  worker_port_name_ = cbComPort->currentText().toStdString();
+  try {
+    thread_handle.start([this] { threadCommandMain(this); });
+  } catch (const std::system_error &error) {
+    ZV_LOG(LOG_ERROR, "VAzOdor::do_patch", "fail to start write-thread!!");
+    return 0;
+  }
+  std::ostringstream id;
+  id << std::hex << thread_handle.id();
+  ZV_LOG(LOG_INFO, "VAzOdor::do_patch", "start write-thread [%s]!!", id.str().c_str());
+  return 1;
+}
+
+void VAzOdor::wizard_previous() {
+  upgrade_step = 0;
+  if (ComPort.Connected() && port_opened == 1) {
+    ComPort.Close();
+    port_opened = 0;
+  }
+  tftp_stop(0);
+  stop_worker();
+  thread_handle.join();
+
+  // Changes the stopped worker posted but the GUI thread has not yet carried out belong to
+  // the upgrade that is being left; they must not land on the fresh page.
+  ++ui_generation_;
+  btnStatus->setText(QStringLiteral("Next"));
+  btnStatus->setEnabled(true);
+  btnExit->setEnabled(true);
+  pcKyCtrl->setCurrentWidget(tabInput);
+  pbStatusGage->setValue(0);
+  status_count_ = 0;
+  lvStatusText->clear();
+  RTFLabel->hide();
+}
+
+int VAzOdor::unzip() { return unzip_image(ZipArchiver, image_path, temp_dir); }
+
+void VAzOdor::btnOpenFileDialogClick() {
+  std::string path;
+  if (dialogs_.open_file(this, "ZIP Files(*.zip)|*.zip|NFI Files(*.nfi)|*.nfi", "zip", path))
+    edtFilePath->setText(QString::fromStdString(path));
+}
+
+void VAzOdor::ComTerminalChar(TCustomComTerminal *, char ch) { watcher_.on_char(ch, *this); }
+
+void VAzOdor::release_upgrade() {
+  tftp_stop(0);
+  // The worker is not waited for here: it leaves its loop at its next look at
+  // worker_running. Previous, or the next Start, collects the thread.
+}
+
+// ---- what the worker asks of the window (on the worker's thread) ----
+
+bool VAzOdor::port_write(const char *data, int count, std::string &error) {
+  try {
+    if (ComPort.Write(data, count) == count)
+      return true;
+    error = "short write";
+  } catch (const std::exception &e) {
+    error = e.what();
+  }
+  return false;
+}
+
+void VAzOdor::set_exit_enabled(bool enabled) {
+  post_from_worker([this, enabled] { btnExit->setEnabled(enabled); });
+}
+
+void VAzOdor::set_prompt_label_visible(bool visible) {
+  post_from_worker([this, visible] { RTFLabel->setVisible(visible); });
+}
+
+void VAzOdor::worker_finished() {
+  post_from_worker([this] {
+    btnStatus->setEnabled(true);
+    btnExit->setEnabled(true);
+  });
 }

@@ -3,12 +3,18 @@
 // removal of the partition files).
 #pragma once
 
+#include "comport/serport.h"
+#include "zip/ziparchiver.h"
 #include "platform/gui.h"
+#include "src/consolewatch.h"
+#include "src/upgrade.h"
+#include "src/wizardstate.h"
 
 #include <QPoint>
 #include <QWidget>
 
 #include <atomic>
+#include <functional>
 #include <string>
 
 class Dialogs;
@@ -20,13 +26,9 @@ class QListWidget;
 class QProgressBar;
 class QPushButton;
 class QTabWidget;
+class TComTerminal;
+class TCustomComTerminal;
 
-// Inputs of the wizard, shared by the window, the image preparation and the worker.
-extern std::string temp_dir;      // the partition folder, no trailing delimiter
-extern std::string image_path;    // the chosen image, set at Next
-extern char local_ip[32];         // the PC's own address as dotted text ("" when unknown)
-extern char machine_ip[32];       // the box's address as typed, at most 31 characters
-extern std::atomic<int> machine_index;  // 0..3 in the order of the Machine list
 
 // The log file's path for an executable at `exe_path` named `exe_name` ("ZeVavi" here,
 // "ZeVavi.exe" on Windows): "zevavi.log" beside it when the path's last component is that
@@ -39,7 +41,7 @@ const char *executable_name();
 // The PC's own IPv4 address as dotted text in a static buffer, or null when it cannot be found.
 const char *get_local_ip();
 
-class VAzOdor : public QWidget {
+class VAzOdor : public QWidget, public UpgradeHost, public WatcherHost {
   Q_OBJECT
 
  public:
@@ -57,7 +59,7 @@ class VAzOdor : public QWidget {
 
   // Appends "%d. %s" (running number, text) to the status list when text is given, and sets
   // the progress bar. Callable from any thread: lines appear in the order each thread issued them.
-  void show_status(int percent, const char *text);
+  void show_status(int percent, const char *text) override;
 
   // Deletes the four partition files and the partition folder; failures are ignored.
   void rm_dir();
@@ -72,11 +74,36 @@ class VAzOdor : public QWidget {
   void drag_to(QPoint global_pos);
   void drag_end();
 
+  // The wizard button: "Next" checks the inputs and opens the port, "Start" prepares the
+  // image and starts the worker, "Previous" stops everything and returns to the inputs.
+  void btnStatusClick();
+  // 1 when the inputs are complete and the port is open, else 0 (the user has been told why).
+  int do_checkup_info();
+  // Starts the upgrade worker: 1, or 0 when the thread could not be started.
+  int do_patch();
   void btnExitClick();
+  void btnOpenFileDialogClick();
+  // The terminal's per-character event: the console watcher.
+  void ComTerminalChar(TCustomComTerminal *sender, char ch);
+  // Extracts the zip image into temp_dir: 0, or the archive component's error id.
+  int unzip();
+
+  // UpgradeHost: called on the worker's thread; window changes are handed to the GUI thread.
+  bool port_write(const char *data, int count, std::string &error) override;
+  void set_exit_enabled(bool enabled) override;
+  void set_prompt_label_visible(bool visible) override;
+  void worker_finished() override;
+  std::string port_name() const override { return worker_port_name_; }
+
+  // WatcherHost: called on the GUI thread.
+  int machine() const override { return machine_index.load(); }
+  int status_count() const override { return status_count_.load(); }  // also for tests
+  void release_upgrade() override;
+
+  bool worker_alive() const { return thread_handle.running(); }
 
   int outer_height() const { return height() + designed_caption_height; }
   const std::string &log_path() const { return log_path_; }
-  int status_count() const { return status_count_.load(); }
 
   // The window's controls, named as in its form.
   QFrame *plComTerminal;
@@ -91,7 +118,7 @@ class VAzOdor : public QWidget {
   QLabel *imgTop;
   QPushButton *btnStatus;
   QLabel *imgBottom;
-  QWidget *ComTerminal;
+  TComTerminal *ComTerminal;
   QPushButton *btnExit;
   QListWidget *lvStatusText;
   QComboBox *cbMachine;
@@ -100,6 +127,8 @@ class VAzOdor : public QWidget {
   QPushButton *btnOpenFileDialog;
   QWidget *KyBlockIndicator1;
   QLabel *RTFLabel;
+  TComPort ComPort;
+  TZipArchiver ZipArchiver;
 
  protected:
   void closeEvent(QCloseEvent *event) override;
@@ -109,11 +138,23 @@ class VAzOdor : public QWidget {
   void build_controls();
   void set_outer_height(int height);
   void FormClose();
+  void wizard_next();
+  void wizard_start();
+  void wizard_previous();
+  // Prepares the image at Start: 1 when the partition files are in temp_dir.
+  bool prepare_image();
+  // Runs fn on the GUI thread unless Previous has reset the wizard since the worker started,
+  // so that a late change from a stopping worker never lands on the fresh input page.
+  void post_from_worker(std::function<void()> fn);
 
   Dialogs &dialogs_;
   std::string log_path_;
   GuiJoinableThread thread_handle;
   std::atomic<int> status_count_{0};
+  std::atomic<int> ui_generation_{0};
+  int worker_generation_ = 0;
+  std::string worker_port_name_;
+  ConsoleWatcher watcher_;
   int port_opened = 0;
   bool closed_ = false;
   bool dragging_ = false;

@@ -1,0 +1,59 @@
+#include "src/consolewatch.h"
+
+#include "lib/log.h"
+#include "src/upgrade.h"
+
+#include <cstdio>
+#include <cstring>
+
+namespace {
+const char *const watcher_name = "VAzOdor::ComTerminalChar";
+}
+
+void ConsoleWatcher::on_char(char ch, WatcherHost &host) {
+  std::memmove(console_tail, console_tail + 1, 3);
+  console_tail[3] = ch;
+
+  if (std::memcmp(console_tail, "****", 4) == 0) {
+    // The box is booting (again): whatever step we were at, the sequence starts over.
+    upgrade_step = 1;
+    prompt_ready = 0;
+  } else if (std::memcmp(console_tail, "us =", 4) == 0) {
+    err_capture = 1;
+    err_len = 0;
+  } else if (std::memcmp(console_tail, "CFE>", 4) == 0 && prompt_ready == 0 && upgrade_step != 0) {
+    int machine = host.machine();
+    if (upgrade_step == 3 && (machine == 0 || machine == 1))
+      upgrade_step = 5;  // these models have no splash picture
+    else
+      ++upgrade_step;
+    prompt_ready = 1;
+  }
+
+  if (err_capture && ch != ' ') {
+    if (ch == '-') {
+      stop_worker();
+      err_capture = 0;
+      host.release_upgrade();
+      std::memset(err_code, 0, sizeof err_code);
+      err_code[err_len++] = '-';
+    } else if (ch >= '0' && ch <= '9') {
+      err_capture = 0;
+      ZV_LOG(LOG_DEBUG, watcher_name, "SUCCESS >> Setp : [%d]", upgrade_step.load());
+    }
+  }
+
+  if (err_len == 0)
+    return;
+  if (ch >= '0' && ch <= '9' && err_len < max_code_length)
+    err_code[err_len++] = ch;
+  if (ch == ' ') {
+    int count = host.status_count();
+    ZV_LOG(LOG_DEBUG, watcher_name, "FAIL >> Setp : [%d], ProcessStep : [%d], ErrNo : [%s]",
+           upgrade_step.load(), count, err_code);
+    char line[128];
+    std::snprintf(line, sizeof line, "Fail to upgrade your machine.[step : %d, err-code : %s]", count, err_code);
+    host.show_status(0, line);
+    err_len = 0;
+  }
+}

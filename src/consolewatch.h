@@ -1,0 +1,29 @@
+// The console watcher: reads the box's console one character at a time (after the terminal
+// has taken out escape sequences) for the start of its boot output, its prompt and the
+// result code of each command, and moves the upgrade step on.
+#pragma once
+
+// What the watcher needs from the window. Called on the GUI thread.
+class WatcherHost {
+ public:
+  virtual ~WatcherHost() = default;
+  virtual int machine() const = 0;  // machine index 0..3
+  virtual int status_count() const = 0;
+  virtual void show_status(int percent, const char *text) = 0;
+  // The box reported a failure: stop the TFTP server (waiting for it) and let the worker go
+  // without waiting for it.
+  virtual void release_upgrade() = 0;
+};
+
+class ConsoleWatcher {
+ public:
+  void on_char(char ch, WatcherHost &host);
+  // Longest failure code kept: "-" and three digits. Further digits are dropped.
+  static constexpr int max_code_length = 4;
+
+ private:
+  char console_tail[4] = {};
+  int err_capture = 0;
+  int err_len = 0;
+  char err_code[max_code_length + 1] = {};
+};

@@ -1,0 +1,185 @@
+// The upgrade worker against a recording window: what it types, when, and what it shows.
+// Flash steps need the TFTP server on port 69 and are covered by the end-to-end upgrades.
+#include "src/upgrade.h"
+
+#include "lib/log.h"
+#include "platform/paths.h"
+#include "src/wizardstate.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <condition_variable>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <mutex>
+#include <sstream>
+#include <thread>
+#include <unistd.h>
+
+namespace {
+
+namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+
+class RecordingWindow final : public UpgradeHost {
+ public:
+  bool port_write(const char *data, int count, std::string &error) override {
+    std::lock_guard lock(mutex);
+    if (fail_writes) {
+      error = "device vanished";
+      return false;
+    }
+    writes.emplace_back(data, size_t(count));
+    changed.notify_all();
+    return true;
+  }
+  void show_status(int percent, const char *text) override {
+    std::lock_guard lock(mutex);
+    statuses.push_back(std::to_string(percent) + (text ? std::string(" ") + text : std::string()));
+  }
+  void set_exit_enabled(bool enabled) override { exit_enabled = enabled; }
+  void set_prompt_label_visible(bool visible) override { label_visible = visible; }
+  void worker_finished() override { finished = true; }
+  std::string port_name() const override { return "COM7"; }
+
+  // Waits until `count` writes have been made, or a generous limit passes.
+  bool wait_writes(size_t count) {
+    std::unique_lock lock(mutex);
+    return changed.wait_for(lock, 30s, [&] { return writes.size() >= count; });
+  }
+  std::vector<std::string> copy_writes() {
+    std::lock_guard lock(mutex);
+    return writes;
+  }
+  std::vector<std::string> copy_statuses() {
+    std::lock_guard lock(mutex);
+    return statuses;
+  }
+
+  std::mutex mutex;
+  std::condition_variable changed;
+  std::vector<std::string> writes, statuses;
+  bool fail_writes = false;
+  std::atomic<bool> exit_enabled{false}, label_visible{false}, finished{false};
+};
+
+class Worker : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    base_ = fs::temp_directory_path() / ("zevavi-worker-" + std::to_string(::getpid()));
+    fs::remove_all(base_);
+    fs::create_directories(base_);
+    ::setenv("XDG_CACHE_HOME", base_.c_str(), 1);
+    std::snprintf(machine_ip, sizeof machine_ip, "192.168.102.45");
+    std::snprintf(local_ip, sizeof local_ip, "192.168.102.10");
+    log_open((base_ / "zevavi.log").c_str(), LOG_HEX);
+  }
+  void TearDown() override {
+    stop_worker();
+    if (thread_.joinable())
+      thread_.join();
+    log_close();
+    fs::remove_all(base_);
+  }
+  void start() {
+    thread_ = std::thread([this] { threadCommandMain(&window_); });
+  }
+  void finish() {
+    if (thread_.joinable())
+      thread_.join();
+  }
+  std::string log() {
+    std::ifstream in(base_ / "zevavi.log");
+    std::ostringstream out;
+    out << in.rdbuf();
+    return out.str();
+  }
+  static int count(const std::string &text, const std::string &what) {
+    int n = 0;
+    for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1))
+      ++n;
+    return n;
+  }
+
+  fs::path base_;
+  RecordingWindow window_;
+  std::thread thread_;
+};
+
+TEST_F(Worker, WithNoBoxItKeepsSendingTheBreakKey) {
+  start();
+  ASSERT_TRUE(window_.wait_writes(3));
+  stop_worker();
+  finish();
+  auto writes = window_.copy_writes();
+  for (const std::string &w : writes)
+    EXPECT_EQ(w, "\x03");
+  EXPECT_EQ(window_.copy_statuses(), std::vector<std::string>{"20 Enter into the CFE mode."});
+  EXPECT_TRUE(window_.exit_enabled);
+  EXPECT_TRUE(window_.label_visible);
+  EXPECT_TRUE(window_.finished);
+  std::string text = log();
+  EXPECT_EQ(count(text, "\tSTEP > 0\n================== BINARY HEX"), int(writes.size()));
+  EXPECT_EQ(count(text, "\n03 "), int(writes.size()));
+  EXPECT_NE(text.find("stop write-thread!!"), std::string::npos);
+  EXPECT_NE(text.find("Closed COM7"), std::string::npos);
+}
+
+// The watcher's side is played by the test: it moves the step and marks the prompt.
+TEST_F(Worker, TypesOneCommandPerPromptAndSkipsAMissingSplash) {
+  start();
+  ASSERT_TRUE(window_.wait_writes(1));
+  upgrade_step = 1;
+  prompt_ready = 0;
+  std::this_thread::sleep_for(1500ms);  // a pass at step 1 hides the prompt label
+  EXPECT_FALSE(window_.label_visible);
+
+  size_t before = window_.copy_writes().size();
+  upgrade_step = 2;
+  prompt_ready = 1;
+  ASSERT_TRUE(window_.wait_writes(before + 1));
+  EXPECT_EQ(window_.copy_writes().back(), "ifconfig eth0 -addr=192.168.102.45 -mask=255.255.255.0\n");
+
+  // Step 4 with no splash file goes on to the erase at once, then the break key 10 s later.
+  upgrade_step = 4;
+  prompt_ready = 1;
+  ASSERT_TRUE(window_.wait_writes(before + 3));
+  auto writes = window_.copy_writes();
+  EXPECT_EQ(writes[before + 1], "erase_flash2; erase_flash0\n");
+  EXPECT_EQ(writes[before + 2], "\x03");
+  EXPECT_EQ(upgrade_step.load(), 5);
+
+  // A pass with no fresh prompt sends nothing.
+  std::this_thread::sleep_for(1500ms);
+  EXPECT_EQ(window_.copy_writes().size(), before + 3);
+
+  upgrade_step = 8;
+  prompt_ready = 1;
+  finish();  // the reboot step ends the loop by itself
+  EXPECT_EQ(window_.copy_writes().back(), "reboot\n");
+  EXPECT_EQ(worker_running.load(), 0);
+  EXPECT_TRUE(window_.finished);
+  auto statuses = window_.copy_statuses();
+  std::vector<std::string> want = {"20 Enter into the CFE mode.", "30 IP is set in the machine.",
+                                   "60 Erase memory area about FLASH2 and FLASH0.", "100 Finished, Reboot now!!"};
+  EXPECT_EQ(statuses, want);
+  std::string text = log();
+  EXPECT_NE(text.find("\tSTEP > 2\n"), std::string::npos);
+  EXPECT_NE(text.find("65 72 61 73 65 5f 66 6c 61 73 68 32 3b 20 65 72 erase_flash2; er"), std::string::npos);
+}
+
+TEST_F(Worker, FailedWriteEndsTheUpgradeWithALine) {
+  window_.fail_writes = true;
+  start();
+  finish();
+  EXPECT_EQ(worker_running.load(), 0);
+  EXPECT_TRUE(window_.finished);
+  auto statuses = window_.copy_statuses();
+  ASSERT_EQ(statuses.size(), 2u);
+  EXPECT_EQ(statuses[1], "0 Fail to write to COM7.");
+  EXPECT_NE(log().find("Fail to write to COM7 : device vanished"), std::string::npos);
+}
+
+}  // namespace
