@@ -233,7 +233,10 @@ inline std::string bin_dir()
 // The simulated box as a child process, driven over its pty like the PC's serial port.
 class BoxUnderTest {
 public:
-    BoxUnderTest(std::vector<std::string> options, const fs::path &report)
+    // Opens the line the box names on its first output line, or `other_end` when the box
+    // talks on a device whose far end is elsewhere (a socat pty pair).
+    BoxUnderTest(std::vector<std::string> options, const fs::path &report,
+                 const fs::path &other_end = {})
         : report_(report)
     {
         std::vector<std::string> argv = {bin_dir() + "/boxsim", "--report", report.string()};
@@ -241,7 +244,8 @@ public:
         if (!child_.start(argv, true))
             return;
         slave_ = child_.read_stdout_line();
-        fd_ = ::open(slave_.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+        const std::string path = other_end.empty() ? slave_ : other_end.string();
+        fd_ = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     }
     ~BoxUnderTest()
     {

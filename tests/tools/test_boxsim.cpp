@@ -196,6 +196,49 @@ TEST_F(Boxsim, PowerCycleSignalRestartsFromAnyState)
     EXPECT_EQ(top_field(box->report(), "boots"), "2");
 }
 
+// A box whose line nobody reads must not stall: a UART sends into the void. The output is
+// dropped and counted, and the box answers once someone listens again.
+TEST_F(Boxsim, UnreadOutputIsDroppedNotStalled)
+{
+    auto box = start({"--fast", "--autostart-ms", "0", "--burst", "300000@boot"}, false);
+    std::string report;
+    for (int i = 0; i < kHangGuardMs / 20 && top_field(report, "state") != "autostart"; ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        report = box->report();
+    }
+    ASSERT_EQ(top_field(report, "state"), "autostart");
+    EXPECT_GT(std::stoul(top_field(report, "console_bytes_dropped")), 0u);
+    EXPECT_FALSE(box->read_until(kCancelled, true).empty());
+}
+
+TEST_F(Boxsim, TalksOnAGivenDeviceAndLinksItsPty)
+{
+    // A serial device stands here as one end of a socat pty pair.
+    Child socat;
+    const fs::path a = dir.path() / "a", b = dir.path() / "b";
+    ASSERT_TRUE(socat.start({"socat", "pty,raw,echo=0,link=" + a.string(),
+                             "pty,raw,echo=0,link=" + b.string()}, false));
+    for (int i = 0; i < kHangGuardMs / 10 && !(fs::exists(a) && fs::exists(b)); ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    {
+        BoxUnderTest box({"--fast", "--device", a.string()}, report(), b);
+        ASSERT_TRUE(box.ok());
+        EXPECT_EQ(box.slave(), a.string());
+        EXPECT_FALSE(box.read_until(kCancelled, true).empty());
+        int count = 0;
+        EXPECT_EQ(status_in(box.command("help"), count), 0);
+        EXPECT_EQ(box.process().stop(), 0);
+    }
+    socat.stop();
+
+    const fs::path link = dir.path() / "box-tty";
+    BoxUnderTest linked({"--fast", "--pty-link", link.string()}, report());
+    ASSERT_TRUE(linked.ok());
+    EXPECT_EQ(fs::read_symlink(link).string(), linked.slave());
+    EXPECT_EQ(linked.process().stop(), 0);
+    EXPECT_FALSE(fs::is_symlink(link));
+}
+
 // ---- fault switches ------------------------------------------------------------------------
 
 TEST_F(Boxsim, FailAtTargetGivesItsStatusAndLeavesThePartitionOut)

@@ -124,6 +124,7 @@ bool Box::boot()
         console_.print(l.text);
     }
 
+    set_state("autostart");
     // A 0x03 that arrived at any time during the boot output waits in the receive FIFO and
     // cancels the autostart here; the check takes everything pending with it.
     bool cancelled = console_.drain_input();

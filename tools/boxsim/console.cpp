@@ -95,6 +95,7 @@ void Console::write_now(const char *data, std::size_t size)
             data += n;
             size -= std::size_t(n);
             stalled_since = clock::now();
+            stalled_ = false;
             continue;
         }
         if (n < 0 && errno == EINTR)
@@ -103,7 +104,10 @@ void Console::write_now(const char *data, std::size_t size)
             line_dead_ = true;
             continue;
         }
-        if (clock::now() - stalled_since > std::chrono::milliseconds(kStallMs)) {
+        // Once output has been dropped, keep dropping until the reader drains the line:
+        // waiting a full second per FIFO load would slow the box to a crawl.
+        if (stalled_ || clock::now() - stalled_since > std::chrono::milliseconds(kStallMs)) {
+            stalled_ = true;
             report_.console_bytes_dropped += size;
             return;
         }

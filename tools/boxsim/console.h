@@ -73,6 +73,7 @@ private:
     std::deque<std::uint8_t> input_;
     clock::time_point line_free_ = clock::now();   // when the UART has sent what it holds
     bool line_dead_ = false;
+    bool stalled_ = false;   // output is being dropped because nobody reads it
 };
 
 } // namespace boxsim

@@ -45,7 +45,9 @@ public:
     explicit Report(std::string path) : path_(std::move(path)) {}
 
     std::string line;                 // the pty slave or serial device the box talks on
-    std::string state = "off";        // off, booting, cfe, command, linux, vanished, stopped
+    // off, booting, autostart (waiting for 0x03), cfe (at the prompt), command,
+    // booting-linux, linux, vanished, stopped
+    std::string state = "off";
     int boots = 0;
     int breaks_at_prompt = 0;         // 0x03 bytes that reached the prompt's line editor
     std::string ip;                   // set by ifconfig
