@@ -15,8 +15,7 @@ namespace {
 
 // The readable table the block was built from, parsed independently of the generator.
 std::map<int, std::string> source_table() {
-  const char *src = std::getenv("ZEVAVI_SOURCE_DIR");
-  std::ifstream in(std::string(src ? src : ".") + "/zip/zamsgstr.txt");
+  std::ifstream in(ZV_ZIP_MSG_TABLE);
   std::map<int, std::string> t;
   std::string line;
   while (std::getline(in, line)) {

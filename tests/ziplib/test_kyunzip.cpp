@@ -3,6 +3,7 @@
 #include "tests/zip/ziptestutil.h"
 #include "ziplib/zarequest.h"
 #include "zip/dynlib.h"
+#include "platform/paths.h"
 
 #include <cstdlib>
 #include <cstring>
@@ -16,8 +17,8 @@ struct Lib {
   ZA_UnzExecFn exec = nullptr;
   ZA_AbortFn abort = nullptr;
   Lib() {
-    const char *bin = std::getenv("ZEVAVI_BIN_DIR");
-    std::string path = std::string(bin ? bin : ".") + "/KyUnzip179" + DynLib::Suffix();
+    // The library is built beside the test programs, as it is installed beside the program.
+    std::string path = fs::path(executable_path()).parent_path().string() + "/KyUnzip179" + DynLib::Suffix();
     int err = 0;
     std::string why;
     EXPECT_TRUE(lib.Open(path, err, why)) << why;
