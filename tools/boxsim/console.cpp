@@ -132,9 +132,14 @@ void Console::send(std::string_view bytes)
         if (paced) {
             // 10 bits per byte on an 8N1 line.
             const double seconds = double(chunk) * 10.0 / pacing_.baud / pacing_.speed;
-            line_free_ = std::max(line_free_, clock::now()) +
-                         std::chrono::duration_cast<clock::duration>(
-                             std::chrono::duration<double>(seconds));
+            // Count from when the line was due to be free, not from when the wait woke up:
+            // wake-up lateness must not add up and slow a long output below the baud rate.
+            // After a real idle gap the line starts afresh.
+            const auto now = clock::now();
+            if (now - line_free_ > std::chrono::milliseconds(5))
+                line_free_ = now;
+            line_free_ += std::chrono::duration_cast<clock::duration>(
+                std::chrono::duration<double>(seconds));
         }
         bytes.remove_prefix(chunk);
     }
