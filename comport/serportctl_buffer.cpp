@@ -1,11 +1,11 @@
 #include "comport/serportctl_buffer.h"
 
 #include <algorithm>
-#include <cstring>
 
 void TComTermBuffer::Init() {
   columns_ = std::max(owner_.GetColumns(), 0);
   rows_ = std::max(owner_.GetRows(), 0);
+  first_ = 0;
   cells_ = std::make_unique<TComTermChar[]>(static_cast<size_t>(columns_) * rows_);
   tabs_ = std::make_unique<bool[]>(columns_ + 1);
   for (int x = 1; x <= columns_; x += 8) tabs_[x] = true;
@@ -15,21 +15,12 @@ void TComTermBuffer::ClearCells(TComTermChar *From, size_t Count) {
   std::fill(From, From + Count, TComTermChar{});
 }
 
-void TComTermBuffer::SetChar(int X, int Y, const TComTermChar &Cell) {
-  if (Inside(X, Y)) Row(Y)[X - 1] = Cell;
-}
-
-TComTermChar TComTermBuffer::GetChar(int X, int Y) const {
-  return Inside(X, Y) ? Row(Y)[X - 1] : TComTermChar{};
-}
-
 void TComTermBuffer::ScrollDown() {
   if (rows_ < 1) return;
-  const size_t line = columns_;
-  // One move of the whole block, and the window system moves the pixels: a line feed at
-  // the bottom then costs the repaint of a single text row.
-  std::memmove(Row(1), Row(2), (rows_ - 1) * line * sizeof(TComTermChar));
-  ClearCells(Row(rows_), line);
+  // The old first row becomes the new last one, emptied; the window system moves the
+  // pixels, so only that row has to be painted again.
+  ClearCells(Row(1), columns_);
+  first_ = first_ + 1 == rows_ ? 0 : first_ + 1;
   if (owner_.GetDoubleBuffered())
     owner_.InvalidateAll();
   else
@@ -38,9 +29,8 @@ void TComTermBuffer::ScrollDown() {
 
 void TComTermBuffer::ScrollUp() {
   if (rows_ < 1) return;
-  const size_t line = columns_;
-  std::memmove(Row(2), Row(1), (rows_ - 1) * line * sizeof(TComTermChar));
-  ClearCells(Row(1), line);
+  first_ = first_ == 0 ? rows_ - 1 : first_ - 1;
+  ClearCells(Row(1), columns_);
   if (owner_.GetDoubleBuffered())
     owner_.InvalidateAll();
   else
@@ -58,7 +48,8 @@ void TComTermBuffer::EraseLine(int X, int Y) {
 
 void TComTermBuffer::EraseScreen(int X, int Y) {
   if (!Inside(X, Y)) return;
-  ClearCells(Row(Y) + (X - 1), static_cast<size_t>(rows_ - Y + 1) * columns_ - (X - 1));
+  ClearCells(Row(Y) + (X - 1), columns_ - X + 1);
+  for (int y = Y + 1; y <= rows_; ++y) ClearCells(Row(y), columns_);
   if (owner_.GetDoubleBuffered()) {
     owner_.InvalidateAll();
   } else {

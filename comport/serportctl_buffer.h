@@ -50,8 +50,11 @@ class TComTermBuffer {
   // Coordinates are 1-based. The terminal keeps its caret inside the grid; a cell outside
   // the grid the buffer was last initialised with is ignored (SetChar) or reads as empty
   // (GetChar), so a caret left behind by a size change cannot write past the cells.
-  void SetChar(int X, int Y, const TComTermChar &Cell);
-  TComTermChar GetChar(int X, int Y) const;
+  // Inline: called once per received character, with a cell the caller just built.
+  void SetChar(int X, int Y, const TComTermChar &Cell) {
+    if (Inside(X, Y)) Row(Y)[X - 1] = Cell;
+  }
+  TComTermChar GetChar(int X, int Y) const { return Inside(X, Y) ? Row(Y)[X - 1] : TComTermChar{}; }
 
   // Line feed on the last row: rows 2.. move up, the last row becomes empty.
   void ScrollDown();
@@ -78,12 +81,19 @@ class TComTermBuffer {
 
  private:
   bool Inside(int X, int Y) const { return X >= 1 && X <= columns_ && Y >= 1 && Y <= rows_; }
-  TComTermChar *Row(int Y) const { return cells_.get() + static_cast<size_t>(Y - 1) * columns_; }
+  // Screen row Y lives at storage row (first_ + Y - 1) mod Rows: a scroll turns the ring by
+  // one row instead of moving every cell, so a line feed at the bottom costs one row.
+  TComTermChar *Row(int Y) const {
+    int r = first_ + Y - 1;
+    if (r >= rows_) r -= rows_;
+    return cells_.get() + static_cast<size_t>(r) * columns_;
+  }
   void ClearCells(TComTermChar *From, size_t Count);
 
   TComTermBufferOwner &owner_;
   int columns_ = 0;
   int rows_ = 0;
+  int first_ = 0;  // storage row of screen row 1
   std::unique_ptr<TComTermChar[]> cells_;
   std::unique_ptr<bool[]> tabs_;
 };

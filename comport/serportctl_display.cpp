@@ -119,7 +119,9 @@ QRect TCustomComTerminal::CellPixels(int X, int Y) const {
 }
 
 void TCustomComTerminal::DrawChar(int X, int Y, const TComTermChar & /*Cell*/) {
-  // X, Y are screen cells; the paint draws the buffer cell shown there.
+  // X, Y are screen cells; the paint draws the buffer cell shown there. A hidden terminal
+  // (the program's panel until the user opens it) has nothing to invalidate.
+  if (!isVisible()) return;
   const QRect r((X - 1) * cell_width_, (Y - 1) * cell_height_, cell_width_, cell_height_);
   if (r.intersects(viewport()->rect())) viewport()->update(r);
 }
@@ -204,6 +206,11 @@ void TCustomComTerminal::InvalidateCaret() {
 void TCustomComTerminal::MoveCaret(int X, int Y) {
   X = std::clamp(X, 1, columns_);
   Y = std::clamp(Y, 1, rows_);
+  if (!caret_created_) {  // nothing painted for it: the common case while text pours in
+    caret_x_ = X;
+    caret_y_ = Y;
+    return;
+  }
   if (X == caret_x_ && Y == caret_y_) return;
   InvalidateCaret();
   caret_x_ = X;

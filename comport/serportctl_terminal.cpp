@@ -159,8 +159,10 @@ void TCustomComTerminal::PutChar(char Ch) {
     case 13: AdvanceCaret(acReturn); break;
     default:
       if (u >= 32) {
-        TComTermChar cell = GetCharAttr();
-        cell.Ch = Ch;
+        // Built whole, then stored: patching one byte of a fresh copy right before the
+        // store costs a store-forwarding stall per character.
+        const TComTermChar attr = GetCharAttr();
+        const TComTermChar cell{Ch, attr.TextColor, attr.FillColor, attr.Underscore};
         buffer_.SetChar(caret_x_, caret_y_, cell);
         DrawChar(caret_x_ - top_left_x_ + 1, caret_y_ - top_left_y_ + 1, cell);
         AdvanceCaret(acChar);

@@ -30,19 +30,19 @@ std::string EscFormat(const char *fmt, int a, int b) {
 
 // "1;5" gives 1 and 5. A ";" that would close an empty parameter is kept as text instead,
 // so ";5" is one parameter that GetParam reads as 1 (the default a missing number means).
-TEscapeParams SplitParams(const std::string &text) {
-  TEscapeParams params;
+// Fills `params` in place: its storage is reused from sequence to sequence.
+void SplitParams(const char *first, const char *last, TEscapeParams &params) {
+  params.clear();
   std::string current;
-  for (char c : text) {
-    if (c == ';' && !current.empty()) {
+  for (const char *c = first; c != last; ++c) {
+    if (*c == ';' && !current.empty()) {
       params.push_back(std::move(current));
       current.clear();
     } else {
-      current += c;
+      current += *c;
     }
   }
   if (!current.empty()) params.push_back(std::move(current));
-  return params;
 }
 
 char FirstChar(const TEscapeParams &params) {
@@ -190,7 +190,7 @@ TEscapeCode TEscapeCodesVT100::DetectExtCode(const std::string &Str) {
   // parameter text. Checking the last byte alone keeps long sequences linear.
   const char final = Str.back();
   if (!IsLetter(final)) return ecNotCompleted;
-  Params = SplitParams(Str.substr(1, Str.size() - 2));
+  SplitParams(Str.data() + 1, Str.data() + Str.size() - 1, Params);
   const char first = FirstChar(Params);
   TEscapeCode code = ecUnknown;
   bool keep = true;

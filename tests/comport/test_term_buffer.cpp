@@ -176,4 +176,55 @@ TEST(TermBuffer, LineLengthCountsBlanks) {
   EXPECT_EQ(b.GetLastLine(), 3);
 }
 
+// Scrolling turns a ring of rows; whatever sequence of writes, scrolls and erases comes in,
+// the screen must read as a plain grid that was moved row by row.
+TEST(TermBuffer, MatchesAPlainGridUnderAnyOperations) {
+  RecordingOwner owner;
+  owner.columns = 7;
+  owner.rows = 5;
+  TComTermBuffer b(owner);
+  b.Init();
+  std::vector<std::string> model(5, std::string(7, '.'));
+  unsigned seed = 12345;
+  auto next = [&](int n) {
+    seed = seed * 1103515245u + 12345u;
+    return static_cast<int>((seed >> 16) % static_cast<unsigned>(n));
+  };
+  for (int step = 0; step < 4000; ++step) {
+    const int op = next(10), x = next(7) + 1, y = next(5) + 1;
+    switch (op) {
+      case 0:
+        b.ScrollDown();
+        model.erase(model.begin());
+        model.push_back(std::string(7, '.'));
+        break;
+      case 1:
+        b.ScrollUp();
+        model.pop_back();
+        model.insert(model.begin(), std::string(7, '.'));
+        break;
+      case 2:
+        b.EraseLine(x, y);
+        for (int i = x; i <= 7; ++i) model[y - 1][i - 1] = '.';
+        break;
+      case 3:
+        if (next(4) != 0) break;  // keep the screen mostly full
+        b.EraseScreen(x, y);
+        for (int i = x; i <= 7; ++i) model[y - 1][i - 1] = '.';
+        for (int r = y + 1; r <= 5; ++r) model[r - 1] = std::string(7, '.');
+        break;
+      default: {
+        const char c = static_cast<char>('a' + next(26));
+        b.SetChar(x, y, Cell(c));
+        model[y - 1][x - 1] = c;
+      }
+    }
+    for (int r = 1; r <= 5; ++r) ASSERT_EQ(RowText(b, r), model[r - 1]) << "step " << step << " row " << r;
+    int last = 0;
+    for (int r = 1; r <= 5; ++r)
+      if (model[r - 1] != std::string(7, '.')) last = r;
+    ASSERT_EQ(b.GetLastLine(), last) << "step " << step;
+  }
+}
+
 }  // namespace

@@ -172,7 +172,9 @@ TEST_F(TermOnPort, CursorKeys) {
     line->take_output();
     term.SetArrowKeys(c.arrows);
     QTest::keyClick(&term, c.key);
-    if (!c.sent.empty()) EXPECT_EQ(Output(c.sent.size()), c.sent);
+    if (!c.sent.empty()) {
+      EXPECT_EQ(Output(c.sent.size()), c.sent);
+    }
     EXPECT_EQ(line->output(), "");
     EXPECT_EQ(term.CaretX(), c.caretX);
     EXPECT_EQ(term.CaretY(), c.caretY);
