@@ -327,6 +327,8 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(
         // No options were asked for; an OACK is refused with ERROR 8.
         RefusalCase{"unasked_oack", std::string("\0\6blksize\0" "1428\0", 15), 1u << 20, -22, 8},
+        // A block longer than 512 bytes was never asked for.
+        RefusalCase{"oversized_block", data_packet(1, std::string(513, 'o')), 1u << 20, -22, 4},
         // Over the staging buffer: cancelled with ERROR 3, not cut short in silence.
         RefusalCase{"too_large", data_packet(1, std::string(512, 'z')), 700, -5, 3}),
     [](const auto &info) { return std::string(info.param.name); });

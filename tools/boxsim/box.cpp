@@ -180,6 +180,9 @@ void Box::command_loop()
         }
         report_.commands.back().status = result.status;
         report_.save();
+        if (options_.verbose)
+            std::fprintf(stderr, "boxsim: [%d] %s -> %d\n", record.number, record.line.c_str(),
+                         result.status.value_or(0));
         console_.print("*** command status = " + std::to_string(result.status.value_or(0)) + "\n");
     }
 }

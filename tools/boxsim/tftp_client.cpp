@@ -226,6 +226,12 @@ TftpOutcome tftp_read(const std::string &server_address, const std::string &file
         }
 
         const std::size_t payload = std::size_t(n - 4);
+        if (payload > kBlockSize) {
+            // Without a blksize option a block holds at most 512 bytes; more is a server
+            // that got the protocol wrong, and its data cannot be trusted.
+            send.to(peer, error_packet(4, "Illegal TFTP operation"));
+            return fail(-22);
+        }
         if (out.data.size() + payload > config.max_bytes) {
             send.to(peer, error_packet(3, "transfer cancelled"));
             return fail(-5);
