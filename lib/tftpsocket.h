@@ -13,6 +13,7 @@
 #include <poll.h>
 #include <sys/socket.h>
 #include <sys/syscall.h>
+#include <sys/time.h>
 #include <sys/types.h>
 #include <unistd.h>
 
@@ -20,6 +21,9 @@ namespace tftpnet {
 
 // The error code of an interrupted wait or receive (Winsock: WSAEINTR, 10004).
 constexpr int error_interrupted = EINTR;
+
+// A receive that ended because the socket's receive time-out passed (Winsock: WSAETIMEDOUT).
+inline bool is_timeout(int error) { return error == EAGAIN || error == EWOULDBLOCK; }
 
 // Read at once after the failing call, on the same thread.
 inline int last_error() { return errno; }
@@ -84,6 +88,12 @@ class UdpSocket {
     if (::getsockname(fd_, reinterpret_cast<sockaddr *>(&a), &len) != 0)
       return -1;
     return ntohs(a.sin_port);
+  }
+
+  // Bounds every later blocking receive; recv then fails with is_timeout(last_error()).
+  bool set_receive_timeout(int ms) const {
+    timeval tv{ms / 1000, (ms % 1000) * 1000};
+    return ::setsockopt(fd_, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv) == 0;
   }
 
   // Until a datagram (or a pending error) can be received, or timeout_ms passed;

@@ -108,7 +108,9 @@ bool serve(UdpSocket &sock, FILE *file) {
     ZV_LOG(LOG_ERROR, "tftp_thread", "connect() error!!");
   ZV_LOG(LOG_INFO, "tftp_thread", "sending data!!");
 
-  const auto ack_timeout = std::chrono::milliseconds(seam_ack_timeout_ms.load());
+  const int ack_timeout_ms = seam_ack_timeout_ms.load();
+  const auto ack_timeout = std::chrono::milliseconds(ack_timeout_ms);
+  const bool timed_receive = sock.set_receive_timeout(ack_timeout_ms);
   uint16_t j = 1;  // wraps 65535 -> 0, as the box's client expects
   int failed_receives = 0;
   bool wrap_logged = false;
@@ -132,7 +134,8 @@ bool serve(UdpSocket &sock, FILE *file) {
 
     bool acked = false;
     while (!acked) {
-      if (!no_resend) {
+      bool sent_now = !no_resend;
+      if (sent_now) {
         long sent = sock.send(send_buf, 4 + k);
         if (sent != long(4 + k))
           ZV_LOG(LOG_ERROR, "tftp_thread", "send() error!! : [%d]", sent < 0 ? tftpnet::last_error() : 0);
@@ -140,10 +143,24 @@ bool serve(UdpSocket &sock, FILE *file) {
       }
 
       // One datagram, or the block's time-out, measured from its last send so that a
-      // stream of wrong datagrams cannot hold the block back for ever.
-      auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now());
-      Wait w = sock.wait_readable(left.count() > 0 ? int(left.count()) : 0);
-      if (w == Wait::TimedOut) {
+      // stream of wrong datagrams cannot hold the block back for ever. Right after a send
+      // the whole time-out lies ahead, and one receive bounded by the socket's own time-out
+      // does (the common case, once per block: no extra wait call); otherwise wait for
+      // what is left of it.
+      std::memset(recv_buf, 0, 4);  // a runt datagram reads as zeros, not as stale bytes
+      long got = -1;
+      bool timed_out = false;
+      if (sent_now && timed_receive) {
+        got = sock.recv(recv_buf, sizeof recv_buf);
+        timed_out = got < 0 && tftpnet::is_timeout(tftpnet::last_error());
+      } else {
+        auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now());
+        Wait w = sock.wait_readable(left.count() > 0 ? int(left.count()) : 0);
+        timed_out = w == Wait::TimedOut;
+        if (w == Wait::Ready)
+          got = sock.recv(recv_buf, sizeof recv_buf);
+      }
+      if (timed_out) {
         if (++timeouts >= TFTP_ACK_TIMEOUTS) {
           ZV_LOG(LOG_ERROR, "tftp_thread", "no ACK from the client, giving up at block : [%u]", unsigned(j));
           return false;
@@ -153,8 +170,6 @@ bool serve(UdpSocket &sock, FILE *file) {
         no_resend = false;
         continue;
       }
-      std::memset(recv_buf, 0, 4);  // a runt datagram reads as zeros, not as stale bytes
-      long got = w == Wait::Ready ? sock.recv(recv_buf, sizeof recv_buf) : -1;
       if (got < 0) {
         int err = tftpnet::last_error();
         if (err == tftpnet::error_interrupted && ++failed_receives <= MAX_INTERRUPTED_RECEIVES)
