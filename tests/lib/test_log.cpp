@@ -55,6 +55,7 @@ struct DumpCase {
   const char *name;
   std::string bytes;
   std::string rows;
+  friend void PrintTo(const DumpCase &c, std::ostream *os) { *os << c.name; }
 };
 
 class LogDumpText : public ::testing::TestWithParam<DumpCase> {};
@@ -128,6 +129,7 @@ TEST(LogDumpText, AllByteValuesInOrder) {
 struct LevelCase {
   int level;
   const char *field;
+  friend void PrintTo(const LevelCase &c, std::ostream *os) { *os << c.field; }
 };
 
 class LogLevelField : public LogFile, public ::testing::WithParamInterface<LevelCase> {};

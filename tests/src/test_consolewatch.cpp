@@ -35,6 +35,7 @@ struct Script {
   int want_step, want_ready;
   int want_running;      // worker_running afterwards (it starts at 1)
   std::vector<std::string> want_lines;
+  friend void PrintTo(const Script &s, std::ostream *os) { *os << s.name; }
 };
 
 class WatcherScript : public ::testing::TestWithParam<Script> {};

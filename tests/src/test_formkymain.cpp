@@ -70,6 +70,7 @@ struct ControlRow {
   const char *parent;
   QRect geometry;
   const char *caption;  // text or caption; null where the control has none to check
+  friend void PrintTo(const ControlRow &r, std::ostream *os) { *os << r.name; }
 };
 
 class MainWindowControls : public MainWindow, public ::testing::WithParamInterface<ControlRow> {};
@@ -287,6 +288,7 @@ TEST_F(MainWindow, ScreenshotsAtBothHeights) {
 
 struct LogPathRow {
   const char *exe, *name, *log;
+  friend void PrintTo(const LogPathRow &r, std::ostream *os) { *os << r.exe; }
 };
 
 class LogPathRule : public ::testing::TestWithParam<LogPathRow> {};

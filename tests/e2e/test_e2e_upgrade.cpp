@@ -1,0 +1,494 @@
+// Whole upgrades through the main window's own buttons against the simulated box: the box
+// fetches every partition over TFTP from the window's server on port 69 and reports what it
+// flashed, and the report must match the image byte for byte (SHA-256 and size).
+#include "lib/log.h"
+#include "lib/tftpthread.h"
+#include "platform/paths.h"
+#include "src/formkymain.h"
+#include "tests/src/fake_dialogs.h"
+
+#include <QComboBox>
+#include <QJsonArray>
+#include <QLabel>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QProcess>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QTabWidget>
+#include <QTest>
+#include <gtest/gtest.h>
+
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/file.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <random>
+#include <sstream>
+
+namespace {
+
+namespace fs = std::filesystem;
+
+std::string read_file(const fs::path &path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream out;
+  out << in.rdbuf();
+  return out.str();
+}
+
+void write_file_bytes(const fs::path &path, const std::string &bytes) {
+  std::ofstream(path, std::ios::binary) << bytes;
+}
+
+// SHA-256 by a program nobody here wrote.
+std::string sha256_of(const fs::path &path) {
+  std::string command = "sha256sum '" + path.string() + "'";
+  FILE *pipe = ::popen(command.c_str(), "r");
+  char digest[65] = {};
+  if (!pipe || std::fscanf(pipe, "%64s", digest) != 1)
+    digest[0] = 0;
+  if (pipe)
+    ::pclose(pipe);
+  return digest;
+}
+
+std::string random_bytes(size_t size, unsigned seed) {
+  std::mt19937 generator(seed);
+  std::string bytes(size, '\0');
+  for (char &c : bytes)
+    c = char(generator());
+  return bytes;
+}
+
+struct Image {
+  std::string kernel, splash, boot, root;
+};
+
+Image sample_partitions(unsigned seed) {
+  // Sizes that end inside a block, on a block boundary (a last empty DATA block) and past
+  // the first hundred blocks.
+  return {random_bytes(300 * 1024 + 77, seed), random_bytes(20 * 1024 + 3, seed + 1),
+          random_bytes(200 * 512, seed + 2), random_bytes(700 * 1024 + 511, seed + 3)};
+}
+
+void put_record(std::string &out, const std::string &data) {
+  out += std::string("\xA0\x50\x30\xA0", 4);
+  uint32_t n = uint32_t(data.size());
+  out += char(n >> 24);
+  out += char(n >> 16);
+  out += char(n >> 8);
+  out += char(n);
+  out += data;
+}
+
+// A container with root, boot and kernel (it has no place for a splash picture).
+std::string container_of(const Image &image) {
+  std::string out = std::string("KXB\0", 4) + std::string("\0\0\0\1", 4) + std::string("\0\0\0\x0E", 4);
+  put_record(out, image.root);
+  put_record(out, image.boot);
+  put_record(out, image.kernel);
+  return out;
+}
+
+// A zip image made by Info-ZIP, the partition files inside a folder as vendors ship them.
+fs::path zip_of(const Image &image, const fs::path &dir) {
+  fs::path staging = dir / "zip-staging" / "img";
+  fs::create_directories(staging);
+  write_file_bytes(staging / "kernel_cfe_auto.bin", image.kernel);
+  write_file_bytes(staging / "splash_cfe_auto.bin", image.splash);
+  write_file_bytes(staging / "boot_cfe_auto.jffs2", image.boot);
+  write_file_bytes(staging / "root_cfe_auto.jffs2", image.root);
+  fs::path zip = dir / "firmware.zip";
+  std::string command = "cd '" + (dir / "zip-staging").string() + "' && zip -q -r '" + zip.string() + "' img";
+  EXPECT_EQ(std::system(command.c_str()), 0);
+  return zip;
+}
+
+// The simulated box on a pty of its own, reporting what it flashed.
+class Box {
+ public:
+  explicit Box(const fs::path &dir) : tty_(dir / "box-tty"), report_(dir / "box.json") {}
+  ~Box() { stop(); }
+
+  void start(const QStringList &extra = {}) {
+    QStringList args = {"--pty-link", QString::fromStdString(tty_.string()), "--report",
+                        QString::fromStdString(report_.string()), "--speed", "20"};
+    args << extra;
+    process_.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    process_.start(QString::fromStdString((fs::path(ZEVAVI_BIN_DIR) / "boxsim").string()), args);
+    ASSERT_TRUE(process_.waitForStarted(10000));
+    for (int i = 0; i < 200 && !fs::exists(tty_); ++i)
+      QTest::qWait(25);
+    ASSERT_TRUE(fs::exists(tty_)) << "the box made no pty";
+  }
+  void power_cycle() { ::kill(pid_t(process_.processId()), SIGUSR1); }
+  void stop() {
+    if (process_.state() == QProcess::NotRunning)
+      return;
+    process_.terminate();
+    if (!process_.waitForFinished(10000))
+      process_.kill();
+    process_.waitForFinished(5000);
+  }
+  QJsonObject report() {
+    return QJsonDocument::fromJson(QByteArray::fromStdString(read_file(report_))).object();
+  }
+  std::string tty() const { return tty_.string(); }
+
+ private:
+  fs::path tty_, report_;
+  QProcess process_;
+};
+
+// The address the box gets: the PC's own /24 with another last number.
+std::string box_address_for(const char *pc) {
+  in_addr address{};
+  if (::inet_pton(AF_INET, pc, &address) != 1)
+    return "192.168.102.45";
+  uint32_t host = ntohl(address.s_addr);
+  host = (host & 0xFFFFFF00u) | ((host & 0xFF) == 45 ? 46 : 45);
+  address.s_addr = htonl(host);
+  char text[INET_ADDRSTRLEN];
+  ::inet_ntop(AF_INET, &address, text, sizeof text);
+  return text;
+}
+
+class Upgrade : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    dir_ = fs::temp_directory_path() / ("zevavi-e2e-" + std::to_string(::getpid()));
+    fs::remove_all(dir_);
+    fs::create_directories(dir_);
+    ::setenv("XDG_CACHE_HOME", (dir_ / "cache").c_str(), 1);
+    temp_dir = temp_dir_path();
+    log_ = dir_ / "zevavi.log";
+    box_ = std::make_unique<Box>(dir_);
+    window_ = std::make_unique<VAzOdor>(dialogs_, nullptr, log_.string());
+    window_->show();
+  }
+  void TearDown() override {
+    window_.reset();
+    box_.reset();
+    tftp_stop(0);
+    if (!HasFailure())
+      fs::remove_all(dir_);
+    else
+      std::fprintf(stderr, "kept for a look: %s\n", dir_.c_str());
+  }
+
+  void fill_inputs(const char *model, const fs::path &image) {
+    window_->cbComPort->setEditText(QString::fromStdString(box_->tty()));
+    window_->cbMachine->setCurrentText(QString::fromLatin1(model));
+    ASSERT_NE(local_ip[0], '\0') << "the namespace gives the PC no address";
+    window_->edtMachineIp->setText(QString::fromStdString(box_address_for(local_ip)));
+    window_->edtFilePath->setText(QString::fromStdString(image.string()));
+  }
+  void click(QPushButton *button) {
+    ASSERT_TRUE(button->isEnabled()) << button->objectName().toStdString() << " is disabled";
+    QTest::mouseClick(button, Qt::LeftButton);
+  }
+  // Next, then Start answered Yes.
+  void next_and_start() {
+    click(window_->btnStatus);
+    ASSERT_EQ(window_->btnStatus->text(), "Start") << (dialogs_.messages.empty() ? "" : dialogs_.messages.back());
+    EXPECT_EQ(window_->pcKyCtrl->currentWidget(), window_->tabStatus);
+    dialogs_.answers.push_back(true);
+    click(window_->btnStatus);
+  }
+  // Runs the event loop until the worker has ended and handed the buttons back.
+  bool wait_for_the_worker(int limit_ms = 240000) {
+    QTest::qWait(200);
+    for (int waited = 0; waited < limit_ms; waited += 100) {
+      if (!window_->worker_alive() && window_->btnStatus->isEnabled())
+        break;
+      QTest::qWait(100);
+    }
+    QTest::qWait(300);  // the worker's last posts
+    return !window_->worker_alive() && window_->btnStatus->isEnabled();
+  }
+  QStringList lines() const {
+    QStringList out;
+    for (int i = 0; i < window_->lvStatusText->count(); ++i)
+      out << window_->lvStatusText->item(i)->text();
+    return out;
+  }
+  void expect_flashed(const QJsonObject &report, const char *target, const std::string &bytes) {
+    SCOPED_TRACE(target);
+    fs::path copy = dir_ / (std::string("expected-") + target);
+    write_file_bytes(copy, bytes);
+    QJsonObject partition = report["partitions"].toObject()[target].toObject();
+    ASSERT_FALSE(partition.isEmpty()) << "the box flashed nothing to " << target;
+    EXPECT_EQ(partition["size"].toInteger(), qint64(bytes.size()));
+    EXPECT_EQ(partition["sha256"].toString().toStdString(), sha256_of(copy));
+  }
+
+  fs::path dir_, log_;
+  FakeDialogs dialogs_;
+  std::unique_ptr<Box> box_;
+  std::unique_ptr<VAzOdor> window_;
+};
+
+const QStringList lines_without_splash = {"1. Extract the image.",
+                                          "2. Enter into the CFE mode.",
+                                          "3. IP is set in the machine.",
+                                          "4. Upgrade the kernel image on the machine.",
+                                          "5. Erase memory area about FLASH2 and FLASH0.",
+                                          "6. Upgrade the boot image on the machine.",
+                                          "7. Upgrade the root image on the machine.",
+                                          "9. Finished, Reboot now!!"};
+
+struct ModelRun {
+  const char *model;
+  bool zip;
+  friend void PrintTo(const ModelRun &r, std::ostream *os) { *os << r.model << (r.zip ? " zip" : " container"); }
+};
+
+class WholeUpgrade : public Upgrade, public ::testing::WithParamInterface<ModelRun> {};
+
+TEST_P(WholeUpgrade, EveryFlashedByteEqualsTheImage) {
+  const ModelRun &run = GetParam();
+  Image image = sample_partitions(unsigned(run.model[0]));
+  fs::path path = dir_ / "firmware.nfi";
+  if (run.zip)
+    path = zip_of(image, dir_);
+  else
+    write_file_bytes(path, container_of(image));
+  box_->start();
+  fill_inputs(run.model, path);
+  next_and_start();
+  ASSERT_TRUE(wait_for_the_worker()) << lines().join("\n").toStdString();
+
+  QStringList want = lines_without_splash;
+  if (run.zip)
+    want = {"1. Extract the image.",
+            "2. Enter into the CFE mode.",
+            "3. IP is set in the machine.",
+            "4. Upgrade the kernel image on the machine.",
+            "5. Upgrade the splash image on the machine.",
+            "6. Erase memory area about FLASH2 and FLASH0.",
+            "7. Upgrade the boot image on the machine.",
+            "8. Upgrade the root image on the machine.",
+            "10. Finished, Reboot now!!"};
+  EXPECT_EQ(lines(), want);
+  EXPECT_EQ(window_->pbStatusGage->value(), 100);
+  EXPECT_TRUE(window_->btnStatus->isEnabled());
+  EXPECT_TRUE(window_->btnExit->isEnabled());
+  EXPECT_EQ(window_->btnStatus->text(), "Previous");
+
+  QTest::qWait(500);  // the box takes the reboot line
+  box_->stop();
+  QJsonObject report = box_->report();
+  expect_flashed(report, "flash0.kernel", image.kernel);
+  expect_flashed(report, "flash0.boot", image.boot);
+  expect_flashed(report, "flash0.avail0", image.root);
+  if (run.zip)
+    expect_flashed(report, "flash0.splash", image.splash);
+  else
+    EXPECT_FALSE(report["partitions"].toObject().contains("flash0.splash"));
+  EXPECT_EQ(report["ip"].toString().toStdString(), std::string(machine_ip));
+
+  std::string log = read_file(log_);
+  // The dumps' text column shows each command line sixteen characters a row.
+  for (const char *command : {"ifconfig eth0 -a", "flash -noheader ", "erase_flash2; er", "reboot."})
+    EXPECT_NE(log.find(command), std::string::npos) << command;
+  EXPECT_NE(log.find("\tSTEP > 8\n================== BINARY HEX"), std::string::npos);
+}
+
+INSTANTIATE_TEST_SUITE_P(Models, WholeUpgrade,
+                         ::testing::Values(ModelRun{"KESTA", false}, ModelRun{"MORVA", false},
+                                           ModelRun{"PELIN", false}, ModelRun{"TORQA", false},
+                                           ModelRun{"TORQA", true}),
+                         [](const auto &info) {
+                           return std::string(info.param.model) + (info.param.zip ? "_zip" : "_container");
+                         });
+
+// The box fails the root step with -21; Previous then resets the wizard, and a second
+// upgrade after the technician restarts the box runs cleanly from the first step.
+TEST_F(Upgrade, BoxFailureThenPreviousThenASecondUpgrade) {
+  Image image = sample_partitions(7);
+  fs::path path = dir_ / "firmware.nfi";
+  write_file_bytes(path, container_of(image));
+  box_->start({"--fail-at", "5=-21"});  // the fifth command line: the root image
+  fill_inputs("MORVA", path);
+  next_and_start();
+  ASSERT_TRUE(wait_for_the_worker());
+
+  QStringList want = lines_without_splash.mid(0, 7);
+  want << "9. Fail to upgrade your machine.[step : 8, err-code : -21]";
+  EXPECT_EQ(lines(), want);
+  EXPECT_EQ(window_->pbStatusGage->value(), 0);
+  EXPECT_EQ(worker_running.load(), 0);
+  EXPECT_FALSE(tftp_running());
+  EXPECT_TRUE(window_->btnStatus->isEnabled());
+  EXPECT_TRUE(window_->btnExit->isEnabled());
+  EXPECT_TRUE(window_->ComPort.Connected()) << "the port stays open after a box failure";
+
+  click(window_->btnStatus);  // Previous
+  EXPECT_EQ(window_->btnStatus->text(), "Next");
+  EXPECT_EQ(window_->pcKyCtrl->currentWidget(), window_->tabInput);
+  EXPECT_EQ(window_->lvStatusText->count(), 0);
+  EXPECT_EQ(window_->pbStatusGage->value(), 0);
+  EXPECT_FALSE(window_->ComPort.Connected());
+  EXPECT_EQ(window_->cbMachine->currentText(), "MORVA");
+  EXPECT_EQ(window_->edtFilePath->text().toStdString(), path.string());
+  QTest::qWait(1500);  // anything the stopped worker still posted must not land
+  EXPECT_EQ(window_->lvStatusText->count(), 0);
+
+  // A file left from an earlier image must not be flashed: the second Start clears them.
+  write_file_bytes(fs::path(temp_dir) / "splash_cfe_auto.bin", "stale splash");
+  window_->cbMachine->setCurrentText("PELIN");
+  next_and_start();
+  EXPECT_FALSE(fs::exists(fs::path(temp_dir) / "splash_cfe_auto.bin"));
+  QTest::qWait(1500);
+  box_->power_cycle();
+  ASSERT_TRUE(wait_for_the_worker());
+  EXPECT_EQ(lines(), lines_without_splash);
+  box_->stop();
+  QJsonObject report = box_->report();
+  expect_flashed(report, "flash0.avail0", image.root);
+  EXPECT_FALSE(report["partitions"].toObject().contains("flash0.splash"));
+
+  click(window_->btnStatus);  // Previous after a finished upgrade
+  EXPECT_EQ(window_->btnStatus->text(), "Next");
+  EXPECT_EQ(window_->lvStatusText->count(), 0);
+  EXPECT_FALSE(window_->ComPort.Connected());
+}
+
+TEST_F(Upgrade, NoBoxAnsweringKeepsSendingTheBreakKeyThenExit) {
+  fs::path path = dir_ / "firmware.nfi";
+  write_file_bytes(path, container_of(sample_partitions(3)));
+  box_->start({"--boot-delay-ms", "600000"});  // powered off
+  fill_inputs("KESTA", path);
+  next_and_start();
+  QTest::qWait(4500);
+  EXPECT_EQ(lines(), QStringList({"1. Extract the image.", "2. Enter into the CFE mode."}));
+  EXPECT_FALSE(window_->btnStatus->isEnabled());
+  EXPECT_TRUE(window_->btnExit->isEnabled());
+  EXPECT_TRUE(window_->RTFLabel->isVisible());
+  std::string log = read_file(log_);
+  size_t breaks = 0;
+  for (size_t at = log.find("STEP > 0\n"); at != std::string::npos; at = log.find("STEP > 0\n", at + 1))
+    ++breaks;
+  EXPECT_GE(breaks, 3u);
+  EXPECT_TRUE(fs::exists(fs::path(temp_dir) / "kernel_cfe_auto.bin"));
+
+  click(window_->btnExit);
+  EXPECT_FALSE(window_->isVisible());
+  EXPECT_FALSE(fs::exists(temp_dir));
+}
+
+TEST_F(Upgrade, DamagedContainerNeverReachesTheBox) {
+  std::string bytes = container_of(sample_partitions(5));
+  bytes.resize(bytes.size() - 1000);  // the kernel record ends early
+  fs::path path = dir_ / "firmware.nfi";
+  write_file_bytes(path, bytes);
+  box_->start();
+  fill_inputs("PELIN", path);
+  next_and_start();
+  QTest::qWait(300);
+  EXPECT_EQ(lines(), QStringList({"1. Extract the image.", "2. Fail to unpack image."}));
+  EXPECT_EQ(window_->pbStatusGage->value(), 0);
+  EXPECT_TRUE(window_->btnStatus->isEnabled());
+  EXPECT_FALSE(window_->worker_alive());
+  EXPECT_FALSE(fs::exists(fs::path(temp_dir) / "kernel_cfe_auto.bin"));
+  box_->stop();
+  EXPECT_TRUE(box_->report()["partitions"].toObject().isEmpty());
+}
+
+struct CheckRow {
+  const char *name;
+  bool port, model, machine_ip, image;
+  const char *message;
+  friend void PrintTo(const CheckRow &r, std::ostream *os) { *os << r.name; }
+};
+
+class NextChecks : public Upgrade, public ::testing::WithParamInterface<CheckRow> {};
+
+TEST_P(NextChecks, OneMessageForTheFirstMissingInput) {
+  const CheckRow &row = GetParam();
+  if (row.port)
+    window_->cbComPort->setEditText("/dev/null-port");
+  if (row.model)
+    window_->cbMachine->setCurrentText("TORQA");
+  window_->edtMachineIp->setText(row.machine_ip ? "10.1.1.1" : "");
+  if (row.image)
+    window_->edtFilePath->setText("/tmp/x.nfi");
+  click(window_->btnStatus);
+  EXPECT_EQ(dialogs_.messages, std::vector<std::string>{row.message});
+  EXPECT_EQ(window_->btnStatus->text(), "Next");
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Inputs, NextChecks,
+    ::testing::Values(CheckRow{"nothing", false, false, true, false, "Please, Select ComPort!!"},
+                      CheckRow{"no_model", true, false, true, true, "Please, Select Machine!!"},
+                      CheckRow{"no_machine_ip", true, true, false, true, "Please, Input Machine-IP!!"},
+                      CheckRow{"no_image", true, true, true, false, "Please, Select Image!!"}),
+    [](const auto &info) { return std::string(info.param.name); });
+
+TEST_F(Upgrade, NextRefusesAPortAnotherProgramHolds) {
+  box_->start();
+  int holder = ::open(box_->tty().c_str(), O_RDWR | O_NOCTTY);
+  ASSERT_GE(holder, 0);
+  ASSERT_EQ(::flock(holder, LOCK_EX | LOCK_NB), 0);
+  fill_inputs("TORQA", dir_ / "x.nfi");
+  click(window_->btnStatus);
+  ::close(holder);
+  ASSERT_EQ(dialogs_.messages.size(), 1u);
+  EXPECT_EQ(dialogs_.messages[0], "Can't open " + box_->tty() + ".");
+  EXPECT_NE(read_file(log_).find("\tCan't open " + box_->tty() + ".\n"), std::string::npos);
+  EXPECT_EQ(window_->btnStatus->text(), "Next");
+}
+
+TEST_F(Upgrade, NextRefusesWhenPort69IsTaken) {
+  int holder = ::socket(AF_INET, SOCK_DGRAM, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_port = htons(69);
+  ASSERT_EQ(::bind(holder, reinterpret_cast<sockaddr *>(&address), sizeof address), 0);
+  box_->start();
+  fill_inputs("TORQA", dir_ / "x.nfi");
+  click(window_->btnStatus);
+  ::close(holder);
+  ASSERT_EQ(dialogs_.messages.size(), 1u);
+  EXPECT_NE(dialogs_.messages[0].find("UDP port 69 (TFTP) is in use"), std::string::npos);
+  EXPECT_NE(read_file(log_).find("[ WARN]"), std::string::npos);
+  EXPECT_EQ(window_->btnStatus->text(), "Next");
+}
+
+TEST_F(Upgrade, NextWarnsWhenTheBoxIsInAnotherSubnet) {
+  box_->start();
+  fill_inputs("TORQA", dir_ / "x.nfi");
+  window_->edtMachineIp->setText("203.0.113.9");
+  dialogs_.answers.push_back(false);
+  click(window_->btnStatus);
+  ASSERT_EQ(dialogs_.questions.size(), 1u);
+  EXPECT_NE(dialogs_.questions[0].find(std::string(local_ip)), std::string::npos);
+  EXPECT_NE(dialogs_.questions[0].find("203.0.113.9"), std::string::npos);
+  EXPECT_EQ(window_->btnStatus->text(), "Next");
+  EXPECT_FALSE(window_->ComPort.Connected());
+
+  dialogs_.answers.push_back(true);  // the technician knows better: go on
+  click(window_->btnStatus);
+  EXPECT_EQ(window_->btnStatus->text(), "Start");
+}
+
+TEST_F(Upgrade, NextRefusesAMachineIpThatDoesNotFit) {
+  box_->start();
+  fill_inputs("TORQA", dir_ / "x.nfi");
+  window_->edtMachineIp->setText(QString(32, '1'));
+  click(window_->btnStatus);
+  ASSERT_EQ(dialogs_.messages.size(), 1u);
+  EXPECT_NE(dialogs_.messages[0].find("too long"), std::string::npos);
+}
+
+}  // namespace
