@@ -16,14 +16,14 @@ QPixmap banner_artwork() {
   // A set-top box with a cable to the word mark: what the tool is for, at a glance.
   p.setPen(Qt::NoPen);
   p.setBrush(QColor(0x10, 0x18, 0x28));
-  p.drawRoundedRect(QRectF(14, 18, 58, 22), 4, 4);
+  p.drawRoundedRect(QRectF(14, 10, 58, 22), 4, 4);
   p.setBrush(QColor(0x59, 0xe0, 0x6a));
-  p.drawEllipse(QPointF(64, 29), 2.5, 2.5);
+  p.drawEllipse(QPointF(64, 21), 2.5, 2.5);
   p.setBrush(QColor(0x6c, 0x8c, 0xb8));
-  p.drawRect(QRectF(20, 26, 26, 6));
+  p.drawRect(QRectF(20, 18, 26, 6));
   QPainterPath cable;
-  cable.moveTo(72, 29);
-  cable.cubicTo(90, 29, 92, 46, 110, 44);
+  cable.moveTo(72, 21);
+  cable.cubicTo(90, 21, 92, 34, 112, 30);
   p.setPen(QPen(QColor(0xd0, 0xe0, 0xf4), 2));
   p.setBrush(Qt::NoBrush);
   p.drawPath(cable);
@@ -33,13 +33,8 @@ QPixmap banner_artwork() {
   title.setBold(true);
   p.setFont(title);
   p.setPen(Qt::white);
-  p.drawText(QRect(118, 4, 230, 38), Qt::AlignLeft | Qt::AlignVCenter, QStringLiteral("ZeVavi"));
-  QFont sub("Arial");
-  sub.setPixelSize(11);
-  p.setFont(sub);
-  p.setPen(QColor(0xdc, 0xe8, 0xf8));
-  p.drawText(QRect(120, 34, 230, 16), Qt::AlignLeft | Qt::AlignVCenter,
-             QStringLiteral("CFE set-top box upgrade"));
+  // The lower band (from y 43) stays plain: the red "start your machine" line is drawn there.
+  p.drawText(QRect(118, 4, 230, 36), Qt::AlignLeft | Qt::AlignVCenter, QStringLiteral("ZeVavi"));
   return pixmap;
 }
 

@@ -94,6 +94,7 @@ int threadCommandMain(UpgradeHost *window) {
   upgrade_step = 0;
   int cfe_msg_shown = 0;
   int tftp_started = 0;
+  bool label_shown = false;
   const auto files = image_files();
 
   while (worker_running) {
@@ -102,10 +103,17 @@ int threadCommandMain(UpgradeHost *window) {
     ZV_LOG(LOG_DEBUG, worker_name, "STEP : [%d]", step);
 
     bool ready = prompt_ready != 0;
+    // The box answered: the request to start it goes. A real box shows its prompt right
+    // after the boot bar, so a pass rarely finds step 1 itself; any later step hides it too.
+    if (step >= 2 && label_shown) {
+      window->set_prompt_label_visible(false);
+      label_shown = false;
+    }
     switch (step) {
       case 0:
         window->set_exit_enabled(true);
         window->set_prompt_label_visible(true);
+        label_shown = true;
         if (!cfe_msg_shown)
           window->show_status(step_status[0].percent, step_status[0].text);
         cfe_msg_shown = 1;
@@ -115,6 +123,7 @@ int threadCommandMain(UpgradeHost *window) {
         break;
       case 1:
         window->set_prompt_label_visible(false);
+        label_shown = false;
         break;
       case 2:
         if (!ready)

@@ -283,6 +283,7 @@ TEST_P(WholeUpgrade, EveryFlashedByteEqualsTheImage) {
   EXPECT_TRUE(window_->btnStatus->isEnabled());
   EXPECT_TRUE(window_->btnExit->isEnabled());
   EXPECT_EQ(window_->btnStatus->text(), "Previous");
+  EXPECT_FALSE(window_->RTFLabel->isVisible()) << "the box answered; the request to start it must go";
 
   QTest::qWait(500);  // the box takes the reboot line
   box_->stop();
