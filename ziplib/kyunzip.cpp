@@ -217,7 +217,11 @@ class Session {
   int32_t run_archive();
   int32_t run_memory_to_memory();
   bool extract_entry(const ZaEntry &e, const std::string &name, int index);
-  bool password_for(const ZaEntry &e, const std::string &name, const unsigned char header[12]);
+  bool password_for(const ZaEntry &e, const std::string &name, uint64_t offset, const unsigned char header[12]);
+  // Decodes the whole entry with `pw`, writing nothing: the check byte of the encryption
+  // header lets one wrong password in 256 through, and such a password must be asked
+  // again rather than fail the entry as damaged.
+  bool password_decodes(const ZaEntry &e, const std::string &name, uint64_t offset, const std::string &pw);
   // Streams the entry's data through `sink`; returns false (after a message) on a damaged entry.
   template <class Sink>
   bool decode(const ZaEntry &e, const std::string &name, uint64_t data_offset, const std::string *password,
@@ -229,6 +233,7 @@ class Session {
   std::vector<char> answer_;
   int32_t abort_value_ = 0;
   bool cancelled_ = false;
+  bool quiet_ = false;  // no messages while a password is being verified
   std::ifstream in_;
   uint64_t file_size_ = 0;
   std::string password_;
@@ -272,7 +277,8 @@ bool Session::decode(const ZaEntry &e, const std::string &name, uint64_t offset,
   uint32_t crc = crc32(0L, Z_NULL, 0);
   uint64_t total = 0;
   auto bad_data = [&](const char *why) {
-    message(ZA_CODE(ZA_ERR_FORMAT, 11021), std::string("Error while reading zipped data: '") + name + "' " + why);
+    if (!quiet_)
+      message(ZA_CODE(ZA_ERR_FORMAT, 11021), std::string("Error while reading zipped data: '") + name + "' " + why);
     return false;
   };
   auto read_some = [&](size_t want) -> size_t {
@@ -331,17 +337,27 @@ bool Session::decode(const ZaEntry &e, const std::string &name, uint64_t offset,
   return true;
 }
 
-bool Session::password_for(const ZaEntry &e, const std::string &name, const unsigned char raw_header[12]) {
+bool Session::password_decodes(const ZaEntry &e, const std::string &name, uint64_t offset, const std::string &pw) {
+  quiet_ = true;
+  uint32_t crc = 0;
+  uint64_t size = 0;
+  bool ok = decode(e, name, offset, &pw, [](const unsigned char *, size_t) { return true; }, crc, size);
+  quiet_ = false;
+  return ok && size == e.usize && crc == e.crc;
+}
+
+bool Session::password_for(const ZaEntry &e, const std::string &name, uint64_t offset,
+                           const unsigned char raw_header[12]) {
   // The last header byte decrypts to the high byte of the CRC, or of the time when the
-  // sizes follow the data (bit 3); one byte means 1 in 256 wrong passwords pass this
-  // check, which the CRC check after decoding then catches.
+  // sizes follow the data (bit 3). One byte lets 1 in 256 wrong passwords through, so a
+  // password that passes it is proven by decoding the entry before it is used.
   unsigned char want = (e.flags & 0x08) ? static_cast<unsigned char>(e.time >> 8) : static_cast<unsigned char>(e.crc >> 24);
   auto fits = [&](const std::string &pw) {
     unsigned char h[12];
     std::memcpy(h, raw_header, 12);
     ZipCrypto c(pw);
     c.decrypt(h, 12);
-    return h[11] == want;
+    return h[11] == want && password_decodes(e, name, offset, pw);
   };
   if (!password_.empty() && fits(password_))
     return true;
@@ -482,7 +498,7 @@ bool Session::extract_entry(const ZaEntry &e, const std::string &stored, int ind
       skipped(stored, ZA_SKIP_FORMAT, ZA_CODE(ZA_ERR_FORMAT, 11021));
       return false;
     }
-    if (!password_for(e, stored, header)) {
+    if (!password_for(e, stored, offset, header)) {
       message(ZA_CODE(ZA_ERR_PASSWORD, 0), "No valid password for '" + stored + "'");
       skipped(stored, ZA_SKIP_PASSWORD, ZA_CODE(ZA_ERR_PASSWORD, 0));
       return false;

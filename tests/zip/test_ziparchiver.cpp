@@ -195,6 +195,54 @@ TEST_F(ArchiverTest, PasswordFromHandlerAndWrongPassword) {
   EXPECT_FALSE(fs::exists(tmp_.path() / "base/secret.bin"));
 }
 
+// Traditional encryption checks a password against one header byte, so one wrong password
+// in 256 passes that check; it must be asked again, not fail the entry as damaged.
+TEST_F(ArchiverTest, WrongPasswordPassingTheCheckByteIsAskedAgain) {
+  write_file(tmp_.path() / "p/secret.bin", sample_bytes(30000, 12));
+  run("cd " + tmp_.str("p") + " && zip -q -P letmein ../p.zip secret.bin");
+  std::string z = read_file(tmp_.path() / "p.zip");
+  auto le16 = [&](size_t at) { return static_cast<unsigned>(static_cast<unsigned char>(z[at]) | (static_cast<unsigned char>(z[at + 1]) << 8)); };
+  unsigned flags = le16(6);
+  unsigned char want = (flags & 8) ? static_cast<unsigned char>(le16(10) >> 8) : static_cast<unsigned char>(z[17]);
+  std::string header = z.substr(30 + le16(26) + le16(28), 12);
+  auto check_byte = [&](const std::string &pw) {
+    const z_crc_t *t = get_crc_table();
+    uint32_t k[3] = {0x12345678u, 0x23456789u, 0x34567890u};
+    auto update = [&](unsigned char c) {
+      k[0] = t[(k[0] ^ c) & 0xFF] ^ (k[0] >> 8);
+      k[1] = (k[1] + (k[0] & 0xFF)) * 134775813u + 1;
+      k[2] = t[(k[2] ^ (k[1] >> 24)) & 0xFF] ^ (k[2] >> 8);
+    };
+    for (unsigned char c : pw)
+      update(c);
+    unsigned char last = 0;
+    for (unsigned char c : header) {
+      unsigned temp = (k[2] & 0xFFFF) | 2;
+      last = c ^ static_cast<unsigned char>((temp * (temp ^ 1)) >> 8);
+      update(last);
+    }
+    return last;
+  };
+  std::string impostor;
+  for (int i = 0; impostor.empty() && i < 100000; ++i)
+    if (check_byte("guess" + std::to_string(i)) == want)
+      impostor = "guess" + std::to_string(i);
+  ASSERT_FALSE(impostor.empty());
+  zip_.SetZipFileName(tmp_.str("p.zip"));
+  zip_.SetExtrBaseDir(tmp_.str("base"));
+  zip_.SetPasswordReqCount(2);
+  std::vector<std::string> offered = {impostor, "letmein"};
+  size_t asked = 0;
+  zip_.Events().OnPasswordError = [&](TCustomZipArchiver *, bool, std::string &pw, const std::string &, unsigned &,
+                                      TMsgDlgBtn &act) {
+    pw = offered[std::min(asked++, offered.size() - 1)];
+    act = mbOK;
+  };
+  EXPECT_EQ(zip_.Extract(), 0) << zip_.ErrMessage();
+  EXPECT_EQ(asked, 2u);
+  EXPECT_TRUE(read_file(tmp_.path() / "base/secret.bin") == read_file(tmp_.path() / "p/secret.bin"));
+}
+
 TEST_F(ArchiverTest, PasswordThroughTheDialogSeam) {
   write_file(tmp_.path() / "p/secret.bin", "classified");
   run("cd " + tmp_.str("p") + " && zip -q -P letmein ../p.zip secret.bin");
