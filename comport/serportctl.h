@@ -16,6 +16,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "comport/serportctl_buffer.h"
 #include "comport/serportesc.h"
@@ -270,6 +271,10 @@ class TCustomComTerminal : public QAbstractScrollArea, private TComTermBufferOwn
   bool caret_created_ = false;
   int caret_hidden_ = 0;
   bool updating_range_ = false;
+  // A handler may switch the emulation while a block is being shown; the parser being read
+  // then stays alive until the outermost WriteStr has finished with it.
+  int writing_ = 0;
+  std::vector<std::unique_ptr<TEscapeCodes>> retired_parsers_;
 };
 
 // The published terminal.

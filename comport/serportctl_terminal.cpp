@@ -105,11 +105,15 @@ void TCustomComTerminal::Write(const char *Buffer, int Count) {
 
 void TCustomComTerminal::WriteStr(const std::string &Str) {
   HideCaret();
+  ++writing_;
   // A handler that throws leaves the rest of the block unprocessed; the caret must still
   // come back.
   struct CaretBack {
     TCustomComTerminal *t;
-    ~CaretBack() { t->ShowCaret(); }
+    ~CaretBack() {
+      if (--t->writing_ == 0) t->retired_parsers_.clear();
+      t->ShowCaret();
+    }
   } back{this};
   TEscapeCodes *parser = parser_.get();
   for (char c : Str) {
@@ -420,6 +424,8 @@ void TCustomComTerminal::DoGetEscapeCodes(std::unique_ptr<TEscapeCodes> &EscapeC
 // -------------------------------------------------------------------------- properties
 
 void TCustomComTerminal::CreateEscapeCodes() {
+  if (writing_ > 0 && parser_)
+    retired_parsers_.push_back(std::move(parser_));
   parser_.reset();
   switch (emulation_) {
     case teVT100orANSI: parser_ = std::make_unique<TEscapeCodesVT100>(); break;

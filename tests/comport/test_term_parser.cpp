@@ -117,6 +117,8 @@ const ScriptCase kScripts[] = {
     {"vt52_no_ext_sequences", true, {"\x1b[2J"}, "{ecUnknown}2J"},
 };
 
+void PrintTo(const ScriptCase &c, std::ostream *os) { *os << c.name; }
+
 class ParserScript : public ::testing::TestWithParam<ScriptCase> {};
 
 TEST_P(ParserScript, BytesInCodesOut) {

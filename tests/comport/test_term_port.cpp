@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QLineEdit>
 #include <QTest>
 #include <string>
 #include <vector>
@@ -135,6 +136,23 @@ TEST_F(TermOnPort, EnterWithSendLFWritesCRThenLF) {
   EXPECT_EQ(Output(2), "\r\n");
   EXPECT_EQ(line->count("WriteFile"), 2);
   EXPECT_EQ(chars, "");  // no local echo
+}
+
+TEST_F(TermOnPort, TabIsSentOnlyWithWantTab) {
+  QWidget other;
+  term.setParent(&other);
+  QLineEdit *next = new QLineEdit(&other);
+  other.show();
+  term.setFocus();
+  QApplication::processEvents();
+  QTest::keyClick(&term, Qt::Key_Tab);  // moves the focus on, sends nothing
+  EXPECT_EQ(line->output(), "");
+  term.SetWantTab(true);
+  term.setFocus();
+  QTest::keyClick(&term, Qt::Key_Tab);
+  EXPECT_EQ(Output(1), "\t");
+  term.setParent(nullptr);
+  delete next;
 }
 
 TEST_F(TermOnPort, TypedCharactersWithLocalEcho) {

@@ -98,6 +98,8 @@ const ScreenCase kScreens[] = {
      std::string(81, '-')},
 };
 
+void PrintTo(const ScreenCase &c, std::ostream *os) { *os << c.name; }
+
 class TerminalScreen : public ::testing::TestWithParam<ScreenCase> {};
 
 TEST_P(TerminalScreen, BlocksInScreenOut) {
@@ -289,6 +291,19 @@ TEST(Terminal, EmulationNoneUsesSuppliedParser) {
   term.chars.clear();
   term.Rx("\x1b[2J");  // without a parser every byte is a character
   EXPECT_EQ(term.chars, "\x1b[2J");
+}
+
+TEST(Terminal, HandlerMaySwitchEmulationMidBlock) {
+  // The parser that reported the code is still being read when the handler replaces it.
+  Term term;
+  term.t.OnUnhandledCode = [&](TCustomComTerminal *, TEscapeCode, const std::string &data) {
+    term.unhandled.push_back(data);
+    term.t.SetEmulation(teVT52);
+    term.unhandled.push_back(data);
+  };
+  term.Rx("\x1b[1Jx\x1bY$)y");
+  EXPECT_EQ(term.unhandled, (std::vector<std::string>{"[1J", "[1J"}));
+  EXPECT_EQ(term.t.Buffer().GetChar(10, 5).Ch, 'y');  // the rest of the block went through VT52
 }
 
 TEST(Terminal, StreamsRoundTrip) {
