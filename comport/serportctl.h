@@ -13,6 +13,7 @@
 
 #include <QAbstractScrollArea>
 #include <QFont>
+#include <exception>
 #include <functional>
 #include <memory>
 #include <string>
@@ -201,6 +202,10 @@ class TCustomComTerminal : public QAbstractScrollArea, private TComTermBufferOwn
   void HideCaret();
   void ShowCaret();
 
+  // A port failure while sending typed input. Shown in a message box, as the application
+  // shows any failed command; an exception must never travel into Qt's event loop.
+  virtual void ShowException(const std::exception &E);
+
   void paintEvent(QPaintEvent *Event) override;
   void resizeEvent(QResizeEvent *Event) override;
   void keyPressEvent(QKeyEvent *Event) override;
@@ -218,6 +223,7 @@ class TCustomComTerminal : public QAbstractScrollArea, private TComTermBufferOwn
   void InvalidateAll() override;
   void ScrollContents(int Rows) override;
 
+  void KeyPress(QKeyEvent *Event);
   void CreateEscapeCodes();
   void ApplyFont(const QFont &Font);
   void ResetAttributes();

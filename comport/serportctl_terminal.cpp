@@ -4,6 +4,7 @@
 #include <QFontDialog>
 #include <QIODevice>
 #include <QKeyEvent>
+#include <QMessageBox>
 #include <QScrollBar>
 
 #include "comport/serport.h"
@@ -336,6 +337,18 @@ void TCustomComTerminal::SetMode(const TEscapeParams &Params, bool OnOff) {
 // ---------------------------------------------------------------------------- keyboard
 
 void TCustomComTerminal::keyPressEvent(QKeyEvent *Event) {
+  try {
+    KeyPress(Event);
+  } catch (const std::exception &e) {
+    ShowException(e);
+  }
+}
+
+void TCustomComTerminal::ShowException(const std::exception &E) {
+  QMessageBox::critical(this, QString(), QString::fromStdString(E.what()));
+}
+
+void TCustomComTerminal::KeyPress(QKeyEvent *Event) {
   TEscapeCode code = ecUnknown;
   switch (Event->key()) {
     case Qt::Key_Home: code = ecCursorHome; break;

@@ -221,6 +221,32 @@ TEST_F(TermOnPort, ConnectedOpensAndClosesThePort) {
   Arrive("again", 5);
 }
 
+// A terminal that records what it would show the user instead of opening a message box.
+class RecordingTerminal : public TComTerminal {
+ public:
+  std::vector<std::string> shown;
+
+ protected:
+  void ShowException(const std::exception &e) override { shown.push_back(e.what()); }
+};
+
+TEST(TermWriteFailure, IsShownNotThrownIntoTheEventLoop) {
+  FakeCommBackend backend;
+  auto line = backend.add("COM3");
+  TComPort port;
+  port.SetCommBackend(&backend);
+  port.SetPort("COM3");
+  RecordingTerminal term;
+  term.SetComPort(&port);
+  port.Open();
+  line->vanish();  // unplugged: the write fails
+  QTest::keyClick(&term, Qt::Key_A);
+  QTest::keyClick(&term, Qt::Key_Up);
+  ASSERT_EQ(term.shown.size(), 2u);
+  EXPECT_NE(term.shown[0].find("COM3"), std::string::npos) << term.shown[0];
+  term.SetComPort(nullptr);
+}
+
 TEST(TermNoPort, LocalEchoOfCRAddsLFOnlyWithoutPort) {
   TComTerminal term;
   std::string chars;
