@@ -55,7 +55,12 @@ class TCustomZipArchiver {
   const ZipDirEntry *Find(const std::string &spec, int &index) const;
   const ZipDirEntry *GetEntry(const std::string &name) const;
   int IndexOf(const std::string &spec) const;
-  bool IsZipSFX(const std::string &name) const { return (TZAWorker::QueryZip(name) & 0xC1) == 0xC1; }
+  // True for a self-extractor with a sound directory. QueryZip's negative failure codes
+  // have every bit set and must not read as such a file.
+  bool IsZipSFX(const std::string &name) const {
+    int q = TZAWorker::QueryZip(name);
+    return q > 0 && (q & 0xC1) == 0xC1;
+  }
 
   void AbortDll() { worker_->AbortDll(); }
   void ShowZipMessage(int id, const std::string &extra) { worker_->ShowZipMessage(id, extra); }

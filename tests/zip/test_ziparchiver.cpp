@@ -6,6 +6,8 @@
 #include <zlib.h>
 
 #include <QApplication>
+
+#include <chrono>
 #include <QTimer>
 
 using namespace ziptest;
@@ -122,6 +124,63 @@ TEST_F(ArchiverTest, ExistingFileNotOverwrittenWithoutOption) {
   EXPECT_EQ(zip_.Extract(), 0);
   EXPECT_EQ(asked, 1);
   EXPECT_TRUE(read_file(tmp_.path() / "base/root_cfe_auto.jffs2") == read_file(tmp_.path() / "src/root_cfe_auto.jffs2"));
+}
+
+TEST_F(ArchiverTest, FreshenUpdateAndTestOnly) {
+  zip_.SetUnattended(true);
+  zip_.SetZipFileName(tmp_.str("a.zip"));
+  zip_.SetExtrBaseDir(tmp_.str("base"));
+  auto old_time = fs::file_time_type::clock::now() - std::chrono::hours(24 * 365 * 5);
+  auto new_time = fs::file_time_type::clock::now() + std::chrono::hours(24);
+  const fs::path root = tmp_.path() / "base/root_cfe_auto.jffs2", kernel = tmp_.path() / "base/kernel_cfe_auto.bin";
+  struct Row {
+    const char *name;
+    ExtrOpts opts;
+    bool root_exists, root_old, expect_root_replaced, expect_kernel;
+  } rows[] = {
+      // Replacing still needs ExtrOverWrite (or a yes to the overwrite question), as with unzip -f/-u.
+      {"freshen replaces older, creates nothing", ExtrOpts{ExtrFreshen, ExtrOverWrite}, true, true, true, false},
+      {"freshen without overwrite asks, unanswered keeps", ExtrOpts{ExtrFreshen}, true, true, false, false},
+      {"freshen keeps newer", ExtrOpts{ExtrFreshen, ExtrOverWrite}, true, false, false, false},
+      {"update creates missing, replaces older", ExtrOpts{ExtrUpdate, ExtrOverWrite}, true, true, true, true},
+      {"update keeps newer", ExtrOpts{ExtrUpdate, ExtrFreshen, ExtrOverWrite}, true, false, false, true},
+      {"test only writes nothing", ExtrOpts{ExtrTest, ExtrOverWrite}, false, false, false, false},
+  };
+  for (auto &r : rows) {
+    SCOPED_TRACE(r.name);
+    fs::remove_all(tmp_.path() / "base");
+    fs::create_directories(tmp_.path() / "base");
+    if (r.root_exists) {
+      write_file(root, "disk copy");
+      fs::last_write_time(root, r.root_old ? old_time : new_time);
+    }
+    zip_.SetExtrOptions(r.opts);
+    EXPECT_EQ(zip_.Extract(), 0) << zip_.ErrMessage();
+    if (r.root_exists)
+      EXPECT_EQ(read_file(root) != "disk copy", r.expect_root_replaced);
+    else
+      EXPECT_FALSE(fs::exists(root));
+    EXPECT_EQ(fs::exists(kernel), r.expect_kernel);
+    if (r.opts.Has(ExtrTest))
+      EXPECT_EQ(zip_.SuccessCnt(), 2);
+  }
+}
+
+TEST_F(ArchiverTest, ExtractedNameMayBeChangedButNotOutOfTheBase) {
+  zip_.SetUnattended(true);
+  zip_.SetZipFileName(tmp_.str("a.zip"));
+  zip_.SetExtrBaseDir(tmp_.str("base"));
+  std::vector<std::string> seen;
+  zip_.Events().OnSetExtName = [&](TCustomZipArchiver *, std::string &name, bool &changed) {
+    seen.push_back(name);
+    name = name == "root_cfe_auto.jffs2" ? "renamed.jffs2" : "..\\escaped.bin";
+    changed = true;
+  };
+  EXPECT_EQ(zip_.Extract(), 5);
+  EXPECT_EQ(seen.size(), 2u);
+  EXPECT_TRUE(fs::exists(tmp_.path() / "base/renamed.jffs2"));
+  EXPECT_FALSE(fs::exists(tmp_.path() / "escaped.bin"));
+  EXPECT_EQ(tree(tmp_.path() / "base").size(), 1u);
 }
 
 TEST_F(ArchiverTest, PropertyRules) {

@@ -216,4 +216,29 @@ TEST_F(RealArchiveDetails, CaseDifferingNamesBothKeptIndexFindsFirst) {
   EXPECT_EQ(zip_.IndexOf("readme"), 0);
 }
 
+TEST_F(RealArchiveDetails, QueryZipBits) {
+  write_file(tmp_.path() / "stub.bin", "MZ" + std::string(4094, 'x'));
+  run("cd " + tmp_.str("src") + " && zip -q ../plain.zip kernel_cfe_auto.bin notes.txt");
+  run("cd " + tmp_.str() + " && cp plain.zip tail.zip && printf 'garbage!!!' >> tail.zip");
+  run("cd " + tmp_.str() + " && cat stub.bin plain.zip > raw_sfx.exe && cp raw_sfx.exe fixed_sfx.exe && zip -q -A fixed_sfx.exe");
+  write_file(tmp_.path() / "tiny.bin", "PK\x03\x04");
+  struct Row {
+    const char *file;
+    int bits;
+    bool sfx;
+  } rows[] = {
+      {"plain.zip", 0x02 | 0x80 | 0x10 | 0x40 | 0x20, false},
+      {"tail.zip", 0x02 | 0x80 | 0x40 | 0x20, false},
+      {"raw_sfx.exe", 0x01 | 0x80 | 0x10, false},  // offsets ignore the stub
+      {"fixed_sfx.exe", 0x01 | 0x80 | 0x10 | 0x40 | 0x20, true},
+      {"tiny.bin", 0x02, false},
+      {"absent.zip", -7, false},
+  };
+  for (auto &r : rows) {
+    SCOPED_TRACE(r.file);
+    EXPECT_EQ(TZAWorker::QueryZip(tmp_.str(r.file)), r.bits);
+    EXPECT_EQ(zip_.IsZipSFX(tmp_.str(r.file)), r.sfx);
+  }
+}
+
 }  // namespace
