@@ -84,7 +84,7 @@ void TCustomComTerminal::RxBuf(TCustomComPort * /*Sender*/, const char *Buffer, 
   // block cannot come from the program's port and is not shown.
   if (Count > kMaxRxBlock || Count < 0 || (Buffer == nullptr && Count > 0)) return;
   if (Count > 0 && Buffer[0] == 0) qDebug("nul");
-  std::string str(Buffer, Count);
+  std::string str = Count > 0 ? std::string(Buffer, Count) : std::string();
   if (append_lf_) {
     std::string withLF;
     withLF.reserve(str.size() * 2);
