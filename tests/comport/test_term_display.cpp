@@ -11,6 +11,8 @@
 #include <QStyle>
 #include <QWindow>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "comport/serportctl.h"
 
@@ -190,35 +192,91 @@ TEST(TermDisplay, PaintsCellsAndLeavesTheRestErased) {
 }
 
 // What the window shows after text scrolled by moving pixels must equal a fresh paint of
-// the same screen: no stale rows, no caret left behind.
-TEST(TermDisplay, ScrolledPixelsMatchAFreshPaint) {
+// the same screen: no stale rows, no caret left behind, also while the view is panned.
+struct PixelCase {
+  const char *name;
+  TScrollStyle bars;
+  int visibleCols, visibleRows;  // client area in cells
+  std::vector<std::pair<TScrollBarKind, TScrollCode>> pans;  // between two bursts of text
+};
+
+class ScrolledPixels : public ::testing::TestWithParam<PixelCase> {};
+
+TEST_P(ScrolledPixels, MatchAFreshPaint) {
+  const PixelCase &c = GetParam();
   TComTerminal t;
   t.SetRows(17);
   t.SetBorderStyle(bsNone);
-  t.SetScrollBars(ssNone);
-  t.resize(80 * t.CellWidth(), 17 * t.CellHeight());
+  t.SetScrollBars(c.bars);
+  const int extent = t.style()->pixelMetric(QStyle::PM_ScrollBarExtent, nullptr, &t);
+  t.resize(c.visibleCols * t.CellWidth() + (c.bars == ssNone ? 0 : extent),
+           c.visibleRows * t.CellHeight() + (c.bars == ssNone ? 0 : extent));
   t.show();
   t.activateWindow();
   t.setFocus();
   QFocusEvent in(QEvent::FocusIn);
   QApplication::sendEvent(&t, &in);
   Settle();
-  for (int i = 0; i < 40; ++i) {
-    Rx(t, "line " + std::to_string(i) + " \x1b[7m" + std::to_string(i * 7) + "\x1b[m\r\n");
-    if (i % 3 == 0) Settle();
-  }
+  auto burst = [&](int from) {
+    for (int i = from; i < from + 30; ++i) {
+      Rx(t, "line " + std::to_string(i) + std::string(i % 50, '-') + " \x1b[7m" + std::to_string(i * 7) + "\x1b[m\r\n");
+      if (i % 3 == 0) Settle();
+    }
+  };
+  // The pixels the window shows, against a fresh paint of the text area (the scroll bars
+  // are drawn by the style, not by the terminal): the number of differing pixels.
+  auto stale = [&]() -> int {
+    QScreen *screen = t.windowHandle() ? t.windowHandle()->screen() : nullptr;
+    if (screen == nullptr) return -1;
+    const QImage shown = screen->grabWindow(t.winId()).toImage().convertToFormat(QImage::Format_RGB32);
+    if (shown.isNull() || shown.size() != t.size()) return -1;
+    const QImage fresh = t.grab().toImage().convertToFormat(QImage::Format_RGB32);
+    const QRect text = t.viewport()->geometry();
+    int differing = 0;
+    for (int y = text.top(); y <= text.bottom(); ++y)
+      for (int x = text.left(); x <= text.right(); ++x)
+        if (shown.pixel(x, y) != fresh.pixel(x, y)) ++differing;
+    return differing;
+  };
+  burst(0);
   Settle();
-  QScreen *screen = t.windowHandle() ? t.windowHandle()->screen() : nullptr;
-  ASSERT_NE(screen, nullptr);
-  const QImage shown = screen->grabWindow(t.winId()).toImage().convertToFormat(QImage::Format_RGB32);
-  if (shown.isNull() || shown.size() != t.size()) GTEST_SKIP() << "this platform cannot read back the window";
-  const QImage fresh = t.grab().toImage().convertToFormat(QImage::Format_RGB32);
-  ASSERT_EQ(shown.size(), fresh.size());
-  int differing = 0;
-  for (int y = 0; y < shown.height(); ++y)
-    for (int x = 0; x < shown.width(); ++x)
-      if (shown.pixel(x, y) != fresh.pixel(x, y)) ++differing;
-  EXPECT_EQ(differing, 0);
+  if (stale() < 0) GTEST_SKIP() << "this platform cannot read back the window";
+  for (const auto &[bar, code] : c.pans) {
+    t.ModifyScrollBar(bar, code, 0);
+    Settle();
+  }
+  EXPECT_EQ(stale(), 0) << "after panning";
+  burst(100);
+  Rx(t, "CFE> ");
+  Settle();
+  EXPECT_EQ(stale(), 0) << "after more text";
+}
+
+using K = TScrollBarKind;
+using S = TScrollCode;
+const PixelCase kPixelCases[] = {
+    {"line_feeds", ssNone, 80, 17, {}},
+    {"panned_right", ssBoth, 43, 17, {{K::Horizontal, S::LineDown}, {K::Horizontal, S::LineDown}, {K::Horizontal, S::PageDown}}},
+    {"panned_back", ssBoth, 43, 17, {{K::Horizontal, S::PageDown}, {K::Horizontal, S::LineUp}}},
+    {"panned_down", ssBoth, 90, 10, {{K::Vertical, S::LineDown}, {K::Vertical, S::PageDown}}},
+};
+
+void PrintTo(const PixelCase &c, std::ostream *os) { *os << c.name; }
+
+INSTANTIATE_TEST_SUITE_P(Views, ScrolledPixels, ::testing::ValuesIn(kPixelCases),
+                         [](const auto &info) { return std::string(info.param.name); });
+
+TEST(TermDisplay, VerticalLineAndPage) {
+  TComTerminal t;
+  t.SetRows(17);
+  SizeInCells(t, 90, 10);
+  ASSERT_EQ(t.verticalScrollBar()->maximum(), 7);
+  t.ModifyScrollBar(TScrollBarKind::Vertical, TScrollCode::LineDown, 0);
+  EXPECT_EQ(t.TopLeftRow(), 2);
+  t.ModifyScrollBar(TScrollBarKind::Vertical, TScrollCode::PageDown, 0);
+  EXPECT_EQ(t.TopLeftRow(), 8);  // 2 + 10, clamped to the range end 7
+  t.ModifyScrollBar(TScrollBarKind::Vertical, TScrollCode::Top, 0);
+  EXPECT_EQ(t.TopLeftRow(), 8);  // Top keeps the position
 }
 
 }  // namespace
