@@ -132,10 +132,15 @@ class TCustomComTerminal : public QAbstractScrollArea, private TComTermBufferOwn
   bool AutoSize() const { return auto_size_; }
   void SetAutoSize(bool Value);
 
-  // ---- events ----
+  // ---- events (all on the GUI thread; an exception thrown by a handler ends the block) ----
+  // Once per plain character the parser lets through (printable and control characters,
+  // NUL included), in arrival order, after it is on the screen and the caret has moved.
+  // Bytes of an escape sequence never reach it.
   TChScreenEvent OnChar;
   TEscapeEvent OnGetEscapeCodes;
+  // Each received block (after AppendLF and Force7Bit), before it is shown; may change it.
   TStrRecvEvent OnStrRecieved;
+  // A complete sequence the terminal does not act on, with its bytes after the ESC.
   TUnhandledEvent OnUnhandledCode;
 
   // ---- screen ----
