@@ -45,7 +45,8 @@ TCustomZipArchiver::TCustomZipArchiver() : worker_(std::make_unique<TZAWorker>()
   add_store_suffixes_ = worker_->AddStoreSuffixes;
   if (auto *app = qobject_cast<QApplication *>(QCoreApplication::instance())) {
     const auto tops = app->topLevelWidgets();
-    if (!tops.isEmpty())
+    // Only a window that already exists: asking for the handle would create one.
+    if (!tops.isEmpty() && tops.first()->testAttribute(Qt::WA_WState_Created))
       worker_->WindowHandle = static_cast<intptr_t>(tops.first()->winId());
   }
   worker_->Activate();

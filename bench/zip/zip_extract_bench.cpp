@@ -36,7 +36,8 @@ void write_partition(const fs::path &p, size_t size, unsigned seed) {
           block += static_cast<char>(gen());
       } else {
         char line[64];
-        int n = std::snprintf(line, sizeof line, "sym_%08x = 0x%08x; /* jffs2 node */\n", gen(), gen());
+        int n = std::snprintf(line, sizeof line, "sym_%08x = 0x%08x; /* jffs2 node */\n", static_cast<unsigned>(gen()),
+                                  static_cast<unsigned>(gen()));
         block.append(line, static_cast<size_t>(n));
       }
     }
