@@ -255,9 +255,12 @@ int TCustomZipArchiver::List() {
 }
 
 TZipStream *TCustomZipArchiver::ExtractFileToStream(const std::string &name) {
+  std::vector<std::string> before = fspec_args_;
   fspec_args_.assign(1, name);
-  if (Starting() != 0)
+  if (Starting() != 0) {
+    fspec_args_ = std::move(before);  // a refused call changes nothing
     return nullptr;
+  }
   run_routine(*worker_, [&] { worker_->UnzipFiles(1, nullptr); });
   Done();
   return worker_->SuccessCnt == 1 ? &worker_->ZipStream : nullptr;
