@@ -49,6 +49,11 @@ int main(int argc, char **argv) {
     session += c;
   }
 
+  if (session.empty()) {
+    std::fprintf(stderr, "term_replay: no session in %s\n", argv[1]);
+    return 2;
+  }
+
   FakeCommBackend backend;
   auto line = backend.add("COM1");
   TComPort port;
@@ -106,6 +111,8 @@ int main(int argc, char **argv) {
     }
   }
   lines.push_back(cur);
+  // A session shorter than the screen has not scrolled: it starts on row 1.
+  while (lines.size() < 17) lines.push_back(std::string());
   for (int y = 1; y <= 17; ++y) {
     const std::string &want = lines[lines.size() - 17 + y - 1];
     std::string got;
