@@ -31,6 +31,7 @@ struct DamageCase {
   int err_code;            // what Extract returns
   const char *message;     // part of ErrMessage
   std::vector<std::string> expected_files;  // what may exist in the base directory afterwards
+  friend void PrintTo(const DamageCase &c, std::ostream *os) { *os << c.name; }
 };
 
 const DamageCase kCases[] = {
@@ -121,8 +122,6 @@ TEST_P(DamagedArchive, ClearErrorAndNothingOutsideBase) {
   fs::create_directories(tmp.path() / "in");
   fs::create_directories(tmp.path() / "jail/base");
   c.make(tmp, archive);
-  auto outside_before = tree(tmp.path() / "jail");
-  auto tmp_before = tree("/tmp");  // absolute names must not land here either
 
   TZipArchiver zip;
   zip.SetUnattended(true);
@@ -154,8 +153,6 @@ TEST_P(DamagedArchive, ClearErrorAndNothingOutsideBase) {
   EXPECT_FALSE(fs::exists(tmp.path() / "evil.txt"));
   EXPECT_FALSE(fs::exists(tmp.path() / "jail/evil.txt"));
   EXPECT_FALSE(fs::exists(tmp.path() / "jail/up.txt"));
-  (void)outside_before;
-  (void)tmp_before;
 }
 
 INSTANTIATE_TEST_SUITE_P(Damage, DamagedArchive, ::testing::ValuesIn(kCases),
