@@ -6,6 +6,7 @@
 #include "platform/paths.h"
 #include "src/formkymain.h"
 #include "tests/src/fake_dialogs.h"
+#include "tools/demo/sampleimage.h"
 
 #include <QComboBox>
 #include <QJsonArray>
@@ -31,7 +32,6 @@
 #include <filesystem>
 #include <fstream>
 #include <memory>
-#include <random>
 #include <sstream>
 
 namespace {
@@ -59,58 +59,6 @@ std::string sha256_of(const fs::path &path) {
   if (pipe)
     ::pclose(pipe);
   return digest;
-}
-
-std::string random_bytes(size_t size, unsigned seed) {
-  std::mt19937 generator(seed);
-  std::string bytes(size, '\0');
-  for (char &c : bytes)
-    c = char(generator());
-  return bytes;
-}
-
-struct Image {
-  std::string kernel, splash, boot, root;
-};
-
-Image sample_partitions(unsigned seed) {
-  // Sizes that end inside a block, on a block boundary (a last empty DATA block) and past
-  // the first hundred blocks.
-  return {random_bytes(300 * 1024 + 77, seed), random_bytes(20 * 1024 + 3, seed + 1),
-          random_bytes(200 * 512, seed + 2), random_bytes(700 * 1024 + 511, seed + 3)};
-}
-
-void put_record(std::string &out, const std::string &data) {
-  out += std::string("\xA0\x50\x30\xA0", 4);
-  uint32_t n = uint32_t(data.size());
-  out += char(n >> 24);
-  out += char(n >> 16);
-  out += char(n >> 8);
-  out += char(n);
-  out += data;
-}
-
-// A container with root, boot and kernel (it has no place for a splash picture).
-std::string container_of(const Image &image) {
-  std::string out = std::string("KXB\0", 4) + std::string("\0\0\0\1", 4) + std::string("\0\0\0\x0E", 4);
-  put_record(out, image.root);
-  put_record(out, image.boot);
-  put_record(out, image.kernel);
-  return out;
-}
-
-// A zip image made by Info-ZIP, the partition files inside a folder as vendors ship them.
-fs::path zip_of(const Image &image, const fs::path &dir) {
-  fs::path staging = dir / "zip-staging" / "img";
-  fs::create_directories(staging);
-  write_file_bytes(staging / "kernel_cfe_auto.bin", image.kernel);
-  write_file_bytes(staging / "splash_cfe_auto.bin", image.splash);
-  write_file_bytes(staging / "boot_cfe_auto.jffs2", image.boot);
-  write_file_bytes(staging / "root_cfe_auto.jffs2", image.root);
-  fs::path zip = dir / "firmware.zip";
-  std::string command = "cd '" + (dir / "zip-staging").string() + "' && zip -q -r '" + zip.string() + "' img";
-  EXPECT_EQ(std::system(command.c_str()), 0);
-  return zip;
 }
 
 // The simulated box on a pty of its own, reporting what it flashed.
@@ -149,19 +97,6 @@ class Box {
   QProcess process_;
 };
 
-// The address the box gets: the PC's own /24 with another last number.
-std::string box_address_for(const char *pc) {
-  in_addr address{};
-  if (::inet_pton(AF_INET, pc, &address) != 1)
-    return "192.168.102.45";
-  uint32_t host = ntohl(address.s_addr);
-  host = (host & 0xFFFFFF00u) | ((host & 0xFF) == 45 ? 46 : 45);
-  address.s_addr = htonl(host);
-  char text[INET_ADDRSTRLEN];
-  ::inet_ntop(AF_INET, &address, text, sizeof text);
-  return text;
-}
-
 class Upgrade : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -189,7 +124,7 @@ class Upgrade : public ::testing::Test {
     window_->cbComPort->setEditText(QString::fromStdString(box_->tty()));
     window_->cbMachine->setCurrentText(QString::fromLatin1(model));
     ASSERT_NE(local_ip[0], '\0') << "the namespace gives the PC no address";
-    window_->edtMachineIp->setText(QString::fromStdString(box_address_for(local_ip)));
+    window_->edtMachineIp->setText(QString::fromStdString(box_address_beside(local_ip)));
     window_->edtFilePath->setText(QString::fromStdString(image.string()));
   }
   void click(QPushButton *button) {
@@ -256,12 +191,12 @@ class WholeUpgrade : public Upgrade, public ::testing::WithParamInterface<ModelR
 
 TEST_P(WholeUpgrade, EveryFlashedByteEqualsTheImage) {
   const ModelRun &run = GetParam();
-  Image image = sample_partitions(unsigned(run.model[0]));
-  fs::path path = dir_ / "firmware.nfi";
+  SamplePartitions image = make_sample_partitions(unsigned(run.model[0]));
+  fs::path path = dir_ / (run.zip ? "firmware.zip" : "firmware.nfi");
   if (run.zip)
-    path = zip_of(image, dir_);
+    ASSERT_TRUE(write_sample_zip(path.string(), dir_.string(), image));
   else
-    write_file_bytes(path, container_of(image));
+    ASSERT_TRUE(write_sample_container(path.string(), image));
   box_->start();
   fill_inputs(run.model, path);
   next_and_start();
@@ -315,9 +250,9 @@ INSTANTIATE_TEST_SUITE_P(Models, WholeUpgrade,
 // The box fails the root step with -21; Previous then resets the wizard, and a second
 // upgrade after the technician restarts the box runs cleanly from the first step.
 TEST_F(Upgrade, BoxFailureThenPreviousThenASecondUpgrade) {
-  Image image = sample_partitions(7);
+  SamplePartitions image = make_sample_partitions(7);
   fs::path path = dir_ / "firmware.nfi";
-  write_file_bytes(path, container_of(image));
+  ASSERT_TRUE(write_sample_container(path.string(), image));
   box_->start({"--fail-at", "5=-21"});  // the fifth command line: the root image
   fill_inputs("MORVA", path);
   next_and_start();
@@ -366,7 +301,7 @@ TEST_F(Upgrade, BoxFailureThenPreviousThenASecondUpgrade) {
 
 TEST_F(Upgrade, NoBoxAnsweringKeepsSendingTheBreakKeyThenExit) {
   fs::path path = dir_ / "firmware.nfi";
-  write_file_bytes(path, container_of(sample_partitions(3)));
+  ASSERT_TRUE(write_sample_container(path.string(), make_sample_partitions(3)));
   box_->start({"--boot-delay-ms", "600000"});  // powered off
   fill_inputs("KESTA", path);
   next_and_start();
@@ -388,10 +323,9 @@ TEST_F(Upgrade, NoBoxAnsweringKeepsSendingTheBreakKeyThenExit) {
 }
 
 TEST_F(Upgrade, DamagedContainerNeverReachesTheBox) {
-  std::string bytes = container_of(sample_partitions(5));
-  bytes.resize(bytes.size() - 1000);  // the kernel record ends early
   fs::path path = dir_ / "firmware.nfi";
-  write_file_bytes(path, bytes);
+  ASSERT_TRUE(write_sample_container(path.string(), make_sample_partitions(5)));
+  fs::resize_file(path, fs::file_size(path) - 1000);  // the kernel record ends early
   box_->start();
   fill_inputs("PELIN", path);
   next_and_start();

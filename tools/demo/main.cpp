@@ -27,8 +27,6 @@
 #include <QThread>
 #include <QTimer>
 
-#include <arpa/inet.h>
-
 #include <cstdio>
 #include <filesystem>
 #include <memory>
@@ -58,18 +56,6 @@ class DemoDialogs final : public Dialogs {
  private:
   bool automatic_;
 };
-
-std::string neighbour_address(const char *pc) {
-  in_addr address{};
-  if (::inet_pton(AF_INET, pc, &address) != 1)
-    return "192.168.102.45";
-  uint32_t host = ntohl(address.s_addr);
-  host = (host & 0xFFFFFF00u) | ((host & 0xFF) == 45 ? 46 : 45);
-  address.s_addr = htonl(host);
-  char text[INET_ADDRSTRLEN];
-  ::inet_ntop(AF_INET, &address, text, sizeof text);
-  return text;
-}
 
 }  // namespace
 
@@ -120,7 +106,7 @@ int main(int argc, char **argv) {
     window.cbComPort->insertItem(0, port);
     window.cbComPort->setCurrentIndex(0);
     window.cbMachine->setCurrentText(QStringLiteral("TORQA"));
-    window.edtMachineIp->setText(QString::fromStdString(neighbour_address(local_ip)));
+    window.edtMachineIp->setText(QString::fromStdString(box_address_beside(local_ip)));
     window.edtFilePath->setText(QString::fromStdString(image.string()));
     window.show();
     window.aeKyMainShortCut(0x78, true, true);  // the console panel, to watch the box

@@ -1,5 +1,7 @@
 #include "tools/demo/sampleimage.h"
 
+#include <arpa/inet.h>
+
 #include <cstdint>
 #include <cstdlib>
 #include <filesystem>
@@ -63,4 +65,16 @@ bool write_sample_zip(const std::string &path, const std::string &work_dir, cons
   bool made = std::system(command.c_str()) == 0;
   fs::remove_all(staging, ignored);
   return made;
+}
+
+std::string box_address_beside(const char *pc) {
+  in_addr address{};
+  if (::inet_pton(AF_INET, pc, &address) != 1)
+    return "192.168.102.45";
+  uint32_t host = ntohl(address.s_addr);
+  host = (host & 0xFFFFFF00u) | ((host & 0xFF) == 45 ? 46 : 45);
+  address.s_addr = htonl(host);
+  char text[INET_ADDRSTRLEN];
+  ::inet_ntop(AF_INET, &address, text, sizeof text);
+  return text;
 }
