@@ -7,6 +7,7 @@
 // (QWidget::scroll), so only the uncovered row is painted again. The caret is an inverted
 // rectangle painted over its cell while the control has the focus.
 #include <QApplication>
+#include <QFontMetricsF>
 #include <QFontDatabase>
 #include <QFontInfo>
 #include <QFontMetrics>
@@ -16,6 +17,8 @@
 #include <QStyle>
 
 #include "comport/serportctl.h"
+
+#include <cmath>
 
 const TTermFont &ComTerminalFont() {
   static const TTermFont font = [] {
@@ -64,6 +67,12 @@ bool TCustomComTerminal::CalculateMetrics() {
   }
   const bool fixed = narrowest == widest;
   for (int c = 160; c < 256; ++c) widest = std::max(widest, fm.horizontalAdvance(QChar(c)));
+  // Advances are fractional in scalable fonts (7.2 px at 12 px): a cell rounded down would
+  // let each glyph run into its neighbour.
+  const QFontMetricsF fmf(font_);
+  qreal widestF = fmf.horizontalAdvance(QLatin1Char('M'));
+  for (int c = 33; c < 127; ++c) widestF = std::max(widestF, fmf.horizontalAdvance(QLatin1Char(static_cast<char>(c))));
+  widest = std::max(widest, int(std::ceil(widestF - 0.01)));
   cell_width_ = std::max(widest, 1);
   return fixed;
 }
@@ -164,13 +173,22 @@ void TCustomComTerminal::paintEvent(QPaintEvent *Event) {
   for (int y = firstRow; y <= lastRow; ++y) {
     const int by = y + top_left_y_ - 1;
     if (by < 1 || by > rows_) continue;
+    // Backgrounds first, then glyphs: a glyph may reach a pixel past its advance (fonts
+    // with fractional advances), and the next cell's background must not cut it off.
+    for (int x = firstCol; x <= lastCol; ++x) {
+      const int bx = x + top_left_x_ - 1;
+      if (bx < 1 || bx > columns_) continue;
+      const TComTermChar cell = buffer_.GetChar(bx, by);
+      if (cell.Ch == 0) continue;
+      p.fillRect(QRect((x - 1) * cell_width_, (y - 1) * cell_height_, cell_width_, cell_height_),
+                 TColorToQColor(cell.FillColor));
+    }
     for (int x = firstCol; x <= lastCol; ++x) {
       const int bx = x + top_left_x_ - 1;
       if (bx < 1 || bx > columns_) continue;
       const TComTermChar cell = buffer_.GetChar(bx, by);
       if (cell.Ch == 0) continue;
       const QRect r((x - 1) * cell_width_, (y - 1) * cell_height_, cell_width_, cell_height_);
-      p.fillRect(r, TColorToQColor(cell.FillColor));
       if (cell.Underscore != isUnderlined) {
         isUnderlined = cell.Underscore;
         p.setFont(isUnderlined ? underlined : plain);

@@ -4,6 +4,7 @@
 
 #include <QApplication>
 #include <QFocusEvent>
+#include <QFontMetricsF>
 #include <QFontInfo>
 #include <QImage>
 #include <QScreen>
@@ -45,9 +46,12 @@ TEST(TermDisplay, ProportionalFontFallsBackToFixedKeepingSizeAndColour) {
   EXPECT_FALSE(t.TermFont().underline());
   EXPECT_EQ(t.FontColor(), 0x00FFFFu);
   EXPECT_EQ(t.Attributes().TextColor, 0x00FFFFu);
-  // Cells are as wide as the glyphs the terminal draws.
+  // Cells are as wide as the glyphs the terminal draws: a whole pixel at least as wide as the
+  // (fractional) advance, so no glyph runs into the next cell.
   const QFontMetrics fm(t.TermFont());
-  EXPECT_EQ(t.CellWidth(), fm.horizontalAdvance(QLatin1Char('W')));
+  const qreal advance = QFontMetricsF(t.TermFont()).horizontalAdvance(QLatin1Char('W'));
+  EXPECT_GE(t.CellWidth() + 0.01, advance);
+  EXPECT_LT(t.CellWidth(), advance + 1);
   EXPECT_EQ(t.CellHeight(), fm.height());
 }
 
