@@ -1,0 +1,170 @@
+// How fast received bytes get from a pty through TComPort (event thread, hand-off to the GUI
+// thread, read, link) compared with `cat` reading the same pty in the same run, and how much
+// CPU an open port costs while the line is idle.
+//
+// Each run pushes the same bytes into the pty master as fast as the pty takes them; the time
+// runs from the first write to the last byte received (by the link, or until cat exits after
+// the master closed). Output: medians over the runs and their ratio.
+#include <fcntl.h>
+#include <poll.h>
+#include <pty.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <QCoreApplication>
+#include <QEventLoop>
+#include <QTimer>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "comport/serport.h"
+#include "platform/gui.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+struct Pty {
+  int master = -1;
+  std::string slave;
+  Pty() {
+    int s = -1;
+    char name[256];
+    if (::openpty(&master, &s, name, nullptr, nullptr) != 0) {
+      std::perror("openpty");
+      std::exit(1);
+    }
+    termios t;
+    ::tcgetattr(s, &t);
+    ::cfmakeraw(&t);
+    ::tcsetattr(s, TCSANOW, &t);
+    ::close(s);
+    // cat must not inherit the master, or closing ours would not end its reads.
+    ::fcntl(master, F_SETFD, FD_CLOEXEC);
+    slave = name;
+  }
+  ~Pty() {
+    if (master >= 0)
+      ::close(master);
+  }
+};
+
+void write_all(int fd, const std::string &data) {
+  size_t off = 0;
+  while (off < data.size()) {
+    ssize_t n = ::write(fd, data.data() + off, std::min<size_t>(65536, data.size() - off));
+    if (n > 0)
+      off += static_cast<size_t>(n);
+    else if (n < 0 && errno != EINTR && errno != EAGAIN)
+      return;
+  }
+}
+
+double run_port(const std::string &data) {
+  Pty pty;
+  TComPort port;
+  port.SetPort(pty.slave);
+  port.SetBaudRate(br115200);
+  size_t received = 0;
+  QEventLoop loop;
+  TComLink link;
+  link.OnRxBuf = [&](TCustomComPort *, const char *, int n) {
+    received += static_cast<size_t>(n);
+    if (received >= data.size())
+      loop.quit();
+  };
+  port.RegisterLink(&link);
+  port.Open();
+  auto start = Clock::now();
+  std::thread writer([&] { write_all(pty.master, data); });
+  loop.exec();
+  double seconds = std::chrono::duration<double>(Clock::now() - start).count();
+  writer.join();
+  port.Close();
+  port.UnRegisterLink(&link);
+  return seconds;
+}
+
+double run_cat(const std::string &data) {
+  Pty pty;
+  auto start = Clock::now();
+  pid_t pid = ::fork();
+  if (pid == 0) {
+    int null = ::open("/dev/null", O_WRONLY);
+    ::dup2(null, 1);
+    ::execlp("cat", "cat", pty.slave.c_str(), static_cast<char *>(nullptr));
+    ::_exit(127);
+  }
+  write_all(pty.master, data);
+  // cat may not have read everything yet: wait until the pty holds nothing more for it.
+  for (;;) {
+    int pending = 0;
+    if (::ioctl(pty.master, TIOCOUTQ, &pending) != 0 || pending == 0)
+      break;
+    std::this_thread::sleep_for(std::chrono::microseconds(200));
+  }
+  ::close(pty.master);  // cat's next read fails and it ends
+  pty.master = -1;
+  int status = 0;
+  ::waitpid(pid, &status, 0);
+  return std::chrono::duration<double>(Clock::now() - start).count();
+}
+
+double cpu_seconds() {
+  rusage r{};
+  ::getrusage(RUSAGE_SELF, &r);
+  return r.ru_utime.tv_sec + r.ru_stime.tv_sec + (r.ru_utime.tv_usec + r.ru_stime.tv_usec) / 1e6;
+}
+
+double median(std::vector<double> v) {
+  std::sort(v.begin(), v.end());
+  return v[v.size() / 2];
+}
+
+}  // namespace
+
+int main(int argc, char **argv) {
+  qputenv("QT_QPA_PLATFORM", "offscreen");
+  QCoreApplication app(argc, argv);
+  gui_install();
+  const size_t mib = argc > 1 ? std::strtoul(argv[1], nullptr, 10) : 8;
+  const int runs = argc > 2 ? std::atoi(argv[2]) : 5;
+  std::string data(mib << 20, '\0');
+  for (size_t i = 0; i < data.size(); ++i)
+    data[i] = static_cast<char>(i * 131 + (i >> 12));
+
+  std::vector<double> port_mbs, cat_mbs;
+  for (int r = 0; r < runs; ++r) {
+    port_mbs.push_back(mib / run_port(data));
+    cat_mbs.push_back(mib / run_cat(data));
+  }
+  std::printf("receive %zu MiB x %d runs\n", mib, runs);
+  std::printf("  TComPort (event thread + link): median %8.1f MiB/s\n", median(port_mbs));
+  std::printf("  cat of the same pty:            median %8.1f MiB/s\n", median(cat_mbs));
+  std::printf("  ratio port / cat:               %8.2f\n", median(port_mbs) / median(cat_mbs));
+
+  // Idle: the port open with all events asked for, the GUI loop running, nothing arriving.
+  Pty pty;
+  TComPort port;
+  port.SetPort(pty.slave);
+  port.Open();
+  const double idle_seconds = 3.0;
+  QEventLoop loop;
+  QTimer::singleShot(static_cast<int>(idle_seconds * 1000), &loop, &QEventLoop::quit);
+  double before = cpu_seconds();
+  loop.exec();
+  double used = cpu_seconds() - before;
+  port.Close();
+  std::printf("idle port: %.3f ms CPU over %.0f s (%.4f %% of one core)\n", used * 1000, idle_seconds,
+              used / idle_seconds * 100);
+  gui_uninstall();
+  return 0;
+}
