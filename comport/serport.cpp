@@ -3,6 +3,8 @@
 #include "comport/serport.h"
 
 #include <algorithm>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
 #include "lib/log.h"
@@ -10,6 +12,15 @@
 namespace {
 
 constexpr uint32_t kWindowMessage = 1025;  // WM_USER + 1: one event for the notification window
+
+// The stand-in for OutputDebugString: a debugger's output window, here stderr when
+// ZEVAVI_DEBUG_OUTPUT is set. Never the program's log, whose entries are fixed: a line for
+// every command the upgrade writes would bury them.
+void OutputDebugLine(const std::string &text) {
+  static const bool enabled = std::getenv("ZEVAVI_DEBUG_OUTPUT") != nullptr;
+  if (enabled)
+    std::fprintf(stderr, "%s\n", text.c_str());
+}
 
 // Frees an async record however the operation ends.
 struct AsyncGuard {
@@ -252,7 +263,7 @@ void TCustomComPort::CreateHandle() {
   std::shared_ptr<CommDevice> dev;
   uint32_t rc = backend.CreateFile(port_, overlapped_, dev);
   if (rc != COMM_OK || !dev) {
-    ZV_LOG(LOG_DEBUG, "TCustomComPort.CreateHandle", "CreateFile %s", comm_device_path(port_).c_str());
+    OutputDebugLine("CreateFile " + comm_device_path(port_));
     throw EComPortExt(port_, 1, static_cast<int32_t>(rc != COMM_OK ? rc : COMM_ERR_GEN_FAILURE));
   }
   std::lock_guard lock(handle_mutex_);
@@ -365,7 +376,7 @@ int TCustomComPort::Write(const void *Buffer, int Count) {
 int TCustomComPort::WriteStr(const std::string &Str) {
   if (!overlapped_)
     return _SyncWrite(Str.data(), static_cast<int>(Str.size())) ? static_cast<int>(Str.size()) : 0;
-  ZV_LOG(LOG_DEBUG, "TCustomComPort.WriteStr", "TCustomComPort.WriteStr");
+  OutputDebugLine("TCustomComPort.WriteStr");
   if (Str.empty())
     return 0;
   return WriteAsyncWrapper(Str.data(), static_cast<int>(Str.size()));
@@ -385,7 +396,6 @@ int TCustomComPort::ReadAsync(void *Buffer, int Count, PSerPortAsync &AsyncPtr) 
   uint32_t rc = dev->ReadFile(Buffer, static_cast<uint32_t>(Count), read, &AsyncPtr->Overlapped);
   // A read that cannot start yields nothing, and the wait that follows must not wait for it.
   if (rc != COMM_OK && rc != COMM_ERR_IO_PENDING) {
-    ZV_LOG(LOG_DEBUG, "TCustomComPort.ReadAsync", "ReadFile on %s failed: %u", port_.c_str(), rc);
     return 0;
   }
   AsyncPtr->Device = dev;
