@@ -2,6 +2,7 @@
 // the event mask and the error texts.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <functional>
 
 #include "comport/serport.h"
@@ -233,4 +234,17 @@ TEST(SerportErrors, LineErrorTexts) {
   };
   for (const auto &c : cases)
     EXPECT_EQ(ComErrorsToStr(c.errors), c.text);
+}
+
+TEST(SerportErrors, PortListIsSortedAndItsFailureIsRegistryError) {
+  std::vector<std::string> ports = {"stale"};
+  ASSERT_NO_THROW(EnumComPorts(ports));
+  EXPECT_TRUE(std::is_sorted(ports.begin(), ports.end()));
+  for (const std::string &p : ports) {
+    SCOPED_TRACE(p);
+    EXPECT_EQ(p.rfind("/dev/", 0), 0u);
+    EXPECT_EQ(p.find("/pts/"), std::string::npos);  // ptys are never offered
+  }
+  EComPortExt failed("EnumComPorts", 23, 2);
+  EXPECT_STREQ(failed.what(), "COM Port Error: Registry error on EnumComPorts");
 }
