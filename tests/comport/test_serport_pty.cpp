@@ -54,6 +54,14 @@ TEST_F(SerportPty, OpenAppliesTheLineAndLiveChangesFollow) {
   EXPECT_EQ(s.baud, 250000u);
   EXPECT_TRUE(s.crtscts);
   EXPECT_TRUE(port.Signals().empty());  // a pty has no lines, and that is not an error
+  // Every named rate reaches the kernel as its number, the ones termios has no B-constant
+  // for (14400, 56000, 128000, 256000) included.
+  for (int b = br110; b <= br256000; ++b) {
+    auto rate = static_cast<TBaudRate>(b);
+    SCOPED_TRACE(BaudRateToStr(rate));
+    port.SetBaudRate(rate);
+    EXPECT_EQ(read_line_settings(pty.master).baud, static_cast<unsigned>(BaudRateToInt(rate)));
+  }
   port.Close();
   port.Open();  // the exclusive hold went with the close
   EXPECT_TRUE(port.Connected());
