@@ -448,7 +448,7 @@ void TZAWorker::UnzipFiles(int mode, const TZipStream *in_stream) {
   unz_busy_ = true;
   Cancel = false;
 
-  // Whatever happens, the request's memory goes, the specification list is emptied and
+  // Whatever happens, the request's memory goes, the pattern list is emptied and
   // the library's operation use ends.
   std::string base;
   bool library_in_use = false;

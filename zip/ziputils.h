@@ -3,7 +3,7 @@
 
 #include <string>
 
-// Wildcard match of a file specification against an entry name: "*" any run, "?" one
+// Wildcard match of a file pattern against an entry name: "*" any run, "?" one
 // character, letters without regard to case, "/" equal to "\\". When the last component of
 // `spec` has a dot, name and extension are matched separately, and an extension pattern
 // of exactly "*" matches any extension, none included. False when either is empty.

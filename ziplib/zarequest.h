@@ -36,7 +36,7 @@ enum { ZA_ANSWER_SIZE = 513 };
 struct ZCallBackStruct;
 typedef int32_t(ZA_CALL *ZFunctionPtrType)(void *caller, struct ZCallBackStruct *info);
 
-/* One file specification: the text, the rest zero (32 bytes on a 32-bit build). */
+/* One file pattern: the text, the rest zero (32 bytes on a 32-bit build). */
 typedef struct UnzFileSpec {
   const char *FileSpec;
   int32_t Reserved[7];
@@ -136,7 +136,7 @@ enum {
   ZA_ERR_MEMORY = 8,
   ZA_ERR_ABORT = 9,    /* stopped by the caller */
   ZA_ERR_OPEN = 10,    /* the archive could not be opened or read */
-  ZA_ERR_NO_MATCH = 11 /* a file specification matched no entry */
+  ZA_ERR_NO_MATCH = 11 /* a file pattern matched no entry */
 };
 #define ZA_CODE(kind, msgid) ((int32_t)(((msgid) << 8) | (kind)))
 

@@ -77,14 +77,14 @@ TEST_F(ArchiverTest, FSpecArgsEmptyAfterExtract) {
   }
 }
 
-TEST_F(ArchiverTest, SpecificationsSelectEntries) {
+TEST_F(ArchiverTest, FilePatternsSelectEntries) {
   zip_.SetUnattended(true);
   zip_.SetZipFileName(tmp_.str("a.zip"));
   zip_.SetExtrBaseDir(tmp_.str("base"));
   zip_.FSpecArgs() = {"root_*"};
   EXPECT_EQ(zip_.Extract(), 0);
   EXPECT_EQ(tree(tmp_.path() / "base").size(), 1u);
-  // "*.*" first means everything; "*.* " is a specification of its own that matches nothing.
+  // "*.*" first means everything; "*.* " is a pattern of its own that matches nothing.
   zip_.SetExtrOptions(ExtrOpts{ExtrOverWrite});
   zip_.FSpecArgs() = {"*.*"};
   EXPECT_EQ(zip_.Extract(), 0);
