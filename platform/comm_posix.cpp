@@ -304,13 +304,7 @@ class PosixCommDevice final : public CommDevice {
         op.deadline_ms = now + int64_t{t.ReadTotalTimeoutMultiplier} * Count + t.ReadTotalTimeoutConstant;
       progress_read_locked(op);
     }
-    if (!Async) {
-      uint32_t rc = wait_op(op, true);
-      Done = op.done;
-      return rc;
-    }
-    Done = op.done;
-    return op.pending ? COMM_ERR_IO_PENDING : op.error;
+    return finish_call(op, Async != nullptr, Done);
   }
 
   uint32_t WriteFile(const void *Buffer, uint32_t Count, uint32_t &Done, CommAsync *Async) override {
@@ -328,13 +322,7 @@ class PosixCommDevice final : public CommDevice {
       op.deadline_ms = kDeadlineUnset;
       progress_write_locked(op);
     }
-    if (!Async) {
-      uint32_t rc = wait_op(op, true);
-      Done = op.done;
-      return rc;
-    }
-    Done = op.done;
-    return op.pending ? COMM_ERR_IO_PENDING : op.error;
+    return finish_call(op, Async != nullptr, Done);
   }
 
   uint32_t GetOverlappedResult(CommAsync &Async, uint32_t &Transferred, bool Wait) override {
@@ -708,6 +696,13 @@ class PosixCommDevice final : public CommDevice {
       end_turn_locked(op);
       complete(op, COMM_OK);
     }
+  }
+
+  // A synchronous call waits for its operation; an overlapped one reports it pending.
+  uint32_t finish_call(CommAsync &op, bool overlapped, uint32_t &Done) {
+    uint32_t rc = overlapped ? (op.pending ? COMM_ERR_IO_PENDING : op.error) : wait_op(op, true);
+    Done = op.done;
+    return rc;
   }
 
   uint32_t wait_op(CommAsync &op, bool wait) {
