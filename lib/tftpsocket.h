@@ -2,7 +2,8 @@
 //
 // Kept apart so the server's protocol code reads the same on every OS: a Winsock build
 // provides these same names (WSAStartup/WSACleanup behind sockets_startup/cleanup,
-// WSAEINTR as error_interrupted). Only lib/tftpthread.cpp includes this header.
+// WSAEINTR as error_interrupted, a connected loopback socket pair as the Waker). Only
+// lib/tftpthread.cpp and the server's tests include this header.
 #pragma once
 
 #include <arpa/inet.h>
@@ -12,8 +13,8 @@
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
+#include <sys/eventfd.h>
 #include <sys/syscall.h>
-#include <sys/time.h>
 #include <sys/types.h>
 #include <unistd.h>
 
@@ -21,9 +22,6 @@ namespace tftpnet {
 
 // The error code of an interrupted wait or receive (Winsock: WSAEINTR, 10004).
 constexpr int error_interrupted = EINTR;
-
-// A receive that ended because the socket's receive time-out passed (Winsock: WSAETIMEDOUT).
-inline bool is_timeout(int error) { return error == EAGAIN || error == EWOULDBLOCK; }
 
 // Read at once after the failing call, on the same thread.
 inline int last_error() { return errno; }
@@ -39,7 +37,34 @@ struct Peer {
   sockaddr_in addr{};
 };
 
-enum class Wait { Ready, TimedOut, Failed };
+enum class Wait { Ready, TimedOut, Failed, Woken };
+
+// A descriptor that another thread makes readable to end a wait at once. It stays readable
+// (every later wait ends at once too) until cleared.
+class Waker {
+ public:
+  Waker() : fd_(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) {}
+  ~Waker() {
+    if (fd_ >= 0)
+      ::close(fd_);
+  }
+  Waker(const Waker &) = delete;
+  Waker &operator=(const Waker &) = delete;
+
+  bool valid() const { return fd_ >= 0; }
+  int fd() const { return fd_; }
+  void wake() const {
+    uint64_t one = 1;
+    [[maybe_unused]] ssize_t n = ::write(fd_, &one, sizeof one);
+  }
+  void clear() const {
+    uint64_t count;
+    [[maybe_unused]] ssize_t n = ::read(fd_, &count, sizeof count);
+  }
+
+ private:
+  int fd_;
+};
 
 // A move-only owner of one IPv4 UDP socket.
 class UdpSocket {
@@ -90,19 +115,16 @@ class UdpSocket {
     return ntohs(a.sin_port);
   }
 
-  // Bounds every later blocking receive; recv then fails with is_timeout(last_error()).
-  bool set_receive_timeout(int ms) const {
-    timeval tv{ms / 1000, (ms % 1000) * 1000};
-    return ::setsockopt(fd_, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv) == 0;
-  }
-
-  // Until a datagram (or a pending error) can be received, or timeout_ms passed;
-  // timeout_ms 0 only looks.
-  Wait wait_readable(int timeout_ms) const {
-    pollfd p{fd_, POLLIN, 0};
-    int n = ::poll(&p, 1, timeout_ms);
+  // Until a datagram (or a pending error) can be received, or timeout_ms passed, or
+  // `waker` (when given) is woken, which wins over a readable socket; timeout_ms 0 only
+  // looks.
+  Wait wait_readable(int timeout_ms, const Waker *waker = nullptr) const {
+    pollfd p[2] = {{fd_, POLLIN, 0}, {waker ? waker->fd() : -1, POLLIN, 0}};
+    int n = ::poll(p, waker ? 2 : 1, timeout_ms);
     if (n < 0)
       return Wait::Failed;
+    if (waker && p[1].revents)
+      return Wait::Woken;
     return n == 0 ? Wait::TimedOut : Wait::Ready;
   }
 
@@ -115,6 +137,11 @@ class UdpSocket {
     return ::connect(fd_, reinterpret_cast<const sockaddr *>(&peer.addr), sizeof peer.addr) == 0;
   }
   long send(const void *data, size_t size) const { return long(::send(fd_, data, size, MSG_NOSIGNAL)); }
+  // Also on a connected socket: a stranger's datagram is answered where it came from.
+  long send_to(const Peer &peer, const void *data, size_t size) const {
+    return long(::sendto(fd_, data, size, MSG_NOSIGNAL, reinterpret_cast<const sockaddr *>(&peer.addr),
+                         sizeof peer.addr));
+  }
   long recv(void *buffer, size_t size) const { return long(::recv(fd_, buffer, size, 0)); }
 
  private:

@@ -15,8 +15,8 @@ void tftp_seam_set_port(int port);
 // TFTP_ACK_TIMEOUT_MS.
 void tftp_seam_set_ack_timeout_ms(int ms);
 
-// Blocks until the server started last has bound its socket and returns the port, or
-// returns -1 once that server has ended without binding.
+// The port the last tftp_start bound (it binds before it returns), or -1 when that start
+// failed. Never blocks; the name stays from when the server bound on its own thread.
 int tftp_seam_wait_bound_port();
 
 // Sockets-layer start-ups not yet cleaned up (each tftp_start takes one, released once).

@@ -7,28 +7,46 @@
 // at a time. Every step and failure goes to the log from "tftp_start", "tftp_thread",
 // "tftp_stop" and "do_error_nak".
 //
+// The request's sender (address and port) is the client. Every later datagram's sender is
+// checked: one from anybody else (a stray or late datagram, a second client) is answered
+// with ERROR 5 "Unknown transfer ID" to that sender alone and the transfer goes on; the
+// client's repeated read request sends DATA 1 again, and a datagram of the client's too
+// short to hold an opcode is dropped. The per-datagram rules live, socket-free, in
+// lib/tftptransfer.h.
+//
 // Use (the upgrade worker):
 //     if (tftp_start(image_files()[0].c_str())) { type the flash command ... }
 //     int ok = tftp_stop(0);   // returns once the transfer has ended: 1 completed, 0 not
+// Use (the GUI thread, leaving the upgrade or after the box reported a failure):
+//     tftp_abort();            // returns at once
+//     tftp_stop(0);            // now returns within moments instead of after the transfer
+//
+// tftp_start returns 1 only when the server can serve: the file is open and the socket is
+// bound to the port. A port that cannot be bound (another program holds it, no permission)
+// makes it return 0 with everything released, before the box is asked to fetch anything.
 //
 // How a caller learns that the transfer ended, and how:
 //   - tftp_stop(0) returns only after the server thread has ended, with tftp_result.
 //   - Without blocking: tftp_running() turns false when the thread has ended; tftp_result
 //     holds the outcome from then on (1 = every block acknowledged, 0 = anything else:
 //     no request within six seconds, an ERROR packet from the box, a socket or file error,
-//     or a box that stopped answering). tftp_stop must still be called to release the thread.
+//     a box that stopped answering, or tftp_abort). tftp_stop must still be called to
+//     release the thread.
 //
 // The server never waits without a bound: at most six one-second waits for the request,
 // and per block at most TFTP_ACK_TIMEOUTS waits of TFTP_ACK_TIMEOUT_MS for its ACK (the
 // block is sent again after each). So tftp_stop(0) returns within about ten seconds of the
-// box falling silent, on whichever thread it is called.
+// box falling silent, on whichever thread it is called; after tftp_abort, within moments,
+// because every wait of the server also watches the abort's wake-up descriptor.
 //
-// Thread-safety: tftp_start is meant for one thread (the worker). tftp_stop may be called
-// from any thread, also from two at once (the worker after a transfer, and the GUI thread on
-// Previous or a box failure): both return after the thread has ended, and the file, the
-// thread and the sockets layer are each released exactly once, by whichever caller comes
-// first; the other finds nothing left. It may also be called when no server was started.
-// The server thread never waits for the caller's threads, so waiting for it cannot deadlock.
+// Thread-safety: tftp_start is meant for one thread (the worker). tftp_abort may be called
+// from any thread at any time; it never blocks and does nothing when no server runs.
+// tftp_stop may be called from any thread, also from two at once (the worker after a
+// transfer, and the GUI thread on Previous or a box failure), with or without a tftp_abort
+// racing them: both return after the thread has ended, and the file, the thread and the
+// sockets layer are each released exactly once, by whichever caller comes first; the other
+// finds nothing left. It may also be called when no server was started. The server thread
+// never waits for the caller's threads, so waiting for it cannot deadlock.
 #pragma once
 
 #include <atomic>
@@ -59,11 +77,18 @@ constexpr int TFTP_ACK_TIMEOUTS = 5;
 // thread as its last act.
 extern std::atomic<int> tftp_result;
 
-// Opens `path` and starts the server thread on it. Returns 1 if the thread runs, 0 otherwise
-// (null or empty path, file not openable, thread not started, or a previous server that
-// has not ended yet). The module owns the file from here on. A 1 must be followed by a
-// tftp_stop(0) to release the thread.
+// Opens `path`, binds the server's socket to the port and starts the server thread on them.
+// Returns 1 if the thread runs, 0 otherwise (null or empty path, file not openable, port
+// not bindable, thread not started, or a previous server that has not ended yet); after a
+// 0 nothing is left running or bound. The module owns the file from here on. A 1 must be
+// followed by a tftp_stop(0) to release the thread.
 int tftp_start(const char *path);
+
+// Asks a running server to end now: it wakes from whatever it waits for (the request, an
+// ACK), tells a client it already has that the transfer is over (ERROR 0), logs "transfer
+// aborted" and ends with result 0. Returns at once, from any thread; does nothing when no
+// server runs, and never touches a server started after it returned.
+void tftp_abort();
 
 // With nowait 0 (what the program passes) waits, without a limit of its own, until the
 // server thread has ended, then releases what is left (file, thread, sockets layer) and

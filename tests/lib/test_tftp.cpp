@@ -102,8 +102,10 @@ TEST_F(Tftp, AnswersFromItsOwnPortAndLogsEachStage) {
   for (const char *line : {"fopen() ok!!", "WSAStartup() ok!!"})
     EXPECT_TRUE(log_.has("DEBUG", "tftp_start", line)) << line;
   EXPECT_EQ(log_.count_prefix("tftp_start", "TFTP-Server started : "), 1);
-  for (const char *line : {"socket() ok!!", "bind() ok!!", "tftp_clean() ok!!"})
-    EXPECT_TRUE(log_.has("DEBUG", "tftp_thread", line)) << line;
+  // The socket is bound before tftp_start returns, so its lines come from there.
+  for (const char *line : {"socket() ok!!", "bind() ok!!"})
+    EXPECT_TRUE(log_.has("DEBUG", "tftp_start", line)) << line;
+  EXPECT_TRUE(log_.has("DEBUG", "tftp_thread", "tftp_clean() ok!!"));
   for (const char *line : {"Waiting for connection..", "sending data!!"})
     EXPECT_TRUE(log_.has("INFO", "tftp_thread", line)) << line;
   for (const char *line : {"CloseHandle()", "WSACleanup()"})
@@ -183,12 +185,83 @@ TEST_F(Tftp, UnknownOpcodeIsAnsweredWithAnErrorPacket) {
   ScriptedClient client(serve(test_pattern(5000)));
   client.send(tftp_rrq("x"));
   ASSERT_TRUE(client.receive().has_value());
-  client.send(tftp_rrq("again"));
+  client.send(Bytes{0, 2} + "upload" + Bytes(1, '\0') + "octet" + Bytes(1, '\0'));
   auto nak = client.receive();
   ASSERT_TRUE(nak.has_value());
   EXPECT_EQ(*nak, Bytes("\0\5\0\0error\0", 10));
   EXPECT_EQ(tftp_stop(0), 0);
-  EXPECT_TRUE(log_.has("ERROR", "tftp_thread", "unknown opcode!! : [1]"));
+  EXPECT_TRUE(log_.has("ERROR", "tftp_thread", "unknown opcode!! : [2]"));
+}
+
+// A datagram from anybody but the client (here one queued right behind the request, and one
+// that claims to ACK the block out) must neither end nor advance the transfer: the sender
+// alone is told ERROR 5, and the client gets every byte.
+TEST_F(Tftp, StrangerDatagramsAreRefusedAndTheTransferGoesOn) {
+  Bytes content = test_pattern(1500);
+  int port = serve(content);
+  ScriptedClient client(port);
+  ScriptedClient stranger(port);
+  const Bytes unknown_tid = Bytes("\0\5\0\5", 4) + "Unknown transfer ID" + Bytes(1, '\0');
+  client.send(tftp_rrq("x"));
+  stranger.send(tftp_rrq("y"));
+  auto d1 = client.receive();
+  ASSERT_TRUE(d1 && tftp_opcode(*d1) == 3 && tftp_block(*d1) == 1);
+  EXPECT_EQ(stranger.receive(), unknown_tid);
+  client.send(tftp_ack(1));
+  auto d2 = client.receive();
+  ASSERT_TRUE(d2 && tftp_block(*d2) == 2);
+  stranger.send(tftp_ack(2));
+  EXPECT_EQ(stranger.receive(), unknown_tid);
+  EXPECT_EQ(stranger.from_port(), port);
+  // Block 2 is still out: the client's own ACK is what moves the transfer on.
+  client.send(tftp_ack(2));
+  auto rest = client.fetch_rest(2, Bytes(content, 0, 1024));
+  ASSERT_TRUE(rest.has_value());
+  EXPECT_TRUE(*rest == content);
+  EXPECT_EQ(tftp_stop(0), 1);
+  EXPECT_FALSE(stranger.pending());
+  EXPECT_EQ(log_.count_prefix("tftp_thread", "datagram from unknown sender 127.0.0.1:"), 2);
+}
+
+// RFC 1350 clients send their request again when DATA 1 does not come; the answer is DATA 1
+// again, not an ERROR, and the transfer runs on from there.
+TEST_F(Tftp, RepeatedReadRequestGetsBlockOneAgain) {
+  Bytes content = test_pattern(1200);
+  ScriptedClient client(serve(content));
+  client.send(tftp_rrq("x"));
+  auto d1 = client.receive();
+  ASSERT_TRUE(d1 && tftp_block(*d1) == 1);
+  client.send(tftp_rrq("x"));
+  auto again = client.receive();
+  ASSERT_TRUE(again.has_value());
+  EXPECT_TRUE(*again == *d1);
+  client.send(tftp_ack(1));
+  auto rest = client.fetch_rest(1, Bytes(*d1, 4));
+  ASSERT_TRUE(rest.has_value());
+  EXPECT_TRUE(*rest == content);
+  EXPECT_EQ(tftp_stop(0), 1);
+}
+
+// Datagrams from the client too short to mean anything (no opcode, or an ACK without its
+// block number) are dropped: no reply, no end, no step.
+TEST_F(Tftp, ClientRuntsAreIgnored) {
+  Bytes content = test_pattern(1100);
+  ScriptedClient client(serve(content));
+  client.send(tftp_rrq("x"));
+  auto d1 = client.receive();
+  ASSERT_TRUE(d1 && tftp_block(*d1) == 1);
+  for (const Bytes &runt : {Bytes(), Bytes(1, '\4'), Bytes("\0\4\0", 3)})
+    client.send(runt);
+  client.send(tftp_ack(1));
+  auto d2 = client.receive();
+  ASSERT_TRUE(d2.has_value());
+  EXPECT_EQ(tftp_opcode(*d2), 3u);
+  EXPECT_EQ(tftp_block(*d2), 2u);
+  client.send(tftp_ack(2));
+  auto rest = client.fetch_rest(2, Bytes(*d1, 4) + Bytes(*d2, 4));
+  ASSERT_TRUE(rest.has_value());
+  EXPECT_TRUE(*rest == content);
+  EXPECT_EQ(tftp_stop(0), 1);
 }
 
 TEST_F(Tftp, NoRequestWithinSixWaitsEndsWithResultZero) {
@@ -337,16 +410,119 @@ TEST_F(Tftp, NowaitStopLeavesARunningServerAlone) {
   EXPECT_EQ(tftp_stop(0), 1);
 }
 
-TEST_F(Tftp, PortInUseEndsTheServerWithABindError) {
-  tftpnet::UdpSocket holder;
-  ASSERT_TRUE(holder.open());
-  ASSERT_TRUE(holder.bind_any(0));
-  tftp_seam_set_port(holder.local_port());
+// A start that cannot bind the port must say so before the box is asked to fetch, and leave
+// nothing behind: no thread, no socket, no file, no sockets-layer reference.
+TEST_F(Tftp, PortHeldByAnotherSocketMakesTheStartFail) {
   files_.push_back(write_temp_file("x"));
-  ASSERT_EQ(tftp_start(files_.back().c_str()), 1);
-  EXPECT_EQ(tftp_seam_wait_bound_port(), -1);
+  const int fds_before = open_fd_count();
+  {
+    tftpnet::UdpSocket holder;
+    ASSERT_TRUE(holder.open());
+    ASSERT_TRUE(holder.bind_any(0));
+    tftp_seam_set_port(holder.local_port());
+    EXPECT_EQ(tftp_start(files_.back().c_str()), 0);
+    EXPECT_FALSE(tftp_running());
+    EXPECT_EQ(tftp_seam_wait_bound_port(), -1);
+    EXPECT_EQ(log_.count_prefix("tftp_start", "bind() error!! : ["), 1);
+    EXPECT_EQ(tftp_seam_sockets_users(), 0);
+    EXPECT_EQ(open_fd_count(), fds_before + 1) << "only the holder's socket may be open";
+  }
   EXPECT_EQ(tftp_stop(0), 0);
-  EXPECT_EQ(log_.count_prefix("tftp_thread", "bind() error!! : ["), 1);
+  EXPECT_EQ(log_.count_prefix("tftp_stop", ""), 0) << "the failed start left something to release";
+  EXPECT_EQ(open_fd_count(), fds_before);
+
+  tftp_seam_set_port(0);
+  Bytes content = test_pattern(700);
+  ScriptedClient client(serve(content));
+  auto got = client.fetch();
+  ASSERT_TRUE(got.has_value());
+  EXPECT_TRUE(*got == content);
+  EXPECT_EQ(tftp_stop(0), 1);
+}
+
+// Waits for `condition` with a bound far beyond what a working server needs.
+template <typename F>
+bool wait_until(F &&condition) {
+  auto end = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+  while (!condition()) {
+    if (std::chrono::steady_clock::now() > end)
+      return false;
+    std::this_thread::yield();
+  }
+  return true;
+}
+
+// How long a call takes, only to catch a hang: every bound below is seconds beyond what a
+// working server needs, and nothing here measures speed.
+template <typename F>
+std::chrono::milliseconds time_of(F &&f) {
+  auto t0 = std::chrono::steady_clock::now();
+  f();
+  return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - t0);
+}
+constexpr auto hang_bound = std::chrono::milliseconds(2000);
+
+// Previous, or the box's failure line, must not freeze the window until the server gives up
+// by itself (six seconds for the request, ten for a silent box): after tftp_abort the stop
+// returns at once, the result is 0, and a client that already has data is told.
+struct AbortCase {
+  const char *name;
+  bool requested;  // the client's request came, and DATA 1 waits for its ACK
+};
+
+class TftpAbort : public Tftp, public ::testing::WithParamInterface<AbortCase> {};
+
+TEST_P(TftpAbort, StopReturnsPromptlyAfterAbort) {
+  ScriptedClient client(serve(test_pattern(5000)));
+  if (GetParam().requested) {
+    client.send(tftp_rrq("x"));
+    auto d1 = client.receive();
+    ASSERT_TRUE(d1 && tftp_block(*d1) == 1);
+  }
+  int result = -1;
+  auto took = time_of([&] {
+    tftp_abort();
+    result = tftp_stop(0);
+  });
+  EXPECT_LT(took, hang_bound);
+  EXPECT_EQ(result, 0);
+  EXPECT_FALSE(tftp_running());
+  EXPECT_TRUE(log_.has("INFO", "tftp_thread", "transfer aborted"));
+  if (GetParam().requested) {
+    auto nak = client.receive();
+    ASSERT_TRUE(nak.has_value());
+    EXPECT_EQ(*nak, Bytes("\0\5\0\0error\0", 10));
+  }
+  EXPECT_FALSE(client.pending());
+}
+
+INSTANTIATE_TEST_SUITE_P(Waits, TftpAbort,
+                         ::testing::Values(AbortCase{"WaitingForTheRequest", false},
+                                           AbortCase{"WaitingForAnAck", true}),
+                         [](const auto &info) { return std::string(info.param.name); });
+
+// An abort with no server running (never started, or already ended) is a no-op: it must not
+// end the next server.
+TEST_F(Tftp, AbortWithoutARunningServerLeavesTheNextOneAlone) {
+  tftp_abort();
+  Bytes content = test_pattern(900);
+  {
+    ScriptedClient client(serve(content));
+    auto got = client.fetch();
+    ASSERT_TRUE(got.has_value());
+    EXPECT_TRUE(*got == content);
+  }
+  // The server ends by itself right after the last ACK; then, before its stop, an abort.
+  ASSERT_TRUE(wait_until([] { return !tftp_running(); }));
+  tftp_abort();
+  EXPECT_EQ(tftp_stop(0), 1);
+  tftp_abort();
+  ScriptedClient client(serve(content));
+  auto got = client.fetch();
+  ASSERT_TRUE(got.has_value());
+  EXPECT_TRUE(*got == content);
+  EXPECT_EQ(tftp_stop(0), 1);
+  EXPECT_FALSE(log_.has("INFO", "tftp_thread", "transfer aborted"));
 }
 
 // The worker and the GUI thread (Previous, or a box failure) may both stop the server while
@@ -382,6 +558,61 @@ TEST_F(Tftp, TwoConcurrentStopsReleaseEverythingOnce) {
     EXPECT_TRUE(*rest == content);
     EXPECT_EQ(results[0], 1);
     EXPECT_EQ(results[1], 1);
+    EXPECT_EQ(log_.count("DEBUG", "tftp_stop", "CloseHandle()"), round + 1);
+    EXPECT_EQ(log_.count("DEBUG", "tftp_stop", "WSACleanup()"), round + 1);
+    EXPECT_EQ(tftp_seam_sockets_users(), 0);
+    std::remove(files_.back().c_str());
+    files_.pop_back();
+  }
+  EXPECT_EQ(open_fd_count(), fds_before) << "a file or socket was leaked";
+}
+
+// tftp_abort racing the two stops (the GUI thread aborts and stops while the worker stops
+// after its flash command) with a client busy fetching: both stops agree on the result, every
+// resource is released once, and nothing leaks, round after round.
+TEST_F(Tftp, AbortRacingTwoStopsReleasesEverythingOnce) {
+  const int fds_before = open_fd_count();
+  for (int round = 0; round < 40; ++round) {
+    SCOPED_TRACE(round);
+    Bytes content = test_pattern(20000, unsigned(round));
+    ScriptedClient client(serve(content));
+    client.send(tftp_rrq("x"));
+    auto d1 = client.receive();
+    ASSERT_TRUE(d1 && tftp_block(*d1) == 1);
+
+    std::atomic<int> go{0};
+    int results[2] = {-1, -1};
+    std::thread racers[3];
+    for (int r = 0; r < 3; ++r)
+      racers[r] = std::thread([&, r] {
+        go.fetch_add(1);
+        while (go.load() < 4) {
+        }
+        if (r == 2)
+          tftp_abort();
+        else
+          results[r] = tftp_stop(0);
+      });
+    while (go.load() < 3) {
+    }
+    go.fetch_add(1);
+    // The client keeps the server busy; the abort cuts it short somewhere (an ERROR packet
+    // ends the fetch), or comes after the last ACK.
+    client.send(tftp_ack(1));
+    auto rest = client.fetch_rest(1, Bytes(*d1, 4));
+    for (auto &t : racers)
+      t.join();
+    EXPECT_EQ(results[0], results[1]);
+    EXPECT_EQ(results[0], tftp_result.load());
+    // 1 only for a file that went out whole; an abort after the last block may still make
+    // it 0 (the client did not get to ACK it).
+    if (results[0] == 1) {
+      EXPECT_TRUE(rest.has_value());
+    }
+    if (rest) {
+      EXPECT_TRUE(*rest == content);
+    }
+    EXPECT_FALSE(tftp_running());
     EXPECT_EQ(log_.count("DEBUG", "tftp_stop", "CloseHandle()"), round + 1);
     EXPECT_EQ(log_.count("DEBUG", "tftp_stop", "WSACleanup()"), round + 1);
     EXPECT_EQ(tftp_seam_sockets_users(), 0);
