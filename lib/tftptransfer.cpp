@@ -35,6 +35,7 @@ Outcome Transfer::on_datagram(Endpoint from, const uint8_t *data, size_t size) {
     return {};
   if (state_ == State::Waiting) {
     client_ = from;
+    started_ = true;
     state_ = State::Sending;
     block_ = 1;
     return load_block(Event::Request);

@@ -96,7 +96,8 @@ class Transfer {
   // The server ends before the transfer does.
   Outcome abort();
 
-  bool started() const { return state_ != State::Waiting; }
+  // A request came and its sender is the client (it stays so after the end).
+  bool started() const { return started_; }
   bool finished() const { return state_ == State::Finished; }
   Endpoint client() const { return client_; }
   // The block out: its number on the wire, how many blocks came before it, its data bytes.
@@ -116,6 +117,7 @@ class Transfer {
   Reader read_;
   const int max_timeouts_;
   State state_ = State::Waiting;
+  bool started_ = false;
   Endpoint client_;
   uint16_t block_ = 0;
   uint64_t blocks_before_ = 0;
