@@ -7,7 +7,6 @@
 
 #include <chrono>
 #include <cstdio>
-#include <cstring>
 #include <mutex>
 #include <system_error>
 #include <thread>
