@@ -137,7 +137,8 @@ class UdpSocket {
     return ::connect(fd_, reinterpret_cast<const sockaddr *>(&peer.addr), sizeof peer.addr) == 0;
   }
   long send(const void *data, size_t size) const { return long(::send(fd_, data, size, MSG_NOSIGNAL)); }
-  // Also on a connected socket: a stranger's datagram is answered where it came from.
+  // To `peer`, whoever it is: the server answers the client and refuses strangers on one
+  // unconnected socket.
   long send_to(const Peer &peer, const void *data, size_t size) const {
     return long(::sendto(fd_, data, size, MSG_NOSIGNAL, reinterpret_cast<const sockaddr *>(&peer.addr),
                          sizeof peer.addr));
