@@ -311,6 +311,7 @@ void TCustomComPort::Close() {
   if (!connected_.load())
     return;
   CallBeforeClose();
+  closing_ = true;
   AbortAllAsync();
   if (thread_created_) {
     event_thread_.reset();  // stops the thread and waits for it, serving its last delivery
@@ -323,6 +324,7 @@ void TCustomComPort::Close() {
   }
   DestroyHandle();
   connected_ = false;
+  closing_ = false;
   CallAfterClose();
 }
 
@@ -678,6 +680,10 @@ void TCustomComPort::DoCTSChange(bool OnOff) { if (OnCTSChange) OnCTSChange(this
 void TCustomComPort::DoDSRChange(bool OnOff) { if (OnDSRChange) OnDSRChange(this, OnOff); }
 void TCustomComPort::DoRLSDChange(bool OnOff) { if (OnRLSDChange) OnRLSDChange(this, OnOff); }
 void TCustomComPort::DoError(TComErrors Errors) { if (OnError) OnError(this, Errors); }
+void TCustomComPort::DoDeviceLost(uint32_t SystemError) {
+  if (OnDeviceLost)
+    OnDeviceLost(this, SystemError);
+}
 void TCustomComPort::DoBeforeOpen() { if (OnBeforeOpen) OnBeforeOpen(this); }
 void TCustomComPort::DoAfterOpen() { if (OnAfterOpen) OnAfterOpen(this); }
 void TCustomComPort::DoBeforeClose() { if (OnBeforeClose) OnBeforeClose(this); }
@@ -756,6 +762,21 @@ void TCustomComPort::CallRxFlag() {
 }
 
 void TCustomComPort::CallRx80Full() { DoRx80Full(); }
+
+void TCustomComPort::CallDeviceLost(uint32_t SystemError) {
+  // A Close that raced the failed wait has ended the connection on purpose: nothing was lost.
+  if (connected_.load() && !closing_.load())
+    DoDeviceLost(SystemError);
+}
+
+void TCustomComPort::PostDeviceLost(uint32_t SystemError) {
+  auto generation = window_generation_;
+  const uint64_t current = generation->load();
+  post_to_gui([this, generation, current, SystemError] {
+    if (generation->load() == current)
+      CallDeviceLost(SystemError);
+  });
+}
 
 void TCustomComPort::CallBeforeOpen() { DoBeforeOpen(); }
 

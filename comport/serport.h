@@ -69,6 +69,9 @@ using TRxCharEvent = std::function<void(TCustomComPort *Sender, int Count)>;
 using TRxBufEvent = std::function<void(TCustomComPort *Sender, const char *Buffer, int Count)>;
 using TComSignalEvent = std::function<void(TCustomComPort *Sender, bool OnOff)>;
 using TComErrorEvent = std::function<void(TCustomComPort *Sender, TComErrors Errors)>;
+// The device went away while open (adapter pulled, far end closed): SystemError is the
+// failed wait's error number (COMM_ERR_…). Fired once per open, on the delivering thread.
+using TComDeviceLostEvent = std::function<void(TCustomComPort *Sender, uint32_t SystemError)>;
 
 // The observer through which another component (the terminal, a LED, a packet splitter)
 // follows a port without taking its event handlers. The owner creates the link, fills the
@@ -348,6 +351,7 @@ class TCustomComPort {
   TComSignalEvent OnDSRChange;
   TComSignalEvent OnRLSDChange;
   TComErrorEvent OnError;
+  TComDeviceLostEvent OnDeviceLost;
   TComNotifyEvent OnBeforeOpen;
   TComNotifyEvent OnAfterOpen;
   TComNotifyEvent OnBeforeClose;
@@ -368,6 +372,9 @@ class TCustomComPort {
   void CallRLSDChange();
   void CallRxFlag();
   void CallRx80Full();
+  void CallDeviceLost(uint32_t SystemError);
+  // The smWindowSync road of CallDeviceLost: queued like an event message.
+  void PostDeviceLost(uint32_t SystemError);
 
  protected:
   virtual void CreateHandle();
@@ -388,6 +395,7 @@ class TCustomComPort {
   virtual void DoDSRChange(bool OnOff);
   virtual void DoRLSDChange(bool OnOff);
   virtual void DoError(TComErrors Errors);
+  virtual void DoDeviceLost(uint32_t SystemError);
   virtual void DoBeforeOpen();
   virtual void DoAfterOpen();
   virtual void DoBeforeClose();
@@ -425,6 +433,7 @@ class TCustomComPort {
   mutable std::mutex handle_mutex_;
   std::shared_ptr<CommDevice> handle_;
   std::atomic<bool> connected_{false};
+  std::atomic<bool> closing_{false};  // inside Close: a failing wait is no loss
   bool stored_connected_ = false;
   bool loading_ = false;
   int update_count_ = 0;
@@ -482,6 +491,8 @@ class TComThread {
   void DispatchComMsg();
   void DoEvents();
   void SendEvents();
+  // The device failed a wait: tell the port's owner through the same road as the events.
+  void DispatchDeviceLost(uint32_t SystemError);
 
  private:
   TCustomComPort *port_;

@@ -36,8 +36,10 @@ void TComThread::Execute() {
       break;
     if (rc != COMM_OK) {
       // The device is gone (unplugged, peer closed) or was closed: waiting again would fail
-      // at once for ever. The port stays open; its next call reports the failure.
+      // at once for ever. The port stays open; its next call reports the failure, and the
+      // owner hears of it now rather than at a write that may never come.
       ZV_LOG(LOG_ERROR, "TComThread.Execute", "Waiting for events on %s failed: %u", port_->Port().c_str(), rc);
+      DispatchDeviceLost(rc);
       break;
     }
     TComEvents events = MaskToEvents(mask);
@@ -98,3 +100,24 @@ void TComThread::DoEvents() {
 }
 
 void TComThread::SendEvents() { port_->SendEvents(Events()); }
+
+void TComThread::DispatchDeviceLost(uint32_t SystemError) {
+  TCustomComPort *port = port_;
+  auto deliver = [port, SystemError] {
+    try {
+      port->CallDeviceLost(SystemError);
+    } catch (const std::exception &e) {
+      ZV_LOG(LOG_ERROR, "TComThread.DeviceLost", "%s", e.what());
+    }
+  };
+  switch (port_->SyncMethod()) {
+    case smThreadSync:
+      // A Close on the GUI thread serves this while it waits for the thread, and then finds
+      // the port no longer connected, so a deliberate close is never reported as a loss.
+      synchronize(deliver);
+      break;
+    case smWindowSync: port_->PostDeviceLost(SystemError); break;
+    case smNone: deliver(); break;
+    case smDisableEvents: break;
+  }
+}

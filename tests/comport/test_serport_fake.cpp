@@ -536,10 +536,23 @@ TEST_F(SerportFake, QueueSignalAndLineCallsMapToTheDevice) {
 
 TEST_F(SerportFake, AVanishedDeviceIsReportedAndTheThreadEndsInsteadOfSpinning) {
   std::atomic<bool> io_error{false};
+  std::atomic<int> losses{0};
+  std::atomic<uint32_t> lost_code{0};
   port.OnError = [&](TCustomComPort *, TComErrors e) { io_error = e.contains(ceIO); };
+  port.OnDeviceLost = [&](TCustomComPort *, uint32_t code) {
+    lost_code = code;
+    ++losses;
+  };
+  // A deliberate close is no loss.
+  port.Open();
+  port.Close();
+  EXPECT_EQ(losses.load(), 0);
+
   port.Open();
   line->vanish();
-  ASSERT_TRUE(pump_until([&] { return io_error.load(); }));
+  ASSERT_TRUE(pump_until([&] { return io_error.load() && losses.load() > 0; }));
+  EXPECT_EQ(losses.load(), 1);
+  EXPECT_NE(lost_code.load(), COMM_OK);
   try {
     port.WriteStr("x");
     ADD_FAILURE() << "write to a vanished device";
