@@ -4,7 +4,7 @@ if(WIN32)
 else()
   set(ZV_COMM_OS_SOURCES comm_event_posix.cpp comm_posix.cpp)
 endif()
-add_library(zv_comm STATIC ${ZV_COMM_OS_SOURCES})
+add_library(zv_comm STATIC comm_errors.cpp ${ZV_COMM_OS_SOURCES})
 target_link_libraries(zv_comm PUBLIC Threads::Threads)
 
 add_library(zv_comm_fake STATIC comm_fake.cpp)

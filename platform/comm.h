@@ -35,6 +35,9 @@ inline constexpr uint32_t COMM_ERR_DEVICE_NOT_CONNECTED = 1167;
 
 inline constexpr uint32_t COMM_MAXDWORD = 0xFFFFFFFFu;
 
+// A few words for one of the numbers above, for log lines ("the device is not connected").
+std::string comm_error_text(uint32_t error);
+
 // Device control block: the Win32 DCB's fields, the bit fields gathered in Flags.
 struct CommDcb {
   uint32_t DCBlength = 28;

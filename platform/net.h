@@ -2,12 +2,17 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 // The first IPv4 address of this host's own name, as dotted text; false when the name
 // cannot be read or resolved. A name that resolves only to loopback (Debian maps the host
 // name to 127.0.1.1) gives the first non-loopback IPv4 address of an interface that is up
 // instead, since a box cannot fetch its image from the PC's loopback address.
 bool host_ipv4_address(std::string &address);
+
+// The IPv4 addresses of every interface that is up, as dotted text, loopback addresses
+// (127.0.0.0/8) left out; in the order the system lists its interfaces.
+std::vector<std::string> interface_ipv4_addresses();
 
 enum class PortCheck { free, in_use, no_permission, other_error };
 

@@ -21,24 +21,30 @@ std::string dotted(const in_addr &address) {
 bool is_loopback(const in_addr &address) { return (ntohl(address.s_addr) >> 24) == 127; }
 
 bool first_interface_address(std::string &out) {
-  ifaddrs *list = nullptr;
-  if (::getifaddrs(&list) != 0)
+  std::vector<std::string> all = interface_ipv4_addresses();
+  if (all.empty())
     return false;
-  bool found = false;
-  for (ifaddrs *it = list; it && !found; it = it->ifa_next) {
-    if (!it->ifa_addr || it->ifa_addr->sa_family != AF_INET || !(it->ifa_flags & IFF_UP))
-      continue;
-    const in_addr &address = reinterpret_cast<sockaddr_in *>(it->ifa_addr)->sin_addr;
-    if (is_loopback(address))
-      continue;
-    out = dotted(address);
-    found = true;
-  }
-  ::freeifaddrs(list);
-  return found;
+  out = all.front();
+  return true;
 }
 
 }  // namespace
+
+std::vector<std::string> interface_ipv4_addresses() {
+  std::vector<std::string> out;
+  ifaddrs *list = nullptr;
+  if (::getifaddrs(&list) != 0)
+    return out;
+  for (ifaddrs *it = list; it; it = it->ifa_next) {
+    if (!it->ifa_addr || it->ifa_addr->sa_family != AF_INET || !(it->ifa_flags & IFF_UP))
+      continue;
+    const in_addr &address = reinterpret_cast<sockaddr_in *>(it->ifa_addr)->sin_addr;
+    if (!is_loopback(address))
+      out.push_back(dotted(address));
+  }
+  ::freeifaddrs(list);
+  return out;
+}
 
 bool host_ipv4_address(std::string &address) {
   char name[128] = {};
