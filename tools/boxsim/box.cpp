@@ -126,8 +126,9 @@ bool Box::boot()
 
     set_state("autostart");
     // A 0x03 that arrived at any time during the boot output waits in the receive FIFO and
-    // cancels the autostart here; the check takes everything pending with it.
-    bool cancelled = console_.drain_input();
+    // cancels the autostart here; the check takes everything pending with it. Loaders that
+    // empty the FIFO first count only what comes during the wait itself.
+    bool cancelled = console_.drain_input() && !options_.break_window_only;
     if (!cancelled) {
         using clock = std::chrono::steady_clock;
         const bool forever = options_.autostart_ms == 0;
@@ -184,6 +185,11 @@ void Box::command_loop()
             std::fprintf(stderr, "boxsim: [%d] %s -> %d\n", record.number, record.line.c_str(),
                          result.status.value_or(0));
         console_.print("*** command status = " + std::to_string(result.status.value_or(0)) + "\n");
+        if (!options_.vanish_after.empty() && options_.vanish_after.matches(record.number, record.line)) {
+            console_.send("CFE> ");
+            console_.vanish();
+            throw LineVanished{};
+        }
     }
 }
 

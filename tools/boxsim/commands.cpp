@@ -134,6 +134,12 @@ Commands::LineResult Commands::run_line(std::string_view line, int line_number)
             console_.vanish();
             throw LineVanished{};
         }
+        if (!options_.hang_at.empty() && options_.hang_at.matches(line_number, part.text)) {
+            // A hung loader: whatever comes is swallowed, nothing goes out, until the
+            // power switch (a PowerCycle thrown by the read) or the end.
+            for (;;)
+                console_.read_byte(-1);
+        }
         burst = burst || (options_.burst_bytes > 0 && options_.burst_at.matches(line_number, part.text));
         bool reboot = false;
         status = run_one(part.text, line_number, reboot);
@@ -301,6 +307,8 @@ int Commands::flash(const std::vector<std::string> &args, std::optional<int> for
     TftpFaults faults;
     faults.no_request = no_request;
     faults.lose_ack = options_.lose_ack;
+    faults.give_up_at = options_.give_up_at;
+    faults.stall_at = options_.stall_at;
     faults.dup_ack = options_.dup_ack;
     TftpOutcome got = tftp_read(host, file, config, faults, [this] { console_.check_events(); });
     report_.transfers.push_back(got.record);

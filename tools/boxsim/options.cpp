@@ -114,6 +114,9 @@ Time:
   --autostart-ms N      real time the loader waits for 0x03 before booting Linux
                         (default 2000; 0 = wait for ever)
   --boot-delay-ms N     stay powered off this long before the first boot (default 0)
+  --break-window-only   a 0x03 counts only while the loader waits: what arrived during
+                        the boot output is dropped when the wait begins (loaders that
+                        empty their receive FIFO first)
   Signal SIGUSR1 power-cycles the box; SIGTERM/SIGINT write the report and exit.
 
 TFTP client:
@@ -130,10 +133,17 @@ a line "a; b" runs both and its status is the last command's):
   --no-tftp[=SEL]       flash sends no read request and fails with -21 (default all)
   --lose-ack LIST       withhold the first ACK of these blocks (comma list, from 1)
   --dup-ack LIST        send the ACK of these blocks twice
+  --give-up-at N        take block N, then fail the transfer with -21 at once,
+                        sending nothing more to the server
+  --stall-at N          take block N, then never answer the server again
   --burst BYTES[@SEL]   write BYTES of console text in one unpaced block before the
                         status line (or in the boot output for SEL "boot"; default all)
   --reboot-loop[=N]     Linux panics and the box restarts, N times (default for ever)
   --vanish-at SEL       close the line (the pty master) when SEL starts, then exit
+  --vanish-after SEL    close the line (then exit) right after the selected command's
+                        status line and the prompt that follows it
+  --hang-at SEL         take the selected command line, then never answer again
+                        (the line stays open; a power cycle restarts the box)
 
   --verbose             trace to standard error
   --help                this text
@@ -144,8 +154,8 @@ bool parse_options(int argc, char **argv, Options &o, bool &help, std::string &e
 {
     enum {
         kDevice = 1000, kPtyLink, kReport, kBaud, kSpeed, kFast, kAutostart, kBootDelay,
-        kTftpPort, kTftpTimeout, kTftpRetries, kMaxFile, kFailAt, kNoTftp, kLoseAck, kDupAck,
-        kBurst, kRebootLoop, kVanishAt, kVerbose, kHelp
+        kTftpPort, kTftpTimeout, kTftpRetries, kMaxFile, kFailAt, kNoTftp, kLoseAck, kDupAck, kGiveUpAt, kStallAt,
+        kBurst, kRebootLoop, kVanishAt, kVanishAfter, kBreakWindowOnly, kHangAt, kVerbose, kHelp
     };
     static const option longs[] = {
         {"device", required_argument, nullptr, kDevice},
@@ -163,10 +173,15 @@ bool parse_options(int argc, char **argv, Options &o, bool &help, std::string &e
         {"fail-at", required_argument, nullptr, kFailAt},
         {"no-tftp", optional_argument, nullptr, kNoTftp},
         {"lose-ack", required_argument, nullptr, kLoseAck},
+        {"give-up-at", required_argument, nullptr, kGiveUpAt},
+        {"stall-at", required_argument, nullptr, kStallAt},
         {"dup-ack", required_argument, nullptr, kDupAck},
         {"burst", required_argument, nullptr, kBurst},
         {"reboot-loop", optional_argument, nullptr, kRebootLoop},
         {"vanish-at", required_argument, nullptr, kVanishAt},
+        {"vanish-after", required_argument, nullptr, kVanishAfter},
+        {"break-window-only", no_argument, nullptr, kBreakWindowOnly},
+        {"hang-at", required_argument, nullptr, kHangAt},
         {"verbose", no_argument, nullptr, kVerbose},
         {"help", no_argument, nullptr, kHelp},
         {nullptr, 0, nullptr, 0},
@@ -236,6 +251,14 @@ bool parse_options(int argc, char **argv, Options &o, bool &help, std::string &e
             if (!Selector::parse(optarg ? arg : "all", o.no_tftp))
                 return bad();
             break;
+        case kGiveUpAt:
+            if (!parse_number(arg, o.give_up_at) || o.give_up_at == 0)
+                return bad();
+            break;
+        case kStallAt:
+            if (!parse_number(arg, o.stall_at) || o.stall_at == 0)
+                return bad();
+            break;
         case kLoseAck:
             if (!parse_blocks(arg, o.lose_ack))
                 return bad();
@@ -260,6 +283,15 @@ bool parse_options(int argc, char **argv, Options &o, bool &help, std::string &e
             break;
         case kVanishAt:
             if (!Selector::parse(arg, o.vanish_at))
+                return bad();
+            break;
+        case kVanishAfter:
+            if (!Selector::parse(arg, o.vanish_after))
+                return bad();
+            break;
+        case kBreakWindowOnly: o.break_window_only = true; break;
+        case kHangAt:
+            if (!Selector::parse(arg, o.hang_at))
                 return bad();
             break;
         case kVerbose: o.verbose = true; break;

@@ -34,6 +34,7 @@ struct Options {
     bool fast = false;             // no pacing and no box time at all
     int autostart_ms = 2000;       // real time the loader waits for 0x03; 0 waits for ever
     int boot_delay_ms = 0;         // real time before the first power-on
+    bool break_window_only = false; // 0x03 from before the autostart wait is dropped
 
     std::uint16_t tftp_port = 69;
     int tftp_timeout_ms = 1000;
@@ -45,10 +46,14 @@ struct Options {
     Selector no_tftp;              // flash commands that send no read request
     std::set<std::uint64_t> lose_ack;
     std::set<std::uint64_t> dup_ack;
+    std::uint64_t give_up_at = 0;  // take this block, then fail the transfer with -21
+    std::uint64_t stall_at = 0;    // take this block, then answer nothing more
     std::size_t burst_bytes = 0;   // one unpaced block of console text before the status line
     Selector burst_at;
     int reboot_loop = 0;           // Linux boots that panic and restart; -1 for ever
     Selector vanish_at;            // close the line there and stop
+    Selector vanish_after;         // close the line after the command's status and prompt
+    Selector hang_at;              // take the line, then answer nothing more
 
     bool verbose = false;
 };

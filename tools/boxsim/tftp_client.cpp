@@ -15,6 +15,11 @@ namespace boxsim {
 
 namespace {
 
+// The socket of a transfer the box gave up on: kept open until the next transfer, so the
+// server's late packets meet silence as they would on a boot loader, not an ICMP refusal.
+UniqueFd lingering;
+
+
 constexpr std::uint16_t kRrq = 1, kData = 3, kAck = 4, kError = 5, kOack = 6;
 constexpr std::size_t kBlockSize = 512;
 
@@ -239,6 +244,17 @@ TftpOutcome tftp_read(const std::string &server_address, const std::string &file
         out.data.insert(out.data.end(), buf + 4, buf + n);
         ++rec.blocks;
         failures = 0;
+
+        if (faults.give_up_at == expected) {
+            lingering = std::move(sock);
+            return fail(-21);
+        }
+        if (faults.stall_at == expected) {
+            for (;;) {
+                if (wait_readable(sock.get(), config.timeout_ms, tick))
+                    ::recv(sock.get(), buf, sizeof buf, 0);
+            }
+        }
 
         last_sent = ack_packet(number);
         bool withheld = faults.lose_ack.count(expected) > 0;

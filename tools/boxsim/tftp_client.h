@@ -33,6 +33,11 @@ struct TftpFaults {
     bool no_request = false;           // send nothing, time out as if the server never answered
     std::set<std::uint64_t> lose_ack;  // withhold the first ACK of these blocks
     std::set<std::uint64_t> dup_ack;   // send the ACK of these blocks twice
+    // Take this block, then give up at once with -21 without acknowledging it. The socket
+    // stays open: a boot loader answers no ICMP, so the server hears nothing either way.
+    std::uint64_t give_up_at = 0;
+    // Take this block, then answer nothing more until the box is reset.
+    std::uint64_t stall_at = 0;
 };
 
 struct TftpOutcome {
