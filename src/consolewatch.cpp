@@ -11,6 +11,7 @@ const char *const watcher_name = "VAzOdor::ComTerminalChar";
 }
 
 void ConsoleWatcher::on_char(char ch, WatcherHost &host) {
+  note_console_activity();
   std::memmove(console_tail, console_tail + 1, 3);
   console_tail[3] = ch;
 
@@ -51,8 +52,11 @@ void ConsoleWatcher::on_char(char ch, WatcherHost &host) {
     int count = host.status_count();
     ZV_LOG(LOG_DEBUG, watcher_name, "FAIL >> Setp : [%d], ProcessStep : [%d], ErrNo : [%s]",
            upgrade_step.load(), count, err_code);
+    // The step quoted is the numbered line of the command that failed, as the user sees it;
+    // the call count would also hold the progress-only updates that have no line.
     char line[128];
-    std::snprintf(line, sizeof line, "Fail to upgrade your machine.[step : %d, err-code : %s]", count, err_code);
+    std::snprintf(line, sizeof line, "Fail to upgrade your machine.[step : %d, err-code : %s]",
+                  host.last_line_number(), err_code);
     host.show_status(0, line);
     err_len = 0;
   }

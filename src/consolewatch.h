@@ -9,6 +9,8 @@ class WatcherHost {
   virtual ~WatcherHost() = default;
   virtual int machine() const = 0;  // machine index 0..3
   virtual int status_count() const = 0;
+  // The number of the last numbered status line shown: the step the failure line quotes.
+  virtual int last_line_number() const = 0;
   virtual void show_status(int percent, const char *text) = 0;
   // The box reported a failure: stop the TFTP server (waiting for it) and let the worker go
   // without waiting for it.

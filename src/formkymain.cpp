@@ -7,6 +7,7 @@
 #include "platform/dialogs.h"
 #include "platform/net.h"
 #include "platform/paths.h"
+#include "src/addresscheck.h"
 #include "src/artwork.h"
 #include "src/imageprep.h"
 #include "src/unzipimage.h"
@@ -109,6 +110,15 @@ const char *executable_name() {
 #endif
 }
 
+void keep_previous_log(const std::string &path) {
+  // A technician restarts the program after a stall; the run that stalled is the one worth
+  // reading, so it is kept one generation back instead of being deleted.
+  std::error_code error;
+  std::filesystem::rename(path, path + ".1", error);
+  if (error)
+    remove_file(path);
+}
+
 const char *get_local_ip() {
   static char address_text[32];
   std::string address;
@@ -135,13 +145,14 @@ VAzOdor::VAzOdor(Dialogs &dialogs, QWidget *owner, const std::string &log_path)
   ComPort.FlowControl().SetControlRTS(rtsDisable);
   ComPort.EndUpdate();
   ComTerminal->SetComPort(&ComPort);
+  ComPort.OnDeviceLost = [this](TCustomComPort *sender, uint32_t error) { ComPortDeviceLost(sender, error); };
 
   // A fresh log at every start, beside the executable; where that folder is read-only
   // (an installed copy) the log goes to the user's state folder instead.
   log_path_ = log_path.empty() ? log_path_for(executable_path(), executable_name()) : log_path;
   if (log_path.empty() && !can_write_file(log_path_))
     log_path_ = log_fallback_path();
-  remove_file(log_path_);
+  keep_previous_log(log_path_);
   log_open(log_path_.c_str(), LOG_HEX);
 
   pcKyCtrl->tabBar()->hide();
@@ -310,19 +321,23 @@ void VAzOdor::show_status(int percent, const char *text) {
   std::optional<QString> line;
   if (text)
     line = QString::fromUtf8(text);
-  auto apply = [this, percent, line] {
+  const bool from_worker = !on_gui_thread();
+  auto apply = [this, percent, line, from_worker] {
+    if (from_worker && upgrade_over_)
+      return;
     int number = ++status_count_;
     if (line) {
+      last_line_number_ = number;
       lvStatusText->addItem(QStringLiteral("%1. %2").arg(number).arg(*line));
       lvStatusText->setCurrentRow(lvStatusText->count() - 1);
       lvStatusText->scrollToItem(lvStatusText->currentItem());
     }
     pbStatusGage->setValue(percent);
   };
-  if (on_gui_thread())
-    apply();
-  else
+  if (from_worker)
     post_from_worker(apply);
+  else
+    apply();
 }
 
 void VAzOdor::post_from_worker(std::function<void()> fn) {
@@ -395,8 +410,10 @@ void VAzOdor::closeEvent(QCloseEvent *event) {
 void VAzOdor::FormClose() {
   closed_ = true;
   // The worker is not waited for here: the window closes at once, and the worker, told to
-  // stop, is collected when the window object goes.
+  // stop, is collected when the window object goes; a transfer it waits on is cut short so
+  // that this happens within a moment.
   stop_worker();
+  tftp_abort();
   rm_dir();
   log_close();
 }
@@ -456,6 +473,14 @@ int VAzOdor::do_checkup_info() {
     dialogs_.message(this, "The Machine-IP is too long (at most 31 characters).");
     return 0;
   }
+  // The address goes into a boot-loader command line: anything but an IPv4 address would
+  // be typed into the box as it stands.
+  if (!is_dotted_ipv4(box_ip)) {
+    dialogs_.message(this, "The Machine-IP \"" + box_ip +
+                               "\" is not an IPv4 address.\nType four numbers from 0 to 255 with dots between "
+                               "them, for example 192.168.102.45.");
+    return 0;
+  }
   std::snprintf(machine_ip, sizeof machine_ip, "%s", box_ip.c_str());
 
   if (edtFilePath->text().isEmpty()) {
@@ -466,10 +491,11 @@ int VAzOdor::do_checkup_info() {
 
   // The flash commands tell the box to fetch from the PC's own address: without one there
   // is no upgrade. The network may have come up since start-up, so look again.
-  if (local_ip[0] == '\0') {
-    const char *address = get_local_ip();
-    std::snprintf(local_ip, sizeof local_ip, "%s", address ? address : "");
-    edtLocalIp->setText(QString::fromLatin1(local_ip));
+  choose_local_ip();
+  if (local_ip[0] != '\0' && std::strcmp(local_ip, machine_ip) == 0) {
+    dialogs_.message(this, std::string("The Machine-IP ") + machine_ip +
+                               " is this PC's own address.\nType the address the machine is to use.");
+    return 0;
   }
   if (local_ip[0] == '\0') {
     ZV_LOG(LOG_WARN, checkup_name, "no local IP address");
@@ -521,7 +547,15 @@ int VAzOdor::do_checkup_info() {
   }
   // The probe's handle is closed; give the driver a moment before the real open.
   std::this_thread::sleep_for(std::chrono::milliseconds(200));
-  ComPort.Open();
+  try {
+    ComPort.Open();
+  } catch (const EComPort &error) {
+    // The device took the probe but refused its settings (or vanished in between): say so
+    // here rather than let the exception travel through the event loop.
+    ZV_LOG(LOG_ERROR, checkup_name, "Can't open %s : %s", port.c_str(), error.what());
+    dialogs_.message(this, "Can't open " + port + ".\n" + error.what());
+    return 0;
+  }
   if (!ComPort.Connected()) {
     dialogs_.message(this, port + " is not connected.");
     return 0;
@@ -532,6 +566,18 @@ int VAzOdor::do_checkup_info() {
   return 1;
 }
 
+void VAzOdor::choose_local_ip() {
+  std::string facing = address_facing(interface_ipv4_addresses(), machine_ip);
+  if (facing.empty() && local_ip[0] == '\0') {
+    const char *address = get_local_ip();
+    facing = address ? address : "";
+  }
+  if (facing.empty() || facing.size() >= sizeof local_ip)
+    return;
+  std::snprintf(local_ip, sizeof local_ip, "%s", facing.c_str());
+  edtLocalIp->setText(QString::fromLatin1(local_ip));
+}
+
 void VAzOdor::wizard_start() {
   if (!dialogs_.ask_yes_no(this, "For upgrade takes more than 5 minutes.\nDo you want to start upgrade?"))
     return;
@@ -540,7 +586,7 @@ void VAzOdor::wizard_start() {
   btnExit->setEnabled(false);
   show_status(10, "Extract the image.");
 
-  if (!prepare_image()) {
+  if (!prepare_image() || !partitions_complete()) {
     btnStatus->setEnabled(true);
     btnExit->setEnabled(true);
     return;
@@ -577,10 +623,43 @@ bool VAzOdor::prepare_image() {
   return true;
 }
 
+bool VAzOdor::partitions_complete() {
+  namespace fs = std::filesystem;
+  struct Needed {
+    int file;  // index into image_files()
+    const char *name;
+  };
+  // The erase runs before boot and root are written: a box must never be erased for an image
+  // that cannot fill it again. The splash is optional, but one that is there gets served.
+  static const Needed needed[] = {{0, "kernel"}, {1, "splash"}, {2, "boot"}, {3, "root"}};
+  const auto files = image_files();
+  const bool has_splash_step = machine_index.load() >= 2;
+  for (const Needed &n : needed) {
+    const fs::path file = files[size_t(n.file)];
+    std::error_code error;
+    const fs::file_status status = fs::symlink_status(file, error);
+    const bool present = !error && fs::exists(status);
+    if (n.file == 1 && (!has_splash_step || !present))
+      continue;
+    std::string problem;
+    if (!present)
+      problem = std::string("The image has no ") + n.name + " partition (" + file.filename().string() + ").";
+    else if (!fs::is_regular_file(status) || fs::file_size(file, error) == 0 || error)
+      problem = std::string("The image's ") + n.name + " partition (" + file.filename().string() + ") is empty.";
+    if (problem.empty())
+      continue;
+    ZV_LOG(LOG_ERROR, wizard_name, "%s Nothing is sent to the machine.", problem.c_str());
+    show_status(0, problem.c_str());
+    return false;
+  }
+  return true;
+}
+
 int VAzOdor::do_patch() {
   // A worker that the box's failure code let go may still be finishing its last pass; it
   // must be gone before a new one starts, or two would type into the same console.
   thread_handle.join();
+  upgrade_over_ = false;
   worker_generation_ = ui_generation_.load();
   worker_port_name_ = cbComPort->currentText().toStdString();
   try {
@@ -601,8 +680,7 @@ void VAzOdor::wizard_previous() {
     ComPort.Close();
     port_opened = 0;
   }
-  tftp_stop(0);
-  stop_worker();
+  end_upgrade_now();
   thread_handle.join();
 
   // Changes the stopped worker posted but the GUI thread has not yet carried out belong to
@@ -629,9 +707,38 @@ void VAzOdor::btnOpenFileDialogClick() {
 void VAzOdor::ComTerminalChar(TCustomComTerminal *, char ch) { watcher_.on_char(ch, *this); }
 
 void VAzOdor::release_upgrade() {
-  tftp_stop(0);
+  upgrade_over_ = true;
+  end_upgrade_now();
   // The worker is not waited for here: it leaves its loop at its next look at
   // worker_running. Previous, or the next Start, collects the thread.
+}
+
+void VAzOdor::end_upgrade_now() {
+  stop_worker();
+  // A transfer the box has given up on would otherwise hold the window until the server's
+  // own time-outs run out.
+  tftp_abort();
+  tftp_stop(0);
+}
+
+void VAzOdor::ComPortDeviceLost(TCustomComPort *, uint32_t system_error) {
+  const std::string port = ComPort.Port();
+  ZV_LOG(LOG_ERROR, "VAzOdor::ComPortDeviceLost", "Lost the connection to %s : system error %u (%s)", port.c_str(),
+         system_error, comm_error_text(system_error).c_str());
+  if (port_opened != 1)
+    return;
+  // A worker that is still about counts as running even when its own failed write has just
+  // ended it: the user must read that the line went, not only that a write failed.
+  const bool running = worker_running.load() != 0 || thread_handle.running();
+  upgrade_over_ = true;
+  end_upgrade_now();
+  // Before Start there is nothing to stop, but the user must know before pressing it.
+  if (running || btnStatus->text() == QLatin1String("Start")) {
+    std::string line = "Lost the connection to " + port + ".";
+    show_status(0, line.c_str());
+  }
+  btnStatus->setEnabled(true);
+  btnExit->setEnabled(true);
 }
 
 // ---- what the worker asks of the window (on the worker's thread) ----

@@ -35,6 +35,10 @@ class TCustomComTerminal;
 // name, else "zevavi.log" in the working directory.
 std::string log_path_for(const std::string &exe_path, const std::string &exe_name);
 
+// Moves the log of the previous run at `path` to `path`.1 (one generation), so that a fresh
+// log can start there.
+void keep_previous_log(const std::string &path);
+
 // The executable's name that the log path rule looks for on this OS.
 const char *executable_name();
 
@@ -85,6 +89,8 @@ class VAzOdor : public QWidget, public UpgradeHost, public WatcherHost {
   void btnOpenFileDialogClick();
   // The terminal's per-character event: the console watcher.
   void ComTerminalChar(TCustomComTerminal *sender, char ch);
+  // The serial device went away while open: whatever runs is ended and the user is told.
+  void ComPortDeviceLost(TCustomComPort *sender, uint32_t system_error);
   // Extracts the zip image into temp_dir: 0, or the archive component's error id.
   int unzip();
 
@@ -94,6 +100,7 @@ class VAzOdor : public QWidget, public UpgradeHost, public WatcherHost {
   void set_prompt_label_visible(bool visible) override;
   void worker_finished() override;
   std::string port_name() const override { return worker_port_name_; }
+  int last_line_number() const override { return last_line_number_.load(); }
 
   // WatcherHost: called on the GUI thread.
   int machine() const override { return machine_index.load(); }
@@ -143,6 +150,13 @@ class VAzOdor : public QWidget, public UpgradeHost, public WatcherHost {
   void wizard_previous();
   // Prepares the image at Start: 1 when the partition files are in temp_dir.
   bool prepare_image();
+  // Every partition the chosen model's steps will serve is there and not empty; otherwise
+  // a line names the first one missing and nothing may reach the box.
+  bool partitions_complete();
+  // The PC address facing the box: the PC's own address in the box's /24 where it has one.
+  void choose_local_ip();
+  // Ends what runs of an upgrade from the GUI thread without waiting long for it.
+  void end_upgrade_now();
   // Runs fn on the GUI thread unless Previous has reset the wizard since the worker started,
   // so that a late change from a stopping worker never lands on the fresh input page.
   void post_from_worker(std::function<void()> fn);
@@ -151,6 +165,10 @@ class VAzOdor : public QWidget, public UpgradeHost, public WatcherHost {
   std::string log_path_;
   GuiJoinableThread thread_handle;
   std::atomic<int> status_count_{0};
+  std::atomic<int> last_line_number_{0};
+  // Set once the box's failure code or a lost line has ended the upgrade: late progress from
+  // the stopping worker must not overwrite the failure's 0 %.
+  bool upgrade_over_ = false;
   std::atomic<int> ui_generation_{0};
   int worker_generation_ = 0;
   std::string worker_port_name_;

@@ -5,7 +5,9 @@
 #include "src/imageprep.h"
 #include "src/wizardstate.h"
 
+#include <algorithm>
 #include <chrono>
+#include <cstdint>
 #include <condition_variable>
 #include <cstdio>
 #include <cstring>
@@ -39,6 +41,8 @@ const StepStatus step_status[9] = {
     {100, "Finished, Reboot now!!"},
 };
 
+std::atomic<int> box_silence_limit_ms{box_silence_limit_default_ms};
+
 namespace {
 
 const char *const worker_name = "threadCommandMain";
@@ -46,10 +50,27 @@ const char *const worker_name = "threadCommandMain";
 std::mutex pause_mutex;
 std::condition_variable pause_wake;
 
-// Sleeps `ms`, or less when stop_worker is called meanwhile. Returns worker_running.
+// Steady-clock milliseconds of the box's last console character; 0 when none came since the
+// worker started.
+std::atomic<int64_t> last_console_ms{0};
+
+int64_t now_ms() {
+  using namespace std::chrono;
+  // Never 0, so 0 can mean "nothing yet".
+  return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count() + 1;
+}
+
+// Set when the box's first character since the worker started arrives: the pass sleeping
+// at step 0 wakes to go on with the short break-key cadence at once.
+bool wake_pass = false;  // under pause_mutex
+
+// Sleeps `ms`, or less when stop_worker is called (or the box starts talking) meanwhile.
+// Returns worker_running.
 bool pause(int ms) {
   std::unique_lock lock(pause_mutex);
-  pause_wake.wait_for(lock, std::chrono::milliseconds(ms), [] { return worker_running.load() == 0; });
+  pause_wake.wait_for(lock, std::chrono::milliseconds(ms),
+                      [] { return worker_running.load() == 0 || wake_pass; });
+  wake_pass = false;
   return worker_running.load() != 0;
 }
 
@@ -64,6 +85,13 @@ void log_sent(const char *data, int len, int step) {
   ZV_LOG_DUMP(LOG_HEX, worker_name, data, len, "STEP > %d", step);
 }
 
+// Ends the upgrade with a failure line, unless something else (Exit, Previous, the box's own
+// failure code, a lost line) has ended it already and said so.
+void end_upgrade(UpgradeHost *window, const std::string &line) {
+  if (worker_running.exchange(0))
+    window->show_status(0, line.c_str());
+}
+
 // Writes to the port; on failure ends the upgrade with a status line and a log line rather
 // than leaving the box waiting and the technician looking at a stalled bar.
 bool send(UpgradeHost *window, const char *data, int len) {
@@ -71,14 +99,67 @@ bool send(UpgradeHost *window, const char *data, int len) {
   if (window->port_write(data, len, error))
     return true;
   ZV_LOG(LOG_ERROR, worker_name, "Fail to write to %s : %s", window->port_name().c_str(), error.c_str());
-  if (worker_running.exchange(0)) {
-    std::string line = "Fail to write to " + window->port_name() + ".";
-    window->show_status(0, line.c_str());
-  }
+  end_upgrade(window, "Fail to write to " + window->port_name() + ".");
   return false;
 }
 
+// Starts serving a flash step's partition. When that is impossible (the file went, the port
+// was taken) the flash command is not typed: the box would wait for a transfer that never
+// comes, and the steps after it would erase what this one could not rewrite.
+bool serve(UpgradeHost *window, const std::string &file) {
+  if (tftp_start(file.c_str()))
+    return true;
+  ZV_LOG(LOG_ERROR, worker_name, "no TFTP server for [%s]: the flash command is not sent", file.c_str());
+  end_upgrade(window, "Fail to serve " + std::filesystem::path(file).filename().string() + " over TFTP.");
+  return false;
+}
+
+// What the worker remembers across passes.
+struct Pass {
+  int cfe_msg_shown = 0;
+  int tftp_started = 0;
+  bool label_shown = false;
+  int64_t boot_output_ms = 0;  // when the box's boot output began, at step 0
+  int64_t own_mark_ms = 0;     // the worker's last sign of a working box: a transfer ended
+};
+
+// At steps 1..8 a box that says nothing for too long has hung or lost its cable.
+bool box_went_silent(UpgradeHost *window, int step, const Pass &pass) {
+  if (step < 1 || step > 8)
+    return false;
+  const int64_t last = std::max(last_console_ms.load(), pass.own_mark_ms);
+  const int limit = box_silence_limit_ms.load();
+  if (now_ms() - last <= limit)
+    return false;
+  ZV_LOG(LOG_ERROR, worker_name, "no answer from the machine for %d ms at step %d", limit, step);
+  char line[96];
+  std::snprintf(line, sizeof line, "The machine stopped answering at step %d.", window->last_line_number());
+  end_upgrade(window, line);
+  return true;
+}
+
+// Step 0's pause: once a second while the box is silent; often while its boot output runs,
+// so a short autostart wait still meets a break key.
+int step0_pause_ms(Pass &pass) {
+  const int64_t heard = last_console_ms.load();
+  if (heard != 0 && pass.boot_output_ms == 0)
+    pass.boot_output_ms = heard;
+  if (pass.boot_output_ms != 0 && now_ms() - pass.boot_output_ms < fast_break_window_ms)
+    return fast_break_interval_ms;
+  return 1000;
+}
+
 }  // namespace
+
+void note_console_activity() {
+  if (last_console_ms.exchange(now_ms()) != 0)
+    return;
+  {
+    std::lock_guard lock(pause_mutex);
+    wake_pass = true;
+  }
+  pause_wake.notify_all();
+}
 
 void stop_worker() {
   {
@@ -92,38 +173,46 @@ int threadCommandMain(UpgradeHost *window) {
   worker_running = 1;
   prompt_ready = 1;
   upgrade_step = 0;
-  int cfe_msg_shown = 0;
-  int tftp_started = 0;
-  bool label_shown = false;
+  last_console_ms = 0;
+  {
+    std::lock_guard lock(pause_mutex);
+    wake_pass = false;
+  }
+  Pass pass;
+  pass.own_mark_ms = now_ms();
   const auto files = image_files();
 
   while (worker_running) {
     char command[128] = {};
     int step = upgrade_step;
+    int pause_ms = 1000;
     ZV_LOG(LOG_DEBUG, worker_name, "STEP : [%d]", step);
+    if (box_went_silent(window, step, pass))
+      break;
 
     bool ready = prompt_ready != 0;
     // The box answered: the request to start it goes. A real box shows its prompt right
     // after the boot bar, so a pass rarely finds step 1 itself; any later step hides it too.
-    if (step >= 2 && label_shown) {
+    if (step >= 2 && pass.label_shown) {
       window->set_prompt_label_visible(false);
-      label_shown = false;
+      pass.label_shown = false;
     }
     switch (step) {
       case 0:
         window->set_exit_enabled(true);
         window->set_prompt_label_visible(true);
-        label_shown = true;
-        if (!cfe_msg_shown)
+        pass.label_shown = true;
+        if (!pass.cfe_msg_shown)
           window->show_status(step_status[0].percent, step_status[0].text);
-        cfe_msg_shown = 1;
+        pass.cfe_msg_shown = 1;
         send(window, &break_key, 1);
         command[0] = break_key;
         log_sent(command, 1, step);
+        pause_ms = step0_pause_ms(pass);
         break;
       case 1:
         window->set_prompt_label_visible(false);
-        label_shown = false;
+        pass.label_shown = false;
         break;
       case 2:
         if (!ready)
@@ -145,7 +234,8 @@ int threadCommandMain(UpgradeHost *window) {
         window->show_status(step_status[step].percent, step_status[step].text);
         build_command(command, cfe_commands[step], local_ip);
         log_sent(command, int(std::strlen(command)), step);
-        tftp_started = tftp_start(files[step - 3].c_str());
+        if (!(pass.tftp_started = serve(window, files[step - 3])))
+          command[0] = '\0';
         break;
       case 5:
         if (!ready)
@@ -161,14 +251,18 @@ int threadCommandMain(UpgradeHost *window) {
         window->show_status(step_status[step].percent, step_status[step].text);
         build_command(command, cfe_commands[step - 1], local_ip);
         log_sent(command, int(std::strlen(command)), step);
-        tftp_started = tftp_start(files[step - 4].c_str());
+        if (!(pass.tftp_started = serve(window, files[step - 4])))
+          command[0] = '\0';
         break;
       case 8:
         if (!ready)
           break;
-        window->show_status(step_status[8].percent, step_status[8].text);
         build_command(command, cfe_commands[7], "");
         log_sent(command, int(std::strlen(command)), step);
+        // Only a reboot that went out is a finished upgrade.
+        if (send(window, command, int(std::strlen(command))))
+          window->show_status(step_status[8].percent, step_status[8].text);
+        command[0] = '\0';
         worker_running = 0;
         break;
       default:
@@ -185,15 +279,17 @@ int threadCommandMain(UpgradeHost *window) {
       }
     }
 
-    if (tftp_started) {
-      tftp_stop(0);
-      if (upgrade_step == 7)
+    if (pass.tftp_started) {
+      int delivered = tftp_stop(0);
+      pass.own_mark_ms = now_ms();
+      // 90 % means the root image reached the box; not a transfer the box or the user ended.
+      if (upgrade_step == 7 && delivered && worker_running)
         window->show_status(90, nullptr);
-      tftp_started = 0;
+      pass.tftp_started = 0;
     }
 
     prompt_ready = 0;
-    pause(1000);
+    pause(pause_ms);
   }
 
   window->worker_finished();

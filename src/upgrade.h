@@ -39,7 +39,26 @@ class UpgradeHost {
   virtual void worker_finished() = 0;
   // The serial port's name, for the closing log line.
   virtual std::string port_name() const = 0;
+  // The number of the last numbered status line the user has seen (0 before the first).
+  virtual int last_line_number() const = 0;
 };
+
+// The longest the box may stay silent (no console byte, no TFTP transfer running) once it
+// has answered, before the upgrade gives up on it. Writing a large root image to flash is the
+// longest quiet stretch a working box has. Tests shorten it; nothing else changes it.
+constexpr int box_silence_limit_default_ms = 180000;
+extern std::atomic<int> box_silence_limit_ms;
+
+// While the box prints its boot output the break key goes out this often, so that a boot
+// loader that waits only a fraction of a second for it is still stopped; for at most
+// fast_break_window_ms after the output began, so a box that boots past its loader is not
+// flooded for ever.
+constexpr int fast_break_interval_ms = 100;
+constexpr int fast_break_window_ms = 20000;
+
+// Called for every character the box's console delivers (the console watcher does): the box
+// is alive, and at step 0 its boot output has begun.
+void note_console_activity();
 
 // The worker's body. Returns 0 when the loop has ended (reboot sent, or worker_running
 // cleared by Exit, Previous, the box's failure code or a failed write to the port).

@@ -3,12 +3,15 @@
 // flashed, and the report must match the image byte for byte (SHA-256 and size).
 #include "lib/log.h"
 #include "lib/tftpthread.h"
+#include "platform/comm_fake.h"
 #include "platform/paths.h"
 #include "src/formkymain.h"
 #include "tests/src/fake_dialogs.h"
 #include "tools/demo/sampleimage.h"
 
 #include <QComboBox>
+#include <QElapsedTimer>
+#include <QTimer>
 #include <QJsonArray>
 #include <QLabel>
 #include <QJsonDocument>
@@ -59,6 +62,14 @@ std::string sha256_of(const fs::path &path) {
   if (pipe)
     ::pclose(pipe);
   return digest;
+}
+
+// Runs the event loop until `done` holds or `limit_ms` passes.
+template <class Done>
+bool pump_until(Done done, int limit_ms) {
+  for (int waited = 0; waited < limit_ms && !done(); waited += 50)
+    QTest::qWait(50);
+  return done();
 }
 
 // The simulated box on a pty of its own, reporting what it flashed.
@@ -259,7 +270,7 @@ TEST_F(Upgrade, BoxFailureThenPreviousThenASecondUpgrade) {
   ASSERT_TRUE(wait_for_the_worker());
 
   QStringList want = lines_without_splash.mid(0, 7);
-  want << "9. Fail to upgrade your machine.[step : 8, err-code : -21]";
+  want << "9. Fail to upgrade your machine.[step : 7, err-code : -21]";
   EXPECT_EQ(lines(), want);
   EXPECT_EQ(window_->pbStatusGage->value(), 0);
   EXPECT_EQ(worker_running.load(), 0);
@@ -424,6 +435,195 @@ TEST_F(Upgrade, NextRefusesAMachineIpThatDoesNotFit) {
   click(window_->btnStatus);
   ASSERT_EQ(dialogs_.messages.size(), 1u);
   EXPECT_NE(dialogs_.messages[0].find("too long"), std::string::npos);
+}
+
+// What is typed as the box's address goes into a command line: only an address may.
+TEST_F(Upgrade, NextRefusesAMachineIpThatIsNoAddress) {
+  box_->start();
+  fill_inputs("TORQA", dir_ / "x.nfi");
+  const std::string own = local_ip;
+  for (std::string typed : {std::string("192.168.102"), std::string("10.0.0.1; reboot"), own}) {
+    dialogs_.messages.clear();
+    window_->edtMachineIp->setText(QString::fromStdString(typed));
+    click(window_->btnStatus);
+    ASSERT_EQ(dialogs_.messages.size(), 1u) << typed;
+    EXPECT_NE(dialogs_.messages[0].find(typed), std::string::npos) << dialogs_.messages[0];
+    EXPECT_EQ(window_->btnStatus->text(), "Next");
+    EXPECT_FALSE(window_->ComPort.Connected());
+  }
+}
+
+// The window's port on a scripted device: the probe still meets the box's real pty, the
+// component then opens the fake line of the same name.
+class FakeLine : public Upgrade {
+ protected:
+  void SetUp() override {
+    Upgrade::SetUp();
+    box_->start({"--boot-delay-ms", "600000"});
+    line_ = backend_.add(box_->tty());
+    window_->ComPort.SetCommBackend(&backend_);
+  }
+  void TearDown() override {
+    window_.reset();  // the port goes before the backend it uses
+    Upgrade::TearDown();
+  }
+  FakeCommBackend backend_;
+  std::shared_ptr<FakeCommLine> line_;
+};
+
+// A device that opens but takes no serial settings: the error is shown, not thrown.
+TEST_F(FakeLine, NextShowsAPortThatRefusesItsSettings) {
+  fill_inputs("TORQA", dir_ / "x.nfi");
+  line_->fail_next("SetCommState", COMM_ERR_GEN_FAILURE);
+  click(window_->btnStatus);
+  ASSERT_EQ(dialogs_.messages.size(), 1u);
+  const std::string open_error = "Can't open " + box_->tty() + ".\n";
+  EXPECT_EQ(dialogs_.messages[0].rfind(open_error, 0), 0u) << dialogs_.messages[0];
+  EXPECT_NE(read_file(log_).find("Can't open " + box_->tty() + " : "), std::string::npos);
+  EXPECT_EQ(window_->btnStatus->text(), "Next");
+  EXPECT_FALSE(window_->ComPort.Connected());
+}
+
+// The adapter is pulled while the worker waits for the box: the upgrade ends at once.
+TEST_F(FakeLine, DeviceVanishingEndsTheUpgrade) {
+  fs::path path = dir_ / "firmware.nfi";
+  ASSERT_TRUE(write_sample_container(path.string(), make_sample_partitions(21)));
+  fill_inputs("KESTA", path);
+  next_and_start();
+  ASSERT_TRUE(pump_until([&] { return lines().size() >= 2; }, 10000));
+  line_->vanish();
+  ASSERT_TRUE(wait_for_the_worker(20000));
+  EXPECT_TRUE(lines().last().endsWith(QString::fromStdString(". Lost the connection to " + box_->tty() + ".")))
+      << lines().join("\n").toStdString();
+  EXPECT_EQ(window_->pbStatusGage->value(), 0);
+  EXPECT_TRUE(window_->btnExit->isEnabled());
+  EXPECT_NE(read_file(log_).find("the device is not connected"), std::string::npos);
+}
+
+// ---- the bench's faults: the upgrade ends by itself, says why, and frees the window ----
+
+class Fault : public Upgrade {
+ protected:
+  void TearDown() override {
+    box_silence_limit_ms = box_silence_limit_default_ms;
+    Upgrade::TearDown();
+  }
+  fs::path container(unsigned seed) {
+    fs::path path = dir_ / "firmware.nfi";
+    EXPECT_TRUE(write_sample_container(path.string(), make_sample_partitions(seed)));
+    return path;
+  }
+  // The end of every failed upgrade: the last line says why, the bar is empty, nothing
+  // runs, and both buttons work.
+  void expect_ended_with(const QString &last) {
+    ASSERT_TRUE(wait_for_the_worker(120000)) << lines().join("\n").toStdString();
+    ASSERT_FALSE(lines().isEmpty());
+    EXPECT_TRUE(lines().last().endsWith(last)) << lines().join("\n").toStdString();
+    for (const QString &line : lines())
+      EXPECT_FALSE(line.contains("Finished")) << line.toStdString();
+    EXPECT_EQ(window_->pbStatusGage->value(), 0);
+    EXPECT_FALSE(tftp_running());
+    EXPECT_EQ(worker_running.load(), 0);
+    EXPECT_TRUE(window_->btnStatus->isEnabled());
+    EXPECT_TRUE(window_->btnExit->isEnabled());
+  }
+};
+
+TEST_F(Fault, LineLostDuringAFlash) {
+  box_->start({"--vanish-at", "flash0.kernel"});
+  fill_inputs("MORVA", container(11));
+  next_and_start();
+  expect_ended_with(QString::fromStdString(". Lost the connection to " + box_->tty() + "."));
+  std::string log = read_file(log_);
+  EXPECT_NE(log.find("[ERROR]"), std::string::npos);
+  EXPECT_NE(log.find("Lost the connection to " + box_->tty() + " : system error"), std::string::npos);
+  click(window_->btnStatus);  // Previous closes what is left of the port
+  EXPECT_EQ(window_->btnStatus->text(), "Next");
+  EXPECT_FALSE(window_->ComPort.Connected());
+}
+
+TEST_F(Fault, LineLostBeforeTheRebootIsNeverFinished) {
+  box_->start({"--vanish-after", "5"});  // MORVA's fifth line is the root image
+  fill_inputs("MORVA", container(12));
+  next_and_start();
+  expect_ended_with(QString::fromStdString(". Lost the connection to " + box_->tty() + "."));
+  box_->stop();
+  EXPECT_FALSE(box_->report()["partitions"].toObject()["flash0.avail0"].toObject().isEmpty());
+}
+
+TEST_F(Fault, BoxSilentAfterACommand) {
+  box_silence_limit_ms = 3000;
+  box_->start({"--hang-at", "ifconfig"});
+  fill_inputs("KESTA", container(13));
+  next_and_start();
+  expect_ended_with("4. The machine stopped answering at step 3.");
+  EXPECT_NE(read_file(log_).find("no answer from the machine"), std::string::npos);
+}
+
+TEST_F(Fault, ImageWithoutBootPartitionNeverReachesTheBox) {
+  fs::path path = dir_ / "firmware.zip";
+  ASSERT_TRUE(write_sample_zip(path.string(), dir_.string(), make_sample_partitions(14)));
+  std::string drop = "zip -q -d '" + path.string() + "' image/boot_cfe_auto.jffs2";
+  ASSERT_EQ(std::system(drop.c_str()), 0);
+  box_->start();
+  fill_inputs("TORQA", path);
+  next_and_start();
+  QTest::qWait(300);
+  EXPECT_EQ(lines(), QStringList({"1. Extract the image.", "2. The image has no boot partition (boot_cfe_auto.jffs2)."}));
+  EXPECT_EQ(window_->pbStatusGage->value(), 0);
+  EXPECT_FALSE(window_->worker_alive());
+  EXPECT_TRUE(window_->btnStatus->isEnabled());
+  box_->stop();
+  QJsonObject report = box_->report();
+  EXPECT_TRUE(report["commands"].toArray().isEmpty()) << "nothing may be typed into the box";
+  EXPECT_TRUE(report["erased"].toArray().isEmpty());
+}
+
+// A loader that waits only 0.3 s for the break key, and forgets what came before its wait.
+TEST_F(Fault, ShortAutostartPauseIsStillCaught) {
+  box_->start({"--autostart-ms", "300", "--break-window-only", "--boot-delay-ms", "600000"});  // off
+  fill_inputs("KESTA", container(15));
+  next_and_start();
+  ASSERT_TRUE(pump_until([&] { return lines().size() >= 2; }, 10000));
+  box_->power_cycle();  // the technician switches the box on
+  ASSERT_TRUE(pump_until([] { return upgrade_step.load() >= 2; }, 15000)) << "the box booted past its loader";
+  ASSERT_TRUE(wait_for_the_worker(120000)) << lines().join("\n").toStdString();
+  EXPECT_EQ(lines(), lines_without_splash);
+}
+
+// The box gives up on a transfer while the server waits for an acknowledgement: the window
+// keeps painting while the failure stops the server.
+TEST_F(Fault, BoxFailureDuringATransferKeepsTheWindowResponsive) {
+  box_->start({"--give-up-at", "3"});
+  fill_inputs("KESTA", container(16));
+  next_and_start();
+  QElapsedTimer clock;
+  clock.start();
+  qint64 last_tick = 0, longest_gap = 0;
+  QTimer ticker;
+  QObject::connect(&ticker, &QTimer::timeout, [&] {
+    longest_gap = std::max(longest_gap, clock.elapsed() - last_tick);
+    last_tick = clock.elapsed();
+  });
+  ticker.start(20);
+  expect_ended_with("5. Fail to upgrade your machine.[step : 4, err-code : -21]");
+  // Not a timing measurement: a window frozen by the server's time-outs stalls for seconds.
+  EXPECT_LT(longest_gap, 2000);
+}
+
+TEST_F(Fault, ExitDuringAFlashEndsAtOnce) {
+  // The box stops answering in the middle of a transfer, and the technician gives up.
+  box_->start({"--stall-at", "3"});
+  fill_inputs("KESTA", container(17));
+  next_and_start();
+  ASSERT_TRUE(pump_until([] { return tftp_running(); }, 60000));
+  QTest::qWait(300);
+  click(window_->btnExit);
+  QElapsedTimer clock;
+  clock.start();
+  window_.reset();  // what the program does after its window closed
+  EXPECT_LT(clock.elapsed(), 2500) << "the window waited for the transfer";
+  EXPECT_FALSE(tftp_running());
 }
 
 }  // namespace

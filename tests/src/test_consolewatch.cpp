@@ -14,15 +14,19 @@ class RecordingHost final : public WatcherHost {
  public:
   int machine() const override { return machine_index; }
   int status_count() const override { return count; }
+  int last_line_number() const override { return last_line; }
   void show_status(int percent, const char *text) override {
     ++count;
-    if (text)
+    if (text) {
+      last_line = count;
       lines.push_back(std::to_string(percent) + "% " + text);
+    }
   }
   void release_upgrade() override { ++released; }
 
   int machine_index = 0;
   int count = 0;
+  int last_line = 0;
   int released = 0;
   std::vector<std::string> lines;
 };
@@ -44,7 +48,10 @@ TEST_P(WatcherScript, StepsAndLines) {
   const Script &s = GetParam();
   RecordingHost host;
   host.machine_index = s.machine;
-  host.count = 7;
+  // Seven lines and one progress-only update (the 90 % after the root image): the failure
+  // line quotes the line of the step, not the count of updates.
+  host.count = 8;
+  host.last_line = 7;
   upgrade_step = s.step;
   prompt_ready = s.ready;
   worker_running = 1;

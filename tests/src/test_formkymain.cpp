@@ -308,10 +308,13 @@ INSTANTIATE_TEST_SUITE_P(
                       LogPathRow{"ZeVavi", "ZeVavi", "zevavi.log"},
                       LogPathRow{"", "ZeVavi", "zevavi.log"}));
 
-// The real program: an old zevavi.log beside it is replaced by a fresh one at start.
+// The real program: an old zevavi.log beside it is replaced by a fresh one at start, and
+// kept one generation back as the evidence of the run before.
 TEST(Program, FreshStartReplacesTheOldLogBesideTheExecutable) {
   fs::path exe = fs::path(ZEVAVI_BIN_DIR) / "ZeVavi";
   fs::path log = fs::path(ZEVAVI_BIN_DIR) / "zevavi.log";
+  fs::path previous = fs::path(ZEVAVI_BIN_DIR) / "zevavi.log.1";
+  std::ofstream(previous) << "the run before that\n";
   std::ofstream(log) << "an old run\n";
   QProcess program;
   QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
@@ -327,6 +330,7 @@ TEST(Program, FreshStartReplacesTheOldLogBesideTheExecutable) {
   program.kill();
   program.waitForFinished(10000);
   EXPECT_TRUE(fresh);
+  EXPECT_EQ(read_file(previous), "an old run\n");
 }
 
 }  // namespace

@@ -38,7 +38,10 @@ class RecordingWindow final : public UpgradeHost {
   void show_status(int percent, const char *text) override {
     std::lock_guard lock(mutex);
     statuses.push_back(std::to_string(percent) + (text ? std::string(" ") + text : std::string()));
+    if (text)
+      last_line = int(statuses.size());
   }
+  int last_line_number() const override { return last_line; }
   void set_exit_enabled(bool enabled) override { exit_enabled = enabled; }
   void set_prompt_label_visible(bool visible) override { label_visible = visible; }
   void worker_finished() override { finished = true; }
@@ -62,6 +65,7 @@ class RecordingWindow final : public UpgradeHost {
   std::condition_variable changed;
   std::vector<std::string> writes, statuses;
   bool fail_writes = false;
+  std::atomic<int> last_line{0};
   std::atomic<bool> exit_enabled{false}, label_visible{false}, finished{false};
 };
 
@@ -181,5 +185,55 @@ TEST_F(Worker, FailedWriteEndsTheUpgradeWithALine) {
   EXPECT_EQ(statuses[1], "0 Fail to write to COM7.");
   EXPECT_NE(log().find("Fail to write to COM7 : device vanished"), std::string::npos);
 }
+
+// Faults of the bench: each ends the upgrade by itself with one line that says why, and
+// nothing that could harm the box is typed after it.
+struct FaultRow {
+  const char *name;
+  int step;            // where the watcher's side puts the worker
+  int ready;
+  bool fail_writes;    // the port fails from then on
+  const char *last;    // the last status line
+  const char *never;   // no write may contain this
+  int silence_ms;      // how long the box may stay quiet
+  friend void PrintTo(const FaultRow &r, std::ostream *os) { *os << r.name; }
+};
+
+class WorkerFault : public Worker, public ::testing::WithParamInterface<FaultRow> {};
+
+TEST_P(WorkerFault, EndsTheUpgradeWithALine) {
+  const FaultRow &row = GetParam();
+  box_silence_limit_ms = row.silence_ms;
+  start();
+  ASSERT_TRUE(window_.wait_writes(1));
+  {
+    std::lock_guard lock(window_.mutex);
+    window_.fail_writes = row.fail_writes;
+  }
+  upgrade_step = row.step;
+  prompt_ready = row.ready;
+  finish();
+  box_silence_limit_ms = box_silence_limit_default_ms;
+  EXPECT_EQ(worker_running.load(), 0);
+  EXPECT_TRUE(window_.finished);
+  auto statuses = window_.copy_statuses();
+  ASSERT_FALSE(statuses.empty());
+  EXPECT_EQ(statuses.back(), row.last);
+  for (const std::string &w : window_.copy_writes())
+    EXPECT_EQ(w.find(row.never), std::string::npos) << w;
+  EXPECT_NE(log().find("[ERROR]"), std::string::npos);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Bench, WorkerFault,
+    ::testing::Values(
+        // The box answered, then said nothing more: no prompt, no transfer.
+        FaultRow{"silent_box", 2, 0, false, "0 The machine stopped answering at step 1.", "ifconfig", 300},
+        // No partition file to serve: the flash command would leave the box waiting.
+        FaultRow{"kernel_not_servable", 3, 1, false, "0 Fail to serve kernel_cfe_auto.bin over TFTP.", "flash", 60000},
+        FaultRow{"root_not_servable", 7, 1, false, "0 Fail to serve root_cfe_auto.jffs2 over TFTP.", "flash", 60000},
+        // A reboot that never reached the box is no finished upgrade.
+        FaultRow{"reboot_unwritten", 8, 1, true, "0 Fail to write to COM7.", "reboot", 60000}),
+    [](const auto &info) { return std::string(info.param.name); });
 
 }  // namespace

@@ -1,0 +1,46 @@
+#include "src/addresscheck.h"
+
+#include <array>
+#include <cstdint>
+#include <optional>
+
+namespace {
+
+std::optional<std::array<int, 4>> parse(std::string_view text) {
+  std::array<int, 4> parts{};
+  size_t at = 0;
+  for (int i = 0; i < 4; ++i) {
+    if (i > 0) {
+      if (at >= text.size() || text[at] != '.')
+        return std::nullopt;
+      ++at;
+    }
+    size_t begin = at;
+    int value = 0;
+    while (at < text.size() && text[at] >= '0' && text[at] <= '9' && at - begin < 3)
+      value = value * 10 + (text[at++] - '0');
+    size_t digits = at - begin;
+    if (digits == 0 || value > 255 || (digits > 1 && text[begin] == '0'))
+      return std::nullopt;
+    parts[size_t(i)] = value;
+  }
+  if (at != text.size())
+    return std::nullopt;
+  return parts;
+}
+
+}  // namespace
+
+bool is_dotted_ipv4(std::string_view text) { return parse(text).has_value(); }
+
+std::string address_facing(const std::vector<std::string> &pc_addresses, std::string_view box) {
+  auto target = parse(box);
+  if (!target)
+    return {};
+  for (const std::string &candidate : pc_addresses) {
+    auto mine = parse(candidate);
+    if (mine && (*mine)[0] == (*target)[0] && (*mine)[1] == (*target)[1] && (*mine)[2] == (*target)[2])
+      return candidate;
+  }
+  return {};
+}

@@ -1,0 +1,16 @@
+// The two addresses an upgrade needs: the box's, typed by the technician, and the PC's own
+// address that the box fetches its images from.
+#pragma once
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+// True for four decimal numbers 0..255 joined by dots ("192.168.1.50"). Leading zeros are
+// refused: some parsers read them as octal, and the box must get the address the user meant.
+bool is_dotted_ipv4(std::string_view text);
+
+// Of the PC's addresses, the first in the same /24 network as `box`; empty when none is (or
+// when `box` is not a dotted IPv4 address). On a PC with several interfaces this is the one
+// the box can reach.
+std::string address_facing(const std::vector<std::string> &pc_addresses, std::string_view box);
