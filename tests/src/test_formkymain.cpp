@@ -6,6 +6,7 @@
 #include "platform/paths.h"
 #include "src/wizardstate.h"
 #include "tests/src/fake_dialogs.h"
+#include "tests/support/fifo_watchdog.h"
 #include "tools/demo/sampleimage.h"
 
 #include <QComboBox>
@@ -309,56 +310,6 @@ std::vector<std::string> listing(const fs::path &dir) {
   std::sort(names.begin(), names.end());
   return names;
 }
-
-// A FIFO that the code under test might open for reading and then wait for a writer for
-// ever. If the test has not finished within the bound, the watchdog plays the writer once
-// (the blocked open returns and reads an end of file) and records that it had to: a
-// regression then fails instead of hanging the suite.
-class FifoWatchdog {
- public:
-  FifoWatchdog(fs::path fifo, std::chrono::seconds bound) : fifo_(std::move(fifo)) {
-    thread_ = std::thread([this, bound] {
-      std::unique_lock lock(mutex_);
-      if (wake_.wait_for(lock, bound, [this] { return done_; }))
-        return;
-      fired_ = true;
-      lock.unlock();
-      for (int attempt = 0; attempt < 100 && !finished(); ++attempt) {
-        int fd = ::open(fifo_.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
-        if (fd >= 0) {
-          ::close(fd);
-          return;
-        }
-        std::unique_lock again(mutex_);
-        wake_.wait_for(again, std::chrono::milliseconds(100), [this] { return done_; });
-      }
-    });
-  }
-  ~FifoWatchdog() { finish(); }
-  // Call when the code under test has returned; true when the watchdog had to free it.
-  bool finish() {
-    {
-      std::lock_guard lock(mutex_);
-      done_ = true;
-    }
-    wake_.notify_all();
-    if (thread_.joinable())
-      thread_.join();
-    return fired_;
-  }
-
- private:
-  bool finished() {
-    std::lock_guard lock(mutex_);
-    return done_;
-  }
-  fs::path fifo_;
-  std::mutex mutex_;
-  std::condition_variable wake_;
-  bool done_ = false;
-  bool fired_ = false;
-  std::thread thread_;
-};
 
 class StartWindow : public MainWindow {
  protected:
