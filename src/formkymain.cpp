@@ -555,8 +555,8 @@ void VAzOdor::wizard_start() {
 bool VAzOdor::prepare_image() {
   if (temp_dir_exists())
     rm_dir();
-  // The new refusals: the user has to change something before a Start can work, so each
-  // is a status line and a message naming what was refused and why.
+  // A refusal means the user has to change something before Start can work: a status line
+  // and a message, both naming what was refused and why.
   auto refuse = [this](const std::string &text) {
     ZV_LOG(LOG_ERROR, wizard_name, "%s", text.c_str());
     show_status(0, text.c_str());
