@@ -11,16 +11,19 @@ std::string executable_path();
 // The last component stays "ky_tmp": the boot loader's commands name the files inside it.
 std::string temp_dir_path();
 
-// Creates temp_dir_path (and its private parents, mode 0700) if missing. Refuses, with a
-// reason in `error`, a path whose last two components are a symlink or not a directory, or
-// a folder owned by another user, rather than follow it. Returns true when it is ready.
+// Creates temp_dir_path (and its private parents, mode 0700) if missing. Refuses a path whose
+// last two components are a symlink or not a directory, or a folder owned by another user,
+// rather than follow it. Returns true when it is ready; otherwise `error` is a sentence for
+// the user naming the folder and why, such as
+// "The temporary folder /x/ky_tmp is not safe to use (it is a symbolic link)."
 bool make_temp_dir(std::string &error);
 
 // True when temp_dir_path is a real directory (a symlink does not count).
 bool temp_dir_exists();
 
-// Deletes `names` inside the temp folder (only those, never following a symlink in place
-// of the folder) and then the folder itself. Failures are ignored, as the caller wants.
+// Deletes `names` inside the temp folder (only those, and only regular files or links, never
+// following a symlink in place of the folder or touching a folder of another user) and then
+// the folder itself. Failures are ignored, as the caller wants.
 void remove_temp_files(const char *const *names, int count);
 
 // Where the log goes when the folder of the executable is not writable.

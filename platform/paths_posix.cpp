@@ -1,5 +1,7 @@
 #include "platform/paths.h"
 
+#include "platform/files.h"
+
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
@@ -38,24 +40,12 @@ bool make_dirs(const std::string &path) {
 // A folder of ours is a real directory owned by us; anything else in its place is refused,
 // since we would otherwise write partition files wherever a link points.
 bool check_own_dir(const std::string &path, std::string &error) {
-  struct stat st {};
-  if (::lstat(path.c_str(), &st) != 0) {
-    error = path + ": " + std::strerror(errno);
-    return false;
-  }
-  if (S_ISLNK(st.st_mode)) {
-    error = path + " is a symbolic link; refusing to use it";
-    return false;
-  }
-  if (!S_ISDIR(st.st_mode)) {
-    error = path + " exists and is not a directory";
-    return false;
-  }
-  if (st.st_uid != ::geteuid()) {
-    error = path + " belongs to another user";
-    return false;
-  }
-  return true;
+  Folder folder;
+  std::string reason;
+  if (folder.open(path, true, reason))
+    return true;
+  error = "The temporary folder " + path + " is not safe to use (" + reason + ").";
+  return false;
 }
 
 }  // namespace
@@ -79,13 +69,13 @@ bool make_temp_dir(std::string &error) {
   std::string path = temp_dir_path();
   std::string parent = path.substr(0, path.rfind('/'));
   if (!make_dirs(parent)) {
-    error = parent + ": " + std::strerror(errno);
+    error = "The temporary folder " + parent + " cannot be created (" + std::strerror(errno) + ").";
     return false;
   }
   if (!check_own_dir(parent, error))
     return false;
   if (::mkdir(path.c_str(), 0700) != 0 && errno != EEXIST) {
-    error = path + ": " + std::strerror(errno);
+    error = "The temporary folder " + path + " cannot be created (" + std::strerror(errno) + ").";
     return false;
   }
   return check_own_dir(path, error);
@@ -98,13 +88,14 @@ bool temp_dir_exists() {
 
 void remove_temp_files(const char *const *names, int count) {
   std::string path = temp_dir_path();
-  // O_NOFOLLOW: a link planted in place of the folder must not steer the deletes elsewhere.
-  int dir = ::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-  if (dir >= 0) {
-    for (int i = 0; i < count; ++i)
-      ::unlinkat(dir, names[i], 0);
-    ::close(dir);
-  }
+  // A link planted in place of the folder must not steer the deletes elsewhere, and a folder
+  // of another user there is none of ours to clean.
+  Folder folder;
+  std::string reason;
+  if (!folder.open(path, true, reason))
+    return;
+  for (int i = 0; i < count; ++i)
+    folder.remove(names[i]);
   ::rmdir(path.c_str());
 }
 

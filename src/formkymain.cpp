@@ -601,13 +601,30 @@ void VAzOdor::wizard_start() {
 bool VAzOdor::prepare_image() {
   if (temp_dir_exists())
     rm_dir();
+  // A refusal means the user has to change something before Start can work: a status line
+  // and a message, both naming what was refused and why.
+  auto refuse = [this](const std::string &text) {
+    ZV_LOG(LOG_ERROR, wizard_name, "%s", text.c_str());
+    show_status(0, text.c_str());
+    dialogs_.message(this, text);
+    return false;
+  };
   std::string error;
   if (!make_temp_dir(error))
-    ZV_LOG(LOG_ERROR, wizard_name, "Fail to create directory : [%s]", error.c_str());
+    return refuse(error);
 
-  if (image_path.find("zip") != std::string::npos) {
+  // The kind is told by the file's own bytes: a name such as FW.ZIP or a folder named zips
+  // says nothing about what the file holds.
+  ImageKind kind = ImageKind::unknown;
+  std::string refusal;
+  if (!identify_image(image_path, kind, refusal)) {
+    rm_dir();
+    return refuse(refusal);
+  }
+  if (kind == ImageKind::zip_archive) {
     if (unzip() != 0) {
       ZV_LOG(LOG_DEBUG, wizard_name, "unzip() error!!");
+      rm_dir();
       show_status(0, "Fail to extract image.");
       return false;
     }
@@ -616,6 +633,8 @@ bool VAzOdor::prepare_image() {
   }
   if (!unpack_nfi(image_path.c_str())) {
     ZV_LOG(LOG_DEBUG, wizard_name, "unpack() error!!");
+    // Partitions unpacked before the failure belong to a broken image; none stays.
+    rm_dir();
     show_status(0, "Fail to unpack image.");
     return false;
   }

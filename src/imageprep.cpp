@@ -1,14 +1,15 @@
 #include "src/imageprep.h"
 
 #include "lib/log.h"
+#include "platform/files.h"
 #include "platform/paths.h"
 
 #include <algorithm>
 #include <cstdint>
-#include <filesystem>
+#include <cstring>
 #include <memory>
 #include <new>
-#include <system_error>
+#include <vector>
 
 const char *const image_file_names[IMAGE_FILE_COUNT] = {
     "kernel_cfe_auto.bin",
@@ -37,7 +38,7 @@ constexpr size_t stream_buffer = 256 * 1024;
 // buffer goes, whatever path the caller leaves by.
 class BufferedFile {
  public:
-  BufferedFile(const char *path, const char *mode) : file_(std::fopen(path, mode)) {
+  explicit BufferedFile(FILE *file) : file_(file) {
     if (!file_)
       return;
     try {
@@ -66,26 +67,8 @@ class BufferedFile {
   std::unique_ptr<char[]> buffer_;
 };
 
-// A half-written partition file must not survive to be flashed. Only a regular file is
-// removed: a target such as a device node is left alone.
-void remove_partial(const char *target) {
-  std::error_code ec;
-  if (std::filesystem::is_regular_file(std::filesystem::symlink_status(target, ec)))
-    std::filesystem::remove(target, ec);
-}
-
-}  // namespace
-
-int write_file(FILE *image, const char *target) {
-  if (!image) {
-    ZV_LOG(LOG_ERROR, "write_file", "Image file pointer is NULL");
-    return 0;
-  }
-  if (!target) {
-    ZV_LOG(LOG_ERROR, "write_file", "Target file name is NULL");
-    return 0;
-  }
-
+// One record into `name` inside `folder`; `target` is the full path, for the log.
+int write_record(FILE *image, Folder &folder, const char *name, const char *target) {
   unsigned char magic[4] = {};
   size_t got = std::fread(magic, 1, sizeof magic, image);
   if (got != sizeof magic || !std::equal(magic, magic + 4, record_magic)) {
@@ -95,21 +78,26 @@ int write_file(FILE *image, const char *target) {
     return 0;
   }
 
-  BufferedFile out(target, "wb");
+  // Created inside the folder opened before, never through a link at the name: a link
+  // planted there would otherwise send the partition over whatever file it points to.
+  std::string reason;
+  BufferedFile out(folder.create(name, reason));
   if (!out.get()) {
     ZV_LOG(LOG_ERROR, "write_file", "Fail to open file : [%s]", target);
+    ZV_LOG(LOG_DEBUG, "write_file", "%s : [%s]", reason.c_str(), target);
     return 0;
   }
 
+  // A half-written partition file must not survive to be flashed.
   auto truncated = [&] {
     out.close();
-    remove_partial(target);
+    folder.remove(name);
     ZV_LOG(LOG_ERROR, "write_file", "Image file ends before the end of the partition : [%s]", target);
     return 0;
   };
   auto write_failed = [&] {
     out.close();
-    remove_partial(target);
+    folder.remove(name);
     ZV_LOG(LOG_ERROR, "write_file", "Fail to write file : [%s]", target);
     return 0;
   };
@@ -134,8 +122,36 @@ int write_file(FILE *image, const char *target) {
   return 1;
 }
 
+}  // namespace
+
+int write_file(FILE *image, const char *target) {
+  if (!image) {
+    ZV_LOG(LOG_ERROR, "write_file", "Image file pointer is NULL");
+    return 0;
+  }
+  if (!target) {
+    ZV_LOG(LOG_ERROR, "write_file", "Target file name is NULL");
+    return 0;
+  }
+  // The caller named the folder, so its path may run through links; only the file's own
+  // name is never followed.
+  std::string path(target);
+  size_t cut = path.rfind('/');
+  std::string dir = cut == std::string::npos ? "." : cut == 0 ? "/" : path.substr(0, cut);
+  std::string name = cut == std::string::npos ? path : path.substr(cut + 1);
+  Folder folder;
+  std::string reason;
+  if (name.empty() || !folder.open(dir, false, reason)) {
+    ZV_LOG(LOG_ERROR, "write_file", "Fail to open file : [%s]", target);
+    return 0;
+  }
+  return write_record(image, folder, name.c_str(), target);
+}
+
 int unpack_nfi(const char *path) {
-  BufferedFile image(path ? path : "", "rb");
+  std::string reason;
+  bool not_regular = false;
+  BufferedFile image(path ? open_regular_file(path, reason, not_regular) : nullptr);
   if (!path || !image.get()) {
     ZV_LOG(LOG_ERROR, "unpack_nfi", "Fail to open file : [%s]", path ? path : "");
     return 0;
@@ -150,6 +166,13 @@ int unpack_nfi(const char *path) {
   }
   const unsigned char flags = head[11];
 
+  // The folder is opened once: swapped for a link later, it still takes the files itself.
+  const std::string dir = temp_dir_path();
+  Folder folder;
+  if (!folder.open(dir, true, reason)) {
+    ZV_LOG(LOG_ERROR, "unpack_nfi", "Fail to open directory : [%s] (%s)", dir.c_str(), reason.c_str());
+    return 0;
+  }
   const auto files = image_files();
   // Records lie in the order root, boot, kernel; each is read where the previous ended.
   const struct {
@@ -160,7 +183,7 @@ int unpack_nfi(const char *path) {
     if (!(flags & part.flag))
       continue;
     const char *target = files[part.index].c_str();
-    if (!write_file(image.get(), target)) {
+    if (!write_record(image.get(), folder, image_file_names[part.index], target)) {
       ZV_LOG(LOG_ERROR, "unpack_nfi", "Fail to unpack file : [%s]", target);
       return 0;
     }
@@ -168,4 +191,77 @@ int unpack_nfi(const char *path) {
   }
   ZV_LOG(LOG_INFO, "unpack_nfi", "Finished unpack!!");
   return 1;
+}
+
+namespace {
+
+uint32_t le32(const unsigned char *p) {
+  return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
+}
+
+bool read_at(FILE *file, long offset, unsigned char *to, size_t count) {
+  return offset >= 0 && std::fseek(file, offset, SEEK_SET) == 0 && std::fread(to, 1, count, file) == count;
+}
+
+// A stub (an extractor program) followed by a zip archive: the archive's end record lies in
+// the last 64 KiB (its comment is at most 65535 bytes) and names the central directory,
+// either where it really starts (offsets adjusted for the stub) or relative to the
+// archive's own start (the stub simply put in front).
+bool has_zip_directory(FILE *image, long size) {
+  constexpr long end_record = 22;
+  const long tail = std::min<long>(size, 65535 + end_record);
+  if (tail < end_record)
+    return false;
+  std::vector<unsigned char> buffer(static_cast<size_t>(tail));
+  if (!read_at(image, size - tail, buffer.data(), buffer.size()))
+    return false;
+  for (long i = tail - end_record; i >= 0; --i) {
+    const unsigned char *record = &buffer[size_t(i)];
+    if (std::memcmp(record, "PK\x05\x06", 4) != 0)
+      continue;
+    const long at = size - tail + i;
+    const long directory_size = long(le32(record + 12));
+    const long candidates[] = {long(le32(record + 16)), at - directory_size};
+    for (long start : candidates) {
+      unsigned char sig[4];
+      if (start >= 0 && start < at && read_at(image, start, sig, 4) && std::memcmp(sig, "PK\x01\x02", 4) == 0)
+        return true;
+    }
+  }
+  return false;
+}
+
+}  // namespace
+
+ImageKind image_kind(FILE *image) {
+  unsigned char head[4] = {};
+  if (!image || std::fseek(image, 0, SEEK_SET) != 0)
+    return ImageKind::unknown;
+  size_t got = std::fread(head, 1, sizeof head, image);
+  if (got >= 3 && std::memcmp(head, "KXB", 3) == 0)
+    return ImageKind::container;
+  if (got == 4 && (std::memcmp(head, "PK\x03\x04", 4) == 0 || std::memcmp(head, "PK\x05\x06", 4) == 0))
+    return ImageKind::zip_archive;
+  if (got < 4 || std::fseek(image, 0, SEEK_END) != 0)
+    return ImageKind::unknown;
+  long size = std::ftell(image);
+  return size > 0 && has_zip_directory(image, size) ? ImageKind::zip_archive : ImageKind::unknown;
+}
+
+bool identify_image(const std::string &path, ImageKind &kind, std::string &refusal) {
+  std::string reason;
+  bool not_regular = false;
+  FILE *image = open_regular_file(path, reason, not_regular);
+  if (!image) {
+    refusal = not_regular ? "The image " + path + " is not a regular file."
+                          : "The image " + path + " cannot be opened (" + reason + ").";
+    return false;
+  }
+  kind = image_kind(image);
+  std::fclose(image);
+  if (kind == ImageKind::unknown) {
+    refusal = "The image " + path + " is neither a zip archive nor an image container.";
+    return false;
+  }
+  return true;
 }

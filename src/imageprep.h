@@ -25,13 +25,31 @@ extern const char *const image_file_names[IMAGE_FILE_COUNT];
 std::array<std::string, IMAGE_FILE_COUNT> image_files();
 
 // Unpacks the container at `path` into image_files()[3], [2] and [0] (as its flags say).
-// The temporary folder must exist. Files written before a failure stay; a partition file
-// that could not be written whole is removed, so a damaged partition is never flashed.
+// The temporary folder must exist and be ours (it is opened once, never through a link in
+// its place); `path` must be a regular file (a FIFO or device is refused unread). Files
+// written before a failure stay; a partition file that could not be written whole is
+// removed, so a damaged partition is never flashed.
 int unpack_nfi(const char *path);
 
 // Reads one partition record at the current position of `image` and writes its data to
-// `target` (created or truncated). Afterwards `image` stands at the start of the next
-// record. Fails, removing `target` again, when the image ends before the stated length or
-// a write fails (disk full); fails without creating `target` on a bad record magic.
-// Does not close `image`; the caller keeps owning it.
+// `target`, created afresh: a file or link already there is replaced, never written
+// through, and anything else there (a folder, a device) makes the call fail. Afterwards
+// `image` stands at the start of the next record. Fails, removing `target` again, when the
+// image ends before the stated length or a write fails (disk full); fails without creating
+// `target` on a bad record magic. Does not close `image`; the caller keeps owning it.
 int write_file(FILE *image, const char *target);
+
+// What an image file holds, told by its own bytes rather than by its name.
+enum class ImageKind { zip_archive, container, unknown };
+
+// Reads `image` from its start: a zip local header "PK\x03\x04", or an end record
+// "PK\x05\x06" (an empty archive), is a zip archive; so is a self-extractor, a stub followed
+// by an archive whose end record lies in the last 64 KiB and names a central directory; the
+// magic "KXB" is a container. Anything else, an empty file too, is unknown.
+ImageKind image_kind(FILE *image);
+
+// The checks of the chosen image before anything is extracted. Returns true and the kind
+// when `path` is a regular file (a link to one is fine) of a known kind; otherwise false and
+// a sentence for the user naming the path, such as "The image /x is not a regular file.".
+// A FIFO or device is never opened for reading, so the check cannot block.
+bool identify_image(const std::string &path, ImageKind &kind, std::string &refusal);

@@ -51,7 +51,7 @@ TEST_F(TempDir, SymlinkInPlaceOfTheFolderIsRefused) {
   fs::create_directory_symlink(elsewhere, temp_dir_path());
   std::string error;
   EXPECT_FALSE(make_temp_dir(error));
-  EXPECT_NE(error.find("symbolic link"), std::string::npos) << error;
+  EXPECT_EQ(error, "The temporary folder " + temp_dir_path() + " is not safe to use (it is a symbolic link).");
   EXPECT_FALSE(temp_dir_exists());
 }
 
@@ -69,7 +69,7 @@ TEST_F(TempDir, FileInPlaceOfTheFolderIsRefused) {
   touch(temp_dir_path());
   std::string error;
   EXPECT_FALSE(make_temp_dir(error));
-  EXPECT_NE(error.find("not a directory"), std::string::npos) << error;
+  EXPECT_EQ(error, "The temporary folder " + temp_dir_path() + " is not safe to use (it is not a directory).");
 }
 
 TEST_F(TempDir, RemovesOnlyThePartitionFilesThenTheFolder) {
@@ -96,6 +96,20 @@ TEST_F(TempDir, RemovalDoesNotFollowALinkedFolder) {
   fs::create_directory_symlink(elsewhere, temp_dir_path());
   remove_temp_files(partition_files, 4);
   EXPECT_TRUE(fs::exists(elsewhere / "kernel_cfe_auto.bin"));
+}
+
+// A folder of another user in place of ours is none of ours to clean, even for root.
+TEST_F(TempDir, RemovalLeavesAForeignFolderAlone) {
+  if (::geteuid() != 0)
+    GTEST_SKIP() << "only root can make a folder of another user here";
+  fs::create_directories(temp_dir_path());
+  touch(fs::path(temp_dir_path()) / "kernel_cfe_auto.bin");
+  ASSERT_EQ(::chown(temp_dir_path().c_str(), 4242, 4242), 0);
+  remove_temp_files(partition_files, 4);
+  EXPECT_TRUE(fs::exists(fs::path(temp_dir_path()) / "kernel_cfe_auto.bin"));
+  std::string error;
+  EXPECT_FALSE(make_temp_dir(error));
+  EXPECT_EQ(error, "The temporary folder " + temp_dir_path() + " is not safe to use (it belongs to another user).");
 }
 
 TEST_F(TempDir, RemovalOfAMissingFolderIsQuiet) {

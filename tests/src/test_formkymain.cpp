@@ -4,7 +4,10 @@
 
 #include "lib/log.h"
 #include "platform/paths.h"
+#include "src/wizardstate.h"
 #include "tests/src/fake_dialogs.h"
+#include "tests/support/fifo_watchdog.h"
+#include "tools/demo/sampleimage.h"
 
 #include <QComboBox>
 #include <QFrame>
@@ -19,12 +22,18 @@
 #include <QTest>
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <condition_variable>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <memory>
+#include <mutex>
 #include <sstream>
 #include <thread>
 
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
@@ -285,6 +294,253 @@ TEST_F(MainWindow, ScreenshotsAtBothHeights) {
   EXPECT_EQ(full.height(), 578 - VAzOdor::designed_caption_height);
   EXPECT_TRUE(full.save(QString::fromStdString((dir / "window-578.png").string())));
 }
+
+// ---- Start: the partition folder and the chosen image under hostile input ----
+
+const char *const partition_names[] = {"kernel_cfe_auto.bin", "splash_cfe_auto.bin", "boot_cfe_auto.jffs2",
+                                       "root_cfe_auto.jffs2"};
+
+// Everything below `dir`, as relative paths, so a test can say "nothing was written there".
+std::vector<std::string> listing(const fs::path &dir) {
+  std::vector<std::string> names;
+  std::error_code ec;
+  if (fs::is_directory(fs::symlink_status(dir, ec)))
+    for (const auto &entry : fs::recursive_directory_iterator(dir, ec))
+      names.push_back(fs::relative(entry.path(), dir).string());
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+class StartWindow : public MainWindow {
+ protected:
+  void SetUp() override {
+    MainWindow::SetUp();
+    // The archive component's own message boxes are modal; here they are recorded.
+    window_->ZipArchiver.OnZipDialog() = [this](TCustomZipArchiver *, const std::string &, std::string &text,
+                                                int &result, TMsgDlgButtons) {
+      zip_boxes_.push_back(text);
+      result = 1;
+    };
+  }
+  // Start as the wizard button runs it, answered Yes; the port is not needed to prepare.
+  void start_with(const fs::path &image) {
+    image_path = image.string();
+    window_->btnStatus->setText(QStringLiteral("Start"));
+    dialogs_.answers = {true};
+    window_->btnStatusClick();
+  }
+  // What a refused Start leaves: one line after the first, 0 %, both buttons back, no
+  // worker, the refusal also told in a message, and no partition file anywhere.
+  void expect_refused(const std::string &line) {
+    EXPECT_EQ(status_lines().join("\n").toStdString(), "1. Extract the image.\n2. " + line);
+    EXPECT_EQ(window_->pbStatusGage->value(), 0);
+    EXPECT_TRUE(window_->btnStatus->isEnabled());
+    EXPECT_TRUE(window_->btnExit->isEnabled());
+    EXPECT_FALSE(window_->worker_alive());
+    EXPECT_EQ(dialogs_.messages, std::vector<std::string>({line}));
+    EXPECT_EQ(zip_boxes_, std::vector<std::string>{}) << "the image reached the archive component";
+    for (const char *name : partition_names)
+      EXPECT_FALSE(fs::exists(fs::symlink_status(fs::path(temp_dir) / name))) << name;
+    EXPECT_NE(read_file(log_).find(line), std::string::npos) << "the refusal is not in the log";
+  }
+  // Leaves a started upgrade (its worker finds no open port) the way the user would.
+  void previous() {
+    window_->btnStatusClick();
+    EXPECT_FALSE(window_->worker_alive());
+  }
+  std::vector<std::string> zip_boxes_;
+};
+
+// What stands where the partition folder should be.
+enum class Planted { link_to_folder, regular_file, foreign_folder, parent_link };
+
+struct FolderRow {
+  const char *name;
+  Planted planted;
+  bool zip_image;      // the image is a zip archive rather than a container
+  const char *reason;  // the refusal's reason
+  bool parent;         // the refused folder is the partition folder's parent
+  friend void PrintTo(const FolderRow &r, std::ostream *os) { *os << r.name; }
+};
+
+class StartFolder : public StartWindow, public ::testing::WithParamInterface<FolderRow> {};
+
+TEST_P(StartFolder, RefusedFolderStopsStartAndNothingIsWritten) {
+  const FolderRow &row = GetParam();
+  if (row.planted == Planted::foreign_folder && ::geteuid() != 0)
+    GTEST_SKIP() << "only root can make a folder of another user here";
+  SamplePartitions parts = make_sample_partitions(3);
+  fs::path image = base_ / (row.zip_image ? "fw.zip" : "fw.nfi");
+  if (row.zip_image)
+    ASSERT_TRUE(write_sample_zip(image.string(), base_.string(), parts)) << "Info-ZIP zip is needed";
+  else
+    ASSERT_TRUE(write_sample_container(image.string(), parts));
+
+  fs::path elsewhere = base_ / "elsewhere";
+  fs::create_directories(elsewhere);
+  fs::path parent = fs::path(temp_dir).parent_path();
+  switch (row.planted) {
+    case Planted::link_to_folder:
+      fs::create_directories(parent);
+      fs::create_directory_symlink(elsewhere, temp_dir);
+      break;
+    case Planted::regular_file:
+      fs::create_directories(parent);
+      std::ofstream(temp_dir) << "not a folder";
+      break;
+    case Planted::foreign_folder:
+      // A stranger's file inside keeps the folder from being removed at Start.
+      fs::create_directories(temp_dir);
+      std::ofstream(fs::path(temp_dir) / "notes.txt") << "theirs";
+      ASSERT_EQ(::chown(temp_dir.c_str(), 4242, 4242), 0);
+      break;
+    case Planted::parent_link:
+      fs::create_directory_symlink(elsewhere, parent);
+      break;
+  }
+  const std::vector<std::string> before = listing(row.planted == Planted::foreign_folder ? fs::path(temp_dir) : elsewhere);
+
+  start_with(image);
+
+  std::string folder = row.parent ? parent.string() : temp_dir;
+  expect_refused("The temporary folder " + folder + " is not safe to use (" + row.reason + ").");
+  EXPECT_EQ(listing(elsewhere), std::vector<std::string>{});
+  switch (row.planted) {
+    case Planted::link_to_folder:
+      EXPECT_TRUE(fs::is_symlink(temp_dir));
+      break;
+    case Planted::regular_file:
+      EXPECT_EQ(read_file(temp_dir), "not a folder");
+      break;
+    case Planted::foreign_folder:
+      EXPECT_EQ(listing(temp_dir), before);
+      break;
+    case Planted::parent_link:
+      EXPECT_TRUE(fs::is_symlink(parent));
+      break;
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Start, StartFolder,
+    ::testing::Values(
+        FolderRow{"LinkContainer", Planted::link_to_folder, false, "it is a symbolic link", false},
+        FolderRow{"LinkZip", Planted::link_to_folder, true, "it is a symbolic link", false},
+        FolderRow{"FileContainer", Planted::regular_file, false, "it is not a directory", false},
+        FolderRow{"ForeignFolderContainer", Planted::foreign_folder, false, "it belongs to another user", false},
+        FolderRow{"ForeignFolderZip", Planted::foreign_folder, true, "it belongs to another user", false},
+        FolderRow{"ParentLinkContainer", Planted::parent_link, false, "it is a symbolic link", true}),
+    [](const auto &info) { return std::string(info.param.name); });
+
+// The chosen image: only a regular file, its kind told by its own bytes.
+enum class Chosen {
+  fifo,
+  folder,
+  dev_null,
+  zip_named_in_capitals,
+  container_under_zips,
+  link_to_container,
+  unknown_bytes,
+  empty_file,
+  missing
+};
+
+struct ImageRow {
+  const char *name;
+  Chosen chosen;
+  // The refusal, with "%p" for the image path; null when the image is prepared.
+  const char *refusal;
+  friend void PrintTo(const ImageRow &r, std::ostream *os) { *os << r.name; }
+};
+
+class StartImage : public StartWindow, public ::testing::WithParamInterface<ImageRow> {};
+
+TEST_P(StartImage, OnlyARegularFileOfAKnownKindIsPrepared) {
+  const ImageRow &row = GetParam();
+  SamplePartitions parts = make_sample_partitions(11);
+  fs::path image;
+  switch (row.chosen) {
+    case Chosen::fifo:
+      image = base_ / "fw.nfi";
+      ASSERT_EQ(::mkfifo(image.c_str(), 0600), 0);
+      break;
+    case Chosen::folder:
+      image = base_ / "fw.nfi";
+      fs::create_directories(image);
+      break;
+    case Chosen::dev_null:
+      image = "/dev/null";
+      break;
+    case Chosen::zip_named_in_capitals:
+      image = base_ / "FW.ZIP";
+      ASSERT_TRUE(write_sample_zip(image.string(), base_.string(), parts)) << "Info-ZIP zip is needed";
+      break;
+    case Chosen::container_under_zips:
+      image = base_ / "zips" / "fw.nfi";
+      fs::create_directories(image.parent_path());
+      ASSERT_TRUE(write_sample_container(image.string(), parts));
+      break;
+    case Chosen::link_to_container:
+      ASSERT_TRUE(write_sample_container((base_ / "real.nfi").string(), parts));
+      image = base_ / "chosen.nfi";
+      fs::create_symlink(base_ / "real.nfi", image);
+      break;
+    case Chosen::unknown_bytes:
+      image = base_ / "fw.nfi";
+      std::ofstream(image, std::ios::binary) << "MZ" << parts.kernel.substr(0, 5000);
+      break;
+    case Chosen::empty_file:
+      image = base_ / "fw.zip";
+      std::ofstream(image, std::ios::binary).flush();
+      break;
+    case Chosen::missing:
+      image = base_ / "gone.zip";
+      break;
+  }
+
+  FifoWatchdog watchdog(image, std::chrono::seconds(10));
+  start_with(image);
+  ASSERT_FALSE(watchdog.finish()) << "Start waited on the FIFO until the watchdog wrote to it";
+
+  if (row.refusal) {
+    std::string line = row.refusal;
+    line.replace(line.find("%p"), 2, image.string());
+    expect_refused(line);
+    return;
+  }
+  EXPECT_TRUE(dialogs_.messages.empty()) << dialogs_.messages.front();
+  EXPECT_EQ(zip_boxes_, std::vector<std::string>{});
+  ASSERT_FALSE(status_lines().isEmpty());
+  EXPECT_EQ(status_lines().front().toStdString(), "1. Extract the image.");
+  const bool zip = row.chosen == Chosen::zip_named_in_capitals;
+  const std::string *want[] = {&parts.kernel, zip ? &parts.splash : nullptr, &parts.boot, &parts.root};
+  for (int i = 0; i < 4; ++i) {
+    SCOPED_TRACE(partition_names[i]);
+    fs::path file = fs::path(temp_dir) / partition_names[i];
+    if (!want[i]) {
+      EXPECT_FALSE(fs::exists(file));
+      continue;
+    }
+    EXPECT_TRUE(fs::is_regular_file(fs::symlink_status(file)));
+    EXPECT_TRUE(read_file(file) == *want[i]);
+  }
+  previous();
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Start, StartImage,
+    ::testing::Values(ImageRow{"Fifo", Chosen::fifo, "The image %p is not a regular file."},
+                      ImageRow{"Folder", Chosen::folder, "The image %p is not a regular file."},
+                      ImageRow{"DevNull", Chosen::dev_null, "The image %p is not a regular file."},
+                      ImageRow{"ZipNamedInCapitals", Chosen::zip_named_in_capitals, nullptr},
+                      ImageRow{"ContainerUnderZips", Chosen::container_under_zips, nullptr},
+                      ImageRow{"LinkToContainer", Chosen::link_to_container, nullptr},
+                      ImageRow{"UnknownBytes", Chosen::unknown_bytes,
+                               "The image %p is neither a zip archive nor an image container."},
+                      ImageRow{"EmptyFile", Chosen::empty_file,
+                               "The image %p is neither a zip archive nor an image container."},
+                      ImageRow{"Missing", Chosen::missing, "The image %p cannot be opened (No such file or directory)."}),
+    [](const auto &info) { return std::string(info.param.name); });
 
 struct LogPathRow {
   const char *exe, *name, *log;

@@ -7,10 +7,13 @@
 #include <gtest/gtest.h>
 
 #include <csignal>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <optional>
 #include <sys/resource.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace fs = std::filesystem;
 using Bytes = std::string;
@@ -236,9 +239,10 @@ TEST_F(ImagePrep, TargetThatCannotBeCreatedFails) {
   EXPECT_TRUE(log_.has("ERROR", "write_file", "Fail to open file : [" + target + "]"));
 }
 
-// A full disk: /dev/full fails every write with ENOSPC. The failure must be reported, and
-// the device node (not a regular file) must not be deleted as a "partial file".
-TEST_F(ImagePrep, WriteErrorFailsAndSparesANonRegularTarget) {
+// Something other than a file at the target's name (here the device /dev/full, which
+// would swallow or refuse every byte): refused before a byte is written, and never deleted
+// to make room, though this process may have the right to.
+TEST_F(ImagePrep, NonRegularTargetIsRefusedAndSpared) {
   if (!fs::exists("/dev/full"))
     GTEST_SKIP() << "/dev/full is missing on this system";
   std::string path = write_image(record(pattern(300000, 3)));
@@ -246,8 +250,8 @@ TEST_F(ImagePrep, WriteErrorFailsAndSparesANonRegularTarget) {
   ASSERT_NE(image, nullptr);
   EXPECT_EQ(write_file(image, "/dev/full"), 0);
   std::fclose(image);
-  EXPECT_TRUE(log_.has("ERROR", "write_file", "Fail to write file : [/dev/full]"));
-  EXPECT_TRUE(fs::exists("/dev/full"));
+  EXPECT_TRUE(log_.has("ERROR", "write_file", "Fail to open file : [/dev/full]")) << log_.text();
+  EXPECT_TRUE(fs::is_character_file("/dev/full"));
 }
 
 // A write that fails part-way into a regular file (here the file size limit stands in for
@@ -268,5 +272,138 @@ TEST_F(ImagePrep, WriteErrorRemovesThePartialFile) {
   EXPECT_TRUE(log_.has("ERROR", "write_file", "Fail to write file : [" + files_[0] + "]")) << log_.text();
   EXPECT_FALSE(fs::exists(files_[0]));
 }
+
+// A link planted at a partition's name: the partition replaces the link, and whatever the
+// link points to keeps every byte (or, for a link to nowhere, is never created).
+struct PlantedLinkCase {
+  const char *name;
+  int file;       // the image file whose name carries the link
+  bool dangling;  // the link points to nothing
+  friend void PrintTo(const PlantedLinkCase &c, std::ostream *os) { *os << c.name; }
+};
+
+class PlantedLink : public ImagePrep, public ::testing::WithParamInterface<PlantedLinkCase> {};
+
+TEST_P(PlantedLink, IsReplacedAndItsTargetUntouched) {
+  const PlantedLinkCase &c = GetParam();
+  const std::string victim = cache_ + (c.dangling ? "/created-elsewhere" : "/victim.bin");
+  const Bytes precious = pattern(3000, 9);
+  if (!c.dangling)
+    std::ofstream(victim, std::ios::binary) << precious;
+  fs::create_symlink(victim, files_[c.file]);
+
+  const Bytes root = pattern(700, 1), boot = pattern(1500, 2), kernel = pattern(300, 3);
+  ASSERT_EQ(unpack_nfi(write_image(header(Bytes("\0\0\0\x0E", 4)) + record(root) + record(boot) + record(kernel))
+                           .c_str()),
+            1)
+      << log_.text();
+  if (c.dangling)
+    EXPECT_FALSE(fs::exists(victim));
+  else
+    EXPECT_TRUE(read_file(victim) == precious) << "the link's target was written";
+  EXPECT_TRUE(fs::is_regular_file(fs::symlink_status(files_[c.file])));
+  EXPECT_EQ(read_file(files_[0]), kernel);
+  EXPECT_EQ(read_file(files_[2]), boot);
+  EXPECT_EQ(read_file(files_[3]), root);
+}
+
+INSTANTIATE_TEST_SUITE_P(Names, PlantedLink,
+                         ::testing::Values(PlantedLinkCase{"Kernel", 0, false}, PlantedLinkCase{"Boot", 2, false},
+                                           PlantedLinkCase{"Root", 3, false},
+                                           PlantedLinkCase{"KernelToNowhere", 0, true}),
+                         [](const auto &info) { return std::string(info.param.name); });
+
+// Something other than our own folder where the partition folder should be: the unpack
+// writes nothing, neither there nor where a link points.
+struct FolderCase {
+  const char *name;
+  bool link;  // a link to another folder; otherwise a regular file
+  const char *reason;
+  friend void PrintTo(const FolderCase &c, std::ostream *os) { *os << c.name; }
+};
+
+class UnsafeFolder : public ImagePrep, public ::testing::WithParamInterface<FolderCase> {};
+
+TEST_P(UnsafeFolder, UnpackWritesNothing) {
+  const std::string dir = temp_dir_path(), elsewhere = cache_ + "/elsewhere";
+  fs::remove_all(dir);
+  fs::create_directories(elsewhere);
+  if (GetParam().link)
+    fs::create_directory_symlink(elsewhere, dir);
+  else
+    std::ofstream(dir) << "x";
+  std::string path = write_image(header(Bytes("\0\0\0\x02", 4)) + record("kernel"));
+  EXPECT_EQ(unpack_nfi(path.c_str()), 0);
+  EXPECT_TRUE(fs::is_empty(elsewhere));
+  EXPECT_TRUE(log_.has("ERROR", "unpack_nfi", "Fail to open directory : [" + dir + "] (" + GetParam().reason + ")")) << log_.text();
+}
+
+INSTANTIATE_TEST_SUITE_P(Folders, UnsafeFolder,
+                         ::testing::Values(FolderCase{"Link", true, "it is a symbolic link"},
+                                           FolderCase{"File", false, "it is not a directory"}),
+                         [](const auto &info) { return std::string(info.param.name); });
+
+// The kind of an image comes from its bytes. Archives come from Info-ZIP's zip; a
+// self-extractor is a stub put in front of one, with and without `zip -A` adjusting the
+// archive's offsets to the stub.
+enum class Built { bytes, zip, sfx_stub_in_front, sfx_adjusted };
+
+struct KindCase {
+  const char *name;
+  Built built;
+  Bytes bytes;  // the file itself for Built::bytes
+  ImageKind kind;
+  friend void PrintTo(const KindCase &c, std::ostream *os) { *os << c.name; }
+};
+
+class Kind : public ImagePrep, public ::testing::WithParamInterface<KindCase> {};
+
+TEST_P(Kind, ToldByTheFilesOwnBytes) {
+  const KindCase &c = GetParam();
+  std::string path = cache_ + "/image";
+  if (c.built == Built::bytes) {
+    std::ofstream(path, std::ios::binary) << c.bytes;
+  } else {
+    std::ofstream(cache_ + "/kernel_cfe_auto.bin", std::ios::binary) << pattern(40000, 5);
+    std::string zip = cache_ + "/plain.zip";
+    ASSERT_EQ(std::system(("cd '" + cache_ + "' && zip -q plain.zip kernel_cfe_auto.bin").c_str()), 0)
+        << "Info-ZIP zip is needed";
+    if (c.built == Built::zip) {
+      fs::rename(zip, path);
+    } else {
+      std::ofstream(path, std::ios::binary) << "#!/bin/sh\necho an extractor stub\nexit 0\n" << pattern(5000, 6)
+                                            << *read_file(zip);
+      if (c.built == Built::sfx_adjusted) {
+        ASSERT_EQ(std::system(("zip -q -A '" + path + "'").c_str()), 0);
+      }
+    }
+  }
+  FILE *image = std::fopen(path.c_str(), "rb");
+  ASSERT_NE(image, nullptr);
+  EXPECT_EQ(image_kind(image), c.kind);
+  std::fclose(image);
+}
+
+Bytes le32(uint32_t n) { return {char(n), char(n >> 8), char(n >> 16), char(n >> 24)}; }
+
+// An end record that names a central directory which is not there.
+Bytes stray_end_record(const Bytes &before) {
+  return before + "PK\x05\x06" + Bytes(8, '\0') + le32(100) + le32(10) + Bytes(2, '\0');
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Images, Kind,
+    ::testing::Values(
+        KindCase{"Zip", Built::zip, {}, ImageKind::zip_archive},
+        KindCase{"EmptyArchive", Built::bytes, Bytes("PK\x05\x06", 4) + Bytes(18, '\0'), ImageKind::zip_archive},
+        KindCase{"SelfExtractorStubInFront", Built::sfx_stub_in_front, {}, ImageKind::zip_archive},
+        KindCase{"SelfExtractorAdjusted", Built::sfx_adjusted, {}, ImageKind::zip_archive},
+        KindCase{"Container", Built::bytes, header(Bytes("\0\0\0\x02", 4)) + record("k"), ImageKind::container},
+        KindCase{"Empty", Built::bytes, Bytes(), ImageKind::unknown},
+        KindCase{"ShortPk", Built::bytes, Bytes("PK"), ImageKind::unknown},
+        KindCase{"UnknownBytes", Built::bytes, pattern(70000, 7), ImageKind::unknown},
+        KindCase{"ExecutableAlone", Built::bytes, "MZ" + pattern(9000, 8), ImageKind::unknown},
+        KindCase{"StrayEndRecord", Built::bytes, stray_end_record(pattern(300, 4)), ImageKind::unknown}),
+    [](const auto &info) { return std::string(info.param.name); });
 
 }  // namespace
