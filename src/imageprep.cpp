@@ -165,6 +165,12 @@ int unpack_nfi(const char *path) {
     return 0;
   }
   const unsigned char flags = head[11];
+  // A container that names no partition is no image: unpacking it "successfully" would let
+  // an upgrade go on to erase a box it has nothing to refill with.
+  if (!(flags & 0x0E)) {
+    ZV_LOG(LOG_ERROR, "unpack_nfi", "The image holds no partition : [%s]", path);
+    return 0;
+  }
 
   // The folder is opened once: swapped for a link later, it still takes the files itself.
   const std::string dir = temp_dir_path();

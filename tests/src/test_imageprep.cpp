@@ -117,9 +117,7 @@ INSTANTIATE_TEST_SUITE_P(
         UnpackCase{"RootOnly", Bytes("\0\0\0\x08", 4), {2048}, {-1, -1, -1, 0}},
         UnpackCase{"BootAndKernel", Bytes("\0\0\0\x06", 4), {5, 6}, {1, -1, 0, -1}},
         // Only the last flag byte counts, and only its three bits.
-        UnpackCase{"FlagsInFirstByteIgnored", Bytes("\x0E\0\0\0", 4), {}, {-1, -1, -1, -1}},
         UnpackCase{"OtherBitsIgnored", Bytes("\xFF\xFF\xFF\xF3", 4), {4000}, {0, -1, -1, -1}},
-        UnpackCase{"NoFlags", Bytes("\0\0\0\0", 4), {}, {-1, -1, -1, -1}},
         UnpackCase{"ZeroLengthPartition", Bytes("\0\0\0\x0A", 4), {0, 1}, {1, -1, -1, 0}},
         // 1500 is one full 1 KiB pass and a remainder of 476.
         UnpackCase{"CopiedInPassesWithRemainder", Bytes("\0\0\0\x02", 4), {1500}, {0, -1, -1, -1}},
@@ -174,6 +172,10 @@ INSTANTIATE_TEST_SUITE_P(
                 "", -1},
         BadCase{"ShorterThanHeader", Bytes("KXB\0\0\0", 6), "Fail to open file : [%s]", "", -1},
         BadCase{"Empty", Bytes(), "Fail to open file : [%s]", "", -1},
+        // A container that names no partition would let an upgrade erase the box for nothing.
+        BadCase{"NoFlags", header(Bytes("\0\0\0\0", 4)), "The image holds no partition : [%s]", "", -1},
+        BadCase{"FlagsInFirstByteOnly", header(Bytes("\x0E\0\0\0", 4)), "The image holds no partition : [%s]", "",
+                -1},
         // The record magic is logged as the little-endian word of the four bytes read.
         BadCase{"BadRecordMagic", header(Bytes("\0\0\0\x02", 4)) + Bytes("\xA0\x50\x30\xA1\0\0\0\x01x", 9),
                 "Fail to unpack file : [%t]", "Size of file is not 0xA03050A0 : [a13050a0]", 0},
