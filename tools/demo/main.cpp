@@ -27,6 +27,10 @@
 #include <QThread>
 #include <QTimer>
 
+#include <signal.h>
+#include <sys/prctl.h>
+#include <unistd.h>
+
 #include <cstdio>
 #include <filesystem>
 #include <memory>
@@ -86,6 +90,15 @@ int main(int argc, char **argv) {
   fs::path report = work / "box.json";
   QProcess box;
   box.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+  // The box ends with the demo, however the demo ends (a crash, kill -9, a closed terminal):
+  // boxsim takes SIGTERM when its parent dies; here the same is asked before it even runs,
+  // and a demo that died before that point is noticed by the changed parent.
+  const pid_t demo_pid = ::getpid();
+  box.setChildProcessModifier([demo_pid] {
+    ::prctl(PR_SET_PDEATHSIG, SIGTERM);
+    if (::getppid() != demo_pid)
+      ::_exit(1);
+  });
   box.setStandardOutputFile(QProcess::nullDevice());
   box.start(QString::fromStdString((bin / "boxsim").string()),
             {"--pty-link", QString::fromStdString(tty.string()), "--report", QString::fromStdString(report.string()),
@@ -121,7 +134,8 @@ int main(int argc, char **argv) {
           window.btnStatusClick();  // Start, answered Yes
         watch->start(500);
       });
-      QObject::connect(watch, &QTimer::timeout, &window, [&] {
+      // watch is a local of this block, gone by the time the timer fires: copy the pointer.
+      QObject::connect(watch, &QTimer::timeout, &window, [&window, watch, &screenshot, &result] {
         bool started = window.btnStatus->text() == QLatin1String("Previous");
         if (window.btnStatus->text() == QLatin1String("Next") || (started && window.btnStatus->isEnabled())) {
           watch->stop();
