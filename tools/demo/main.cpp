@@ -8,7 +8,7 @@
 // port 69 is free for the window's TFTP server and nothing reaches the real network.
 //
 //   zevavi-demo [--auto] [--screenshot FILE.png] [--container]
-//     --auto        press Next and Start by itself, answer Yes, and quit when done
+//     --auto        restart the box, press Next and Start by itself, answer Yes, and quit when done
 //     --screenshot  save a picture of the window at the end (with --auto)
 //     --container   use the container image instead of the zip image
 #include "platform/dialogs.h"
@@ -128,7 +128,10 @@ int main(int argc, char **argv) {
 
     if (automatic) {
       auto *watch = new QTimer(&window);
-      QTimer::singleShot(500, &window, [&window, watch] {
+      QTimer::singleShot(500, &window, [&window, watch, &box] {
+        // Restart the box just before Start, as the window asks its user to: a slow start of
+        // this program (a sanitizer build) may have let the box boot past its loader's wait.
+        ::kill(pid_t(box.processId()), SIGUSR1);
         window.btnStatusClick();  // Next
         if (window.btnStatus->text() == QLatin1String("Start"))
           window.btnStatusClick();  // Start, answered Yes
