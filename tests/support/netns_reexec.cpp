@@ -24,7 +24,8 @@ bool only_lists_cases(int argc, char **argv) {
 
 // glibc passes the program's arguments to functions in .init_array.
 void reexec_in_private_network(int argc, char **argv, char **) {
-  if (std::getenv("ZEVAVI_IN_NETNS") || only_lists_cases(argc, argv))
+  const char *inside = std::getenv("ZEVAVI_IN_NETNS");
+  if ((inside && *inside) || only_lists_cases(argc, argv))
     return;
   char self[PATH_MAX];
   ssize_t n = ::readlink("/proc/self/exe", self, sizeof self - 1);
