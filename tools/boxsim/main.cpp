@@ -15,7 +15,8 @@
 //   boxsim --fast --tftp-port 6969 --fail-at flash0.avail0=-21
 // Output is paced at 115200 baud and erasing and programming take a box's time; --speed
 // or --fast shorten both. SIGUSR1 power-cycles the box; SIGTERM writes the report and ends
-// it. The fault switches are listed by --help.
+// it, and so does the end of the process that started it. The fault switches are listed by
+// --help.
 #include "tools/boxsim/box.h"
 #include "tools/boxsim/console.h"
 #include "tools/boxsim/line.h"
@@ -25,6 +26,7 @@
 
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/prctl.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -59,6 +61,7 @@ struct LinkGuard {
 
 int main(int argc, char **argv)
 {
+    const pid_t parent = ::getppid();
     boxsim::Options options;
     bool help = false;
     std::string error;
@@ -86,6 +89,12 @@ int main(int argc, char **argv)
     for (int signo : {SIGUSR1, SIGTERM, SIGINT, SIGHUP})
         ::sigaction(signo, &sa, nullptr);
     ::signal(SIGPIPE, SIG_IGN);
+    // A box left behind by a test or a demo that was killed would hold its pty and keep
+    // answering: end with the parent, through the same orderly shutdown as SIGTERM. A parent
+    // that is already gone shows as a changed parent process.
+    ::prctl(PR_SET_PDEATHSIG, SIGTERM);
+    if (::getppid() != parent)
+        on_signal(SIGTERM);
 
     boxsim::Line line;
     const bool opened = options.device.empty() ? boxsim::open_pty_line(line, error)

@@ -8,7 +8,7 @@
 // port 69 is free for the window's TFTP server and nothing reaches the real network.
 //
 //   zevavi-demo [--auto] [--screenshot FILE.png] [--container]
-//     --auto        press Next and Start by itself, answer Yes, and quit when done
+//     --auto        restart the box, press Next and Start by itself, answer Yes, and quit when done
 //     --screenshot  save a picture of the window at the end (with --auto)
 //     --container   use the container image instead of the zip image
 #include "platform/dialogs.h"
@@ -26,6 +26,10 @@
 #include <QPushButton>
 #include <QThread>
 #include <QTimer>
+
+#include <signal.h>
+#include <sys/prctl.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <filesystem>
@@ -86,6 +90,15 @@ int main(int argc, char **argv) {
   fs::path report = work / "box.json";
   QProcess box;
   box.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+  // The box ends with the demo, however the demo ends (a crash, kill -9, a closed terminal):
+  // boxsim takes SIGTERM when its parent dies; here the same is asked before it even runs,
+  // and a demo that died before that point is noticed by the changed parent.
+  const pid_t demo_pid = ::getpid();
+  box.setChildProcessModifier([demo_pid] {
+    ::prctl(PR_SET_PDEATHSIG, SIGTERM);
+    if (::getppid() != demo_pid)
+      ::_exit(1);
+  });
   box.setStandardOutputFile(QProcess::nullDevice());
   box.start(QString::fromStdString((bin / "boxsim").string()),
             {"--pty-link", QString::fromStdString(tty.string()), "--report", QString::fromStdString(report.string()),
@@ -115,13 +128,17 @@ int main(int argc, char **argv) {
 
     if (automatic) {
       auto *watch = new QTimer(&window);
-      QTimer::singleShot(500, &window, [&window, watch] {
+      QTimer::singleShot(500, &window, [&window, watch, &box] {
+        // Restart the box just before Start, as the window asks its user to: a slow start of
+        // this program (a sanitizer build) may have let the box boot past its loader's wait.
+        ::kill(pid_t(box.processId()), SIGUSR1);
         window.btnStatusClick();  // Next
         if (window.btnStatus->text() == QLatin1String("Start"))
           window.btnStatusClick();  // Start, answered Yes
         watch->start(500);
       });
-      QObject::connect(watch, &QTimer::timeout, &window, [&] {
+      // watch is a local of this block, gone by the time the timer fires: copy the pointer.
+      QObject::connect(watch, &QTimer::timeout, &window, [&window, watch, &screenshot, &result] {
         bool started = window.btnStatus->text() == QLatin1String("Previous");
         if (window.btnStatus->text() == QLatin1String("Next") || (started && window.btnStatus->isEnabled())) {
           watch->stop();
