@@ -114,7 +114,7 @@ TEST(ZipExceptions, ConstructorsCarryIdTextAndDisplay) {
       {EZipArchiver("plain"), 11049, "plain", true},
       {EZipArchiver("quiet", false), 0, "quiet", false},
       {EZipArchiver(10102, false), 10102, "Error - no zip file specified!", false},
-      {EZipArchiver(10124, {-9LL}), 10124, "critical DLL Error -9", true},
+      {EZipArchiver(10124, {ZipFmtArg(-9LL)}), 10124, "critical DLL Error -9", true},
       {EZipArchiver(10182, {std::string("a"), std::string("b")}), 10182, "Copying a file from 'a' to 'b' failed", true},
       {EZipAbort(), 11007, "User canceled operation", false},
   };
