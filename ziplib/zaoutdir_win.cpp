@@ -58,7 +58,8 @@ ZaOutDir::Kind ZaOutDir::kind_of(const std::string &rel, std::time_t *mtime) con
     return kDir;
   if (mtime) {
     auto t = fs::last_write_time(p, ec);
-    *mtime = std::chrono::system_clock::to_time_t(std::chrono::clock_cast<std::chrono::system_clock>(t));
+    *mtime = std::chrono::system_clock::to_time_t(
+        std::chrono::time_point_cast<std::chrono::system_clock::duration>(std::chrono::file_clock::to_sys(t)));
   }
   return kFile;
 }
@@ -109,7 +110,7 @@ ZaOutFile::Result ZaOutFile::commit(std::time_t mtime) {
     discard();
     return kRenameFailed;
   }
-  auto when = std::chrono::clock_cast<fs::file_time_type::clock>(std::chrono::system_clock::from_time_t(mtime));
+  auto when = std::chrono::file_clock::from_sys(std::chrono::system_clock::from_time_t(mtime));
   fs::last_write_time(final_, when, ec);
   temp_.clear();
   return kOk;
