@@ -8,7 +8,11 @@
 //   letter or a ".." component are refused with a message, never rewritten;
 // - an entry is written to a fresh temporary file beside its target and renamed over the
 //   target only when its size and CRC-32 check out, so a damaged entry never leaves a
-//   half-written or corrupt file, and an existing file is never truncated by a failure.
+//   half-written or corrupt file, and an existing file is never truncated by a failure;
+// - no symbolic link is followed below the base folder, and a base folder that is a link is
+//   refused (ZaOutDir);
+// - an archive whose entries share bytes, or that holds more entries or bytes than an image
+//   ever does or the disk has room for, is refused as a whole before anything is written.
 #include "ziplib/zaentries.h"
 #include "ziplib/zaoem.h"
 #include "ziplib/zaoutdir.h"
