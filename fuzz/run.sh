@@ -34,9 +34,11 @@ while read -r target seeds; do
   corpus=$build/fuzz-corpus/$target
   crashes=$build/fuzz-crashes/$target
   mkdir -p "$corpus" "$crashes"
+  dirs=("$corpus")
+  [ -d "$seeds" ] && dirs+=("$seeds")  # a target may come without seeds
   echo "== $target: ${seconds}s"
   if ! "$build/bin/$target" -max_total_time="$seconds" -timeout=30 -rss_limit_mb=2048 -print_final_stats=1 \
-      -artifact_prefix="$crashes/" "$corpus" "$seeds" 2>"$build/fuzz-$target.log"; then
+      -artifact_prefix="$crashes/" "${dirs[@]}" 2>"$build/fuzz-$target.log"; then
     echo "!! $target failed: see $build/fuzz-$target.log and $crashes/"
     tail -n 30 "$build/fuzz-$target.log"
     failed=1
