@@ -10,7 +10,7 @@ ZV_PACKAGES=(
   qt6-base-dev libgl-dev zlib1g-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   xvfb xauth imagemagick fonts-liberation
-  socat tftp-hpa atftp curl zip unzip tftpd-hpa libvterm-dev
+  socat tftp-hpa atftp curl zip unzip libarchive-tools tftpd-hpa libvterm-dev
   iproute2 util-linux libcap2-bin python3 procps
 )
 

@@ -109,7 +109,7 @@ int TZADynamicBind::RaiseForResult(int result) {
     case -3: throw EZipArchiver(10123, true);
     case -4: throw EZipArchiver(10121, true);
     case -5: throw EZipArchiver(10122, true);
-    default: throw EZipArchiver(10124, {static_cast<long long>(result)});
+    default: throw EZipArchiver(10124, {ZipFmtArg(static_cast<long long>(result))});
   }
 }
 

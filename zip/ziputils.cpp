@@ -20,11 +20,12 @@ bool match_part(const char *p, const char *pe, const char *s, const char *se) {
       star = p++;
       resume = s;
     } else if (p < pe && *p == '?') {
-      // A lead byte of a double-byte character takes its trail byte with it; in UTF-8 a
-      // whole character is one lead byte and its continuation bytes.
+      // A whole character: in UTF-8 a lead byte and its continuation bytes. Only a lead byte
+      // takes bytes with it; a stray continuation byte after a plain one is a character of
+      // its own, so a name with one still matches itself as a pattern.
       ++p;
-      ++s;
-      while (s < se && (static_cast<unsigned char>(*s) & 0xC0) == 0x80)
+      bool lead = (static_cast<unsigned char>(*s++) & 0xC0) == 0xC0;
+      while (lead && s < se && (static_cast<unsigned char>(*s) & 0xC0) == 0x80)
         ++s;
     } else if (p < pe && fold(*p) == fold(*s)) {
       ++p;

@@ -8,14 +8,20 @@
 //   letter or a ".." component are refused with a message, never rewritten;
 // - an entry is written to a fresh temporary file beside its target and renamed over the
 //   target only when its size and CRC-32 check out, so a damaged entry never leaves a
-//   half-written or corrupt file, and an existing file is never truncated by a failure.
+//   half-written or corrupt file, and an existing file is never truncated by a failure;
+// - no symbolic link is followed below the base folder, and a base folder that is a link is
+//   refused (ZaOutDir);
+// - an archive whose entries share bytes, or that holds more entries or bytes than an image
+//   ever does or the disk has room for, is refused as a whole before anything is written.
 #include "ziplib/zaentries.h"
 #include "ziplib/zaoem.h"
+#include "ziplib/zaoutdir.h"
 #include "ziplib/zarequest.h"
 #include "ziplib/zaselfpath.h"
 
 #include <zlib.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstdio>
@@ -35,6 +41,10 @@ namespace {
 
 constexpr int32_t kPrivBuild = 1791032;
 constexpr size_t kChunk = 256 * 1024;
+// An image holds a handful of partitions; these bounds are far above any real one and far
+// below what fills a disk or a folder.
+constexpr size_t kMaxEntries = 1000;
+constexpr uint64_t kMaxTotalBytes = uint64_t(1) << 30;
 
 // ZA_Abort names the call to stop by the value the library announced in action 18, so a
 // stale abort from an earlier call cannot stop a new one.
@@ -82,10 +92,6 @@ std::time_t dos_to_time(uint16_t date, uint16_t time) {
   tm.tm_sec = (time & 0x1F) * 2;
   tm.tm_isdst = -1;
   return std::mktime(&tm);
-}
-
-fs::file_time_type file_time_of(const ZaEntry &e) {
-  return std::chrono::file_clock::from_sys(std::chrono::system_clock::from_time_t(dos_to_time(e.date, e.time)));
 }
 
 bool wild_match(const char *p, const char *s) {
@@ -217,6 +223,29 @@ class Session {
   int32_t run_archive();
   int32_t run_memory_to_memory();
   bool extract_entry(const ZaEntry &e, const std::string &name, int index);
+  bool refuse(const std::string &stored, int32_t code, const std::string &text, int reason);
+  std::string shown_target(const std::string &rel) const;
+  // The name an entry is written under, below the base: checked, without its folders unless
+  // they are kept, and as the caller's rename callback may change it. False when refused.
+  bool output_name(const std::string &stored, bool is_dir, std::string &rel);
+  bool supported(const ZaEntry &e, const std::string &stored);
+  // Whether the file at the entry's name may be (re)placed; asks the caller when the request
+  // does not say. False (the entry skipped) when not.
+  bool may_write(const ZaEntry &e, const std::string &stored, const std::string &rel, int index);
+  const std::string *entry_password(const ZaEntry &e, const std::string &stored, uint64_t offset);
+  void size_memory(const ZaEntry &e);
+  // A checksum mismatch is reported; the caller's handler may keep the data anyway.
+  bool keep_despite_crc(const ZaEntry &e, const std::string &stored, uint32_t crc);
+  bool write_entry(const ZaEntry &e, const std::string &stored, const std::string &rel, uint64_t offset,
+                   const std::string *pw);
+  // Where an entry's local header and data end, as its local header tells.
+  uint64_t span_end(const ZaEntry &e);
+  // Entries that share bytes with each other or with the directory are how a small archive
+  // unpacks into gigabytes: one compressed blob named by many entries.
+  bool entries_apart(const std::vector<ZaEntry> &entries, const std::vector<std::string> &names, uint64_t cd_start);
+  bool within_limits(const std::vector<ZaEntry> &entries, const std::vector<std::string> &names,
+                     const std::vector<size_t> &chosen, uint64_t cd_start);
+  bool open_output();
   bool password_for(const ZaEntry &e, const std::string &name, uint64_t offset, const unsigned char header[12]);
   // Decodes the whole entry with `pw`, writing nothing: the check byte of the encryption
   // header lets one wrong password in 256 through, and such a password must be asked
@@ -239,6 +268,8 @@ class Session {
   std::string password_;
   bool no_more_passwords_ = false;
   std::vector<unsigned char> inbuf_, outbuf_;
+  bool writing_ = false;  // entries go to files (not tested only, not to memory)
+  ZaOutDir out_dir_;
 };
 
 uint64_t Session::data_offset(const ZaEntry &e, const std::string &name) {
@@ -390,164 +421,145 @@ bool Session::password_for(const ZaEntry &e, const std::string &name, uint64_t o
   return false;
 }
 
-bool Session::extract_entry(const ZaEntry &e, const std::string &stored, int index) {
-  bool is_dir = !stored.empty() && stored.back() == '/';
-  if (!safe_relative_name(stored)) {
-    message(ZA_CODE(ZA_ERR_NAME, 11350), "Invalid name '" + stored + "'");
-    skipped(stored, ZA_SKIP_BAD_NAME, ZA_CODE(ZA_ERR_NAME, 11350));
+// A refused entry: its message, then the skip with its reason. Always false.
+bool Session::refuse(const std::string &stored, int32_t code, const std::string &text, int reason) {
+  message(code, text);
+  skipped(stored, reason, code);
+  return false;
+}
+
+std::string Session::shown_target(const std::string &rel) const {
+  return (fs::path(out_dir_.shown().empty() ? "." : out_dir_.shown()) / fs::path(rel)).string();
+}
+
+bool Session::output_name(const std::string &stored, bool is_dir, std::string &rel) {
+  if (!safe_relative_name(stored))
+    return refuse(stored, ZA_CODE(ZA_ERR_NAME, 11350), "Invalid name '" + stored + "'", ZA_SKIP_BAD_NAME);
+  rel = req_->fDirectories ? stored : stored.substr(stored.rfind('/') + 1);
+  if (!writing_ || is_dir)
+    return true;
+  auto &cb = prepare(ZA_ACT_EXTRACT_NAME);
+  cb.MsgP = rel.c_str();
+  answer_.assign(ZA_ANSWER_SIZE, 0);
+  cb.u.Answer = answer_.data();
+  fire();
+  check_cancel();
+  if (cb_.ActionCode != ZA_ANS_YES)
+    return true;
+  answer_[ZA_ANSWER_SIZE - 1] = 0;
+  std::string renamed(answer_.data());
+  for (char &c : renamed)
+    if (c == '\\')
+      c = '/';
+  if (!safe_relative_name(renamed) || renamed.back() == '/')
+    return refuse(stored, ZA_CODE(ZA_ERR_NAME, 11350), "Invalid name '" + renamed + "'", ZA_SKIP_BAD_NAME);
+  rel = renamed;
+  return true;
+}
+
+bool Session::supported(const ZaEntry &e, const std::string &stored) {
+  if (e.method != 0 && e.method != 8)
+    return refuse(stored, ZA_CODE(ZA_ERR_METHOD, 11351),
+                  "unsupported compression for '" + stored + "' (method " + std::to_string(e.method) + ")",
+                  ZA_SKIP_METHOD);
+  if ((e.flags & 0x41) == 0x41 || e.csize == 0xFFFFFFFFu || e.usize == 0xFFFFFFFFu)
+    return refuse(stored, ZA_CODE(ZA_ERR_METHOD, 11351),
+                  "unsupported compression for '" + stored + "' (strong encryption or Zip64)", ZA_SKIP_METHOD);
+  return true;
+}
+
+bool Session::may_write(const ZaEntry &e, const std::string &stored, const std::string &rel, int index) {
+  std::time_t disk = 0;
+  ZaOutDir::Kind kind = out_dir_.kind_of(rel, &disk);
+  if (kind == ZaOutDir::kDir)
+    return refuse(stored, ZA_CODE(ZA_ERR_WRITE, 11009),
+                  "Creation of output file failed: '" + shown_target(rel) + "' is a directory", ZA_SKIP_WRITE);
+  bool exists = kind == ZaOutDir::kFile;
+  std::time_t entry = dos_to_time(e.date, e.time);
+  if (!exists && req_->fFreshen && !req_->fUpdate) {
+    skipped(stored, ZA_SKIP_FRESHEN, 0);
     return false;
   }
-  std::string rel = stored;
-  if (!req_->fDirectories) {
-    if (is_dir)
-      return false;  // folders are dropped together with the folder part of each name
-    rel = stored.substr(stored.rfind('/') + 1);
+  if (exists && (req_->fFreshen || req_->fUpdate) && disk >= entry - 2) {
+    skipped(stored, ZA_SKIP_NOT_NEWER, 0);
+    return false;
   }
-  bool to_memory = req_->fToMemory != 0;
-  bool writing = !req_->fTest && !to_memory;
-  if (writing && !is_dir) {
-    auto &cb = prepare(ZA_ACT_EXTRACT_NAME);
-    cb.MsgP = rel.c_str();
-    answer_.assign(ZA_ANSWER_SIZE, 0);
-    cb.u.Answer = answer_.data();
+  if (exists && !req_->fOverwrite) {
+    auto &cb = prepare(ZA_ACT_OVERWRITE);
+    cb.MsgP = stored.c_str();
+    cb.Arg1 = 0;
+    cb.Arg2 = index;
+    cb.Older = disk >= entry ? 2 : 0;
     fire();
     check_cancel();
-    if (cb_.ActionCode == ZA_ANS_YES) {
-      answer_[ZA_ANSWER_SIZE - 1] = 0;
-      std::string renamed(answer_.data());
-      for (char &c : renamed)
-        if (c == '\\')
-          c = '/';
-      if (!safe_relative_name(renamed) || renamed.back() == '/') {
-        message(ZA_CODE(ZA_ERR_NAME, 11350), "Invalid name '" + renamed + "'");
-        skipped(stored, ZA_SKIP_BAD_NAME, ZA_CODE(ZA_ERR_NAME, 11350));
-        return false;
-      }
-      rel = renamed;
-    }
-  }
-  std::error_code ec;
-  // Without a base directory the files go to the current one, as named relative paths.
-  fs::path base = req_->ExtractDir && *req_->ExtractDir ? fs::path(req_->ExtractDir) : fs::path(".");
-  fs::path target = base / fs::path(rel);
-  if (writing && is_dir) {
-    fs::create_directories(target, ec);
-    return false;
-  }
-  if (is_dir)
-    return false;
-  if (e.method != 0 && e.method != 8) {
-    message(ZA_CODE(ZA_ERR_METHOD, 11351), "unsupported compression for '" + stored + "' (method " +
-                                              std::to_string(e.method) + ")");
-    skipped(stored, ZA_SKIP_METHOD, ZA_CODE(ZA_ERR_METHOD, 11351));
-    return false;
-  }
-  if ((e.flags & 0x41) == 0x41 || e.csize == 0xFFFFFFFFu || e.usize == 0xFFFFFFFFu) {
-    message(ZA_CODE(ZA_ERR_METHOD, 11351), "unsupported compression for '" + stored + "' (strong encryption or Zip64)");
-    skipped(stored, ZA_SKIP_METHOD, ZA_CODE(ZA_ERR_METHOD, 11351));
-    return false;
-  }
-  if (writing) {
-    fs::file_status st = fs::symlink_status(target, ec);
-    bool exists = fs::exists(st);
-    if (exists && fs::is_directory(st)) {
-      message(ZA_CODE(ZA_ERR_WRITE, 11009), "Creation of output file failed: '" + target.string() + "' is a directory");
-      skipped(stored, ZA_SKIP_WRITE, ZA_CODE(ZA_ERR_WRITE, 11009));
+    if (cb_.ActionCode != ZA_ANS_YES) {
+      skipped(stored, ZA_SKIP_NO_OVERWRITE, 0);
       return false;
     }
-    if (!exists && req_->fFreshen && !req_->fUpdate) {
-      skipped(stored, ZA_SKIP_FRESHEN, 0);
-      return false;
-    }
-    if (exists && (req_->fFreshen || req_->fUpdate)) {
-      auto disk = fs::last_write_time(target, ec);
-      auto entry = file_time_of(e);
-      if (!ec && disk >= entry - std::chrono::seconds(2)) {
-        skipped(stored, ZA_SKIP_NOT_NEWER, 0);
-        return false;
-      }
-    }
-    if (exists && !req_->fOverwrite) {
-      auto disk = fs::last_write_time(target, ec);
-      auto entry = file_time_of(e);
-      auto &cb = prepare(ZA_ACT_OVERWRITE);
-      cb.MsgP = stored.c_str();
-      cb.Arg1 = 0;
-      cb.Arg2 = index;
-      cb.Older = (!ec && disk >= entry) ? 2 : 0;
-      fire();
-      check_cancel();
-      if (cb_.ActionCode != ZA_ANS_YES) {
-        skipped(stored, ZA_SKIP_NO_OVERWRITE, 0);
-        return false;
-      }
-    }
   }
-  uint64_t offset = data_offset(e, stored);
-  if (!offset) {
-    skipped(stored, ZA_SKIP_FORMAT, ZA_CODE(ZA_ERR_FORMAT, 11014));
-    return false;
-  }
-  const std::string *pw = nullptr;
-  if (e.flags & 1) {
-    unsigned char header[12];
-    in_.clear();
-    in_.seekg(static_cast<std::streamoff>(offset));
-    if (e.csize < 12 || !in_.read(reinterpret_cast<char *>(header), 12)) {
-      message(ZA_CODE(ZA_ERR_FORMAT, 11021), "Error while reading zipped data: '" + stored + "'");
-      skipped(stored, ZA_SKIP_FORMAT, ZA_CODE(ZA_ERR_FORMAT, 11021));
-      return false;
-    }
-    if (!password_for(e, stored, offset, header)) {
-      message(ZA_CODE(ZA_ERR_PASSWORD, 0), "No valid password for '" + stored + "'");
-      skipped(stored, ZA_SKIP_PASSWORD, ZA_CODE(ZA_ERR_PASSWORD, 0));
-      return false;
-    }
-    pw = &password_;
-  }
+  return true;
+}
 
-  progress(ZA_ACT_NEW_ITEM, e.usize, stored.c_str());
+const std::string *Session::entry_password(const ZaEntry &e, const std::string &stored, uint64_t offset) {
+  unsigned char header[12];
+  in_.clear();
+  in_.seekg(static_cast<std::streamoff>(offset));
+  if (e.csize < 12 || !in_.read(reinterpret_cast<char *>(header), 12)) {
+    refuse(stored, ZA_CODE(ZA_ERR_FORMAT, 11021), "Error while reading zipped data: '" + stored + "'",
+           ZA_SKIP_FORMAT);
+    return nullptr;
+  }
+  if (!password_for(e, stored, offset, header)) {
+    refuse(stored, ZA_CODE(ZA_ERR_PASSWORD, 0), "No valid password for '" + stored + "'", ZA_SKIP_PASSWORD);
+    return nullptr;
+  }
+  return &password_;
+}
+
+void Session::size_memory(const ZaEntry &e) {
+  if (e.usize <= req_->OutSize)
+    return;
+  auto &cb = prepare(ZA_ACT_MEMORY_SIZE);
+  cb.u.Size64 = e.usize;
+  fire();
+  if (cb_.ActionCode != ZA_ANS_YES || !cb_.Data)
+    throw Stop{ZA_RES_NO_MEMORY};
+  req_->OutBuf = cb_.Data;
+  req_->OutSize = static_cast<uint32_t>(e.usize);
+}
+
+bool Session::keep_despite_crc(const ZaEntry &e, const std::string &stored, uint32_t crc) {
+  auto &cb = prepare(ZA_ACT_CRC_ERROR);
+  cb.MsgP = stored.c_str();
+  cb.Arg1 = static_cast<int32_t>(crc);
+  cb.Arg2 = static_cast<int32_t>(e.crc);
+  cb.ActionCode = ZA_ACT_CRC_ERROR;
+  fire();
+  bool keep = cb_.ActionCode == ZA_ANS_YES;
   check_cancel();
+  char text[160];
+  std::snprintf(text, sizeof text, "' (found %08X, expected %08X)", static_cast<unsigned>(crc),
+                static_cast<unsigned>(e.crc));
+  message(ZA_CODE(ZA_ERR_CRC, 0), "CRC error in '" + stored + text);
+  if (!keep)
+    skipped(stored, ZA_SKIP_CRC, ZA_CODE(ZA_ERR_CRC, 0));
+  return keep;
+}
 
+bool Session::write_entry(const ZaEntry &e, const std::string &stored, const std::string &rel, uint64_t offset,
+                          const std::string *pw) {
   // Where the bytes go: a temporary file beside the target, memory, or nowhere (test).
-  std::FILE *out = nullptr;
-  fs::path temp;
-  if (writing) {
-    fs::create_directories(target.parent_path(), ec);
-    std::random_device rd;
-    for (int attempt = 0; attempt < 16 && !out; ++attempt) {
-      char suffix[32];
-      std::snprintf(suffix, sizeof suffix, ".za%08x.tmp", static_cast<unsigned>(rd()));
-      temp = target;
-      temp += suffix;
-      out = std::fopen(temp.string().c_str(), "wbx");
-    }
-    if (!out) {
-      message(ZA_CODE(ZA_ERR_WRITE, 11009), "Creation of output file failed: '" + target.string() + "'");
-      skipped(stored, ZA_SKIP_WRITE, ZA_CODE(ZA_ERR_WRITE, 11009));
-      return false;
-    }
-  }
-  std::unique_ptr<std::FILE, int (*)(std::FILE *)> out_guard(out, std::fclose);
-  auto discard = [&] {
-    if (out_guard) {
-      out_guard.reset();
-      fs::remove(temp, ec);
-    }
-  };
-  if (to_memory && e.usize > req_->OutSize) {
-    auto &cb = prepare(ZA_ACT_MEMORY_SIZE);
-    cb.u.Size64 = e.usize;
-    fire();
-    if (cb_.ActionCode != ZA_ANS_YES || !cb_.Data)
-      throw Stop{ZA_RES_NO_MEMORY};
-    req_->OutBuf = cb_.Data;
-    req_->OutSize = static_cast<uint32_t>(e.usize);
-  }
+  ZaOutFile out;
+  if (writing_ && !out.create(out_dir_, rel))
+    return refuse(stored, ZA_CODE(ZA_ERR_WRITE, 11009), "Creation of output file failed: '" + shown_target(rel) + "'",
+                  ZA_SKIP_WRITE);
+  bool to_memory = req_->fToMemory != 0;
+  if (to_memory)
+    size_memory(e);
   uint64_t mem_pos = 0;
   bool write_failed = false;
   auto sink = [&](const unsigned char *p, size_t n) {
-    if (out && std::fwrite(p, 1, n, out) != n) {
+    if (out.stream() && std::fwrite(p, 1, n, out.stream()) != n) {
       write_failed = true;
       return false;
     }
@@ -562,74 +574,140 @@ bool Session::extract_entry(const ZaEntry &e, const std::string &stored, int ind
   };
   uint32_t crc = 0;
   uint64_t size = 0;
-  bool ok;
-  try {
-    ok = decode(e, stored, offset, pw, sink, crc, size);
-  } catch (...) {
-    discard();
-    throw;
-  }
-  if (cancelled_) {
-    discard();
-    check_cancel();
-  }
+  bool ok = decode(e, stored, offset, pw, sink, crc, size);
+  check_cancel();
+  if (!ok && write_failed)
+    return refuse(stored, ZA_CODE(ZA_ERR_WRITE, 11010), "Write error in output file '" + shown_target(rel) + "'",
+                  ZA_SKIP_WRITE);
   if (!ok) {
-    discard();
-    if (write_failed)
-      message(ZA_CODE(ZA_ERR_WRITE, 11010), "Write error in output file '" + target.string() + "'");
-    skipped(stored, write_failed ? ZA_SKIP_WRITE : ZA_SKIP_FORMAT,
-            write_failed ? ZA_CODE(ZA_ERR_WRITE, 11010) : ZA_CODE(ZA_ERR_FORMAT, 11021));
-    return false;
-  }
-  if (size != e.usize) {
-    discard();
-    message(ZA_CODE(ZA_ERR_FORMAT, 11021), "Error while reading zipped data: '" + stored + "' has " +
-                                              std::to_string(size) + " bytes, the directory says " +
-                                              std::to_string(e.usize));
     skipped(stored, ZA_SKIP_FORMAT, ZA_CODE(ZA_ERR_FORMAT, 11021));
     return false;
   }
-  if (crc != e.crc) {
-    auto &cb = prepare(ZA_ACT_CRC_ERROR);
-    cb.MsgP = stored.c_str();
-    cb.Arg1 = static_cast<int32_t>(crc);
-    cb.Arg2 = static_cast<int32_t>(e.crc);
-    cb.ActionCode = ZA_ACT_CRC_ERROR;
-    fire();
-    bool keep = cb_.ActionCode == ZA_ANS_YES;
-    check_cancel();
-    char text[160];
-    std::snprintf(text, sizeof text, "' (found %08X, expected %08X)", static_cast<unsigned>(crc),
-                  static_cast<unsigned>(e.crc));
-    message(ZA_CODE(ZA_ERR_CRC, 0), "CRC error in '" + stored + text);
-    if (!keep) {
-      discard();
-      skipped(stored, ZA_SKIP_CRC, ZA_CODE(ZA_ERR_CRC, 0));
-      return false;
-    }
+  if (size != e.usize)
+    return refuse(stored, ZA_CODE(ZA_ERR_FORMAT, 11021),
+                  "Error while reading zipped data: '" + stored + "' has " + std::to_string(size) +
+                      " bytes, the directory says " + std::to_string(e.usize),
+                  ZA_SKIP_FORMAT);
+  if (crc != e.crc && !keep_despite_crc(e, stored, crc))
+    return false;
+  if (writing_) {
+    ZaOutFile::Result r = out.commit(dos_to_time(e.date, e.time));
+    if (r == ZaOutFile::kWriteFailed)
+      return refuse(stored, ZA_CODE(ZA_ERR_WRITE, 11010), "Write error in output file '" + shown_target(rel) + "'",
+                    ZA_SKIP_WRITE);
+    if (r != ZaOutFile::kOk)
+      return refuse(stored, ZA_CODE(ZA_ERR_WRITE, 11009),
+                    "Creation of output file failed: '" + shown_target(rel) + "'", ZA_SKIP_WRITE);
   }
-  if (out) {
-    bool flushed = std::fflush(out) == 0;
-    out_guard.reset();
-    if (!flushed) {
-      fs::remove(temp, ec);
-      message(ZA_CODE(ZA_ERR_WRITE, 11010), "Write error in output file '" + target.string() + "'");
-      skipped(stored, ZA_SKIP_WRITE, ZA_CODE(ZA_ERR_WRITE, 11010));
-      return false;
-    }
-    // rename replaces a symlink at the target itself, never the file it points to.
-    fs::rename(temp, target, ec);
-    if (ec) {
-      fs::remove(temp, ec);
-      message(ZA_CODE(ZA_ERR_WRITE, 11009), "Creation of output file failed: '" + target.string() + "'");
-      skipped(stored, ZA_SKIP_WRITE, ZA_CODE(ZA_ERR_WRITE, 11009));
-      return false;
-    }
-    auto when = file_time_of(e);
-    fs::last_write_time(target, when, ec);
+  return true;
+}
+
+bool Session::extract_entry(const ZaEntry &e, const std::string &stored, int index) {
+  bool is_dir = !stored.empty() && stored.back() == '/';
+  std::string rel;
+  if (!output_name(stored, is_dir, rel))
+    return false;
+  if (is_dir) {
+    // Folders are dropped together with the folder part of each name unless names are kept.
+    if (writing_ && req_->fDirectories)
+      out_dir_.make_dirs(rel);
+    return false;
   }
+  if (!supported(e, stored) || (writing_ && !may_write(e, stored, rel, index)))
+    return false;
+  uint64_t offset = data_offset(e, stored);
+  if (!offset) {
+    skipped(stored, ZA_SKIP_FORMAT, ZA_CODE(ZA_ERR_FORMAT, 11014));
+    return false;
+  }
+  const std::string *pw = nullptr;
+  if ((e.flags & 1) && !(pw = entry_password(e, stored, offset)))
+    return false;
+  progress(ZA_ACT_NEW_ITEM, e.usize, stored.c_str());
+  check_cancel();
+  if (!write_entry(e, stored, rel, offset, pw))
+    return false;
   verbose((req_->fTest ? "  testing: " : "inflating: ") + stored);
   return true;
+}
+
+uint64_t Session::span_end(const ZaEntry &e) {
+  unsigned char lh[30];
+  in_.clear();
+  in_.seekg(static_cast<std::streamoff>(e.local_offset));
+  if (!in_.read(reinterpret_cast<char *>(lh), 30) || za_le32(lh) != 0x04034B50u)
+    return e.local_offset + 30;  // the entry itself reports its damaged header
+  return e.local_offset + 30 + za_le16(lh + 26) + za_le16(lh + 28) + e.csize;
+}
+
+bool Session::entries_apart(const std::vector<ZaEntry> &entries, const std::vector<std::string> &names,
+                            uint64_t cd_start) {
+  std::vector<std::pair<uint64_t, size_t>> starts;  // local header offset, entry
+  std::vector<uint64_t> ends(entries.size());
+  for (size_t i = 0; i < entries.size(); ++i) {
+    starts.emplace_back(entries[i].local_offset, i);
+    ends[i] = span_end(entries[i]);
+  }
+  std::sort(starts.begin(), starts.end());
+  uint64_t reach = 0;  // furthest end of the entries before this one
+  size_t reacher = 0;
+  for (size_t k = 0; k < starts.size(); ++k) {
+    size_t i = starts[k].second;
+    if (k > 0 && starts[k].first < reach) {
+      message(ZA_CODE(ZA_ERR_FORMAT, 11353), "Overlapping entries '" + names[reacher] + "' and '" + names[i] + "'");
+      return false;
+    }
+    if (ends[i] > cd_start) {
+      message(ZA_CODE(ZA_ERR_FORMAT, 11354), "Entry '" + names[i] + "' overlaps the central directory");
+      return false;
+    }
+    if (ends[i] > reach) {
+      reach = ends[i];
+      reacher = i;
+    }
+  }
+  return true;
+}
+
+bool Session::within_limits(const std::vector<ZaEntry> &entries, const std::vector<std::string> &names,
+                            const std::vector<size_t> &chosen, uint64_t cd_start) {
+  if (entries.size() > kMaxEntries) {
+    message(ZA_CODE(ZA_ERR_LIMIT, 11352), "Too many entries: " + std::to_string(entries.size()) + ", at most " +
+                                              std::to_string(kMaxEntries) + " are extracted");
+    return false;
+  }
+  if (!entries_apart(entries, names, cd_start))
+    return false;
+  if (!writing_)
+    return true;
+  uint64_t total = 0;
+  for (size_t i : chosen)
+    total += entries[i].usize;
+  if (total > kMaxTotalBytes) {
+    message(ZA_CODE(ZA_ERR_LIMIT, 11355), "Too much data to extract: " + std::to_string(total) + " bytes, at most " +
+                                              std::to_string(kMaxTotalBytes));
+    return false;
+  }
+  uint64_t free = out_dir_.free_bytes();
+  if (total > free) {
+    message(ZA_CODE(ZA_ERR_WRITE, 11032), "This disk has not enough free space available: " + std::to_string(total) +
+                                              " bytes to extract, " + std::to_string(free) + " free in '" +
+                                              shown_target("") + "'");
+    return false;
+  }
+  return true;
+}
+
+bool Session::open_output() {
+  bool is_link = false;
+  std::string base = req_->ExtractDir ? req_->ExtractDir : "";
+  if (out_dir_.open(base, is_link))
+    return true;
+  if (is_link)
+    message(ZA_CODE(ZA_ERR_WRITE, 10505), "Extract directory '" + base + "' is a symbolic link");
+  else
+    message(ZA_CODE(ZA_ERR_WRITE, 10504), "Extract directory '" + base + "' must exist");
+  return false;
 }
 
 int32_t Session::run_archive() {
@@ -647,7 +725,8 @@ int32_t Session::run_archive() {
   file_size_ = static_cast<uint64_t>(in_.tellg());
   std::vector<ZaEntry> entries;
   std::string why;
-  if (!za_read_directory(in_, file_size_, entries, why)) {
+  uint64_t cd_start = 0;
+  if (!za_read_directory(in_, file_size_, entries, why, &cd_start)) {
     message(ZA_CODE(ZA_ERR_OPEN, 11036), "This archive is not a valid Zip archive: '" + zip_name + "' (" + why + ")");
     return ZA_RES_STRUCTURE;
   }
@@ -660,10 +739,14 @@ int32_t Session::run_archive() {
     if (!selected(names[i]))
       continue;
     if (req_->fToMemory && !chosen.empty())
-      break;  // memory output takes exactly one entry
+      continue;  // memory output takes exactly one entry
     chosen.push_back(i);
     total += entries[i].usize;
   }
+  // The whole archive is refused before anything is written, so a refusal leaves nothing.
+  writing_ = !req_->fTest && !req_->fToMemory;
+  if ((writing_ && !open_output()) || !within_limits(entries, names, chosen, cd_start))
+    return 0;
   {
     auto &cb = prepare(ZA_ACT_TOTAL_FILES);
     cb.Arg1 = static_cast<int32_t>(chosen.size());

@@ -2,7 +2,8 @@
 
 #include <algorithm>
 
-bool za_read_directory(std::istream &in, uint64_t file_size, std::vector<ZaEntry> &out, std::string &why) {
+bool za_read_directory(std::istream &in, uint64_t file_size, std::vector<ZaEntry> &out, std::string &why,
+                       uint64_t *cd_start_out) {
   out.clear();
   if (file_size < 22) {
     why = "shorter than an end record";
@@ -41,6 +42,8 @@ bool za_read_directory(std::istream &in, uint64_t file_size, std::vector<ZaEntry
     return false;
   }
   uint64_t cd_start = eoc_pos - cd_size;
+  if (cd_start_out)
+    *cd_start_out = cd_start;
   int64_t shift = static_cast<int64_t>(cd_start) - static_cast<int64_t>(cd_stored);
   std::vector<unsigned char> cd(cd_size);
   in.clear();

@@ -22,5 +22,7 @@ inline uint32_t za_le32(const unsigned char *p) {
 
 // Finds the end record, walks the directory. Offsets are taken relative to where the
 // directory actually is, so an archive behind a stub whose offsets ignore the stub still
-// extracts. False with a reason when the directory is damaged.
-bool za_read_directory(std::istream &in, uint64_t file_size, std::vector<ZaEntry> &out, std::string &why);
+// extracts. False with a reason when the directory is damaged. `cd_start` receives where the
+// central directory begins in the file: no entry's data may reach into it.
+bool za_read_directory(std::istream &in, uint64_t file_size, std::vector<ZaEntry> &out, std::string &why,
+                       uint64_t *cd_start = nullptr);

@@ -136,7 +136,8 @@ enum {
   ZA_ERR_MEMORY = 8,
   ZA_ERR_ABORT = 9,    /* stopped by the caller */
   ZA_ERR_OPEN = 10,    /* the archive could not be opened or read */
-  ZA_ERR_NO_MATCH = 11 /* a file pattern matched no entry */
+  ZA_ERR_NO_MATCH = 11, /* a file pattern matched no entry */
+  ZA_ERR_LIMIT = 12     /* the archive exceeds what one extraction may write: entries or bytes */
 };
 #define ZA_CODE(kind, msgid) ((int32_t)(((msgid) << 8) | (kind)))
 

@@ -23,6 +23,12 @@ std::string python_zip(const std::string &dir, const std::string &archive, const
   return read_file(fs::path(dir) / archive);
 }
 
+// Hostile archives written byte by byte (entries sharing data, too many, too large).
+void craft(const std::string &kind, const std::string &archive, const std::string &args = "") {
+  run("python3 " + quote(std::string(ZEVAVI_SOURCE_DIR) + "/tests/zip/zipcraft.py") + " " + kind + " " +
+      quote(archive) + " " + args);
+}
+
 struct DamageCase {
   const char *name;
   // Writes the damaged archive; returns false when it could not be made.
@@ -107,6 +113,17 @@ const DamageCase kCases[] = {
     {"not_a_zip",
      [](const TempDir &, const std::string &a) { write_file(a, "KXB" + std::string(5000, '\x01')); }, false, 11036,
      "This archive is not a valid Zip archive", {}},
+    // 32 directory records naming one compressed blob: a few KB that would unpack 32 times.
+    {"bomb_entries_share_data", [](const TempDir &, const std::string &a) { craft("shared", a, "32"); }, false, 2,
+     "Overlapping entries 'p00.bin' and 'p01.bin'", {}},
+    {"bomb_entry_inside_another", [](const TempDir &, const std::string &a) { craft("inside", a); }, false, 2,
+     "Overlapping entries 'a.bin' and 'b.bin'", {}},
+    {"entry_runs_into_directory", [](const TempDir &, const std::string &a) { craft("into_cd", a); }, false, 2,
+     "Entry 'k.bin' overlaps the central directory", {}},
+    {"too_many_entries", [](const TempDir &, const std::string &a) { craft("many", a, "1001"); }, false, 12,
+     "Too many entries: 1001, at most 1000 are extracted", {}},
+    {"too_much_data", [](const TempDir &, const std::string &a) { craft("huge", a); }, false, 12,
+     "Too much data to extract: 1258291200 bytes, at most 1073741824", {}},
     {"empty_archive",
      [](const TempDir &, const std::string &a) { write_file(a, std::string("PK\x05\x06", 4) + std::string(18, '\0')); },
      false, 11002, "Zip file could not be opened", {}},

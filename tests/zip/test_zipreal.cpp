@@ -1,4 +1,4 @@
-// Archives made by real archivers (Info-ZIP zip, python3 zipfile): the component's directory
+// Archives made by real archivers (Info-ZIP zip, python3 zipfile, bsdtar): the component's directory
 // must agree with `unzip -l`, and its extraction with `unzip`, byte for byte.
 #include "tests/zip/ziptestutil.h"
 #include "zip/ziparchiver.h"
@@ -72,12 +72,24 @@ const RealCase kCases[] = {
        run("cd " + t.str() + "/src/case && zip -q " + quote(a) + " README readme");
      },
      ""},
+    {"bsdtar",
+     [](const TempDir &t, const std::string &a) {
+       run("cd " + t.str() + "/src && bsdtar --format zip -cf " + quote(a) +
+           " kernel_cfe_auto.bin img/root_cfe_auto.jffs2 img/empty.txt notes.txt");
+     },
+     ""},
+    {"bsdtar_stored",
+     [](const TempDir &t, const std::string &a) {
+       run("cd " + t.str() + "/src && bsdtar --format zip --options zip:compression=store -cf " + quote(a) +
+           " kernel_cfe_auto.bin img/root_cfe_auto.jffs2 img/empty.txt notes.txt");
+     },
+     ""},
 };
 
 class RealArchive : public ::testing::TestWithParam<RealCase> {
  protected:
   void SetUp() override {
-    ASSERT_TRUE(have_tools()) << "zip, unzip and python3 are installed by scripts/setup.sh";
+    ASSERT_TRUE(have_tools()) << "zip, unzip, python3 and bsdtar are installed by scripts/setup.sh";
     add_sources(tmp_);
     archive_ = tmp_.str("a.zip");
     GetParam().make(tmp_, archive_);

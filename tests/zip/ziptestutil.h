@@ -1,5 +1,5 @@
 // Helpers for the archive tests: private temporary folders, real archivers (Info-ZIP zip
-// and unzip, python3's zipfile) run as peers, and file comparison.
+// and unzip, python3's zipfile, bsdtar) run as peers, and file comparison.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -140,6 +140,8 @@ inline std::vector<Listed> unzip_list(const std::string &archive) {
   return list;
 }
 
-inline bool have_tools() { return run("command -v zip && command -v unzip && command -v python3") == 0; }
+inline bool have_tools() {
+  return run("command -v zip && command -v unzip && command -v python3 && command -v bsdtar") == 0;
+}
 
 }  // namespace ziptest

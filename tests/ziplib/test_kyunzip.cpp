@@ -138,4 +138,80 @@ TEST_F(KyUnzip, ExportsAndVersion) {
   EXPECT_NE(std::string(path()).find("KyUnzip179"), std::string::npos);
 }
 
+// Writes a one-entry archive with python3's zipfile: the entry `name` holding `data`.
+std::string one_entry_zip(const TempDir &t, const std::string &archive, const std::string &name,
+                          const std::string &data) {
+  run("cd " + t.str() + " && python3 -c \"import zipfile,sys\nwith zipfile.ZipFile(sys.argv[1],'w') as z: "
+      "z.writestr(sys.argv[2], sys.argv[3])\" " + quote(archive) + " " + quote(name) + " " + quote(data));
+  return t.str(archive);
+}
+
+// The longest name a folder holds extracts: the temporary file must not make it longer.
+TEST_F(KyUnzip, LongestLegalNameExtracts) {
+  std::string name(255, 'n');
+  std::string archive = one_entry_zip(tmp_, "long.zip", name, "long");
+  req_.ZipFileName = archive.c_str();
+  req_.fOverwrite = 1;
+  EXPECT_EQ(lib_.exec(&req_), 1) << (rec_.messages.empty() ? "" : rec_.messages.back());
+  EXPECT_EQ(read_file(tmp_.path() / "out" / name), "long");
+  EXPECT_EQ(tree(tmp_.path() / "out").size(), 1u);  // no temporary file left beside it
+}
+
+// A link planted where an entry lands is replaced or refused, never written through: the file
+// it points to stays byte for byte as it was, and nothing new appears beside it.
+struct LinkCase {
+  const char *name;
+  const char *entry;    // the archive's one entry
+  bool dir_names;       // folder names kept
+  const char *link;     // where the link is planted, below the base; "" is the base itself
+  bool to_folder;       // the link points at the outside folder, else at the file in it
+  int32_t extracted;    // the library's result
+  const char *message;  // part of a message, "" for none
+  friend void PrintTo(const LinkCase &c, std::ostream *os) { *os << c.name; }
+};
+
+const LinkCase kLinkCases[] = {
+    {"at_final_name", "kernel.bin", false, "kernel.bin", false, 1, ""},
+    {"at_final_name_in_folder", "img/kernel.bin", true, "img/kernel.bin", false, 1, ""},
+    {"at_folder_of_entry", "img/kernel.bin", true, "img", true, 0, "Creation of output file failed"},
+    {"at_base_folder", "kernel.bin", false, "", true, 0, "is a symbolic link"},
+};
+
+class PlantedLink : public KyUnzip, public ::testing::WithParamInterface<LinkCase> {};
+
+TEST_P(PlantedLink, TargetStaysUntouched) {
+  const LinkCase &c = GetParam();
+  const std::string precious = "precious bytes\n";
+  write_file(tmp_.path() / "outside/kernel.bin", precious);
+  std::string archive = one_entry_zip(tmp_, "l.zip", c.entry, "new data");
+  fs::path link = std::string(c.link).empty() ? tmp_.path() / "linked_base" : tmp_.path() / "out" / c.link;
+  fs::create_directories(link.parent_path());
+  fs::path pointee = c.to_folder ? tmp_.path() / "outside" : tmp_.path() / "outside/kernel.bin";
+  if (c.to_folder)
+    fs::create_directory_symlink(pointee, link);
+  else
+    fs::create_symlink(pointee, link);
+  std::string base = std::string(c.link).empty() ? link.string() + "/" : base_;
+  req_.ExtractDir = base.c_str();
+  req_.ZipFileName = archive.c_str();
+  req_.fOverwrite = 1;
+  req_.fDirectories = c.dir_names;
+
+  EXPECT_EQ(lib_.exec(&req_), c.extracted);
+  EXPECT_EQ(read_file(tmp_.path() / "outside/kernel.bin"), precious);
+  EXPECT_EQ(tree(tmp_.path() / "outside").size(), 1u);
+  if (c.extracted) {
+    fs::path written = tmp_.path() / "out" / c.entry;
+    EXPECT_FALSE(fs::is_symlink(written));
+    EXPECT_EQ(read_file(written), "new data");
+  }
+  bool found = *c.message == 0;
+  for (auto &m : rec_.messages)
+    found = found || m.find(c.message) != std::string::npos;
+  EXPECT_TRUE(found) << c.message;
+}
+
+INSTANTIATE_TEST_SUITE_P(Links, PlantedLink, ::testing::ValuesIn(kLinkCases),
+                         [](const auto &info) { return std::string(info.param.name); });
+
 }  // namespace
