@@ -53,6 +53,8 @@ bool parse_flash_args(const std::vector<std::string> &args, FlashOptions &option
     } else if (name == "--model") {
       if (!take(options.model))
         return false;
+      // A later --model replaces an earlier one, the check too.
+      options.machine = -1;
       for (int m = 0; m < 4; ++m)
         if (options.model == models[m])
           options.machine = m;
