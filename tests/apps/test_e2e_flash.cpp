@@ -4,6 +4,7 @@
 #include "platform/net.h"
 #include "platform/paths.h"
 #include "tools/demo/sampleimage.h"
+#include "tests/support/netns_reexec.h"
 
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -101,6 +102,7 @@ std::vector<std::string> numbered_lines(const std::string &text) {
 class Flash : public ::testing::Test {
  protected:
   void SetUp() override {
+    ASSERT_TRUE(zevavi_test::in_netns && std::getenv("ZEVAVI_IN_NETNS")) << "not in a network namespace of our own";
     dir_ = fs::temp_directory_path() / ("zevavi-flash-e2e-" + std::to_string(::getpid()));
     fs::remove_all(dir_);
     fs::create_directories(dir_);
@@ -272,8 +274,9 @@ TEST_F(Flash, FaultsEndWithTheirOwnExitCodeAndSaySo) {
     ASSERT_FALSE(lines.empty());
     EXPECT_NE(lines.back().find(fault.last_line), std::string::npos) << lines.back();
     EXPECT_EQ(numbered_lines(out()).front(), "1. Extract the image.");
-    if (fault.exit_code == 4)
+    if (fault.exit_code == 4) {
       EXPECT_NE(err().find("-21"), std::string::npos) << err();
+    }
     expect_no_partition_files();
   }
   // Nothing was flashed past the failure: the box never got the root image.

@@ -7,6 +7,7 @@
 #include "platform/paths.h"
 #include "src/formkymain.h"
 #include "tests/src/fake_dialogs.h"
+#include "tests/support/netns_reexec.h"
 #include "tools/demo/sampleimage.h"
 
 #include <QComboBox>
