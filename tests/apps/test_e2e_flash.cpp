@@ -6,6 +6,7 @@
 #include "tools/demo/sampleimage.h"
 #include "tests/support/netns_reexec.h"
 
+#include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <gtest/gtest.h>
@@ -20,6 +21,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <sstream>
 #include <thread>
 
@@ -256,19 +258,21 @@ struct Fault {
   std::vector<std::string> box_args;
   int exit_code;
   const char *last_line;  // the last numbered line
+  std::vector<std::string> flash_args = {};
 };
 
 TEST_F(Flash, FaultsEndWithTheirOwnExitCodeAndSaySo) {
   const Fault table[] = {
       {"box failure", {"--fail-at", "5=-21"}, 4, "9. Fail to upgrade your machine.[step : 7, err-code : -21]"},
       {"lost line", {"--vanish-at", "flash0.kernel"}, 5, "Lost the connection to "},
+      {"time-out", {"--boot-delay-ms", "600000"}, 6, "3. No end after 2 seconds.", {"--timeout", "2"}},
   };
   const fs::path path = container(11);
   for (const Fault &fault : table) {
     SCOPED_TRACE(fault.name);
     fs::remove(dir_ / "box.json");
     start_box(fault.box_args);
-    EXPECT_EQ(flash("MORVA", path), fault.exit_code) << out() << err();
+    EXPECT_EQ(flash("MORVA", path, fault.flash_args), fault.exit_code) << out() << err();
     stop_box();
     std::vector<std::string> lines = numbered_lines(out());
     ASSERT_FALSE(lines.empty());
@@ -281,6 +285,55 @@ TEST_F(Flash, FaultsEndWithTheirOwnExitCodeAndSaySo) {
   }
   // Nothing was flashed past the failure: the box never got the root image.
   EXPECT_FALSE(report()["partitions"].toObject().contains("flash0.avail0"));
+}
+
+struct Refusal {
+  const char *name;
+  std::vector<std::string> args;  // replacing the defaults of the same name
+  int exit_code;
+  const char *said;
+};
+
+// Refused inputs end before anything is typed into the box, with their own exit code and a
+// sentence naming what is wrong.
+TEST_F(Flash, RefusalsEndBeforeTheBoxIsTouched) {
+  const fs::path good_image = container(3);
+  const std::string outside = pc_.substr(0, pc_.rfind('.')) == "10.9.8" ? "10.9.7.5" : "10.9.8.5";
+  const Refusal table[] = {
+      {"no such port", {"--port", (dir_ / "no-such-tty").string()}, 3, "Can't open"},
+      {"box outside the PC's network", {"--box", outside}, 2, "is not in the machine's subnet"},
+      {"box is the PC", {"--box", pc_}, 2, "is this PC's own address"},
+      {"no image", {"--image", (dir_ / "missing.zip").string()}, 7, "missing.zip"},
+      {"damaged image", {"--image", (dir_ / "damaged.nfi").string()}, 7, "Fail to unpack image."},
+  };
+  {
+    std::string bytes = read_file(good_image);
+    std::ofstream(dir_ / "damaged.nfi", std::ios::binary) << bytes.substr(0, bytes.size() / 2);
+  }
+  start_box();
+  for (const Refusal &refusal : table) {
+    SCOPED_TRACE(refusal.name);
+    std::map<std::string, std::string> opts = {{"--port", tty().string()},
+                                               {"--model", "TORQA"},
+                                               {"--box", box_address_},
+                                               {"--image", good_image.string()}};
+    opts[refusal.args[0]] = refusal.args[1];
+    std::vector<std::string> args = {std::string(ZEVAVI_BIN_DIR) + "/zevavi-flash", "--log",
+                                     (dir_ / "zevavi.log").string()};
+    for (const auto &[name, value] : opts)
+      if (name != "--image") {
+        args.push_back(name);
+        args.push_back(value);
+      }
+    args.push_back(opts["--image"]);
+    pid_t pid = spawn(args, dir_ / "out", dir_ / "err");
+    ASSERT_NE(pid, 0);
+    EXPECT_EQ(wait_exit(pid, 60000), refusal.exit_code) << out() << err();
+    EXPECT_NE((out() + err()).find(refusal.said), std::string::npos) << out() << err();
+    expect_no_partition_files();
+  }
+  stop_box();
+  EXPECT_TRUE(report()["commands"].toArray().isEmpty()) << "a refused run typed a command into the box";
 }
 
 TEST_F(Flash, InterruptMidTransferStopsCleanly) {
