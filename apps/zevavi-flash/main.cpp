@@ -379,15 +379,18 @@ int Flasher::run(QCoreApplication &app) {
   (void)app;
   machine_index = options_.machine;
   temp_dir = temp_dir_path();
-  if (int code = checks())
-    return code;
+  // Opened before the port, so the console file has the box's first byte too.
   if (!options_.console.empty()) {
     console_ = std::fopen(options_.console.c_str(), "wb");
     if (!console_) {
       report_.message("error", exit_usage, "Can't write the console file " + options_.console + ".");
-      port_.Close();
       return exit_usage;
     }
+  }
+  if (int code = checks()) {
+    if (console_)
+      std::fclose(console_);
+    return code;
   }
 
   int code = prepare();

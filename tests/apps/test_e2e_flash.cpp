@@ -359,7 +359,11 @@ TEST_F(Flash, InterruptMidTransferStopsCleanly) {
 TEST_F(Flash, JsonGivesOneParsableObjectPerEvent) {
   const fs::path path = container(9);
   start_box({"--fail-at", "flash0.boot=-4"});
-  ASSERT_EQ(flash("KESTA", path, {"--json"}), 4) << out() << err();
+  ASSERT_EQ(flash("KESTA", path, {"--json", "--console", (dir_ / "console.bin").string()}), 4) << out() << err();
+  // The console file holds what the box said, its failure code too.
+  std::string console = read_file(dir_ / "console.bin");
+  EXPECT_NE(console.find("CFE> "), std::string::npos);
+  EXPECT_NE(console.find("-4"), std::string::npos);
   std::istringstream in(out());
   std::vector<QJsonObject> events;
   for (std::string line; std::getline(in, line);) {
