@@ -11,6 +11,7 @@
 #include "src/artwork.h"
 #include "src/imageprep.h"
 #include "src/unzipimage.h"
+#include "src/upgradeengine.h"
 
 #include <QApplication>
 #include <QCloseEvent>
@@ -349,12 +350,7 @@ void VAzOdor::post_from_worker(std::function<void()> fn) {
   });
 }
 
-void VAzOdor::rm_dir() {
-  static const char *const partition_files[] = {"boot_cfe_auto.jffs2", "kernel_cfe_auto.bin",
-                                                "splash_cfe_auto.bin", "root_cfe_auto.jffs2"};
-  remove_temp_files(partition_files, 4);
-  ZV_LOG(LOG_DEBUG, "VAzOdor::rm_dir", "removed directory [%s]", temp_dir.c_str());
-}
+void VAzOdor::rm_dir() { remove_partition_files(); }
 
 void VAzOdor::aeKyMainShortCut(int virtual_key, bool shift, bool ctrl) {
   if (!(shift && ctrl))
@@ -422,7 +418,6 @@ void VAzOdor::FormClose() {
 
 namespace {
 const char *const checkup_name = "VAzOdor::do_checkup_info";
-const char *const wizard_name = "VAzOdor::btnStatusClick";
 }  // namespace
 
 void VAzOdor::btnStatusClick() {
@@ -463,22 +458,8 @@ int VAzOdor::do_checkup_info() {
   machine_index = index;
 
   std::string box_ip = edtMachineIp->text().toStdString();
-  if (box_ip.empty()) {
-    dialogs_.message(this, "Please, Input Machine-IP!!");
-    return 0;
-  }
-  // The command line that carries the address has room for 31 characters; a longer text is
-  // refused rather than cut, since a cut address would send the box somewhere else.
-  if (box_ip.size() >= sizeof machine_ip) {
-    dialogs_.message(this, "The Machine-IP is too long (at most 31 characters).");
-    return 0;
-  }
-  // The address goes into a boot-loader command line: anything but an IPv4 address would
-  // be typed into the box as it stands.
-  if (!is_dotted_ipv4(box_ip)) {
-    dialogs_.message(this, "The Machine-IP \"" + box_ip +
-                               "\" is not an IPv4 address.\nType four numbers from 0 to 255 with dots between "
-                               "them, for example 192.168.102.45.");
+  if (std::string refusal = machine_ip_refusal(box_ip); !refusal.empty()) {
+    dialogs_.message(this, refusal);
     return 0;
   }
   std::snprintf(machine_ip, sizeof machine_ip, "%s", box_ip.c_str());
@@ -506,34 +487,14 @@ int VAzOdor::do_checkup_info() {
   }
 
   // Two mistakes that otherwise show only minutes later as a bare error code from the box.
-  std::string detail;
-  switch (udp_port_check(TFTP_PORT, detail)) {
-    case PortCheck::free:
-      break;
-    case PortCheck::in_use:
-      ZV_LOG(LOG_WARN, checkup_name, "UDP port %d is in use: %s", TFTP_PORT, detail.c_str());
-      dialogs_.message(this,
-                       "UDP port 69 (TFTP) is in use by another program, probably a TFTP server.\n"
-                       "The machine fetches its images from this PC on that port.\n"
-                       "Stop that program (for example: sudo systemctl stop tftpd-hpa) and press Next again.");
-      return 0;
-    case PortCheck::no_permission:
-      ZV_LOG(LOG_WARN, checkup_name, "UDP port %d not permitted: %s", TFTP_PORT, detail.c_str());
-      dialogs_.message(this, "ZeVavi may not use UDP port 69 (TFTP), from which the machine fetches its images.\n"
-                             "Run it as root, or allow it once with:\n"
-                             "sudo setcap cap_net_bind_service=+ep " +
-                                 executable_path());
-      return 0;
-    case PortCheck::other_error:
-      ZV_LOG(LOG_WARN, checkup_name, "UDP port %d cannot be bound: %s", TFTP_PORT, detail.c_str());
-      dialogs_.message(this, "UDP port 69 (TFTP) cannot be used: " + detail + ".");
-      return 0;
+  if (std::string refusal = tftp_port_refusal(executable_path()); !refusal.empty()) {
+    dialogs_.message(this, refusal);
+    return 0;
   }
-  if (!same_subnet_24(local_ip, machine_ip)) {
-    ZV_LOG(LOG_WARN, checkup_name, "local-ip[%s] is not in the subnet of machine-ip[%s]", local_ip, machine_ip);
+  if (!pc_faces_box(local_ip, machine_ip)) {
     std::string question = std::string("This PC's address ") + local_ip + " is not in the machine's subnet (" +
                            machine_ip + ", mask 255.255.255.0).\n" +
-                           "The machine will not reach this PC to fetch its images.\n"
+                           "The machine will not reach this PC to fetch its images.\n" +
                            "Do you want to go on anyway?";
     if (!dialogs_.ask_yes_no(this, question))
       return 0;
@@ -599,79 +560,23 @@ void VAzOdor::wizard_start() {
 }
 
 bool VAzOdor::prepare_image() {
-  if (temp_dir_exists())
-    rm_dir();
+  PrepFailure failure;
+  if (prepare_partitions([this] { return unzip(); }, failure))
+    return true;
+  show_status(0, failure.line.c_str());
   // A refusal means the user has to change something before Start can work: a status line
   // and a message, both naming what was refused and why.
-  auto refuse = [this](const std::string &text) {
-    ZV_LOG(LOG_ERROR, wizard_name, "%s", text.c_str());
-    show_status(0, text.c_str());
-    dialogs_.message(this, text);
-    return false;
-  };
-  std::string error;
-  if (!make_temp_dir(error))
-    return refuse(error);
-
-  // The kind is told by the file's own bytes: a name such as FW.ZIP or a folder named zips
-  // says nothing about what the file holds.
-  ImageKind kind = ImageKind::unknown;
-  std::string refusal;
-  if (!identify_image(image_path, kind, refusal)) {
-    rm_dir();
-    return refuse(refusal);
-  }
-  if (kind == ImageKind::zip_archive) {
-    if (unzip() != 0) {
-      ZV_LOG(LOG_DEBUG, wizard_name, "unzip() error!!");
-      rm_dir();
-      show_status(0, "Fail to extract image.");
-      return false;
-    }
-    ZV_LOG(LOG_DEBUG, wizard_name, "unzip ok!!");
-    return true;
-  }
-  if (!unpack_nfi(image_path.c_str())) {
-    ZV_LOG(LOG_DEBUG, wizard_name, "unpack() error!!");
-    // Partitions unpacked before the failure belong to a broken image; none stays.
-    rm_dir();
-    show_status(0, "Fail to unpack image.");
-    return false;
-  }
-  ZV_LOG(LOG_DEBUG, wizard_name, "unpack ok!!");
-  return true;
+  if (failure.refusal)
+    dialogs_.message(this, failure.line);
+  return false;
 }
 
 bool VAzOdor::partitions_complete() {
-  namespace fs = std::filesystem;
-  struct Needed {
-    int file;  // index into image_files()
-    const char *name;
-  };
-  // The erase runs before boot and root are written: a box must never be erased for an image
-  // that cannot fill it again. The splash is optional, but one that is there gets served.
-  static const Needed needed[] = {{0, "kernel"}, {1, "splash"}, {2, "boot"}, {3, "root"}};
-  const auto files = image_files();
-  const bool has_splash_step = machine_index.load() >= 2;
-  for (const Needed &n : needed) {
-    const fs::path file = files[size_t(n.file)];
-    std::error_code error;
-    const fs::file_status status = fs::symlink_status(file, error);
-    const bool present = !error && fs::exists(status);
-    if (n.file == 1 && (!has_splash_step || !present))
-      continue;
-    std::string problem;
-    if (!present)
-      problem = std::string("The image has no ") + n.name + " partition (" + file.filename().string() + ").";
-    else if (!fs::is_regular_file(status) || fs::file_size(file, error) == 0 || error)
-      problem = std::string("The image's ") + n.name + " partition (" + file.filename().string() + ") is empty.";
-    if (problem.empty())
-      continue;
-    ZV_LOG(LOG_ERROR, wizard_name, "%s Nothing is sent to the machine.", problem.c_str());
-    show_status(0, problem.c_str());
-    return false;
-  }
-  return true;
+  std::string problem;
+  if (partitions_ready(machine_index.load(), problem))
+    return true;
+  show_status(0, problem.c_str());
+  return false;
 }
 
 int VAzOdor::do_patch() {

@@ -1,0 +1,86 @@
+// The command line of zevavi-flash: what it takes, and that every refusal names the argument
+// that is wrong.
+#include "apps/zevavi-flash/flashargs.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+const std::vector<std::string> good = {"--port", "/dev/ttyUSB0", "--model", "TORQA", "--box", "192.168.1.50",
+                                       "image.zip"};
+
+std::vector<std::string> with(std::vector<std::string> args, std::initializer_list<std::string> more) {
+  args.insert(args.end(), more);
+  return args;
+}
+
+TEST(FlashArgs, TakesTheGoodCommandLineInBothSpellings) {
+  FlashOptions options;
+  std::string error;
+  ASSERT_TRUE(parse_flash_args(with(good, {"--pc-address=192.168.1.10", "--json", "--timeout", "600", "--console",
+                                           "c.bin", "--log=x.log"}),
+                               options, error))
+      << error;
+  EXPECT_EQ(options.port, "/dev/ttyUSB0");
+  EXPECT_EQ(options.machine, 3);
+  EXPECT_EQ(options.box, "192.168.1.50");
+  EXPECT_EQ(options.pc_address, "192.168.1.10");
+  EXPECT_EQ(options.image, "image.zip");
+  EXPECT_EQ(options.timeout_s, 600);
+  EXPECT_EQ(options.console, "c.bin");
+  EXPECT_EQ(options.log, "x.log");
+  EXPECT_TRUE(options.json);
+
+  ASSERT_TRUE(parse_flash_args({"--model", "KESTA", "img.nfi", "--box", "10.0.0.2", "--port", "/dev/ttyS0"}, options,
+                               error));
+  EXPECT_EQ(options.machine, 0);
+  EXPECT_TRUE(options.pc_address.empty());
+  EXPECT_EQ(options.timeout_s, 0);
+  EXPECT_FALSE(options.json);
+
+  ASSERT_TRUE(parse_flash_args({"--help"}, options, error));
+  EXPECT_TRUE(options.help);
+}
+
+struct BadLine {
+  std::vector<std::string> args;
+  const char *named;  // what the refusal must name
+};
+
+TEST(FlashArgs, EachBadArgumentIsNamed) {
+  const std::vector<std::string> no_image(good.begin(), good.end() - 1);
+  const BadLine table[] = {
+      {{"--model", "TORQA", "--box", "192.168.1.50", "image.zip"}, "--port"},
+      {{"--port", "/dev/ttyUSB0", "--box", "192.168.1.50", "image.zip"}, "--model"},
+      {{"--port", "/dev/ttyUSB0", "--model", "TORQA", "image.zip"}, "--box"},
+      {no_image, "image"},
+      {with(good, {"--model", "torqa"}), "torqa"},
+      {with(good, {"--model", "ZEBRA"}), "ZEBRA"},
+      {with(good, {"--box", "192.168.1.256"}), "192.168.1.256"},
+      {with(good, {"--box", "192.168.01.5"}), "192.168.01.5"},
+      {with(good, {"--box", "box.local"}), "box.local"},
+      {with(good, {"--pc-address", "10.0.0"}), "10.0.0"},
+      {with(good, {"--timeout", "0"}), "--timeout"},
+      {with(good, {"--timeout", "-5"}), "-5"},
+      {with(good, {"--timeout", "10s"}), "10s"},
+      {with(good, {"--timeout", "99999999999999999999"}), "99999999999999999999"},
+      {with(good, {"--timeout"}), "--timeout"},
+      {with(good, {"--port="}), "--port"},
+      {with(good, {"--json=yes"}), "--json"},
+      {with(good, {"--speed", "2"}), "--speed"},
+      {with(good, {"-x"}), "-x"},
+      {with(good, {"second.zip"}), "second.zip"},
+  };
+  for (const BadLine &bad : table) {
+    std::string joined;
+    for (const std::string &a : bad.args)
+      joined += a + " ";
+    SCOPED_TRACE(joined);
+    FlashOptions options;
+    std::string error;
+    EXPECT_FALSE(parse_flash_args(bad.args, options, error));
+    EXPECT_NE(error.find(bad.named), std::string::npos) << error;
+  }
+}
+
+}  // namespace
