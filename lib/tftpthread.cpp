@@ -12,6 +12,7 @@
 #include <thread>
 
 std::atomic<int> tftp_result{0};
+std::atomic<unsigned long long> tftp_bytes_served{0};
 
 namespace {
 
@@ -229,9 +230,12 @@ bool send_file(const UdpSocket &sock, tftp::Transfer &t, bool &wrap_logged) {
       case Flow::Waiting:
         break;
       case Flow::BlockSent:
+        // Every block before the one now out has been acknowledged.
+        tftp_bytes_served.store(t.blocks_before() * uint64_t(TFTP_BLOCK_SIZE));
         deadline = Clock::now() + ack_timeout;
         break;
       case Flow::Completed:
+        tftp_bytes_served.store(t.blocks_before() * uint64_t(TFTP_BLOCK_SIZE) + t.block_length());
         return true;
       case Flow::Failed:
         return false;
@@ -347,6 +351,7 @@ void tftp_thread() {
 
 int tftp_start(const char *path) {
   tftp_result.store(0);
+  tftp_bytes_served.store(0);
   bound_port.store(-1);
   if (!path || !*path) {
     ZV_LOG(LOG_ERROR, "tftp_start", "File Name is empty or null!!");

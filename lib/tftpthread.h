@@ -77,6 +77,10 @@ constexpr int TFTP_ACK_TIMEOUTS = 5;
 // thread as its last act.
 extern std::atomic<int> tftp_result;
 
+// Bytes of the file that the client has acknowledged in the running or last transfer; reset
+// to 0 by every tftp_start. The whole file's size once a transfer has completed.
+extern std::atomic<unsigned long long> tftp_bytes_served;
+
 // Opens `path`, binds the server's socket to the port and starts the server thread on them.
 // Returns 1 if the thread runs, 0 otherwise (null or empty path, file not openable, port
 // not bindable, thread not started, or a previous server that has not ended yet); after a

@@ -121,6 +121,7 @@ struct Pass {
   bool label_shown = false;
   int64_t boot_output_ms = 0;  // when the box's boot output began, at step 0
   int64_t own_mark_ms = 0;     // the worker's last sign of a working box: a transfer ended
+  std::string served_file;     // the partition of the flash step in progress
 };
 
 // At steps 1..8 a box that says nothing for too long has hung or lost its cable.
@@ -234,7 +235,8 @@ int threadCommandMain(UpgradeHost *window) {
         window->show_status(step_status[step].percent, step_status[step].text);
         build_command(command, cfe_commands[step], local_ip);
         log_sent(command, int(std::strlen(command)), step);
-        if (!(pass.tftp_started = serve(window, files[step - 3])))
+        pass.served_file = files[step - 3];
+        if (!(pass.tftp_started = serve(window, pass.served_file)))
           command[0] = '\0';
         break;
       case 5:
@@ -251,7 +253,8 @@ int threadCommandMain(UpgradeHost *window) {
         window->show_status(step_status[step].percent, step_status[step].text);
         build_command(command, cfe_commands[step - 1], local_ip);
         log_sent(command, int(std::strlen(command)), step);
-        if (!(pass.tftp_started = serve(window, files[step - 4])))
+        pass.served_file = files[step - 4];
+        if (!(pass.tftp_started = serve(window, pass.served_file)))
           command[0] = '\0';
         break;
       case 8:
@@ -282,6 +285,7 @@ int threadCommandMain(UpgradeHost *window) {
     if (pass.tftp_started) {
       int delivered = tftp_stop(0);
       pass.own_mark_ms = now_ms();
+      window->transfer_ended(pass.served_file, delivered != 0, tftp_bytes_served.load());
       // 90 % means the root image reached the box; not a transfer the box or the user ended.
       if (upgrade_step == 7 && delivered && worker_running)
         window->show_status(90, nullptr);

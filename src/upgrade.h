@@ -41,6 +41,11 @@ class UpgradeHost {
   virtual std::string port_name() const = 0;
   // The number of the last numbered status line the user has seen (0 before the first).
   virtual int last_line_number() const = 0;
+  // A flash step's transfer has ended: the partition file served, whether the box took all
+  // of it, and how many of its bytes the box acknowledged.
+  virtual void transfer_ended(const std::string &file, bool completed, unsigned long long bytes) {
+    (void)file, (void)completed, (void)bytes;
+  }
 };
 
 // The longest the box may stay silent (no console byte, no TFTP transfer running) once it

@@ -80,6 +80,15 @@ class Report {
     draw_bar();
     std::fflush(stdout);
   }
+  // A flash step's transfer ended; only scripts care for the byte count.
+  void transfer(const std::string &file, bool completed, unsigned long long bytes) {
+    if (!json_)
+      return;
+    std::lock_guard lock(mutex_);
+    std::printf("{\"type\":\"transfer\",\"file\":%s,\"completed\":%s,\"bytes\":%llu}\n",
+                json_text(file).c_str(), completed ? "true" : "false", bytes);
+    std::fflush(stdout);
+  }
   // A message that is not a status line: a refused input, the outcome.
   void message(const char *type, int exit_code, const std::string &text) {
     std::lock_guard lock(mutex_);
@@ -165,6 +174,9 @@ class Flasher final : public UpgradeHost, public WatcherHost {
   }
   std::string port_name() const override { return options_.port; }
   int last_line_number() const override { return last_line_number_.load(); }
+  void transfer_ended(const std::string &file, bool completed, unsigned long long bytes) override {
+    report_.transfer(std::filesystem::path(file).filename().string(), completed, bytes);
+  }
 
   // WatcherHost, on the main thread.
   int machine() const override { return options_.machine; }

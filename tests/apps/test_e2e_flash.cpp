@@ -373,6 +373,18 @@ TEST_F(Flash, JsonGivesOneParsableObjectPerEvent) {
     events.push_back(doc.object());
   }
   ASSERT_GE(events.size(), 3u);
+  // Both transfers before the failure went out whole, every byte acknowledged.
+  int transfers = 0;
+  for (const QJsonObject &e : events) {
+    if (e["type"].toString() != "transfer")
+      continue;
+    ++transfers;
+    EXPECT_TRUE(e["completed"].toBool());
+    const bool kernel = e["file"].toString() == "kernel_cfe_auto.bin";
+    const std::string &sent = kernel ? image_.kernel : image_.boot;
+    EXPECT_EQ(e["bytes"].toInteger(), qint64(sent.size())) << (kernel ? "kernel" : "boot");
+  }
+  EXPECT_EQ(transfers, 2);
   EXPECT_EQ(events.front()["type"].toString(), "status");
   EXPECT_EQ(events.front()["step"].toInt(), 1);
   EXPECT_EQ(events.front()["percent"].toInt(), 10);

@@ -81,6 +81,7 @@ TEST_P(TftpSizes, ServesTheFileInBlocksEndingWithAShortOne) {
   EXPECT_TRUE(*got == content);
   EXPECT_EQ(blocks.size(), c.blocks);
   EXPECT_EQ(tftp_stop(0), 1);
+  EXPECT_EQ(tftp_bytes_served.load(), content.size());
   EXPECT_EQ(log_.has("INFO", "tftp_thread", "got eof!!"), c.eof_line);
   EXPECT_FALSE(client.pending()) << "data after the last ACK";
 }
@@ -358,6 +359,7 @@ TEST_P(TftpWrap, BlockNumberWrapsToZero) {
   EXPECT_EQ(blocks[65535], 0u);
   EXPECT_EQ(blocks.back(), c.last_block);
   EXPECT_EQ(tftp_stop(0), 1);
+  EXPECT_EQ(tftp_bytes_served.load(), content.size()) << "past the 16-bit block numbers";
   EXPECT_EQ(log_.count_prefix("tftp_thread", "block number wraps from 65535 to 0"), 1);
 }
 
