@@ -1,0 +1,138 @@
+#!/bin/bash
+# Builds the .deb with cpack, unpacks it into a throw-away root and runs the programs from
+# there: zevavi-flash --help, ZeVavi on the offscreen platform (its log must go to the
+# user's state folder, as the folder of an installed program is read-only), and one whole
+# upgrade of the simulated box with the installed zevavi-flash and a zip image, which also
+# proves that the installed program finds its unzip library.
+set -u
+build=$1
+source=$2
+command -v dpkg-deb >/dev/null 2>&1 || { echo "SKIP: dpkg-deb is missing"; exit 77; }
+for f in bin/ZeVavi bin/zevavi-flash bin/KyUnzip179.so bin/boxsim packaging/changelog.gz; do
+  [ -e "$build/$f" ] || { echo "FAIL: $build/$f is not built"; exit 1; }
+done
+
+tmp=$(mktemp -d /tmp/zevavi-pkg-test.XXXXXX)
+chmod 755 "$tmp"
+keep=0
+cleanup() {
+  [ $keep -eq 0 ] && rm -rf "$tmp" || echo "kept for a look: $tmp"
+}
+trap cleanup EXIT
+fail() { echo "FAIL: $*"; keep=1; exit 1; }
+
+cpack --config "$build/CPackConfig.cmake" -G DEB -B "$tmp/cpack" >"$tmp/cpack.log" 2>&1 ||
+  { cat "$tmp/cpack.log"; fail "cpack"; }
+debs=("$tmp"/cpack/*.deb)
+[ ${#debs[@]} -eq 1 ] && [ -f "${debs[0]}" ] || fail "cpack made no single .deb: ${debs[*]}"
+deb=${debs[0]}
+
+# The control data: Debian's own package names, and the capability given at installation.
+depends=$(dpkg-deb -f "$deb" Depends)
+for needed in libqt6widgets6 libqt6gui6 libqt6core6 zlib1g libcap2-bin; do
+  [[ ", $depends" == *", $needed"[\ ,]* || ", $depends," == *", $needed,"* ]] || fail "Depends lacks $needed: $depends"
+done
+[ "$(dpkg-deb -f "$deb" Package)" = zevavi ] || fail "package name"
+[ -n "$(dpkg-deb -f "$deb" Section)" ] && [ -n "$(dpkg-deb -f "$deb" Priority)" ] || fail "no section or priority"
+mkdir "$tmp/control"
+dpkg-deb -e "$deb" "$tmp/control"
+[ -x "$tmp/control/postinst" ] || fail "no executable postinst"
+grep -q 'setcap cap_net_bind_service=+ep' "$tmp/control/postinst" || fail "postinst gives no capability"
+sh -n "$tmp/control/postinst" || fail "postinst is not valid sh"
+
+root=$tmp/root
+dpkg-deb -x "$deb" "$root" || fail "dpkg-deb -x"
+arch=$(dpkg-architecture -qDEB_HOST_MULTIARCH 2>/dev/null || gcc -print-multiarch)
+for f in usr/bin/ZeVavi usr/bin/zevavi-flash "usr/lib/$arch/zevavi/KyUnzip179.so" \
+  usr/share/applications/org.zevavi.zevavi.desktop usr/share/metainfo/org.zevavi.zevavi.metainfo.xml \
+  usr/share/icons/hicolor/scalable/apps/zevavi.svg usr/share/man/man1/ZeVavi.1.gz \
+  usr/share/man/man1/zevavi-flash.1.gz usr/share/doc/zevavi/copyright usr/share/doc/zevavi/changelog.gz; do
+  [ -s "$root/$f" ] || fail "the package lacks /$f"
+done
+# Each rendered icon is a PNG of the size its folder names.
+for size in 48 64 128 256; do
+  png=$root/usr/share/icons/hicolor/${size}x${size}/apps/zevavi.png
+  got=$(python3 -c 'import struct,sys; d=open(sys.argv[1],"rb").read(24); print("%dx%d" % struct.unpack(">II", d[16:24]) if d[:8] == b"\x89PNG\r\n\x1a\n" else "not a PNG")' "$png" 2>&1)
+  [ "$got" = "${size}x${size}" ] || fail "$png: $got"
+done
+
+help=$("$root/usr/bin/zevavi-flash" --help 2>&1) || fail "zevavi-flash --help exits $?"
+[[ "$help" == "Usage: zevavi-flash "* ]] || fail "zevavi-flash --help: $help"
+
+# The rest runs in a private network namespace (for UDP port 69) with the program folder
+# mounted read-only, as it is once installed.
+cat >"$tmp/inside.sh" <<'INSIDE'
+set -u
+tmp=$1 root=$2 build=$3
+fail() { echo "FAIL: $*"; exit 1; }
+wait_for() {
+  local limit=$1
+  shift
+  for _ in $(seq $((limit * 10))); do
+    eval "$@" && return 0
+    sleep 0.1
+  done
+  eval "$@"
+}
+mount --bind "$root/usr/bin" "$root/usr/bin" && mount -o remount,bind,ro "$root/usr/bin" ||
+  fail "cannot mount the program folder read-only"
+touch "$root/usr/bin/probe" 2>/dev/null && fail "the program folder is still writable"
+
+export HOME=$tmp/home XDG_CACHE_HOME= XDG_STATE_HOME=
+mkdir -p "$HOME"
+state_log=$HOME/.local/state/zevavi/zevavi.log
+
+QT_QPA_PLATFORM=offscreen "$root/usr/bin/ZeVavi" >"$tmp/zevavi.out" 2>&1 &
+window=$!
+wait_for 60 '[ -e "$state_log" ] || ! kill -0 $window 2>/dev/null'
+kill -0 $window 2>/dev/null || { cat "$tmp/zevavi.out"; fail "ZeVavi ended by itself"; }
+kill $window
+wait $window
+[ -e "$state_log" ] || fail "ZeVavi made no log into $state_log"
+[ ! -e "$root/usr/bin/zevavi.log" ] || fail "ZeVavi wrote its log beside the installed program"
+
+# One whole upgrade: a zip image made by Info-ZIP, the simulated box on a pty.
+pc=$(ip -4 -o addr show dev lo | awk '{ split($4, a, "/"); if (a[1] !~ /^127\./) { print a[1]; exit } }')
+[ -n "$pc" ] || fail "the namespace gives the PC no address"
+last=${pc##*.}
+box=${pc%.*}.$([ "$last" = 45 ] && echo 46 || echo 45)
+mkdir -p "$tmp/image/image"
+head -c 655483 /dev/urandom >"$tmp/image/image/kernel_cfe_auto.bin"
+head -c 49159 /dev/urandom >"$tmp/image/image/splash_cfe_auto.bin"
+head -c 262144 /dev/urandom >"$tmp/image/image/boot_cfe_auto.jffs2"
+head -c 1573164 /dev/urandom >"$tmp/image/image/root_cfe_auto.jffs2"
+(cd "$tmp/image" && zip -q -r "$tmp/firmware.zip" image) || fail "zip"
+
+"$build/bin/boxsim" --pty-link "$tmp/box-tty" --report "$tmp/box.json" --speed 20 >"$tmp/box.out" 2>&1 &
+boxsim=$!
+wait_for 10 '[ -e "$tmp/box-tty" ]' || fail "the box made no pty"
+"$root/usr/bin/zevavi-flash" --port "$tmp/box-tty" --model TORQA --box "$box" --timeout 100 \
+  "$tmp/firmware.zip" >"$tmp/flash.out" 2>&1
+code=$?
+kill $boxsim
+wait $boxsim
+[ $code -eq 0 ] || { cat "$tmp/flash.out"; fail "the installed zevavi-flash exits $code"; }
+grep -q 'Finished, Reboot now' "$tmp/flash.out" || { cat "$tmp/flash.out"; fail "no last status line"; }
+grep -q 'unzip ok' "$HOME/.local/state/zevavi/zevavi.log" ||
+  fail "zevavi-flash's log in the state folder does not show the image unzipped"
+
+# The box flashed exactly the image's bytes.
+python3 - "$tmp/box.json" "$tmp/image/image" "$box" <<'PY' || fail "the box's report differs from the image"
+import hashlib, json, sys
+report = json.load(open(sys.argv[1]))
+want = {"flash0.kernel": "kernel_cfe_auto.bin", "flash0.splash": "splash_cfe_auto.bin",
+        "flash0.boot": "boot_cfe_auto.jffs2", "flash0.avail0": "root_cfe_auto.jffs2"}
+ok = report.get("ip") == sys.argv[3]
+for target, name in want.items():
+    data = open(sys.argv[2] + "/" + name, "rb").read()
+    got = report.get("partitions", {}).get(target, {})
+    if got.get("size") != len(data) or got.get("sha256") != hashlib.sha256(data).hexdigest():
+        print("%s: flashed %s, the image has %d bytes" % (target, got, len(data)))
+        ok = False
+sys.exit(0 if ok else 1)
+PY
+echo "the installed package works"
+INSIDE
+
+"$source/scripts/netns-run" unshare --mount -- bash "$tmp/inside.sh" "$tmp" "$root" "$build" ||
+  { keep=1; exit 1; }
