@@ -40,6 +40,13 @@ dpkg-deb -e "$deb" "$tmp/control"
 grep -q 'setcap cap_net_bind_service=+ep' "$tmp/control/postinst" || fail "postinst gives no capability"
 sh -n "$tmp/control/postinst" || fail "postinst is not valid sh"
 
+# Debian's own checker finds no error and no warning (informational tags are allowed).
+if command -v lintian >/dev/null 2>&1; then
+  lintian --fail-on error,warning "$deb" >"$tmp/lintian.out" 2>&1 || { cat "$tmp/lintian.out"; fail "lintian"; }
+else
+  echo "lintian is missing: the package is not checked by it"
+fi
+
 root=$tmp/root
 dpkg-deb -x "$deb" "$root" || fail "dpkg-deb -x"
 arch=$(dpkg-architecture -qDEB_HOST_MULTIARCH 2>/dev/null || gcc -print-multiarch)
@@ -59,11 +66,16 @@ done
 help=$("$root/usr/bin/zevavi-flash" --help 2>&1) || fail "zevavi-flash --help exits $?"
 [[ "$help" == "Usage: zevavi-flash "* ]] || fail "zevavi-flash --help: $help"
 
-# The rest runs in a private network namespace (for UDP port 69) with the program folder
-# mounted read-only, as it is once installed.
+# The rest runs in a private network namespace (for UDP port 69) and a private mount
+# namespace. As root the package is installed there for real: the unpacked root laid over
+# /usr, its postinst run, and the programs started by an ordinary user, so that port 69 only
+# works through the capability postinst gives, the program folder is not the user's to
+# write, and the unzip library must be found from /usr in the loader's secure mode that a
+# capability brings. Otherwise the programs run from the unpacked root with its program
+# folder mounted read-only.
 cat >"$tmp/inside.sh" <<'INSIDE'
 set -u
-tmp=$1 root=$2 build=$3
+tmp=$1 root=$2 build=$3 deb=$4
 fail() { echo "FAIL: $*"; exit 1; }
 wait_for() {
   local limit=$1
@@ -74,22 +86,49 @@ wait_for() {
   done
   eval "$@"
 }
-mount --bind "$root/usr/bin" "$root/usr/bin" && mount -o remount,bind,ro "$root/usr/bin" ||
-  fail "cannot mount the program folder read-only"
-touch "$root/usr/bin/probe" 2>/dev/null && fail "the program folder is still writable"
+work=$tmp/user
+mkdir -p "$work/home"
+if [ "$(id -u)" = 0 ] && [ -z "${ZEVAVI_PKG_NO_OVERLAY:-}" ] &&
+  mkdir "$tmp/upper" "$tmp/overlay-work" &&
+  mount -t overlay overlay -o "lowerdir=/usr,upperdir=$tmp/upper,workdir=$tmp/overlay-work" /usr 2>/dev/null; then
+  cp -a "$root/usr/." /usr/ || fail "cannot lay the package over /usr"
+  mkdir "$tmp/control-run" && dpkg-deb -e "$deb" "$tmp/control-run" || fail "dpkg-deb -e"
+  # Where setcap cannot be had, postinst says so and the installation still succeeds.
+  if [ -z "$(PATH=/usr/bin:/bin command -v setcap)" ]; then
+    PATH=/usr/bin:/bin "$tmp/control-run/postinst" configure >"$tmp/postinst-nosetcap.out" 2>&1 ||
+      { cat "$tmp/postinst-nosetcap.out"; fail "postinst fails without setcap"; }
+    grep -q "could not give /usr/bin/zevavi-flash the capability" "$tmp/postinst-nosetcap.out" ||
+      { cat "$tmp/postinst-nosetcap.out"; fail "postinst does not say that setcap was impossible"; }
+  fi
+  "$tmp/control-run/postinst" configure >"$tmp/postinst.out" 2>&1 || { cat "$tmp/postinst.out"; fail "postinst configure"; }
+  for program in /usr/bin/ZeVavi /usr/bin/zevavi-flash; do
+    getcap "$program" | grep -q 'cap_net_bind_service[=+]*ep' || fail "postinst gave $program no capability"
+  done
+  grep -q dialout "$tmp/postinst.out" || fail "postinst says nothing of the dialout group"
+  bindir=/usr/bin
+  chown -R 65534:65534 "$work"
+  as_user() { setpriv --reuid=65534 --regid=65534 --clear-groups "$@"; }
+  echo "installed under /usr in a private mount namespace; running as an ordinary user"
+else
+  mount --bind "$root/usr/bin" "$root/usr/bin" && mount -o remount,bind,ro "$root/usr/bin" ||
+    fail "cannot mount the program folder read-only"
+  touch "$root/usr/bin/probe" 2>/dev/null && fail "the program folder is still writable"
+  bindir=$root/usr/bin
+  as_user() { "$@"; }
+  echo "running from the unpacked root"
+fi
 
-export HOME=$tmp/home XDG_CACHE_HOME= XDG_STATE_HOME=
-mkdir -p "$HOME"
+export HOME=$work/home XDG_CACHE_HOME= XDG_STATE_HOME= XDG_RUNTIME_DIR=
 state_log=$HOME/.local/state/zevavi/zevavi.log
 
-QT_QPA_PLATFORM=offscreen "$root/usr/bin/ZeVavi" >"$tmp/zevavi.out" 2>&1 &
+QT_QPA_PLATFORM=offscreen as_user "$bindir/ZeVavi" >"$work/zevavi.out" 2>&1 &
 window=$!
 wait_for 60 '[ -e "$state_log" ] || ! kill -0 $window 2>/dev/null'
-kill -0 $window 2>/dev/null || { cat "$tmp/zevavi.out"; fail "ZeVavi ended by itself"; }
+kill -0 $window 2>/dev/null || { cat "$work/zevavi.out"; fail "ZeVavi ended by itself"; }
 kill $window
 wait $window
 [ -e "$state_log" ] || fail "ZeVavi made no log into $state_log"
-[ ! -e "$root/usr/bin/zevavi.log" ] || fail "ZeVavi wrote its log beside the installed program"
+[ ! -e "$bindir/zevavi.log" ] || fail "ZeVavi wrote its log beside the installed program"
 
 # One whole upgrade: a zip image made by Info-ZIP, the simulated box on a pty.
 pc=$(ip -4 -o addr show dev lo | awk '{ split($4, a, "/"); if (a[1] !~ /^127\./) { print a[1]; exit } }')
@@ -103,21 +142,22 @@ head -c 262144 /dev/urandom >"$tmp/image/image/boot_cfe_auto.jffs2"
 head -c 1573164 /dev/urandom >"$tmp/image/image/root_cfe_auto.jffs2"
 (cd "$tmp/image" && zip -q -r "$tmp/firmware.zip" image) || fail "zip"
 
-"$build/bin/boxsim" --pty-link "$tmp/box-tty" --report "$tmp/box.json" --speed 20 >"$tmp/box.out" 2>&1 &
+# The box runs as the same user, so that the user can open its pty.
+as_user "$build/bin/boxsim" --pty-link "$work/box-tty" --report "$work/box.json" --speed 20 >"$work/box.out" 2>&1 &
 boxsim=$!
-wait_for 10 '[ -e "$tmp/box-tty" ]' || fail "the box made no pty"
-"$root/usr/bin/zevavi-flash" --port "$tmp/box-tty" --model TORQA --box "$box" --timeout 100 \
-  "$tmp/firmware.zip" >"$tmp/flash.out" 2>&1
+wait_for 10 '[ -e "$work/box-tty" ]' || fail "the box made no pty"
+as_user "$bindir/zevavi-flash" --port "$work/box-tty" --model TORQA --box "$box" --timeout 100 \
+  "$tmp/firmware.zip" >"$work/flash.out" 2>&1
 code=$?
 kill $boxsim
 wait $boxsim
-[ $code -eq 0 ] || { cat "$tmp/flash.out"; fail "the installed zevavi-flash exits $code"; }
-grep -q 'Finished, Reboot now' "$tmp/flash.out" || { cat "$tmp/flash.out"; fail "no last status line"; }
+[ $code -eq 0 ] || { cat "$work/flash.out"; fail "the installed zevavi-flash exits $code"; }
+grep -q 'Finished, Reboot now' "$work/flash.out" || { cat "$work/flash.out"; fail "no last status line"; }
 grep -q 'unzip ok' "$HOME/.local/state/zevavi/zevavi.log" ||
   fail "zevavi-flash's log in the state folder does not show the image unzipped"
 
 # The box flashed exactly the image's bytes.
-python3 - "$tmp/box.json" "$tmp/image/image" "$box" <<'PY' || fail "the box's report differs from the image"
+python3 - "$work/box.json" "$tmp/image/image" "$box" <<'PY' || fail "the box's report differs from the image"
 import hashlib, json, sys
 report = json.load(open(sys.argv[1]))
 want = {"flash0.kernel": "kernel_cfe_auto.bin", "flash0.splash": "splash_cfe_auto.bin",
@@ -134,5 +174,5 @@ PY
 echo "the installed package works"
 INSIDE
 
-"$source/scripts/netns-run" unshare --mount -- bash "$tmp/inside.sh" "$tmp" "$root" "$build" ||
+"$source/scripts/netns-run" unshare --mount -- bash "$tmp/inside.sh" "$tmp" "$root" "$build" "$deb" ||
   { keep=1; exit 1; }
