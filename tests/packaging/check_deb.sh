@@ -75,7 +75,7 @@ help=$("$root/usr/bin/zevavi-flash" --help 2>&1) || fail "zevavi-flash --help ex
 # folder mounted read-only.
 cat >"$tmp/inside.sh" <<'INSIDE'
 set -u
-tmp=$1 root=$2 build=$3 deb=$4
+tmp=$1 root=$2 build=$3 deb=$4 real_root=$5
 fail() { echo "FAIL: $*"; exit 1; }
 wait_for() {
   local limit=$1
@@ -88,7 +88,8 @@ wait_for() {
 }
 work=$tmp/user
 mkdir -p "$work/home"
-if [ "$(id -u)" = 0 ] && [ -z "${ZEVAVI_PKG_NO_OVERLAY:-}" ] &&
+# (Root inside a user namespace is not enough: it cannot become another user.)
+if [ "$real_root" = 1 ] && [ -z "${ZEVAVI_PKG_NO_OVERLAY:-}" ] &&
   mkdir "$tmp/upper" "$tmp/overlay-work" &&
   mount -t overlay overlay -o "lowerdir=/usr,upperdir=$tmp/upper,workdir=$tmp/overlay-work" /usr 2>/dev/null; then
   cp -a "$root/usr/." /usr/ || fail "cannot lay the package over /usr"
@@ -174,5 +175,6 @@ PY
 echo "the installed package works"
 INSIDE
 
-"$source/scripts/netns-run" unshare --mount -- bash "$tmp/inside.sh" "$tmp" "$root" "$build" "$deb" ||
+"$source/scripts/netns-run" unshare --mount -- bash "$tmp/inside.sh" "$tmp" "$root" "$build" "$deb" \
+  "$([ "$(id -u)" = 0 ] && echo 1 || echo 0)" ||
   { keep=1; exit 1; }
