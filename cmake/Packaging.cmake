@@ -37,6 +37,28 @@ if(TARGET KyUnzip179)
           LIBRARY DESTINATION ${ZEVAVI_PRIVATE_LIBDIR}
                   PERMISSIONS OWNER_READ OWNER_WRITE GROUP_READ WORLD_READ)
 endif()
+# A stripped install (cpack, cmake --install --strip) also drops the compiler's version
+# notes, as Debian's own packaging does.
+if(CMAKE_OBJCOPY)
+  set(zv_binaries)
+  foreach(program ${zv_programs})
+    list(APPEND zv_binaries ${CMAKE_INSTALL_BINDIR}/${program})
+  endforeach()
+  if(TARGET KyUnzip179)
+    list(APPEND zv_binaries ${ZEVAVI_PRIVATE_LIBDIR}/KyUnzip179.so)
+  endif()
+  install(CODE "
+    if(CMAKE_INSTALL_DO_STRIP)
+      foreach(binary ${zv_binaries})
+        execute_process(COMMAND \"${CMAKE_OBJCOPY}\" --remove-section=.comment
+                                \"\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}/\${binary}\"
+                        RESULT_VARIABLE failed)
+        if(failed)
+          message(FATAL_ERROR \"objcopy failed on \${binary}\")
+        endif()
+      endforeach()
+    endif()")
+endif()
 
 set(zv_pkg ${CMAKE_SOURCE_DIR}/packaging)
 set(zv_out ${CMAKE_BINARY_DIR}/packaging)
@@ -78,6 +100,7 @@ install(FILES ${zv_out}/ZeVavi.1.gz ${zv_out}/zevavi-flash.1.gz DESTINATION ${CM
 install(FILES ${zv_pkg}/org.zevavi.zevavi.desktop DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
 install(FILES ${zv_pkg}/org.zevavi.zevavi.metainfo.xml DESTINATION ${CMAKE_INSTALL_DATADIR}/metainfo)
 install(FILES ${zv_pkg}/copyright ${zv_out}/changelog.gz DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/zevavi)
+install(FILES ${zv_pkg}/lintian-overrides DESTINATION ${CMAKE_INSTALL_DATADIR}/lintian/overrides RENAME zevavi)
 
 # The package.
 set(CPACK_GENERATOR DEB)
