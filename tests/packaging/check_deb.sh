@@ -85,6 +85,16 @@ wait_for() {
   done
   eval "$@"
 }
+# Whatever is started in the background ends with this script, however it ends. The
+# commands are started directly (setpriv and env exec them), so each $! is the program.
+started=()
+stop_started() {
+  for pid in "${started[@]}"; do
+    kill "$pid" 2>/dev/null && wait "$pid" 2>/dev/null
+  done
+  return 0
+}
+trap stop_started EXIT
 work=$tmp/user
 mkdir -p "$work/home"
 # (Root inside a user namespace is not enough: it cannot become another user.)
@@ -107,22 +117,23 @@ if [ "$real_root" = 1 ] && [ -z "${ZEVAVI_PKG_NO_OVERLAY:-}" ] &&
   grep -q dialout "$tmp/postinst.out" || fail "postinst says nothing of the dialout group"
   bindir=/usr/bin
   chown -R 65534:65534 "$work"
-  as_user() { setpriv --reuid=65534 --regid=65534 --clear-groups "$@"; }
+  as_user=(setpriv --reuid=65534 --regid=65534 --clear-groups)
   echo "installed under /usr in a private mount namespace; running as an ordinary user"
 else
   mount --bind "$root/usr/bin" "$root/usr/bin" && mount -o remount,bind,ro "$root/usr/bin" ||
     fail "cannot mount the program folder read-only"
   touch "$root/usr/bin/probe" 2>/dev/null && fail "the program folder is still writable"
   bindir=$root/usr/bin
-  as_user() { "$@"; }
+  as_user=(env)
   echo "running from the unpacked root"
 fi
 
 export HOME=$work/home XDG_CACHE_HOME= XDG_STATE_HOME= XDG_RUNTIME_DIR=
 state_log=$HOME/.local/state/zevavi/zevavi.log
 
-QT_QPA_PLATFORM=offscreen as_user "$bindir/ZeVavi" >"$work/zevavi.out" 2>&1 &
+QT_QPA_PLATFORM=offscreen "${as_user[@]}" "$bindir/ZeVavi" >"$work/zevavi.out" 2>&1 &
 window=$!
+started+=($window)
 wait_for 60 '[ -e "$state_log" ] || ! kill -0 $window 2>/dev/null'
 kill -0 $window 2>/dev/null || { cat "$work/zevavi.out"; fail "ZeVavi ended by itself"; }
 kill $window
@@ -143,10 +154,11 @@ head -c 1573164 /dev/urandom >"$tmp/image/image/root_cfe_auto.jffs2"
 (cd "$tmp/image" && zip -q -r "$tmp/firmware.zip" image) || fail "zip"
 
 # The box runs as the same user, so that the user can open its pty.
-as_user "$build/bin/boxsim" --pty-link "$work/box-tty" --report "$work/box.json" --speed 20 >"$work/box.out" 2>&1 &
+"${as_user[@]}" "$build/bin/boxsim" --pty-link "$work/box-tty" --report "$work/box.json" --speed 20 >"$work/box.out" 2>&1 &
 boxsim=$!
+started+=($boxsim)
 wait_for 10 '[ -e "$work/box-tty" ]' || fail "the box made no pty"
-as_user "$bindir/zevavi-flash" --port "$work/box-tty" --model TORQA --box "$box" --timeout 100 \
+"${as_user[@]}" "$bindir/zevavi-flash" --port "$work/box-tty" --model TORQA --box "$box" --timeout 100 \
   "$tmp/firmware.zip" >"$work/flash.out" 2>&1
 code=$?
 kill $boxsim
@@ -175,5 +187,13 @@ echo "the installed package works"
 INSIDE
 
 "$source/scripts/netns-run" unshare --mount -- bash "$tmp/inside.sh" "$tmp" "$root" "$build" "$deb" \
-  "$([ "$(id -u)" = 0 ] && echo 1 || echo 0)" ||
-  { keep=1; exit 1; }
+  "$([ "$(id -u)" = 0 ] && echo 1 || echo 0)"
+status=$?
+# Nothing the test started outlives it.
+left=$(pgrep -f "$tmp/")
+if [ -n "$left" ]; then
+  ps -o pid=,args= -p "$(echo $left | tr ' ' ,)"
+  kill $left
+  fail "still running after the test"
+fi
+[ $status -eq 0 ] || { keep=1; exit 1; }
