@@ -12,6 +12,7 @@ ZV_PACKAGES=(
   xvfb xauth imagemagick fonts-liberation
   socat tftp-hpa atftp curl zip unzip libarchive-tools tftpd-hpa libvterm-dev
   iproute2 util-linux libcap2-bin python3 procps
+  dpkg-dev desktop-file-utils appstream lintian librsvg2-bin groff-base man-db
 )
 
 zv_install_packages() {
