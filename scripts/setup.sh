@@ -13,6 +13,7 @@ ZV_PACKAGES=(
   socat tftp-hpa atftp curl zip unzip libarchive-tools tftpd-hpa libvterm-dev
   iproute2 util-linux libcap2-bin python3 procps
   dpkg-dev desktop-file-utils appstream lintian librsvg2-bin groff-base man-db
+  clang libclang-rt-dev  # the fuzz targets (libFuzzer) that ./test runs before the suite
 )
 
 zv_install_packages() {
