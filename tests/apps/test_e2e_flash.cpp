@@ -3,6 +3,7 @@
 // exit code, the output and the report must tell the same story.
 #include "platform/net.h"
 #include "platform/paths.h"
+#include "tests/support/upgrade_expect.h"
 #include "tools/demo/sampleimage.h"
 
 #include <QJsonArray>
@@ -30,25 +31,8 @@ namespace {
 
 namespace fs = std::filesystem;
 
-std::string read_file(const fs::path &path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream out;
-  out << in.rdbuf();
-  return out.str();
-}
-
-// SHA-256 by a program nobody here wrote.
-std::string sha256_of(const std::string &bytes, const fs::path &scratch) {
-  std::ofstream(scratch, std::ios::binary) << bytes;
-  std::string command = "sha256sum '" + scratch.string() + "'";
-  FILE *pipe = ::popen(command.c_str(), "r");
-  char digest[65] = {};
-  if (!pipe || std::fscanf(pipe, "%64s", digest) != 1)
-    digest[0] = 0;
-  if (pipe)
-    ::pclose(pipe);
-  return digest;
-}
+using upgrade_expect::read_file;
+using upgrade_expect::sha256_of;
 
 // Starts `args` with its standard output and error in files. 0 when it could not start.
 pid_t spawn(const std::vector<std::string> &args, const fs::path &out, const fs::path &err) {
@@ -187,14 +171,7 @@ class Flash : public ::testing::Test {
   SamplePartitions image_;
 };
 
-const std::vector<std::string> lines_without_splash = {"1. Extract the image.",
-                                                       "2. Enter into the CFE mode.",
-                                                       "3. IP is set in the machine.",
-                                                       "4. Upgrade the kernel image on the machine.",
-                                                       "5. Erase memory area about FLASH2 and FLASH0.",
-                                                       "6. Upgrade the boot image on the machine.",
-                                                       "7. Upgrade the root image on the machine.",
-                                                       "9. Finished, Reboot now!!"};
+using upgrade_expect::lines_without_splash;
 
 struct ModelRun {
   const char *model;
@@ -220,15 +197,7 @@ TEST_P(WholeFlash, ExitsZeroAndEveryFlashedByteEqualsTheImage) {
 
   std::vector<std::string> want = lines_without_splash;
   if (run.zip)
-    want = {"1. Extract the image.",
-            "2. Enter into the CFE mode.",
-            "3. IP is set in the machine.",
-            "4. Upgrade the kernel image on the machine.",
-            "5. Upgrade the splash image on the machine.",
-            "6. Erase memory area about FLASH2 and FLASH0.",
-            "7. Upgrade the boot image on the machine.",
-            "8. Upgrade the root image on the machine.",
-            "10. Finished, Reboot now!!"};
+    want = upgrade_expect::lines_with_splash;
   EXPECT_EQ(numbered_lines(out()), want);
   expect_flashed("flash0.kernel", image_.kernel);
   expect_flashed("flash0.boot", image_.boot);
