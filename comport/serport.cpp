@@ -95,7 +95,8 @@ void TCustomComPort::ApplyBuffer() {
   if (!Applicable())
     return;
   auto dev = Handle();
-  uint32_t rc = dev ? dev->SetupComm(static_cast<uint32_t>(buffer_.InputSize()), static_cast<uint32_t>(buffer_.OutputSize()))
+  uint32_t rc = dev ? dev->SetupComm(static_cast<uint32_t>(buffer_.InputSize()),
+                                     static_cast<uint32_t>(buffer_.OutputSize()))
                     : COMM_ERR_INVALID_HANDLE;
   if (rc != COMM_OK)
     throw EComPortExt(port_, 9, static_cast<int32_t>(rc));
@@ -113,17 +114,26 @@ CommDcb TCustomComPort::BuildDCB() const {
   dcb.BaudRate = baud_rate_ == brCustom ? static_cast<uint32_t>(custom_baud_rate_)
                                         : static_cast<uint32_t>(BaudRateToInt(baud_rate_));
   uint32_t f = DCB_BINARY;
-  if (parity_.Check()) f |= DCB_PARITY;
-  if (flow_control_.OutCTSFlow()) f |= DCB_OUTX_CTS_FLOW;
-  if (flow_control_.OutDSRFlow()) f |= DCB_OUTX_DSR_FLOW;
+  if (parity_.Check())
+    f |= DCB_PARITY;
+  if (flow_control_.OutCTSFlow())
+    f |= DCB_OUTX_CTS_FLOW;
+  if (flow_control_.OutDSRFlow())
+    f |= DCB_OUTX_DSR_FLOW;
   f |= (static_cast<uint32_t>(flow_control_.ControlDTR()) << DCB_DTR_CONTROL_SHIFT) & DCB_DTR_CONTROL_MASK;
-  if (flow_control_.DSRSensitivity()) f |= DCB_DSR_SENSITIVITY;
-  if (flow_control_.TxContinueOnXoff()) f |= DCB_TX_CONTINUE_ON_XOFF;
-  if (flow_control_.XonXoffOut()) f |= DCB_OUTX;
-  if (flow_control_.XonXoffIn()) f |= DCB_INX;
+  if (flow_control_.DSRSensitivity())
+    f |= DCB_DSR_SENSITIVITY;
+  if (flow_control_.TxContinueOnXoff())
+    f |= DCB_TX_CONTINUE_ON_XOFF;
+  if (flow_control_.XonXoffOut())
+    f |= DCB_OUTX;
+  if (flow_control_.XonXoffIn())
+    f |= DCB_INX;
   const bool replace = parity_.Check() && parity_.Replace();
-  if (replace) f |= DCB_ERROR_CHAR;
-  if (discard_null_) f |= DCB_NULL;
+  if (replace)
+    f |= DCB_ERROR_CHAR;
+  if (discard_null_)
+    f |= DCB_NULL;
   f |= (static_cast<uint32_t>(flow_control_.ControlRTS()) << DCB_RTS_CONTROL_SHIFT) & DCB_RTS_CONTROL_MASK;
   dcb.Flags = f;
   dcb.XonLim = static_cast<uint16_t>(buffer_.InputSize() / 4);
@@ -159,12 +169,12 @@ void TCustomComPort::SetPort(const std::string &Value) {
   }
 }
 
-#define ZV_DCB_SETTER(Name, Type, field) \
+#define ZV_DCB_SETTER(Name, Type, field)       \
   void TCustomComPort::Set##Name(Type Value) { \
-    if (field == Value)                       \
-      return;                                 \
-    field = Value;                            \
-    ApplyDCB();                               \
+    if (field == Value)                        \
+      return;                                  \
+    field = Value;                             \
+    ApplyDCB();                                \
   }
 ZV_DCB_SETTER(BaudRate, TBaudRate, baud_rate_)
 ZV_DCB_SETTER(CustomBaudRate, int, custom_baud_rate_)
@@ -347,8 +357,9 @@ int TCustomComPort::WriteAsync(const void *Buffer, int Count, PSerPortAsync &Asy
   auto dev = Handle();
   AsyncPtr->Device = dev;
   uint32_t written = 0;
-  uint32_t rc = dev ? dev->WriteFile(AsyncPtr->Data, static_cast<uint32_t>(Count), written, &AsyncPtr->Overlapped)
-                    : COMM_ERR_INVALID_HANDLE;
+  uint32_t rc =
+      dev ? dev->WriteFile(AsyncPtr->Data, static_cast<uint32_t>(Count), written, &AsyncPtr->Overlapped)
+          : COMM_ERR_INVALID_HANDLE;
   if (rc != COMM_OK && rc != COMM_ERR_IO_PENDING) {
     AsyncPtr->Device.reset();
     throw EComPortExt(port_, 2, static_cast<int32_t>(rc));
@@ -521,14 +532,22 @@ TComErrors TCustomComPort::LastErrors() {
   CommStat stat;
   ClearCommErrorOrRaise(e, stat);
   TComErrors errors;
-  if (e & COMM_CE_FRAME) errors.include(ceFrame);
-  if ((e & COMM_CE_RXPARITY) && parity_.Check()) errors.include(ceRxParity);
-  if (e & COMM_CE_OVERRUN) errors.include(ceOverrun);
-  if (e & COMM_CE_RXOVER) errors.include(ceRxOver);
-  if (e & COMM_CE_TXFULL) errors.include(ceTxFull);
-  if (e & COMM_CE_BREAK) errors.include(ceBreak);
-  if (e & COMM_CE_IOE) errors.include(ceIO);
-  if (e & COMM_CE_MODE) errors.include(ceMode);
+  if (e & COMM_CE_FRAME)
+    errors.include(ceFrame);
+  if ((e & COMM_CE_RXPARITY) && parity_.Check())
+    errors.include(ceRxParity);
+  if (e & COMM_CE_OVERRUN)
+    errors.include(ceOverrun);
+  if (e & COMM_CE_RXOVER)
+    errors.include(ceRxOver);
+  if (e & COMM_CE_TXFULL)
+    errors.include(ceTxFull);
+  if (e & COMM_CE_BREAK)
+    errors.include(ceBreak);
+  if (e & COMM_CE_IOE)
+    errors.include(ceIO);
+  if (e & COMM_CE_MODE)
+    errors.include(ceMode);
   return errors;
 }
 
@@ -541,10 +560,14 @@ TComSignals TCustomComPort::Signals() {
   uint32_t rc = dev ? dev->GetCommModemStatus(status) : COMM_ERR_INVALID_HANDLE;
   if (rc != COMM_OK)
     throw EComPortExt(port_, 11, static_cast<int32_t>(rc));
-  if (status & COMM_MS_CTS_ON) signals.include(csCTS);
-  if (status & COMM_MS_DSR_ON) signals.include(csDSR);
-  if (status & COMM_MS_RING_ON) signals.include(csRing);
-  if (status & COMM_MS_RLSD_ON) signals.include(csRLSD);
+  if (status & COMM_MS_CTS_ON)
+    signals.include(csCTS);
+  if (status & COMM_MS_DSR_ON)
+    signals.include(csDSR);
+  if (status & COMM_MS_RING_ON)
+    signals.include(csRing);
+  if (status & COMM_MS_RLSD_ON)
+    signals.include(csRLSD);
   return signals;
 }
 
@@ -634,13 +657,26 @@ void TCustomComPort::SendSignalToLink(TComLinkEvent Signal, bool OnOff) {
   for (TComLink *link : LinksSnapshot()) {
     const TComSignalEvent *slot = nullptr;
     switch (Signal) {
-      case leConn: slot = &link->OnConn; break;
-      case leCTS: slot = &link->OnCTSChange; break;
-      case leDSR: slot = &link->OnDSRChange; break;
-      case leRLSD: slot = &link->OnRLSDChange; break;
-      case leRx: slot = &link->OnRx; break;
-      case leTx: slot = &link->OnTx; break;
-      default: break;
+      case leConn:
+        slot = &link->OnConn;
+        break;
+      case leCTS:
+        slot = &link->OnCTSChange;
+        break;
+      case leDSR:
+        slot = &link->OnDSRChange;
+        break;
+      case leRLSD:
+        slot = &link->OnRLSDChange;
+        break;
+      case leRx:
+        slot = &link->OnRx;
+        break;
+      case leTx:
+        slot = &link->OnTx;
+        break;
+      default:
+        break;
     }
     if (slot && *slot)
       (*slot)(this, OnOff);
@@ -651,10 +687,17 @@ void TCustomComPort::NotifyLink(TComLinkEvent Event) {
   for (TComLink *link : LinksSnapshot()) {
     const TComNotifyEvent *slot = nullptr;
     switch (Event) {
-      case leRing: slot = &link->OnRing; break;
-      case leTxEmpty: slot = &link->OnTxEmpty; break;
-      case leRxFlag: slot = &link->OnRxFlag; break;
-      default: break;
+      case leRing:
+        slot = &link->OnRing;
+        break;
+      case leTxEmpty:
+        slot = &link->OnTxEmpty;
+        break;
+      case leRxFlag:
+        slot = &link->OnRxFlag;
+        break;
+      default:
+        break;
     }
     if (slot && *slot)
       (*slot)(this);
@@ -669,25 +712,70 @@ void TCustomComPort::TxNotifyLink(const char *Buffer, int Count) {
 
 // ---- events ----
 
-void TCustomComPort::DoRxChar(int Count) { if (OnRxChar) OnRxChar(this, Count); }
-void TCustomComPort::DoRxBuf(const char *Buffer, int Count) { if (OnRxBuf) OnRxBuf(this, Buffer, Count); }
-void TCustomComPort::DoTxEmpty() { if (OnTxEmpty) OnTxEmpty(this); }
-void TCustomComPort::DoBreak() { if (OnBreak) OnBreak(this); }
-void TCustomComPort::DoRing() { if (OnRing) OnRing(this); }
-void TCustomComPort::DoRxFlag() { if (OnRxFlag) OnRxFlag(this); }
-void TCustomComPort::DoRx80Full() { if (OnRx80Full) OnRx80Full(this); }
-void TCustomComPort::DoCTSChange(bool OnOff) { if (OnCTSChange) OnCTSChange(this, OnOff); }
-void TCustomComPort::DoDSRChange(bool OnOff) { if (OnDSRChange) OnDSRChange(this, OnOff); }
-void TCustomComPort::DoRLSDChange(bool OnOff) { if (OnRLSDChange) OnRLSDChange(this, OnOff); }
-void TCustomComPort::DoError(TComErrors Errors) { if (OnError) OnError(this, Errors); }
+void TCustomComPort::DoRxChar(int Count) {
+  if (OnRxChar)
+    OnRxChar(this, Count);
+}
+void TCustomComPort::DoRxBuf(const char *Buffer, int Count) {
+  if (OnRxBuf)
+    OnRxBuf(this, Buffer, Count);
+}
+void TCustomComPort::DoTxEmpty() {
+  if (OnTxEmpty)
+    OnTxEmpty(this);
+}
+void TCustomComPort::DoBreak() {
+  if (OnBreak)
+    OnBreak(this);
+}
+void TCustomComPort::DoRing() {
+  if (OnRing)
+    OnRing(this);
+}
+void TCustomComPort::DoRxFlag() {
+  if (OnRxFlag)
+    OnRxFlag(this);
+}
+void TCustomComPort::DoRx80Full() {
+  if (OnRx80Full)
+    OnRx80Full(this);
+}
+void TCustomComPort::DoCTSChange(bool OnOff) {
+  if (OnCTSChange)
+    OnCTSChange(this, OnOff);
+}
+void TCustomComPort::DoDSRChange(bool OnOff) {
+  if (OnDSRChange)
+    OnDSRChange(this, OnOff);
+}
+void TCustomComPort::DoRLSDChange(bool OnOff) {
+  if (OnRLSDChange)
+    OnRLSDChange(this, OnOff);
+}
+void TCustomComPort::DoError(TComErrors Errors) {
+  if (OnError)
+    OnError(this, Errors);
+}
 void TCustomComPort::DoDeviceLost(uint32_t SystemError) {
   if (OnDeviceLost)
     OnDeviceLost(this, SystemError);
 }
-void TCustomComPort::DoBeforeOpen() { if (OnBeforeOpen) OnBeforeOpen(this); }
-void TCustomComPort::DoAfterOpen() { if (OnAfterOpen) OnAfterOpen(this); }
-void TCustomComPort::DoBeforeClose() { if (OnBeforeClose) OnBeforeClose(this); }
-void TCustomComPort::DoAfterClose() { if (OnAfterClose) OnAfterClose(this); }
+void TCustomComPort::DoBeforeOpen() {
+  if (OnBeforeOpen)
+    OnBeforeOpen(this);
+}
+void TCustomComPort::DoAfterOpen() {
+  if (OnAfterOpen)
+    OnAfterOpen(this);
+}
+void TCustomComPort::DoBeforeClose() {
+  if (OnBeforeClose)
+    OnBeforeClose(this);
+}
+void TCustomComPort::DoAfterClose() {
+  if (OnAfterClose)
+    OnAfterClose(this);
+}
 
 void TCustomComPort::CallError() {
   TComErrors errors = LastErrors();
@@ -816,17 +904,38 @@ void TCustomComPort::WindowMethod(uint32_t Msg, uint32_t WParam) {
     return;
   try {
     switch (WParam) {
-      case COMM_EV_RXCHAR: CallRxChar(); break;
-      case COMM_EV_RXFLAG: CallRxFlag(); break;
-      case COMM_EV_TXEMPTY: CallTxEmpty(); break;
-      case COMM_EV_CTS: CallCTSChange(); break;
-      case COMM_EV_DSR: CallDSRChange(); break;
-      case COMM_EV_RLSD: CallRLSDChange(); break;
-      case COMM_EV_BREAK: CallBreak(); break;
-      case COMM_EV_ERR: CallError(); break;
-      case COMM_EV_RING: CallRing(); break;
-      case COMM_EV_RX80FULL: CallRx80Full(); break;
-      default: break;
+      case COMM_EV_RXCHAR:
+        CallRxChar();
+        break;
+      case COMM_EV_RXFLAG:
+        CallRxFlag();
+        break;
+      case COMM_EV_TXEMPTY:
+        CallTxEmpty();
+        break;
+      case COMM_EV_CTS:
+        CallCTSChange();
+        break;
+      case COMM_EV_DSR:
+        CallDSRChange();
+        break;
+      case COMM_EV_RLSD:
+        CallRLSDChange();
+        break;
+      case COMM_EV_BREAK:
+        CallBreak();
+        break;
+      case COMM_EV_ERR:
+        CallError();
+        break;
+      case COMM_EV_RING:
+        CallRing();
+        break;
+      case COMM_EV_RX80FULL:
+        CallRx80Full();
+        break;
+      default:
+        break;
     }
   } catch (const std::exception &e) {
     // The application's exception display: report, and keep the port's events flowing.

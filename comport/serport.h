@@ -80,17 +80,17 @@ using TComDeviceLostEvent = std::function<void(TCustomComPort *Sender, uint32_t 
 // OnTxBuf, on the thread that writes.
 class TComLink {
  public:
-  TComSignalEvent OnConn;       // open (true) and close (false)
-  TRxBufEvent OnRxBuf;          // every block of received bytes
-  TRxBufEvent OnTxBuf;          // a copy of the bytes of each completed overlapped write
+  TComSignalEvent OnConn;  // open (true) and close (false)
+  TRxBufEvent OnRxBuf;     // every block of received bytes
+  TRxBufEvent OnTxBuf;     // a copy of the bytes of each completed overlapped write
   TComNotifyEvent OnTxEmpty;
   TComNotifyEvent OnRxFlag;
   TComSignalEvent OnCTSChange;  // also at open (line state) and close (false)
   TComSignalEvent OnDSRChange;
   TComSignalEvent OnRLSDChange;
   TComNotifyEvent OnRing;
-  TComSignalEvent OnTx;         // true when a write starts, false on transmit-empty
-  TComSignalEvent OnRx;         // true when bytes are found waiting, false when a read empties the queue
+  TComSignalEvent OnTx;  // true when a write starts, false on transmit-empty
+  TComSignalEvent OnRx;  // true when bytes are found waiting, false when a read empties the queue
 };
 
 // ---- asynchronous operations ----

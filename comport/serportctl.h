@@ -34,7 +34,17 @@ enum TScrollStyle { ssNone, ssHorizontal, ssVertical, ssBoth };
 enum TAdvanceCaret { acChar, acReturn, acLineFeed, acReverseLineFeed, acTab, acBackspace };
 
 // Scroll-bar requests, as the window system's scroll messages name them.
-enum class TScrollCode { LineUp, LineDown, PageUp, PageDown, ThumbPosition, ThumbTrack, Top, Bottom, EndScroll };
+enum class TScrollCode {
+  LineUp,
+  LineDown,
+  PageUp,
+  PageDown,
+  ThumbPosition,
+  ThumbTrack,
+  Top,
+  Bottom,
+  EndScroll
+};
 enum class TScrollBarKind { Horizontal, Vertical };
 
 struct TTermAttributes {
@@ -59,9 +69,11 @@ QColor TColorToQColor(TColor Color);
 class TCustomComTerminal;
 using TChScreenEvent = std::function<void(TCustomComTerminal *Sender, char Ch)>;
 // Supplies the parser for teNone; the terminal takes ownership of what is put in EscapeCodes.
-using TEscapeEvent = std::function<void(TCustomComTerminal *Sender, std::unique_ptr<TEscapeCodes> &EscapeCodes)>;
+using TEscapeEvent =
+    std::function<void(TCustomComTerminal *Sender, std::unique_ptr<TEscapeCodes> &EscapeCodes)>;
 using TStrRecvEvent = std::function<void(TCustomComTerminal *Sender, std::string &Str)>;
-using TUnhandledEvent = std::function<void(TCustomComTerminal *Sender, TEscapeCode Code, const std::string &Data)>;
+using TUnhandledEvent =
+    std::function<void(TCustomComTerminal *Sender, TEscapeCode Code, const std::string &Data)>;
 
 class TCustomComTerminal : public QAbstractScrollArea, private TComTermBufferOwner {
   Q_OBJECT

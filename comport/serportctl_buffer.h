@@ -52,7 +52,8 @@ class TComTermBuffer {
   // (GetChar), so a caret left behind by a size change cannot write past the cells.
   // Inline: called once per received character, with a cell the caller just built.
   void SetChar(int X, int Y, const TComTermChar &Cell) {
-    if (Inside(X, Y)) Row(Y)[X - 1] = Cell;
+    if (Inside(X, Y))
+      Row(Y)[X - 1] = Cell;
   }
   TComTermChar GetChar(int X, int Y) const { return Inside(X, Y) ? Row(Y)[X - 1] : TComTermChar{}; }
 
@@ -85,7 +86,8 @@ class TComTermBuffer {
   // one row instead of moving every cell, so a line feed at the bottom costs one row.
   TComTermChar *Row(int Y) const {
     int r = first_ + Y - 1;
-    if (r >= rows_) r -= rows_;
+    if (r >= rows_)
+      r -= rows_;
     return cells_.get() + static_cast<size_t>(r) * columns_;
   }
   void ClearCells(TComTermChar *From, size_t Count);

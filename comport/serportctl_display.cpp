@@ -36,13 +36,20 @@ QColor TColorToQColor(TColor Color) {
     // System colours: the few a terminal is given, taken from the application palette.
     const QPalette pal = QApplication::palette();
     switch (Color & 0xFF) {
-      case 5: return pal.color(QPalette::Base);             // window
-      case 8: return pal.color(QPalette::Text);             // window text
-      case 13: return pal.color(QPalette::Highlight);
-      case 14: return pal.color(QPalette::HighlightedText);
-      case 15: return pal.color(QPalette::Button);          // button face
-      case 18: return pal.color(QPalette::ButtonText);
-      default: return pal.color(QPalette::Window);
+      case 5:
+        return pal.color(QPalette::Base);  // window
+      case 8:
+        return pal.color(QPalette::Text);  // window text
+      case 13:
+        return pal.color(QPalette::Highlight);
+      case 14:
+        return pal.color(QPalette::HighlightedText);
+      case 15:
+        return pal.color(QPalette::Button);  // button face
+      case 18:
+        return pal.color(QPalette::ButtonText);
+      default:
+        return pal.color(QPalette::Window);
     }
   }
   return QColor(Color & 0xFF, (Color >> 8) & 0xFF, (Color >> 16) & 0xFF);
@@ -66,12 +73,14 @@ bool TCustomComTerminal::CalculateMetrics() {
     widest = std::max(widest, w);
   }
   const bool fixed = narrowest == widest;
-  for (int c = 160; c < 256; ++c) widest = std::max(widest, fm.horizontalAdvance(QChar(c)));
+  for (int c = 160; c < 256; ++c)
+    widest = std::max(widest, fm.horizontalAdvance(QChar(c)));
   // Advances are fractional in scalable fonts (7.2 px at 12 px): a cell rounded down would
   // let each glyph run into its neighbour.
   const QFontMetricsF fmf(font_);
   qreal widestF = fmf.horizontalAdvance(QLatin1Char('M'));
-  for (int c = 33; c < 127; ++c) widestF = std::max(widestF, fmf.horizontalAdvance(QLatin1Char(static_cast<char>(c))));
+  for (int c = 33; c < 127; ++c)
+    widestF = std::max(widestF, fmf.horizontalAdvance(QLatin1Char(static_cast<char>(c))));
   widest = std::max(widest, int(std::ceil(widestF - 0.01)));
   cell_width_ = std::max(widest, 1);
   return fixed;
@@ -102,9 +111,11 @@ void TCustomComTerminal::SetTermFont(const QFont &Font, TColor Color) {
   font_color_ = Color;
   attrs_.TextColor = Color;
   const bool hadCaret = caret_created_;
-  if (hadCaret) DestroyCaret();
+  if (hadCaret)
+    DestroyCaret();
   ApplyFont(Font);
-  if (hadCaret) CreateCaret();
+  if (hadCaret)
+    CreateCaret();
   AdjustSize();
   UpdateScrollRange();
   InvalidateAll();
@@ -130,9 +141,11 @@ QRect TCustomComTerminal::CellPixels(int X, int Y) const {
 void TCustomComTerminal::DrawChar(int X, int Y, const TComTermChar & /*Cell*/) {
   // X, Y are screen cells; the paint draws the buffer cell shown there. A hidden terminal
   // (the program's panel until the user opens it) has nothing to invalidate.
-  if (!isVisible()) return;
+  if (!isVisible())
+    return;
   const QRect r((X - 1) * cell_width_, (Y - 1) * cell_height_, cell_width_, cell_height_);
-  if (r.intersects(viewport()->rect())) viewport()->update(r);
+  if (r.intersects(viewport()->rect()))
+    viewport()->update(r);
 }
 
 void TCustomComTerminal::InvalidatePortion(const TCellRect &Cells) {
@@ -140,18 +153,21 @@ void TCustomComTerminal::InvalidatePortion(const TCellRect &Cells) {
   const int right = std::max((Cells.Right - top_left_x_ + 1) * cell_width_, 0);
   const int top = std::max((Cells.Top - top_left_y_) * cell_height_, 0);
   const int bottom = std::max((Cells.Bottom - top_left_y_ + 1) * cell_height_, 0);
-  if (right > left && bottom > top) viewport()->update(QRect(left, top, right - left, bottom - top));
+  if (right > left && bottom > top)
+    viewport()->update(QRect(left, top, right - left, bottom - top));
 }
 
 void TCustomComTerminal::InvalidateAll() { viewport()->update(); }
 
 void TCustomComTerminal::ScrollContents(int Rows) {
-  if (!viewport()->isVisible()) return;
+  if (!viewport()->isVisible())
+    return;
   const QRect area(0, 0, std::min(viewport()->width(), columns_ * cell_width_),
                    std::min(viewport()->height(), rows_ * cell_height_));
   viewport()->scroll(0, Rows * cell_height_, area);
   // The caret is painted into the pixels: where they moved to, it must not stay behind.
-  if (caret_created_) viewport()->update(CaretPixels().translated(0, Rows * cell_height_));
+  if (caret_created_)
+    viewport()->update(CaretPixels().translated(0, Rows * cell_height_));
 }
 
 void TCustomComTerminal::paintEvent(QPaintEvent *Event) {
@@ -172,22 +188,27 @@ void TCustomComTerminal::paintEvent(QPaintEvent *Event) {
   TColor pen = 0xFFFFFFFFu;
   for (int y = firstRow; y <= lastRow; ++y) {
     const int by = y + top_left_y_ - 1;
-    if (by < 1 || by > rows_) continue;
+    if (by < 1 || by > rows_)
+      continue;
     // Backgrounds first, then glyphs: a glyph may reach a pixel past its advance (fonts
     // with fractional advances), and the next cell's background must not cut it off.
     for (int x = firstCol; x <= lastCol; ++x) {
       const int bx = x + top_left_x_ - 1;
-      if (bx < 1 || bx > columns_) continue;
+      if (bx < 1 || bx > columns_)
+        continue;
       const TComTermChar cell = buffer_.GetChar(bx, by);
-      if (cell.Ch == 0) continue;
+      if (cell.Ch == 0)
+        continue;
       p.fillRect(QRect((x - 1) * cell_width_, (y - 1) * cell_height_, cell_width_, cell_height_),
                  TColorToQColor(cell.FillColor));
     }
     for (int x = firstCol; x <= lastCol; ++x) {
       const int bx = x + top_left_x_ - 1;
-      if (bx < 1 || bx > columns_) continue;
+      if (bx < 1 || bx > columns_)
+        continue;
       const TComTermChar cell = buffer_.GetChar(bx, by);
-      if (cell.Ch == 0) continue;
+      if (cell.Ch == 0)
+        continue;
       const QRect r((x - 1) * cell_width_, (y - 1) * cell_height_, cell_width_, cell_height_);
       if (cell.Underscore != isUnderlined) {
         isUnderlined = cell.Underscore;
@@ -213,12 +234,13 @@ void TCustomComTerminal::paintEvent(QPaintEvent *Event) {
 QRect TCustomComTerminal::CaretPixels() const {
   const int x = std::clamp(caret_x_, 1, columns_);
   const int y = std::clamp(caret_y_, 1, rows_);
-  return QRect((x - top_left_x_) * cell_width_, (y - top_left_y_ + 1) * cell_height_ - caret_height_, cell_width_,
-               caret_height_);
+  return QRect((x - top_left_x_) * cell_width_, (y - top_left_y_ + 1) * cell_height_ - caret_height_,
+               cell_width_, caret_height_);
 }
 
 void TCustomComTerminal::InvalidateCaret() {
-  if (caret_created_ && caret_height_ > 0) viewport()->update(CaretPixels());
+  if (caret_created_ && caret_height_ > 0)
+    viewport()->update(CaretPixels());
 }
 
 void TCustomComTerminal::MoveCaret(int X, int Y) {
@@ -229,7 +251,8 @@ void TCustomComTerminal::MoveCaret(int X, int Y) {
     caret_y_ = Y;
     return;
   }
-  if (X == caret_x_ && Y == caret_y_) return;
+  if (X == caret_x_ && Y == caret_y_)
+    return;
   InvalidateCaret();
   caret_x_ = X;
   caret_y_ = Y;
@@ -238,9 +261,15 @@ void TCustomComTerminal::MoveCaret(int X, int Y) {
 
 void TCustomComTerminal::CreateCaret() {
   switch (caret_) {
-    case tcBlock: caret_height_ = cell_height_; break;
-    case tcUnderline: caret_height_ = std::max(cell_height_ / 8, 1); break;
-    case tcNone: caret_height_ = 0; break;
+    case tcBlock:
+      caret_height_ = cell_height_;
+      break;
+    case tcUnderline:
+      caret_height_ = std::max(cell_height_ / 8, 1);
+      break;
+    case tcNone:
+      caret_height_ = 0;
+      break;
   }
   caret_created_ = caret_height_ > 0;
   InvalidateCaret();
@@ -255,11 +284,13 @@ void TCustomComTerminal::DestroyCaret() {
 void TCustomComTerminal::HideCaret() { ++caret_hidden_; }
 
 void TCustomComTerminal::ShowCaret() {
-  if (caret_hidden_ > 0 && --caret_hidden_ == 0) InvalidateCaret();
+  if (caret_hidden_ > 0 && --caret_hidden_ == 0)
+    InvalidateCaret();
 }
 
 void TCustomComTerminal::SetCaret(TTermCaret Value) {
-  if (Value == caret_) return;
+  if (Value == caret_)
+    return;
   caret_ = Value;
   if (hasFocus()) {
     DestroyCaret();
@@ -290,12 +321,15 @@ void TCustomComTerminal::ApplyScrollBarPolicy() {
   const bool v = scroll_bars_ == ssVertical || scroll_bars_ == ssBoth;
   setHorizontalScrollBarPolicy(h ? Qt::ScrollBarAsNeeded : Qt::ScrollBarAlwaysOff);
   setVerticalScrollBarPolicy(v ? Qt::ScrollBarAsNeeded : Qt::ScrollBarAlwaysOff);
-  if (!h) horizontalScrollBar()->setRange(0, 0);
-  if (!v) verticalScrollBar()->setRange(0, 0);
+  if (!h)
+    horizontalScrollBar()->setRange(0, 0);
+  if (!v)
+    verticalScrollBar()->setRange(0, 0);
 }
 
 void TCustomComTerminal::SetScrollBars(TScrollStyle Value) {
-  if (Value == scroll_bars_) return;
+  if (Value == scroll_bars_)
+    return;
   scroll_bars_ = Value;
   ApplyScrollBarPolicy();
   UpdateScrollRange();
@@ -311,7 +345,8 @@ void TCustomComTerminal::SetSmoothScroll(bool Value) {
 }
 
 void TCustomComTerminal::UpdateScrollRange() {
-  if (ScrollBars() == ssNone) return;
+  if (ScrollBars() == ssNone)
+    return;
   const bool hOn = scroll_bars_ == ssHorizontal || scroll_bars_ == ssBoth;
   const bool vOn = scroll_bars_ == ssVertical || scroll_bars_ == ssBoth;
   // The client size without bars. Showing or hiding a bar resizes the viewport, which
@@ -333,7 +368,8 @@ void TCustomComTerminal::UpdateScrollRange() {
     hb->setPageStep(std::max(visible, 1));
   };
   int width = bare.width();
-  if (hOn) horizontalFor(width);
+  if (hOn)
+    horizontalFor(width);
   // The height left once the horizontal bar is (or is not) shown.
   const int height = bare.height() - (hOn && hb->maximum() > 0 ? extent : 0);
   if (vOn) {
@@ -343,46 +379,67 @@ void TCustomComTerminal::UpdateScrollRange() {
   }
   // A vertical bar takes width: the horizontal range follows the narrower client.
   const int newWidth = bare.width() - (vOn && vb->maximum() > 0 ? extent : 0);
-  if (hOn && newWidth != width) horizontalFor(newWidth);
+  if (hOn && newWidth != width)
+    horizontalFor(newWidth);
   UpdateScrollPos();
 }
 
 void TCustomComTerminal::UpdateScrollPos() {
   const int oldX = top_left_x_, oldY = top_left_y_;
-  if (scroll_bars_ == ssHorizontal || scroll_bars_ == ssBoth) top_left_x_ = horizontalScrollBar()->value() + 1;
-  else top_left_x_ = 1;
-  if (scroll_bars_ == ssVertical || scroll_bars_ == ssBoth) top_left_y_ = verticalScrollBar()->value() + 1;
-  else top_left_y_ = 1;
-  if (oldX != top_left_x_ || oldY != top_left_y_) InvalidateAll();
+  if (scroll_bars_ == ssHorizontal || scroll_bars_ == ssBoth)
+    top_left_x_ = horizontalScrollBar()->value() + 1;
+  else
+    top_left_x_ = 1;
+  if (scroll_bars_ == ssVertical || scroll_bars_ == ssBoth)
+    top_left_y_ = verticalScrollBar()->value() + 1;
+  else
+    top_left_y_ = 1;
+  if (oldX != top_left_x_ || oldY != top_left_y_)
+    InvalidateAll();
 }
 
 void TCustomComTerminal::ModifyScrollBar(TScrollBarKind Bar, TScrollCode Code, int Pos) {
-  if (Code == TScrollCode::EndScroll) return;
-  if (Code == TScrollCode::ThumbTrack && !smooth_scroll_) return;
+  if (Code == TScrollCode::EndScroll)
+    return;
+  if (Code == TScrollCode::ThumbTrack && !smooth_scroll_)
+    return;
   QScrollBar *bar = Bar == TScrollBarKind::Horizontal ? horizontalScrollBar() : verticalScrollBar();
   const int old = bar->value();
   const int page = Bar == TScrollBarKind::Horizontal ? viewport()->width() / cell_width_
-                                                      : viewport()->height() / cell_height_;
+                                                     : viewport()->height() / cell_height_;
   int pos = old;
   switch (Code) {
-    case TScrollCode::LineUp: pos = old - 1; break;
-    case TScrollCode::LineDown: pos = old + 1; break;
-    case TScrollCode::PageUp: pos = old - page; break;
-    case TScrollCode::PageDown: pos = old + page; break;
+    case TScrollCode::LineUp:
+      pos = old - 1;
+      break;
+    case TScrollCode::LineDown:
+      pos = old + 1;
+      break;
+    case TScrollCode::PageUp:
+      pos = old - page;
+      break;
+    case TScrollCode::PageDown:
+      pos = old + page;
+      break;
     case TScrollCode::ThumbPosition:
-    case TScrollCode::ThumbTrack: pos = Pos; break;
-    default: break;  // Top and Bottom keep the position
+    case TScrollCode::ThumbTrack:
+      pos = Pos;
+      break;
+    default:
+      break;  // Top and Bottom keep the position
   }
   // The bar clamps to its range; the text follows in OnScrollValue.
   bar->setValue(pos);
 }
 
 void TCustomComTerminal::OnScrollValue(TScrollBarKind Bar, int Value) {
-  if (updating_range_) return;  // UpdateScrollPos takes the clamped positions afterwards
+  if (updating_range_)
+    return;  // UpdateScrollPos takes the clamped positions afterwards
   int &topLeft = Bar == TScrollBarKind::Horizontal ? top_left_x_ : top_left_y_;
   const int old = topLeft - 1;
   topLeft = Value + 1;
-  if (old == Value) return;
+  if (old == Value)
+    return;
   if (double_buffered_ || !viewport()->isVisible()) {
     InvalidateAll();
     return;
@@ -411,7 +468,8 @@ void TCustomComTerminal::ApplyBorder() {
 }
 
 void TCustomComTerminal::SetBorderStyle(TBorderStyle Value) {
-  if (Value == border_style_) return;
+  if (Value == border_style_)
+    return;
   border_style_ = Value;
   ApplyBorder();
   AdjustSize();
@@ -438,7 +496,9 @@ void TCustomComTerminal::SetAutoSize(bool Value) {
 
 void TCustomComTerminal::AdjustSize() {
   updateGeometry();
-  if (!auto_size_) return;
+  if (!auto_size_)
+    return;
   int w = 0, h = 0;
-  if (CanAutoSize(w, h)) resize(w, h);
+  if (CanAutoSize(w, h))
+    resize(w, h);
 }

@@ -25,7 +25,9 @@ TCustomComTerminal::TCustomComTerminal(QWidget *Parent) : QAbstractScrollArea(Pa
           [this](int v) { OnScrollValue(TScrollBarKind::Vertical, v); });
 
   link_ = std::make_unique<TComLink>();
-  link_->OnRxBuf = [this](TCustomComPort *Sender, const char *Buffer, int Count) { RxBuf(Sender, Buffer, Count); };
+  link_->OnRxBuf = [this](TCustomComPort *Sender, const char *Buffer, int Count) {
+    RxBuf(Sender, Buffer, Count);
+  };
 
   resize(400, 250);
   font_color_ = ComTerminalFont().Color;
@@ -53,7 +55,8 @@ TCustomComTerminal::~TCustomComTerminal() {
 // ------------------------------------------------------------------------------ the port
 
 void TCustomComTerminal::SetComPort(TCustomComPort *Port) {
-  if (Port == port_) return;
+  if (Port == port_)
+    return;
   if (port_ != nullptr) {
     TCustomComPort *old = port_;
     port_ = nullptr;
@@ -68,13 +71,15 @@ void TCustomComTerminal::SetComPort(TCustomComPort *Port) {
 bool TCustomComTerminal::Connected() const { return PortConnected(); }
 
 void TCustomComTerminal::SetConnected(bool Value) {
-  if (port_ != nullptr) port_->SetConnected(Value);
+  if (port_ != nullptr)
+    port_->SetConnected(Value);
 }
 
 bool TCustomComTerminal::PortConnected() const { return port_ != nullptr && port_->Connected(); }
 
 void TCustomComTerminal::SendStr(const std::string &Str) {
-  if (!Str.empty()) port_->WriteStr(Str);
+  if (!Str.empty())
+    port_->WriteStr(Str);
 }
 
 // ------------------------------------------------------------------------ receive path
@@ -82,26 +87,31 @@ void TCustomComTerminal::SendStr(const std::string &Str) {
 void TCustomComTerminal::RxBuf(TCustomComPort * /*Sender*/, const char *Buffer, int Count) {
   // The port's input queue is 1024 bytes and one delivery never exceeds it; a larger
   // block cannot come from the program's port and is not shown.
-  if (Count > kMaxRxBlock || Count < 0 || (Buffer == nullptr && Count > 0)) return;
-  if (Count > 0 && Buffer[0] == 0) qDebug("nul");
+  if (Count > kMaxRxBlock || Count < 0 || (Buffer == nullptr && Count > 0))
+    return;
+  if (Count > 0 && Buffer[0] == 0)
+    qDebug("nul");
   std::string str = Count > 0 ? std::string(Buffer, Count) : std::string();
   if (append_lf_) {
     std::string withLF;
     withLF.reserve(str.size() * 2);
     for (char c : str) {
       withLF += c;
-      if (c == '\r') withLF += '\n';
+      if (c == '\r')
+        withLF += '\n';
     }
     str.swap(withLF);
   }
   if (force_7bit_)
-    for (char &c : str) c = static_cast<char>(c & 0x7F);
+    for (char &c : str)
+      c = static_cast<char>(c & 0x7F);
   DoStrRecieved(str);
   WriteStr(str);
 }
 
 void TCustomComTerminal::Write(const char *Buffer, int Count) {
-  if (Buffer != nullptr && Count > 0) WriteStr(std::string(Buffer, Count));
+  if (Buffer != nullptr && Count > 0)
+    WriteStr(std::string(Buffer, Count));
 }
 
 void TCustomComTerminal::WriteStr(const std::string &Str) {
@@ -112,7 +122,8 @@ void TCustomComTerminal::WriteStr(const std::string &Str) {
   struct CaretBack {
     TCustomComTerminal *t;
     ~CaretBack() {
-      if (--t->writing_ == 0) t->retired_parsers_.clear();
+      if (--t->writing_ == 0)
+        t->retired_parsers_.clear();
       t->ShowCaret();
     }
   } back{this};
@@ -123,17 +134,21 @@ void TCustomComTerminal::WriteStr(const std::string &Str) {
       continue;
     }
     switch (parser->ProcessChar(c)) {
-      case erChar: PutChar(parser->Character); break;
+      case erChar:
+        PutChar(parser->Character);
+        break;
       case erCode: {
         // Cleared also when a handler throws, so the next sequence starts clean.
         struct ClearParams {
           TEscapeCodes *p;
           ~ClearParams() { p->Params.clear(); }
         } clear{parser};
-        if (!PutEscapeCode(parser->Code, parser->Params)) DoUnhandledCode(parser->Code, parser->Data);
+        if (!PutEscapeCode(parser->Code, parser->Params))
+          DoUnhandledCode(parser->Code, parser->Data);
         break;
       }
-      case erNothing: break;
+      case erNothing:
+        break;
     }
     // An OnChar handler may change the emulation; follow the parser that now exists.
     parser = parser_.get();
@@ -141,7 +156,8 @@ void TCustomComTerminal::WriteStr(const std::string &Str) {
 }
 
 void TCustomComTerminal::WriteEscCode(TEscapeCode Code, TEscapeParams &Params) {
-  if (parser_) PutEscapeCode(Code, Params);
+  if (parser_)
+    PutEscapeCode(Code, Params);
 }
 
 // -------------------------------------------------------------------------- characters
@@ -157,11 +173,19 @@ TComTermChar TCustomComTerminal::GetCharAttr() const {
 void TCustomComTerminal::PutChar(char Ch) {
   const unsigned char u = static_cast<unsigned char>(Ch);
   switch (u) {
-    case 8: AdvanceCaret(acBackspace); break;
-    case 9: AdvanceCaret(acTab); break;
+    case 8:
+      AdvanceCaret(acBackspace);
+      break;
+    case 9:
+      AdvanceCaret(acTab);
+      break;
     case 10:
-    case 12: AdvanceCaret(acLineFeed); break;
-    case 13: AdvanceCaret(acReturn); break;
+    case 12:
+      AdvanceCaret(acLineFeed);
+      break;
+    case 13:
+      AdvanceCaret(acReturn);
+      break;
     default:
       if (u >= 32) {
         // Built whole, then stored: patching one byte of a fresh copy right before the
@@ -192,7 +216,9 @@ void TCustomComTerminal::AdvanceCaret(TAdvanceCaret Kind) {
         }
       }
       break;
-    case acReturn: MoveCaret(1, y); break;
+    case acReturn:
+      MoveCaret(1, y);
+      break;
     case acLineFeed:
       if (y < rows_)
         MoveCaret(x, y + 1);
@@ -207,10 +233,13 @@ void TCustomComTerminal::AdvanceCaret(TAdvanceCaret Kind) {
       break;
     case acTab: {
       const int next = buffer_.NextTab(x + 1);
-      if (next > 0) MoveCaret(next, y);
+      if (next > 0)
+        MoveCaret(next, y);
       break;
     }
-    case acBackspace: MoveCaret(x - 1, y); break;
+    case acBackspace:
+      MoveCaret(x - 1, y);
+      break;
   }
 }
 
@@ -228,20 +257,36 @@ bool TCustomComTerminal::PutEscapeCode(TEscapeCode Code, TEscapeParams &Params) 
   const int x = caret_x_, y = caret_y_;
   switch (Code) {
     case ecCursorUp:
-    case ecAppCursorUp: MoveCaret(x, y - n); break;
+    case ecAppCursorUp:
+      MoveCaret(x, y - n);
+      break;
     // Application-mode keys move like their plain counterparts: a terminal that echoes
     // its own cursor keys should see the caret follow each of them.
     case ecCursorDown:
-    case ecAppCursorDown: MoveCaret(x, y + n); break;
+    case ecAppCursorDown:
+      MoveCaret(x, y + n);
+      break;
     case ecCursorLeft:
-    case ecAppCursorLeft: MoveCaret(x - n, y); break;
+    case ecAppCursorLeft:
+      MoveCaret(x - n, y);
+      break;
     case ecCursorRight:
-    case ecAppCursorRight: MoveCaret(x + n, y); break;
+    case ecAppCursorRight:
+      MoveCaret(x + n, y);
+      break;
     case ecCursorHome:
-    case ecCursorMove: MoveCaret(m, n); break;
-    case ecReverseLineFeed: AdvanceCaret(acReverseLineFeed); break;
-    case ecEraseLineFrom: buffer_.EraseLine(x, y); break;
-    case ecEraseScreenFrom: buffer_.EraseScreen(x, y); break;
+    case ecCursorMove:
+      MoveCaret(m, n);
+      break;
+    case ecReverseLineFeed:
+      AdvanceCaret(acReverseLineFeed);
+      break;
+    case ecEraseLineFrom:
+      buffer_.EraseLine(x, y);
+      break;
+    case ecEraseScreenFrom:
+      buffer_.EraseScreen(x, y);
+      break;
     case ecEraseLine:
       buffer_.EraseLine(1, y);
       MoveCaret(1, y);
@@ -250,21 +295,35 @@ bool TCustomComTerminal::PutEscapeCode(TEscapeCode Code, TEscapeParams &Params) 
       buffer_.EraseScreen(1, 1);
       MoveCaret(1, 1);
       break;
-    case ecSetTab: buffer_.SetTab(x, true); break;
-    case ecClearTab: buffer_.SetTab(x, false); break;
-    case ecClearAllTabs: buffer_.ClearAllTabs(); break;
+    case ecSetTab:
+      buffer_.SetTab(x, true);
+      break;
+    case ecClearTab:
+      buffer_.SetTab(x, false);
+      break;
+    case ecClearAllTabs:
+      buffer_.ClearAllTabs();
+      break;
     case ecIdentify:
       Params.assign({"2"});
       SendCodeNoEcho(ecIdentResponse, &Params);
       break;
-    case ecQueryDevice: SendCodeNoEcho(ecReportDeviceOK, &Params); break;
+    case ecQueryDevice:
+      SendCodeNoEcho(ecReportDeviceOK, &Params);
+      break;
     case ecQueryCursorPos:
       Params.assign({std::to_string(y), std::to_string(x)});
       SendCodeNoEcho(ecReportCursorPos, &Params);
       break;
-    case ecAttributes: SetAttributes(Params); break;
-    case ecSetMode: SetMode(Params, true); break;
-    case ecResetMode: SetMode(Params, false); break;
+    case ecAttributes:
+      SetAttributes(Params);
+      break;
+    case ecSetMode:
+      SetMode(Params, true);
+      break;
+    case ecResetMode:
+      SetMode(Params, false);
+      break;
     case ecReset:
       Params.assign({"0"});
       SetAttributes(Params);
@@ -282,18 +341,22 @@ bool TCustomComTerminal::PutEscapeCode(TEscapeCode Code, TEscapeParams &Params) 
       saved_caret_x_ = x;
       saved_caret_y_ = y;
       break;
-    case ecRestoreCaret: MoveCaret(saved_caret_x_, saved_caret_y_); break;
+    case ecRestoreCaret:
+      MoveCaret(saved_caret_x_, saved_caret_y_);
+      break;
     case ecTest: {
       TComTermChar cell;
       cell.Ch = 'E';
       cell.TextColor = font_color_;
       cell.FillColor = color_;
       for (int row = 1; row <= rows_; ++row)
-        for (int col = 1; col <= columns_; ++col) buffer_.SetChar(col, row, cell);
+        for (int col = 1; col <= columns_; ++col)
+          buffer_.SetChar(col, row, cell);
       InvalidateAll();
       break;
     }
-    default: return false;
+    default:
+      return false;
   }
   return true;
 }
@@ -311,20 +374,36 @@ void TCustomComTerminal::SetAttributes(const TEscapeParams &Params) {
   }
   for (int i = 1; i <= static_cast<int>(Params.size()); ++i) {
     switch (TEscapeCodes::GetParam(i, &Params)) {
-      case 0: ResetAttributes(); break;
-      case 1: attrs_.Intense = true; break;
-      case 4: attrs_.Underscore = true; break;
-      case 7: attrs_.Reverse = true; break;
-      case 21: attrs_.Intense = false; break;
-      case 24: attrs_.Underscore = false; break;
-      case 27: attrs_.Reverse = false; break;
-      default: break;  // colour numbers and the rest are not shown
+      case 0:
+        ResetAttributes();
+        break;
+      case 1:
+        attrs_.Intense = true;
+        break;
+      case 4:
+        attrs_.Underscore = true;
+        break;
+      case 7:
+        attrs_.Reverse = true;
+        break;
+      case 21:
+        attrs_.Intense = false;
+        break;
+      case 24:
+        attrs_.Underscore = false;
+        break;
+      case 27:
+        attrs_.Reverse = false;
+        break;
+      default:
+        break;  // colour numbers and the rest are not shown
     }
   }
 }
 
 void TCustomComTerminal::SetMode(const TEscapeParams &Params, bool OnOff) {
-  if (Params.empty()) return;
+  if (Params.empty())
+    return;
   const std::string &mode = Params[0];
   if (mode == "?1")
     app_cursor_mode_ = OnOff;
@@ -351,22 +430,42 @@ void TCustomComTerminal::ShowException(const std::exception &E) {
 void TCustomComTerminal::KeyPress(QKeyEvent *Event) {
   TEscapeCode code = ecUnknown;
   switch (Event->key()) {
-    case Qt::Key_Home: code = ecCursorHome; break;
-    case Qt::Key_Left: code = ecCursorLeft; break;
-    case Qt::Key_Up: code = ecCursorUp; break;
-    case Qt::Key_Right: code = ecCursorRight; break;
-    case Qt::Key_Down: code = ecCursorDown; break;
-    default: break;
+    case Qt::Key_Home:
+      code = ecCursorHome;
+      break;
+    case Qt::Key_Left:
+      code = ecCursorLeft;
+      break;
+    case Qt::Key_Up:
+      code = ecCursorUp;
+      break;
+    case Qt::Key_Right:
+      code = ecCursorRight;
+      break;
+    case Qt::Key_Down:
+      code = ecCursorDown;
+      break;
+    default:
+      break;
   }
   if (code != ecUnknown) {
     Event->accept();
     if (app_cursor_mode_) {
       switch (code) {
-        case ecCursorUp: SendCode(ecAppCursorUp, nullptr); break;
-        case ecCursorDown: SendCode(ecAppCursorDown, nullptr); break;
-        case ecCursorLeft: SendCode(ecAppCursorLeft, nullptr); break;
-        case ecCursorRight: SendCode(ecAppCursorRight, nullptr); break;
-        default: break;  // Home means nothing to an application in cursor mode
+        case ecCursorUp:
+          SendCode(ecAppCursorUp, nullptr);
+          break;
+        case ecCursorDown:
+          SendCode(ecAppCursorDown, nullptr);
+          break;
+        case ecCursorLeft:
+          SendCode(ecAppCursorLeft, nullptr);
+          break;
+        case ecCursorRight:
+          SendCode(ecAppCursorRight, nullptr);
+          break;
+        default:
+          break;  // Home means nothing to an application in cursor mode
       }
     } else if (arrow_keys_ == akTerminal) {
       SendCode(code, nullptr);
@@ -383,28 +482,33 @@ void TCustomComTerminal::KeyPress(QKeyEvent *Event) {
   }
   Event->accept();
   for (QChar c : text)
-    if (c.unicode() < 256) SendChar(static_cast<char>(c.unicode()));
+    if (c.unicode() < 256)
+      SendChar(static_cast<char>(c.unicode()));
 }
 
 bool TCustomComTerminal::focusNextPrevChild(bool Next) {
   // With WantTab the Tab key is a character for the box, not a focus move.
-  if (want_tab_) return false;
+  if (want_tab_)
+    return false;
   return QAbstractScrollArea::focusNextPrevChild(Next);
 }
 
 void TCustomComTerminal::SendChar(char Ch) {
   if (local_echo_) {
     PutChar(Ch);
-    if (send_lf_ && Ch == '\r' && port_ == nullptr) PutChar('\n');
+    if (send_lf_ && Ch == '\r' && port_ == nullptr)
+      PutChar('\n');
   }
   if (PortConnected()) {
     SendStr(std::string(1, Ch));
-    if (Ch == '\r' && send_lf_) SendChar('\n');
+    if (Ch == '\r' && send_lf_)
+      SendChar('\n');
   }
 }
 
 void TCustomComTerminal::SendCode(TEscapeCode Code, TEscapeParams *Params) {
-  if (!PortConnected() || !parser_) return;
+  if (!PortConnected() || !parser_)
+    return;
   SendStr(parser_->EscCodeToStr(Code, Params));
   if (local_echo_) {
     TEscapeParams local = Params ? *Params : TEscapeParams{};
@@ -413,25 +517,30 @@ void TCustomComTerminal::SendCode(TEscapeCode Code, TEscapeParams *Params) {
 }
 
 void TCustomComTerminal::SendCodeNoEcho(TEscapeCode Code, TEscapeParams *Params) {
-  if (PortConnected() && parser_) SendStr(parser_->EscCodeToStr(Code, Params));
+  if (PortConnected() && parser_)
+    SendStr(parser_->EscCodeToStr(Code, Params));
 }
 
 // ------------------------------------------------------------------------------ events
 
 void TCustomComTerminal::DoChar(char Ch) {
-  if (OnChar) OnChar(this, Ch);
+  if (OnChar)
+    OnChar(this, Ch);
 }
 
 void TCustomComTerminal::DoStrRecieved(std::string &Str) {
-  if (OnStrRecieved) OnStrRecieved(this, Str);
+  if (OnStrRecieved)
+    OnStrRecieved(this, Str);
 }
 
 void TCustomComTerminal::DoUnhandledCode(TEscapeCode Code, const std::string &Data) {
-  if (OnUnhandledCode) OnUnhandledCode(this, Code, Data);
+  if (OnUnhandledCode)
+    OnUnhandledCode(this, Code, Data);
 }
 
 void TCustomComTerminal::DoGetEscapeCodes(std::unique_ptr<TEscapeCodes> &EscapeCodes) {
-  if (OnGetEscapeCodes) OnGetEscapeCodes(this, EscapeCodes);
+  if (OnGetEscapeCodes)
+    OnGetEscapeCodes(this, EscapeCodes);
 }
 
 // -------------------------------------------------------------------------- properties
@@ -441,21 +550,29 @@ void TCustomComTerminal::CreateEscapeCodes() {
     retired_parsers_.push_back(std::move(parser_));
   parser_.reset();
   switch (emulation_) {
-    case teVT100orANSI: parser_ = std::make_unique<TEscapeCodesVT100>(); break;
-    case teVT52: parser_ = std::make_unique<TEscapeCodesVT52>(); break;
-    case teNone: DoGetEscapeCodes(parser_); break;
+    case teVT100orANSI:
+      parser_ = std::make_unique<TEscapeCodesVT100>();
+      break;
+    case teVT52:
+      parser_ = std::make_unique<TEscapeCodesVT52>();
+      break;
+    case teNone:
+      DoGetEscapeCodes(parser_);
+      break;
   }
 }
 
 void TCustomComTerminal::SetEmulation(TTermEmulation Value) {
-  if (Value == emulation_) return;
+  if (Value == emulation_)
+    return;
   emulation_ = Value;
   CreateEscapeCodes();
 }
 
 void TCustomComTerminal::SetColumns(int Value) {
   Value = std::clamp(Value, 2, 256);
-  if (Value == columns_) return;
+  if (Value == columns_)
+    return;
   columns_ = Value;
   AdjustSize();
   UpdateScrollRange();
@@ -467,7 +584,8 @@ void TCustomComTerminal::SetColumns(int Value) {
 
 void TCustomComTerminal::SetRows(int Value) {
   Value = std::clamp(Value, 2, 100);
-  if (Value == rows_) return;
+  if (Value == rows_)
+    return;
   rows_ = Value;
   AdjustSize();
   UpdateScrollRange();
@@ -483,8 +601,10 @@ void TCustomComTerminal::LoadFromStream(QIODevice &Stream) {
   char chunk[4096];
   while (left > 0) {
     const qint64 got = Stream.read(chunk, std::min<qint64>(left, sizeof chunk));
-    if (got <= 0) break;  // a stream shorter than it claims ends the load, nothing more
-    for (qint64 i = 0; i < got; ++i) PutChar(chunk[i]);
+    if (got <= 0)
+      break;  // a stream shorter than it claims ends the load, nothing more
+    for (qint64 i = 0; i < got; ++i)
+      PutChar(chunk[i]);
     left -= got;
   }
 }
@@ -498,7 +618,8 @@ void TCustomComTerminal::SaveToStream(QIODevice &Stream) {
       const char ch = buffer_.GetChar(x, y).Ch;
       text += ch != 0 ? ch : ' ';
     }
-    if (y < last) text += "\r\n";
+    if (y < last)
+      text += "\r\n";
   }
   Stream.write(text.data(), static_cast<qint64>(text.size()));
 }
@@ -506,5 +627,6 @@ void TCustomComTerminal::SaveToStream(QIODevice &Stream) {
 void TCustomComTerminal::SelectFont() {
   bool ok = false;
   const QFont chosen = QFontDialog::getFont(&ok, font_, this, QString(), QFontDialog::MonospacedFonts);
-  if (ok) SetTermFont(chosen, font_color_);
+  if (ok)
+    SetTermFont(chosen, font_color_);
 }

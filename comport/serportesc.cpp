@@ -6,15 +6,42 @@
 namespace {
 
 const char *const kCodeNames[] = {
-    "ecUnknown",         "ecNotCompleted",       "ecCursorUp",        "ecCursorDown",
-    "ecCursorLeft",      "ecCursorRight",        "ecCursorHome",      "ecCursorMove",
-    "ecReverseLineFeed", "ecAppCursorLeft",      "ecAppCursorRight",  "ecAppCursorUp",
-    "ecAppCursorDown",   "ecEraseLineFrom",      "ecEraseScreenFrom", "ecEraseLine",
-    "ecEraseScreen",     "ecSetTab",             "ecClearTab",        "ecClearAllTabs",
-    "ecIdentify",        "ecIdentResponse",      "ecQueryDevice",     "ecReportDeviceOK",
-    "ecReportDeviceFailure", "ecQueryCursorPos", "ecReportCursorPos", "ecAttributes",
-    "ecSetMode",         "ecResetMode",          "ecReset",           "ecSaveCaretAndAttr",
-    "ecRestoreCaretAndAttr", "ecSaveCaret",      "ecRestoreCaret",    "ecTest",
+    "ecUnknown",
+    "ecNotCompleted",
+    "ecCursorUp",
+    "ecCursorDown",
+    "ecCursorLeft",
+    "ecCursorRight",
+    "ecCursorHome",
+    "ecCursorMove",
+    "ecReverseLineFeed",
+    "ecAppCursorLeft",
+    "ecAppCursorRight",
+    "ecAppCursorUp",
+    "ecAppCursorDown",
+    "ecEraseLineFrom",
+    "ecEraseScreenFrom",
+    "ecEraseLine",
+    "ecEraseScreen",
+    "ecSetTab",
+    "ecClearTab",
+    "ecClearAllTabs",
+    "ecIdentify",
+    "ecIdentResponse",
+    "ecQueryDevice",
+    "ecReportDeviceOK",
+    "ecReportDeviceFailure",
+    "ecQueryCursorPos",
+    "ecReportCursorPos",
+    "ecAttributes",
+    "ecSetMode",
+    "ecResetMode",
+    "ecReset",
+    "ecSaveCaretAndAttr",
+    "ecRestoreCaretAndAttr",
+    "ecSaveCaret",
+    "ecRestoreCaret",
+    "ecTest",
 };
 static_assert(sizeof(kCodeNames) / sizeof(kCodeNames[0]) == ecTest + 1);
 
@@ -42,7 +69,8 @@ void SplitParams(const char *first, const char *last, TEscapeParams &params) {
       current += *c;
     }
   }
-  if (!current.empty()) params.push_back(std::move(current));
+  if (!current.empty())
+    params.push_back(std::move(current));
 }
 
 char FirstChar(const TEscapeParams &params) {
@@ -52,19 +80,22 @@ char FirstChar(const TEscapeParams &params) {
 }  // namespace
 
 const char *EscapeCodeName(TEscapeCode Code) {
-  if (Code < ecUnknown || Code > ecTest) return "?";
+  if (Code < ecUnknown || Code > ecTest)
+    return "?";
   return kCodeNames[Code];
 }
 
 int TEscapeCodes::GetParam(int Num, const TEscapeParams *Params) {
-  if (Params == nullptr || Num < 1 || static_cast<size_t>(Num) > Params->size()) return 1;
+  if (Params == nullptr || Num < 1 || static_cast<size_t>(Num) > Params->size())
+    return 1;
   const std::string &text = (*Params)[Num - 1];
   int value = 0;
   const char *first = text.data();
   const char *last = first + text.size();
   auto [end, ec] = std::from_chars(first, last, value);
   // A partly numeric text ("5x") or one too large for an int counts as no number.
-  if (ec != std::errc() || end != last || first == last) return 1;
+  if (ec != std::errc() || end != last || first == last)
+    return 1;
   return value;
 }
 
@@ -74,7 +105,8 @@ TEscapeResult TEscapeCodesVT52::ProcessChar(char Ch) {
   if (InSequence) {
     Data += Ch;
     TEscapeCode code = DetectCode(Data);
-    if (code == ecNotCompleted) return erNothing;
+    if (code == ecNotCompleted)
+      return erNothing;
     Code = code;
     InSequence = false;
     return erCode;
@@ -90,48 +122,71 @@ TEscapeResult TEscapeCodesVT52::ProcessChar(char Ch) {
 
 TEscapeCode TEscapeCodesVT52::DetectCode(const std::string &Str) {
   switch (Str[0]) {
-    case 'A': return ecCursorUp;
-    case 'B': return ecCursorDown;
-    case 'C': return ecCursorRight;
-    case 'D': return ecCursorLeft;
-    case 'H': return ecCursorHome;
-    case 'I': return ecReverseLineFeed;
-    case 'J': return ecEraseScreenFrom;
-    case 'K': return ecEraseLineFrom;
+    case 'A':
+      return ecCursorUp;
+    case 'B':
+      return ecCursorDown;
+    case 'C':
+      return ecCursorRight;
+    case 'D':
+      return ecCursorLeft;
+    case 'H':
+      return ecCursorHome;
+    case 'I':
+      return ecReverseLineFeed;
+    case 'J':
+      return ecEraseScreenFrom;
+    case 'K':
+      return ecEraseLineFrom;
     case 'Y':
-      if (Str.size() < 3) return ecNotCompleted;
+      if (Str.size() < 3)
+        return ecNotCompleted;
       // Row and column travel as one character each, offset by 31 so that 1 is a blank.
       Params.clear();
       Params.push_back(std::to_string(static_cast<unsigned char>(Str[1]) - 31));
       Params.push_back(std::to_string(static_cast<unsigned char>(Str[2]) - 31));
       return ecCursorMove;
-    case 'Z': return ecIdentify;
+    case 'Z':
+      return ecIdentify;
     case '/':
-      if (Str.size() == 1) return ecNotCompleted;
+      if (Str.size() == 1)
+        return ecNotCompleted;
       return Str == "/Z" ? ecIdentResponse : ecUnknown;
-    default: return ecUnknown;
+    default:
+      return ecUnknown;
   }
 }
 
 std::string TEscapeCodesVT52::EscCodeToStr(TEscapeCode Code, const TEscapeParams *Params) const {
   switch (Code) {
-    case ecCursorUp: return Esc("A");
-    case ecCursorDown: return Esc("B");
-    case ecCursorLeft: return Esc("D");
-    case ecCursorRight: return Esc("C");
-    case ecCursorHome: return Esc("H");
+    case ecCursorUp:
+      return Esc("A");
+    case ecCursorDown:
+      return Esc("B");
+    case ecCursorLeft:
+      return Esc("D");
+    case ecCursorRight:
+      return Esc("C");
+    case ecCursorHome:
+      return Esc("H");
     case ecCursorMove: {
       std::string s = Esc("Y");
       s += static_cast<char>(GetParam(1, Params) + 31);
       s += static_cast<char>(GetParam(2, Params) + 31);
       return s;
     }
-    case ecReverseLineFeed: return Esc("I");
-    case ecEraseLineFrom: return Esc("K");
-    case ecEraseScreenFrom: return Esc("J");
-    case ecIdentify: return Esc("Z");
-    case ecIdentResponse: return Esc("/Z");
-    default: return {};
+    case ecReverseLineFeed:
+      return Esc("I");
+    case ecEraseLineFrom:
+      return Esc("K");
+    case ecEraseScreenFrom:
+      return Esc("J");
+    case ecIdentify:
+      return Esc("Z");
+    case ecIdentResponse:
+      return Esc("/Z");
+    default:
+      return {};
   }
 }
 
@@ -145,7 +200,8 @@ TEscapeResult TEscapeCodesVT100::ProcessChar(char Ch) {
       return erNothing;
     }
     TEscapeCode code = InExtSequence ? DetectExtCode(Data) : DetectCode(Data);
-    if (code == ecNotCompleted) return erNothing;
+    if (code == ecNotCompleted)
+      return erNothing;
     Code = code;
     InSequence = false;
     InExtSequence = false;
@@ -163,23 +219,35 @@ TEscapeResult TEscapeCodesVT100::ProcessChar(char Ch) {
 TEscapeCode TEscapeCodesVT100::DetectCode(const std::string &Str) {
   if (Str.size() == 1) {
     switch (Str[0]) {
-      case '7': return ecSaveCaretAndAttr;
-      case '8': return ecRestoreCaretAndAttr;
-      case 'H': return ecSetTab;
-      case 'c': return ecReset;
+      case '7':
+        return ecSaveCaretAndAttr;
+      case '8':
+        return ecRestoreCaretAndAttr;
+      case 'H':
+        return ecSetTab;
+      case 'c':
+        return ecReset;
       case '#':
-      case 'O': return ecNotCompleted;
-      default: return ecUnknown;
+      case 'O':
+        return ecNotCompleted;
+      default:
+        return ecUnknown;
     }
   }
-  if (Str == "#8") return ecTest;
+  if (Str == "#8")
+    return ecTest;
   if (Str.size() == 2 && Str[0] == 'O') {
     switch (Str[1]) {
-      case 'A': return ecAppCursorUp;
-      case 'B': return ecAppCursorDown;
-      case 'C': return ecAppCursorRight;
-      case 'D': return ecAppCursorLeft;
-      default: break;
+      case 'A':
+        return ecAppCursorUp;
+      case 'B':
+        return ecAppCursorDown;
+      case 'C':
+        return ecAppCursorRight;
+      case 'D':
+        return ecAppCursorLeft;
+      default:
+        break;
     }
   }
   return ecUnknown;
@@ -189,18 +257,31 @@ TEscapeCode TEscapeCodesVT100::DetectExtCode(const std::string &Str) {
   // Only the final letter ends a sequence; everything before it, line ends included, is
   // parameter text. Checking the last byte alone keeps long sequences linear.
   const char final = Str.back();
-  if (!IsLetter(final)) return ecNotCompleted;
+  if (!IsLetter(final))
+    return ecNotCompleted;
   SplitParams(Str.data() + 1, Str.data() + Str.size() - 1, Params);
   const char first = FirstChar(Params);
   TEscapeCode code = ecUnknown;
   bool keep = true;
   switch (final) {
-    case 'A': code = ecCursorUp; break;
-    case 'B': code = ecCursorDown; break;
-    case 'C': code = ecCursorRight; break;
-    case 'D': code = ecCursorLeft; break;
-    case 'H': code = ecCursorHome; break;
-    case 'f': code = ecCursorMove; break;
+    case 'A':
+      code = ecCursorUp;
+      break;
+    case 'B':
+      code = ecCursorDown;
+      break;
+    case 'C':
+      code = ecCursorRight;
+      break;
+    case 'D':
+      code = ecCursorLeft;
+      break;
+    case 'H':
+      code = ecCursorHome;
+      break;
+    case 'f':
+      code = ecCursorMove;
+      break;
     case 'J':
       keep = false;
       code = Params.empty() || first == '0' ? ecEraseScreenFrom : first == '2' ? ecEraseScreen : ecUnknown;
@@ -215,13 +296,23 @@ TEscapeCode TEscapeCodesVT100::DetectExtCode(const std::string &Str) {
       break;
     case 'n':
       keep = false;
-      if (Params.empty()) break;
+      if (Params.empty())
+        break;
       switch (first) {
-        case '0': code = ecReportDeviceOK; break;
-        case '3': code = ecReportDeviceFailure; break;
-        case '5': code = ecQueryDevice; break;
-        case '6': code = ecQueryCursorPos; break;
-        default: break;
+        case '0':
+          code = ecReportDeviceOK;
+          break;
+        case '3':
+          code = ecReportDeviceFailure;
+          break;
+        case '5':
+          code = ecQueryDevice;
+          break;
+        case '6':
+          code = ecQueryCursorPos;
+          break;
+        default:
+          break;
       }
       break;
     case 'c':
@@ -230,53 +321,101 @@ TEscapeCode TEscapeCodesVT100::DetectExtCode(const std::string &Str) {
       else if (Params.size() == 2 && Params[0] == "?1")
         code = ecIdentResponse;
       break;
-    case 'R': code = ecReportCursorPos; break;
-    case 'h': code = ecSetMode; break;
-    case 'l': code = ecResetMode; break;
-    case 'm': code = ecAttributes; break;
-    case 's': code = ecSaveCaret; break;
-    case 'u': code = ecRestoreCaret; break;
-    default: break;
+    case 'R':
+      code = ecReportCursorPos;
+      break;
+    case 'h':
+      code = ecSetMode;
+      break;
+    case 'l':
+      code = ecResetMode;
+      break;
+    case 'm':
+      code = ecAttributes;
+      break;
+    case 's':
+      code = ecSaveCaret;
+      break;
+    case 'u':
+      code = ecRestoreCaret;
+      break;
+    default:
+      break;
   }
-  if (!keep) Params.clear();
+  if (!keep)
+    Params.clear();
   return code;
 }
 
 std::string TEscapeCodesVT100::EscCodeToStr(TEscapeCode Code, const TEscapeParams *Params) const {
   switch (Code) {
-    case ecCursorUp: return Esc("[A");
-    case ecCursorDown: return Esc("[B");
-    case ecCursorLeft: return Esc("[D");
-    case ecCursorRight: return Esc("[C");
-    case ecCursorHome: return Esc("[H");
-    case ecCursorMove: return EscFormat("[%d;%df", GetParam(1, Params), GetParam(2, Params));
-    case ecAppCursorLeft: return Esc("OD");
-    case ecAppCursorRight: return Esc("OC");
-    case ecAppCursorUp: return Esc("OA");
-    case ecAppCursorDown: return Esc("OB");
-    case ecEraseLineFrom: return Esc("[K");
-    case ecEraseScreenFrom: return Esc("[J");
-    case ecEraseLine: return Esc("[2K");
-    case ecEraseScreen: return Esc("[2J");
-    case ecSetTab: return Esc("H");
-    case ecClearTab: return Esc("[g");
-    case ecClearAllTabs: return Esc("[3g");
-    case ecIdentify: return Esc("[c");
-    case ecIdentResponse: return EscFormat("[?1;%dc", GetParam(1, Params), 0);
-    case ecQueryDevice: return Esc("[5n");
-    case ecReportDeviceOK: return Esc("[0n");
-    case ecReportDeviceFailure: return Esc("[3n");
-    case ecQueryCursorPos: return Esc("[6n");
-    case ecReportCursorPos: return EscFormat("[%d;%dR", GetParam(1, Params), GetParam(2, Params));
-    case ecAttributes: return Esc("[m");
-    case ecSetMode: return Esc("[h");
-    case ecResetMode: return Esc("[l");
-    case ecReset: return Esc("c");
-    case ecSaveCaretAndAttr: return Esc("7");
-    case ecRestoreCaretAndAttr: return Esc("8");
-    case ecSaveCaret: return Esc("[s");
-    case ecRestoreCaret: return Esc("[u");
-    case ecTest: return Esc("#8");
-    default: return {};
+    case ecCursorUp:
+      return Esc("[A");
+    case ecCursorDown:
+      return Esc("[B");
+    case ecCursorLeft:
+      return Esc("[D");
+    case ecCursorRight:
+      return Esc("[C");
+    case ecCursorHome:
+      return Esc("[H");
+    case ecCursorMove:
+      return EscFormat("[%d;%df", GetParam(1, Params), GetParam(2, Params));
+    case ecAppCursorLeft:
+      return Esc("OD");
+    case ecAppCursorRight:
+      return Esc("OC");
+    case ecAppCursorUp:
+      return Esc("OA");
+    case ecAppCursorDown:
+      return Esc("OB");
+    case ecEraseLineFrom:
+      return Esc("[K");
+    case ecEraseScreenFrom:
+      return Esc("[J");
+    case ecEraseLine:
+      return Esc("[2K");
+    case ecEraseScreen:
+      return Esc("[2J");
+    case ecSetTab:
+      return Esc("H");
+    case ecClearTab:
+      return Esc("[g");
+    case ecClearAllTabs:
+      return Esc("[3g");
+    case ecIdentify:
+      return Esc("[c");
+    case ecIdentResponse:
+      return EscFormat("[?1;%dc", GetParam(1, Params), 0);
+    case ecQueryDevice:
+      return Esc("[5n");
+    case ecReportDeviceOK:
+      return Esc("[0n");
+    case ecReportDeviceFailure:
+      return Esc("[3n");
+    case ecQueryCursorPos:
+      return Esc("[6n");
+    case ecReportCursorPos:
+      return EscFormat("[%d;%dR", GetParam(1, Params), GetParam(2, Params));
+    case ecAttributes:
+      return Esc("[m");
+    case ecSetMode:
+      return Esc("[h");
+    case ecResetMode:
+      return Esc("[l");
+    case ecReset:
+      return Esc("c");
+    case ecSaveCaretAndAttr:
+      return Esc("7");
+    case ecRestoreCaretAndAttr:
+      return Esc("8");
+    case ecSaveCaret:
+      return Esc("[s");
+    case ecRestoreCaret:
+      return Esc("[u");
+    case ecTest:
+      return Esc("#8");
+    default:
+      return {};
   }
 }

@@ -80,10 +80,10 @@ class TEscapeCodes {
   // is not a decimal number that fits an int; "0" gives 0.
   static int GetParam(int Num, const TEscapeParams *Params);
 
-  char Character = 0;          // the character of the last erChar
+  char Character = 0;            // the character of the last erChar
   TEscapeCode Code = ecUnknown;  // the code of the last erCode
-  std::string Data;            // the current or last sequence, without its ESC
-  TEscapeParams Params;        // parameters of the last erCode; the terminal clears them
+  std::string Data;              // the current or last sequence, without its ESC
+  TEscapeParams Params;          // parameters of the last erCode; the terminal clears them
 };
 
 class TEscapeCodesVT52 : public TEscapeCodes {

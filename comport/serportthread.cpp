@@ -38,7 +38,8 @@ void TComThread::Execute() {
       // The device is gone (unplugged, peer closed) or was closed: waiting again would fail
       // at once for ever. The port stays open; its next call reports the failure, and the
       // owner hears of it now rather than at a write that may never come.
-      ZV_LOG(LOG_ERROR, "TComThread.Execute", "Waiting for events on %s failed: %u", port_->Port().c_str(), rc);
+      ZV_LOG(LOG_ERROR, "TComThread.Execute", "Waiting for events on %s failed: %u", port_->Port().c_str(),
+             rc);
       DispatchDeviceLost(rc);
       break;
     }
@@ -65,9 +66,14 @@ void TComThread::DispatchComMsg() {
       // while it waits for this thread.
       synchronize([this] { DoEvents(); });
       break;
-    case smWindowSync: SendEvents(); break;
-    case smNone: DoEvents(); break;
-    case smDisableEvents: break;
+    case smWindowSync:
+      SendEvents();
+      break;
+    case smNone:
+      DoEvents();
+      break;
+    case smDisableEvents:
+      break;
   }
 }
 
@@ -77,11 +83,11 @@ void TComThread::DoEvents() {
     TComEvent event;
     Call call;
   } kOrder[] = {
-      {evError, &TCustomComPort::CallError},       {evRxChar, &TCustomComPort::CallRxChar},
-      {evTxEmpty, &TCustomComPort::CallTxEmpty},   {evBreak, &TCustomComPort::CallBreak},
-      {evRing, &TCustomComPort::CallRing},         {evCTS, &TCustomComPort::CallCTSChange},
-      {evDSR, &TCustomComPort::CallDSRChange},     {evRxFlag, &TCustomComPort::CallRxFlag},
-      {evRLSD, &TCustomComPort::CallRLSDChange},   {evRx80Full, &TCustomComPort::CallRx80Full},
+      {evError, &TCustomComPort::CallError},     {evRxChar, &TCustomComPort::CallRxChar},
+      {evTxEmpty, &TCustomComPort::CallTxEmpty}, {evBreak, &TCustomComPort::CallBreak},
+      {evRing, &TCustomComPort::CallRing},       {evCTS, &TCustomComPort::CallCTSChange},
+      {evDSR, &TCustomComPort::CallDSRChange},   {evRxFlag, &TCustomComPort::CallRxFlag},
+      {evRLSD, &TCustomComPort::CallRLSDChange}, {evRx80Full, &TCustomComPort::CallRx80Full},
   };
   const TComEvents events = Events();
   for (const auto &entry : kOrder) {
@@ -116,8 +122,13 @@ void TComThread::DispatchDeviceLost(uint32_t SystemError) {
       // the port no longer connected, so a deliberate close is never reported as a loss.
       synchronize(deliver);
       break;
-    case smWindowSync: port_->PostDeviceLost(SystemError); break;
-    case smNone: deliver(); break;
-    case smDisableEvents: break;
+    case smWindowSync:
+      port_->PostDeviceLost(SystemError);
+      break;
+    case smNone:
+      deliver();
+      break;
+    case smDisableEvents:
+      break;
   }
 }

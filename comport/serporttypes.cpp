@@ -8,9 +8,10 @@
 
 namespace {
 
-constexpr int kBaudRates[] = {0, 110, 300, 600, 1200, 2400, 4800, 9600, 14400, 19200, 38400, 56000, 57600, 115200, 128000, 256000};
-const char *const kBaudWords[] = {"Custom", "110", "300", "600", "1200", "2400", "4800", "9600", "14400",
-                                  "19200", "38400", "56000", "57600", "115200", "128000", "256000"};
+constexpr int kBaudRates[] = {0,     110,   300,   600,   1200,  2400,   4800,   9600,
+                              14400, 19200, 38400, 56000, 57600, 115200, 128000, 256000};
+const char *const kBaudWords[] = {"Custom", "110",   "300",   "600",   "1200",  "2400",   "4800",   "9600",
+                                  "14400",  "19200", "38400", "56000", "57600", "115200", "128000", "256000"};
 const char *const kStopWords[] = {"1", "1.5", "2"};
 const char *const kDataWords[] = {"5", "6", "7", "8"};
 const char *const kParityWords[] = {"None", "Odd", "Even", "Mark", "Space"};
@@ -19,8 +20,9 @@ const char *const kDTRWords[] = {"Disable", "Enable", "Handshake"};
 const char *const kRTSWords[] = {"Disable", "Enable", "Handshake", "Toggle"};
 
 // The device mask bit of each event, by ordinal.
-constexpr uint32_t kEventMask[] = {COMM_EV_RXCHAR, COMM_EV_TXEMPTY, COMM_EV_RXFLAG, COMM_EV_RING, COMM_EV_BREAK,
-                                   COMM_EV_CTS,    COMM_EV_DSR,     COMM_EV_ERR,    COMM_EV_RLSD, COMM_EV_RX80FULL};
+constexpr uint32_t kEventMask[] = {COMM_EV_RXCHAR, COMM_EV_TXEMPTY, COMM_EV_RXFLAG, COMM_EV_RING,
+                                   COMM_EV_BREAK,  COMM_EV_CTS,     COMM_EV_DSR,    COMM_EV_ERR,
+                                   COMM_EV_RLSD,   COMM_EV_RX80FULL};
 
 template <size_t N>
 std::string word(const char *const (&words)[N], unsigned ordinal) {

@@ -94,8 +94,8 @@ void check_data(const Model &m, const tftp::Reply &r) {
 }
 
 bool is_right_ack(const Model &m, const Step &s) {
-  return s.kind == Step::Datagram && s.from == m.client && s.bytes.size() >= 4 && get16(s.bytes.data()) == 4 &&
-         get16(s.bytes.data() + 2) == m.block();
+  return s.kind == Step::Datagram && s.from == m.client && s.bytes.size() >= 4 &&
+         get16(s.bytes.data()) == 4 && get16(s.bytes.data() + 2) == m.block();
 }
 
 void check(Model &m, const MemoryFile &file, const Step &s, const tftp::Outcome &o) {
@@ -113,7 +113,8 @@ void check(Model &m, const MemoryFile &file, const Step &s, const tftp::Outcome 
   if (!m.started && s.kind == Step::Datagram) {
     // Whatever comes first is the request, and its sender the client, even when the
     // file then fails.
-    require(o.event == Event::Request || o.event == Event::ReadFailed, "the first datagram was not the request");
+    require(o.event == Event::Request || o.event == Event::ReadFailed,
+            "the first datagram was not the request");
     m.started = true;
     m.client = s.from;
   }
@@ -151,7 +152,8 @@ void check(Model &m, const MemoryFile &file, const Step &s, const tftp::Outcome 
     case Event::BadOpcode:
     case Event::ReadFailed:
     case Event::Aborted:
-      require(r.size == 0 || (r.to == m.client && sent == error_packet(0, "error")), "a wrong ERROR to the client");
+      require(r.size == 0 || (r.to == m.client && sent == error_packet(0, "error")),
+              "a wrong ERROR to the client");
       break;
   }
   if (o.event == Event::ReadFailed)
@@ -236,7 +238,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     else if (step.kind == Step::Abort)
       o = transfer.abort();
     else
-      o = transfer.on_datagram(step.from, reinterpret_cast<const uint8_t *>(step.bytes.data()), step.bytes.size());
+      o = transfer.on_datagram(step.from, reinterpret_cast<const uint8_t *>(step.bytes.data()),
+                               step.bytes.size());
     check(model, file, step, o);
     require(transfer.finished() == model.finished, "the transfer and the model disagree on the end");
     require(transfer.started() == model.started, "the transfer and the model disagree on the start");

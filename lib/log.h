@@ -42,7 +42,8 @@ inline bool log_enabled(int level) {
 void log_print(int level, const char *fmt, ...) __attribute__((format(printf, 2, 3)));
 
 // An entry followed by a hex dump of `len` bytes at `data`. Null data writes nothing.
-void log_dump(int level, const char *data, int len, const char *fmt, ...) __attribute__((format(printf, 4, 5)));
+void log_dump(int level, const char *data, int len, const char *fmt, ...)
+    __attribute__((format(printf, 4, 5)));
 
 // The dump text alone (header, rows, footer), as log_dump writes it.
 std::string log_dump_text(const char *data, int len);
@@ -51,14 +52,15 @@ std::string log_dump_text(const char *data, int len);
 #define ZV_LOG_WHERE " [%s:%d] [%s]\n\t"
 
 // ZV_LOG(level, "function", "message %d", x): the level test, the location and the line end.
-#define ZV_LOG(level, func, fmt, ...)                                                   \
-  do {                                                                                  \
-    if (log_enabled(level))                                                             \
+#define ZV_LOG(level, func, fmt, ...)                                                                   \
+  do {                                                                                                  \
+    if (log_enabled(level))                                                                             \
       log_print((level), ZV_LOG_WHERE fmt "\n", (func), __LINE__, __FILE__ __VA_OPT__(, ) __VA_ARGS__); \
   } while (0)
 
-#define ZV_LOG_DUMP(level, func, data, len, fmt, ...)                                   \
-  do {                                                                                  \
-    if (log_enabled(level))                                                             \
-      log_dump((level), (data), (len), ZV_LOG_WHERE fmt "\n", (func), __LINE__, __FILE__ __VA_OPT__(, ) __VA_ARGS__); \
+#define ZV_LOG_DUMP(level, func, data, len, fmt, ...)                           \
+  do {                                                                          \
+    if (log_enabled(level))                                                     \
+      log_dump((level), (data), (len), ZV_LOG_WHERE fmt "\n", (func), __LINE__, \
+               __FILE__ __VA_OPT__(, ) __VA_ARGS__);                            \
   } while (0)

@@ -150,7 +150,8 @@ Flow act(const UdpSocket &sock, const tftp::Transfer &t, const tftp::Outcome &o,
       ZV_LOG(LOG_INFO, "tftp_thread", "ACK timeout, sending block again : [%u]", unsigned(t.block()));
       break;
     case Event::GaveUp:
-      ZV_LOG(LOG_ERROR, "tftp_thread", "no ACK from the client, giving up at block : [%u]", unsigned(t.block()));
+      ZV_LOG(LOG_ERROR, "tftp_thread", "no ACK from the client, giving up at block : [%u]",
+             unsigned(t.block()));
       return Flow::Failed;
     case Event::Aborted:
       ZV_LOG(LOG_INFO, "tftp_thread", "transfer aborted");
@@ -185,7 +186,8 @@ bool wait_for_request(const UdpSocket &sock, tftp::Transfer &t, bool &wrap_logge
       ZV_LOG(LOG_ERROR, "tftp_thread", "recvfrom() error!! : [%d]", tftpnet::last_error());
       continue;
     }
-    tftp::Outcome o = t.on_datagram(endpoint_of(peer), reinterpret_cast<const uint8_t *>(recv_buf), size_t(n));
+    tftp::Outcome o =
+        t.on_datagram(endpoint_of(peer), reinterpret_cast<const uint8_t *>(recv_buf), size_t(n));
     // The socket is not connected to the client: every datagram reaches the rules, which
     // tell strangers off and keep the transfer to the client.
     ZV_LOG(LOG_INFO, "tftp_thread", "sending data!!");
@@ -223,9 +225,10 @@ bool send_file(const UdpSocket &sock, tftp::Transfer &t, bool &wrap_logged) {
       return false;
     }
     interrupted = 0;
-    tftp::Outcome o = w == Wait::TimedOut ? t.on_timeout()
-                                          : t.on_datagram(endpoint_of(peer),
-                                                          reinterpret_cast<const uint8_t *>(recv_buf), size_t(n));
+    tftp::Outcome o =
+        w == Wait::TimedOut
+            ? t.on_timeout()
+            : t.on_datagram(endpoint_of(peer), reinterpret_cast<const uint8_t *>(recv_buf), size_t(n));
     switch (act(sock, t, o, wrap_logged)) {
       case Flow::Waiting:
         break;

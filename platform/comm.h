@@ -172,10 +172,10 @@ struct CommAsync {
   uint32_t count = 0;
   uint32_t done = 0;
   uint32_t error = COMM_OK;
-  CommTimeouts timeouts;           // as they were when the operation started
-  int64_t deadline_ms = -1;        // total time-out, monotonic milliseconds; -1 none
-  int64_t last_byte_ms = -1;       // when the last byte came, for the interval time-out
-  uint64_t ticket = 0;             // writes run one after another in ticket order
+  CommTimeouts timeouts;             // as they were when the operation started
+  int64_t deadline_ms = -1;          // total time-out, monotonic milliseconds; -1 none
+  int64_t last_byte_ms = -1;         // when the last byte came, for the interval time-out
+  uint64_t ticket = 0;               // writes run one after another in ticket order
   std::shared_ptr<CommEvent> abort;  // set by a purge or close that ends this operation
 };
 
@@ -219,7 +219,8 @@ class CommDevice {
 class CommBackend {
  public:
   virtual ~CommBackend() = default;
-  virtual uint32_t CreateFile(const std::string &Port, bool Overlapped, std::shared_ptr<CommDevice> &Device) = 0;
+  virtual uint32_t CreateFile(const std::string &Port, bool Overlapped,
+                              std::shared_ptr<CommDevice> &Device) = 0;
 };
 
 // The backend of this OS.

@@ -188,15 +188,29 @@ class FakeCommDevice final : public CommDevice {
     if (uint32_t rc = begin("EscapeCommFunction", std::to_string(Function)))
       return rc;
     switch (Function) {
-      case COMM_SETDTR: line_->lines_ |= 1; break;
-      case COMM_CLRDTR: line_->lines_ &= ~1u; break;
-      case COMM_SETRTS: line_->lines_ |= 2; break;
-      case COMM_CLRRTS: line_->lines_ &= ~2u; break;
-      case COMM_SETBREAK: line_->lines_ |= 4; break;
-      case COMM_CLRBREAK: line_->lines_ &= ~4u; break;
+      case COMM_SETDTR:
+        line_->lines_ |= 1;
+        break;
+      case COMM_CLRDTR:
+        line_->lines_ &= ~1u;
+        break;
+      case COMM_SETRTS:
+        line_->lines_ |= 2;
+        break;
+      case COMM_CLRRTS:
+        line_->lines_ &= ~2u;
+        break;
+      case COMM_SETBREAK:
+        line_->lines_ |= 4;
+        break;
+      case COMM_CLRBREAK:
+        line_->lines_ &= ~4u;
+        break;
       case COMM_SETXON:
-      case COMM_SETXOFF: break;
-      default: return COMM_ERR_INVALID_PARAMETER;
+      case COMM_SETXOFF:
+        break;
+      default:
+        return COMM_ERR_INVALID_PARAMETER;
     }
     return COMM_OK;
   }
@@ -309,10 +323,14 @@ std::string FakeCommLine::take_output() {
 void FakeCommLine::set_modem_status(uint32_t status) {
   std::lock_guard lock(m_);
   uint32_t changed = status ^ modem_;
-  if (changed & COMM_MS_CTS_ON) pending_ev_ |= COMM_EV_CTS;
-  if (changed & COMM_MS_DSR_ON) pending_ev_ |= COMM_EV_DSR;
-  if (changed & COMM_MS_RLSD_ON) pending_ev_ |= COMM_EV_RLSD;
-  if ((changed & COMM_MS_RING_ON) && (status & COMM_MS_RING_ON)) pending_ev_ |= COMM_EV_RING;
+  if (changed & COMM_MS_CTS_ON)
+    pending_ev_ |= COMM_EV_CTS;
+  if (changed & COMM_MS_DSR_ON)
+    pending_ev_ |= COMM_EV_DSR;
+  if (changed & COMM_MS_RLSD_ON)
+    pending_ev_ |= COMM_EV_RLSD;
+  if ((changed & COMM_MS_RING_ON) && (status & COMM_MS_RING_ON))
+    pending_ev_ |= COMM_EV_RING;
   modem_ = status;
   wake_locked();
 }
@@ -405,7 +423,8 @@ std::shared_ptr<FakeCommLine> FakeCommBackend::add(const std::string &port) {
   return line;
 }
 
-uint32_t FakeCommBackend::CreateFile(const std::string &Port, bool Overlapped, std::shared_ptr<CommDevice> &Device) {
+uint32_t FakeCommBackend::CreateFile(const std::string &Port, bool Overlapped,
+                                     std::shared_ptr<CommDevice> &Device) {
   (void)Overlapped;
   Device.reset();
   std::shared_ptr<FakeCommLine> line;

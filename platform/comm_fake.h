@@ -23,13 +23,13 @@ class FakeCommLine {
   // Bytes arrive in the input queue (EV_RXCHAR, EV_RXFLAG), with line errors that came with
   // them (COMM_CE_… bits, EV_ERR) in the same wake-up.
   void push_input(const std::string &bytes, uint32_t errors = 0);
-  std::string output() const;                 // everything written so far
+  std::string output() const;  // everything written so far
   std::string take_output();
-  void set_modem_status(uint32_t status);     // COMM_MS_… bits; changes raise their events
-  void raise_errors(uint32_t errors);         // COMM_CE_… bits; EV_ERR, and EV_BREAK for a break
-  void vanish();                              // unplugged: waits and I/O fail from now on
-  void set_held(bool held);                   // another program has it: opens fail with 5
-  void hold_writes(bool hold);                // writes stay pending until released, purged or closed
+  void set_modem_status(uint32_t status);  // COMM_MS_… bits; changes raise their events
+  void raise_errors(uint32_t errors);      // COMM_CE_… bits; EV_ERR, and EV_BREAK for a break
+  void vanish();                           // unplugged: waits and I/O fail from now on
+  void set_held(bool held);                // another program has it: opens fail with 5
+  void hold_writes(bool hold);             // writes stay pending until released, purged or closed
 
   // -- what happened --
   // "CreateFile", "SetupComm 1024 1024", "SetCommState", "SetCommTimeouts", "SetCommMask 0x5ff",

@@ -33,7 +33,8 @@
 namespace {
 
 int64_t now_ms() {
-  return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now().time_since_epoch())
+  return std::chrono::duration_cast<std::chrono::milliseconds>(
+             std::chrono::steady_clock::now().time_since_epoch())
       .count();
 }
 
@@ -53,13 +54,12 @@ struct BaudCode {
   unsigned code;
 };
 constexpr BaudCode kBaudCodes[] = {
-    {50, B50},         {75, B75},         {110, B110},       {134, B134},       {150, B150},
-    {200, B200},       {300, B300},       {600, B600},       {1200, B1200},     {1800, B1800},
-    {2400, B2400},     {4800, B4800},     {9600, B9600},     {19200, B19200},   {38400, B38400},
-    {57600, B57600},   {115200, B115200}, {230400, B230400}, {460800, B460800}, {500000, B500000},
-    {576000, B576000}, {921600, B921600}, {1000000, B1000000}, {1152000, B1152000},
-    {1500000, B1500000}, {2000000, B2000000}, {2500000, B2500000}, {3000000, B3000000},
-    {3500000, B3500000}, {4000000, B4000000},
+    {50, B50},           {75, B75},           {110, B110},         {134, B134},         {150, B150},
+    {200, B200},         {300, B300},         {600, B600},         {1200, B1200},       {1800, B1800},
+    {2400, B2400},       {4800, B4800},       {9600, B9600},       {19200, B19200},     {38400, B38400},
+    {57600, B57600},     {115200, B115200},   {230400, B230400},   {460800, B460800},   {500000, B500000},
+    {576000, B576000},   {921600, B921600},   {1000000, B1000000}, {1152000, B1152000}, {1500000, B1500000},
+    {2000000, B2000000}, {2500000, B2500000}, {3000000, B3000000}, {3500000, B3500000}, {4000000, B4000000},
 };
 
 // A tty's EIO means the other end is gone (pty peer closed, adapter unplugged).
@@ -73,7 +73,8 @@ uint32_t comm_termios_from_dcb(const CommDcb &dcb, termios2 &t) {
   if (dcb.BaudRate == 0 || dcb.ByteSize < 5 || dcb.ByteSize > 8 || dcb.Parity > 4 || dcb.StopBits > 2)
     return COMM_ERR_INVALID_PARAMETER;
   // Raw mode, as cfmakeraw sets it: the console's bytes pass untouched in both directions.
-  t.c_iflag &= ~(IGNBRK | BRKINT | PARMRK | ISTRIP | INLCR | IGNCR | ICRNL | IXON | IXOFF | IXANY | INPCK | IGNPAR);
+  t.c_iflag &=
+      ~(IGNBRK | BRKINT | PARMRK | ISTRIP | INLCR | IGNCR | ICRNL | IXON | IXOFF | IXANY | INPCK | IGNPAR);
   t.c_oflag &= ~OPOST;
   t.c_lflag &= ~(ECHO | ECHONL | ICANON | ISIG | IEXTEN);
   t.c_cflag &= ~(CSIZE | PARENB | PARODD | CMSPAR | CSTOPB | CRTSCTS | CBAUD | (CBAUD << IBSHIFT));
@@ -81,11 +82,20 @@ uint32_t comm_termios_from_dcb(const CommDcb &dcb, termios2 &t) {
   static constexpr unsigned kSizes[] = {CS5, CS6, CS7, CS8};
   t.c_cflag |= kSizes[dcb.ByteSize - 5];
   switch (dcb.Parity) {
-    case 1: t.c_cflag |= PARENB | PARODD; break;
-    case 2: t.c_cflag |= PARENB; break;
-    case 3: t.c_cflag |= PARENB | CMSPAR | PARODD; break;  // mark: stick parity, odd sense
-    case 4: t.c_cflag |= PARENB | CMSPAR; break;           // space: stick parity, even sense
-    default: break;
+    case 1:
+      t.c_cflag |= PARENB | PARODD;
+      break;
+    case 2:
+      t.c_cflag |= PARENB;
+      break;
+    case 3:
+      t.c_cflag |= PARENB | CMSPAR | PARODD;
+      break;  // mark: stick parity, odd sense
+    case 4:
+      t.c_cflag |= PARENB | CMSPAR;
+      break;  // space: stick parity, even sense
+    default:
+      break;
   }
   // One and a half stop bits exist only on Windows (and only with 5 data bits): two is the
   // nearest the line can do, and a receiver set for 1.5 accepts it.
@@ -406,15 +416,32 @@ class PosixCommDevice final : public CommDevice {
     int bit = 0;
     unsigned long request = 0;
     switch (Function) {
-      case COMM_SETRTS: bit = TIOCM_RTS; request = TIOCMBIS; break;
-      case COMM_CLRRTS: bit = TIOCM_RTS; request = TIOCMBIC; break;
-      case COMM_SETDTR: bit = TIOCM_DTR; request = TIOCMBIS; break;
-      case COMM_CLRDTR: bit = TIOCM_DTR; request = TIOCMBIC; break;
-      case COMM_SETBREAK: return ::ioctl(fd_, TIOCSBRK) == 0 ? COMM_OK : io_error(errno);
-      case COMM_CLRBREAK: return ::ioctl(fd_, TIOCCBRK) == 0 ? COMM_OK : io_error(errno);
-      case COMM_SETXON: return ::ioctl(fd_, TCXONC, TCOON) == 0 ? COMM_OK : io_error(errno);
-      case COMM_SETXOFF: return ::ioctl(fd_, TCXONC, TCOOFF) == 0 ? COMM_OK : io_error(errno);
-      default: return COMM_ERR_INVALID_PARAMETER;
+      case COMM_SETRTS:
+        bit = TIOCM_RTS;
+        request = TIOCMBIS;
+        break;
+      case COMM_CLRRTS:
+        bit = TIOCM_RTS;
+        request = TIOCMBIC;
+        break;
+      case COMM_SETDTR:
+        bit = TIOCM_DTR;
+        request = TIOCMBIS;
+        break;
+      case COMM_CLRDTR:
+        bit = TIOCM_DTR;
+        request = TIOCMBIC;
+        break;
+      case COMM_SETBREAK:
+        return ::ioctl(fd_, TIOCSBRK) == 0 ? COMM_OK : io_error(errno);
+      case COMM_CLRBREAK:
+        return ::ioctl(fd_, TIOCCBRK) == 0 ? COMM_OK : io_error(errno);
+      case COMM_SETXON:
+        return ::ioctl(fd_, TCXONC, TCOON) == 0 ? COMM_OK : io_error(errno);
+      case COMM_SETXOFF:
+        return ::ioctl(fd_, TCXONC, TCOOFF) == 0 ? COMM_OK : io_error(errno);
+      default:
+        return COMM_ERR_INVALID_PARAMETER;
     }
     if (!has_lines_)
       return COMM_OK;  // a pty has no lines to set; nothing is wrong
@@ -476,10 +503,14 @@ class PosixCommDevice final : public CommDevice {
 
   static uint32_t modem_status(int bits) {
     uint32_t s = 0;
-    if (bits & TIOCM_CTS) s |= COMM_MS_CTS_ON;
-    if (bits & TIOCM_DSR) s |= COMM_MS_DSR_ON;
-    if (bits & TIOCM_RI) s |= COMM_MS_RING_ON;
-    if (bits & TIOCM_CD) s |= COMM_MS_RLSD_ON;
+    if (bits & TIOCM_CTS)
+      s |= COMM_MS_CTS_ON;
+    if (bits & TIOCM_DSR)
+      s |= COMM_MS_DSR_ON;
+    if (bits & TIOCM_RI)
+      s |= COMM_MS_RING_ON;
+    if (bits & TIOCM_CD)
+      s |= COMM_MS_RLSD_ON;
     return s;
   }
 
@@ -597,10 +628,14 @@ class PosixCommDevice final : public CommDevice {
     if (::ioctl(fd_, TIOCMGET, &bits) != 0)
       return;
     int changed = bits ^ modem_;
-    if (changed & TIOCM_CTS) pending_ev_ |= COMM_EV_CTS;
-    if (changed & TIOCM_DSR) pending_ev_ |= COMM_EV_DSR;
-    if (changed & TIOCM_CD) pending_ev_ |= COMM_EV_RLSD;
-    if ((changed & TIOCM_RI) && (bits & TIOCM_RI)) pending_ev_ |= COMM_EV_RING;
+    if (changed & TIOCM_CTS)
+      pending_ev_ |= COMM_EV_CTS;
+    if (changed & TIOCM_DSR)
+      pending_ev_ |= COMM_EV_DSR;
+    if (changed & TIOCM_CD)
+      pending_ev_ |= COMM_EV_RLSD;
+    if ((changed & TIOCM_RI) && (bits & TIOCM_RI))
+      pending_ev_ |= COMM_EV_RING;
     modem_ = bits;
   }
 
@@ -610,18 +645,26 @@ class PosixCommDevice final : public CommDevice {
     if (::ioctl(fd_, TIOCGICOUNT, &c) != 0)
       return;
     uint32_t e = 0;
-    if (c.frame != icount_.frame) e |= COMM_CE_FRAME;
-    if (c.overrun != icount_.overrun) e |= COMM_CE_OVERRUN;
-    if (c.parity != icount_.parity) e |= COMM_CE_RXPARITY;
-    if (c.buf_overrun != icount_.buf_overrun) e |= COMM_CE_RXOVER;
+    if (c.frame != icount_.frame)
+      e |= COMM_CE_FRAME;
+    if (c.overrun != icount_.overrun)
+      e |= COMM_CE_OVERRUN;
+    if (c.parity != icount_.parity)
+      e |= COMM_CE_RXPARITY;
+    if (c.buf_overrun != icount_.buf_overrun)
+      e |= COMM_CE_RXOVER;
     if (c.brk != icount_.brk) {
       e |= COMM_CE_BREAK;
       pending_ev_ |= COMM_EV_BREAK;
     }
-    if (c.cts != icount_.cts) pending_ev_ |= COMM_EV_CTS;
-    if (c.dsr != icount_.dsr) pending_ev_ |= COMM_EV_DSR;
-    if (c.dcd != icount_.dcd) pending_ev_ |= COMM_EV_RLSD;
-    if (c.rng != icount_.rng) pending_ev_ |= COMM_EV_RING;
+    if (c.cts != icount_.cts)
+      pending_ev_ |= COMM_EV_CTS;
+    if (c.dsr != icount_.dsr)
+      pending_ev_ |= COMM_EV_DSR;
+    if (c.dcd != icount_.dcd)
+      pending_ev_ |= COMM_EV_RLSD;
+    if (c.rng != icount_.rng)
+      pending_ev_ |= COMM_EV_RING;
     if (e & ~COMM_CE_BREAK)
       pending_ev_ |= COMM_EV_ERR;
     errors_ |= e;
@@ -637,7 +680,8 @@ class PosixCommDevice final : public CommDevice {
       op.last_byte_ms = now;
     }
     const CommTimeouts &t = op.timeouts;
-    const bool first_byte_returns = t.ReadIntervalTimeout == COMM_MAXDWORD && t.ReadTotalTimeoutMultiplier == COMM_MAXDWORD;
+    const bool first_byte_returns =
+        t.ReadIntervalTimeout == COMM_MAXDWORD && t.ReadTotalTimeoutMultiplier == COMM_MAXDWORD;
     const bool interval = t.ReadIntervalTimeout != 0 && t.ReadIntervalTimeout != COMM_MAXDWORD;
     if (hung_up_ && rx_size_ == 0 && op.done == 0) {
       complete(op, COMM_ERR_DEVICE_NOT_CONNECTED);
@@ -665,9 +709,10 @@ class PosixCommDevice final : public CommDevice {
       return;  // an earlier write still has the line
     if (op.deadline_ms == kDeadlineUnset) {
       const CommTimeouts &t = op.timeouts;
-      op.deadline_ms = (t.WriteTotalTimeoutMultiplier || t.WriteTotalTimeoutConstant)
-                           ? now_ms() + int64_t{t.WriteTotalTimeoutMultiplier} * op.count + t.WriteTotalTimeoutConstant
-                           : -1;
+      op.deadline_ms =
+          (t.WriteTotalTimeoutMultiplier || t.WriteTotalTimeoutConstant)
+              ? now_ms() + int64_t{t.WriteTotalTimeoutMultiplier} * op.count + t.WriteTotalTimeoutConstant
+              : -1;
     }
     while (op.done < op.count) {
       ssize_t n = ::write(fd_, op.buffer + op.done, op.count - op.done);
@@ -791,7 +836,8 @@ class PosixCommDevice final : public CommDevice {
 
 class PosixCommBackend final : public CommBackend {
  public:
-  uint32_t CreateFile(const std::string &Port, bool Overlapped, std::shared_ptr<CommDevice> &Device) override {
+  uint32_t CreateFile(const std::string &Port, bool Overlapped,
+                      std::shared_ptr<CommDevice> &Device) override {
     (void)Overlapped;  // every device here can do both kinds of I/O
     Device.reset();
     const std::string path = comm_device_path(Port);
@@ -936,26 +982,40 @@ uint32_t comm_enum_ports_in(const std::string &sys_class_tty, const std::string 
   return COMM_OK;
 }
 
-uint32_t comm_enum_ports(std::vector<std::string> &names) { return comm_enum_ports_in("/sys/class/tty", "/dev", names); }
+uint32_t comm_enum_ports(std::vector<std::string> &names) {
+  return comm_enum_ports_in("/sys/class/tty", "/dev", names);
+}
 
 uint32_t comm_error_from_errno(int err) {
   switch (err) {
-    case 0: return COMM_OK;
+    case 0:
+      return COMM_OK;
     case ENOENT:
     case ENXIO:
-    case ENODEV: return COMM_ERR_FILE_NOT_FOUND;
-    case ENOTDIR: return COMM_ERR_PATH_NOT_FOUND;
+    case ENODEV:
+      return COMM_ERR_FILE_NOT_FOUND;
+    case ENOTDIR:
+      return COMM_ERR_PATH_NOT_FOUND;
     case EACCES:
     case EPERM:
     case EBUSY:
-    case EWOULDBLOCK: return COMM_ERR_ACCESS_DENIED;
-    case EBADF: return COMM_ERR_INVALID_HANDLE;
-    case ENOMEM: return COMM_ERR_NOT_ENOUGH_MEMORY;
-    case EINVAL: return COMM_ERR_INVALID_PARAMETER;
-    case EIO: return COMM_ERR_DEVICE_NOT_CONNECTED;
-    case ETIMEDOUT: return COMM_ERR_SEM_TIMEOUT;
-    case ECANCELED: return COMM_ERR_OPERATION_ABORTED;
-    case ENOTTY: return COMM_ERR_INVALID_FUNCTION;
-    default: return COMM_ERR_GEN_FAILURE;
+    case EWOULDBLOCK:
+      return COMM_ERR_ACCESS_DENIED;
+    case EBADF:
+      return COMM_ERR_INVALID_HANDLE;
+    case ENOMEM:
+      return COMM_ERR_NOT_ENOUGH_MEMORY;
+    case EINVAL:
+      return COMM_ERR_INVALID_PARAMETER;
+    case EIO:
+      return COMM_ERR_DEVICE_NOT_CONNECTED;
+    case ETIMEDOUT:
+      return COMM_ERR_SEM_TIMEOUT;
+    case ECANCELED:
+      return COMM_ERR_OPERATION_ABORTED;
+    case ENOTTY:
+      return COMM_ERR_INVALID_FUNCTION;
+    default:
+      return COMM_ERR_GEN_FAILURE;
   }
 }

@@ -105,9 +105,7 @@ std::string log_fallback_path() {
   return dir + "/zevavi.log";
 }
 
-bool remove_file(const std::string &path) {
-  return ::unlink(path.c_str()) == 0 || errno == ENOENT;
-}
+bool remove_file(const std::string &path) { return ::unlink(path.c_str()) == 0 || errno == ENOENT; }
 
 bool can_write_file(const std::string &path) {
   int fd = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);

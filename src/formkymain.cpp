@@ -173,8 +173,8 @@ VAzOdor::VAzOdor(Dialogs &dialogs, QWidget *owner, const std::string &log_path)
   // The window menu: most Linux desktops draw no system menu to shorten, so the window
   // instead asks for a caption with only the close button (no minimise, no maximise), which
   // is what the shortened menu leaves a user on Windows.
-  setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
-                 Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint);
+  setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+                 Qt::WindowCloseButtonHint);
 
   if (QScreen *screen = QGuiApplication::primaryScreen()) {
     QRect area = screen->availableGeometry();
@@ -293,10 +293,10 @@ void VAzOdor::build_controls() {
   RTFLabel->setWordWrap(false);
   RTFLabel->setAlignment(Qt::AlignCenter);
   RTFLabel->setAttribute(Qt::WA_TranslucentBackground);
-  RTFLabel->setText(QStringLiteral(
-      "<span style=\"font-family:'%1'; font-size:8pt; font-weight:bold; color:#ff0000\">"
-      "Please, start or restart your machine!</span>")
-                        .arg(installed_family({"Arial", "Liberation Sans", "Arimo", "Nimbus Sans"})));
+  RTFLabel->setText(
+      QStringLiteral("<span style=\"font-family:'%1'; font-size:8pt; font-weight:bold; color:#ff0000\">"
+                     "Please, start or restart your machine!</span>")
+          .arg(installed_family({"Arial", "Liberation Sans", "Arimo", "Nimbus Sans"})));
 
   btnStatus = placed<QPushButton>(this, "btnStatus", 176, 218, 80, 27);
   btnStatus->setText(QStringLiteral("Next"));
@@ -308,15 +308,13 @@ void VAzOdor::build_controls() {
 
   // Tab order as the form gives it: the wizard button, the console, the pages (port,
   // machine IP, image, model, local IP, file button), then Exit.
-  QWidget *order[] = {btnStatus,  ComTerminal, cbComPort,         edtMachineIp, edtFilePath,
-                      cbMachine,  edtLocalIp,  btnOpenFileDialog, btnExit};
+  QWidget *order[] = {btnStatus, ComTerminal, cbComPort,         edtMachineIp, edtFilePath,
+                      cbMachine, edtLocalIp,  btnOpenFileDialog, btnExit};
   for (size_t i = 0; i + 1 < std::size(order); ++i)
     QWidget::setTabOrder(order[i], order[i + 1]);
 }
 
-void VAzOdor::set_outer_height(int height) {
-  setFixedSize(client_width, height - designed_caption_height);
-}
+void VAzOdor::set_outer_height(int height) { setFixedSize(client_width, height - designed_caption_height); }
 
 void VAzOdor::show_status(int percent, const char *text) {
   std::optional<QString> line;
@@ -492,8 +490,8 @@ int VAzOdor::do_checkup_info() {
     return 0;
   }
   if (!pc_faces_box(local_ip, machine_ip)) {
-    std::string question = std::string("This PC's address ") + local_ip + " is not in the machine's subnet (" +
-                           machine_ip + ", mask 255.255.255.0).\n" +
+    std::string question = std::string("This PC's address ") + local_ip +
+                           " is not in the machine's subnet (" + machine_ip + ", mask 255.255.255.0).\n" +
                            "The machine will not reach this PC to fetch its images.\n" +
                            "Do you want to go on anyway?";
     if (!dialogs_.ask_yes_no(this, question))
@@ -647,8 +645,8 @@ void VAzOdor::end_upgrade_now() {
 
 void VAzOdor::ComPortDeviceLost(TCustomComPort *, uint32_t system_error) {
   const std::string port = ComPort.Port();
-  ZV_LOG(LOG_ERROR, "VAzOdor::ComPortDeviceLost", "Lost the connection to %s : system error %u (%s)", port.c_str(),
-         system_error, comm_error_text(system_error).c_str());
+  ZV_LOG(LOG_ERROR, "VAzOdor::ComPortDeviceLost", "Lost the connection to %s : system error %u (%s)",
+         port.c_str(), system_error, comm_error_text(system_error).c_str());
   if (port_opened != 1)
     return;
   // A worker that is still about counts as running even when its own failed write has just

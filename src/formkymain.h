@@ -29,7 +29,6 @@ class QTabWidget;
 class TComTerminal;
 class TCustomComTerminal;
 
-
 // The log file's path for an executable at `exe_path` named `exe_name` ("ZeVavi" here,
 // "ZeVavi.exe" on Windows): "zevavi.log" beside it when the path's last component is that
 // name, else "zevavi.log" in the working directory.

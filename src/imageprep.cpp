@@ -72,8 +72,8 @@ int write_record(FILE *image, Folder &folder, const char *name, const char *targ
   unsigned char magic[4] = {};
   size_t got = std::fread(magic, 1, sizeof magic, image);
   if (got != sizeof magic || !std::equal(magic, magic + 4, record_magic)) {
-    uint32_t word = uint32_t(magic[0]) | uint32_t(magic[1]) << 8 | uint32_t(magic[2]) << 16 |
-                    uint32_t(magic[3]) << 24;
+    uint32_t word =
+        uint32_t(magic[0]) | uint32_t(magic[1]) << 8 | uint32_t(magic[2]) << 16 | uint32_t(magic[3]) << 24;
     ZV_LOG(LOG_ERROR, "write_file", "Size of file is not 0xA03050A0 : [%x]", word);
     return 0;
   }
@@ -105,8 +105,8 @@ int write_record(FILE *image, Folder &folder, const char *name, const char *targ
   unsigned char length[4];
   if (std::fread(length, 1, sizeof length, image) != sizeof length)
     return truncated();
-  uint64_t remaining = uint64_t(length[0]) << 24 | uint64_t(length[1]) << 16 | uint64_t(length[2]) << 8 |
-                       uint64_t(length[3]);
+  uint64_t remaining =
+      uint64_t(length[0]) << 24 | uint64_t(length[1]) << 16 | uint64_t(length[2]) << 8 | uint64_t(length[3]);
 
   char buffer[copy_chunk];
   while (remaining > 0) {

@@ -135,7 +135,8 @@ bool partitions_ready(int machine, std::string &problem) {
     if (!present)
       problem = std::string("The image has no ") + n.name + " partition (" + file.filename().string() + ").";
     else if (!fs::is_regular_file(status) || fs::file_size(file, error) == 0 || error)
-      problem = std::string("The image's ") + n.name + " partition (" + file.filename().string() + ") is empty.";
+      problem =
+          std::string("The image's ") + n.name + " partition (" + file.filename().string() + ") is empty.";
     if (problem.empty())
       continue;
     ZV_LOG(LOG_ERROR, wizard_name, "%s Nothing is sent to the machine.", problem.c_str());

@@ -21,7 +21,8 @@ bool DynLib::Open(const std::string &path, int &system_error, std::string &error
   if (!h) {
     system_error = static_cast<int>(err);
     char buf[512] = "";
-    FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, err, 0, buf, sizeof buf, nullptr);
+    FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, err, 0, buf,
+                   sizeof buf, nullptr);
     error_text = buf;
     return false;
   }

@@ -70,7 +70,8 @@ void TZACore::ReportMessage(int code, const std::string &text) {
     Events.OnMessage(Sender, code, text);
 }
 
-int TZACore::ZipMessageDialog(const std::string &title_in, std::string &text, int context, TMsgDlgButtons buttons) {
+int TZACore::ZipMessageDialog(const std::string &title_in, std::string &text, int context,
+                              TMsgDlgButtons buttons) {
   std::string title = title_in.empty() ? app_title() : title_in;
   if (Verbose)
     ReportMessage(0, ZipFormat("%s   (%d)", {title, static_cast<long long>(context & 0xFFFF)}));
@@ -97,17 +98,21 @@ namespace {
 
 TMsgDlgBtn map_password_result(int result) {
   switch (result) {
-    case 1: return mbOK;
-    case 2: return mbCancel;
-    case 8: return mbNoToAll;
-    default: return mbAbort;
+    case 1:
+      return mbOK;
+    case 2:
+      return mbCancel;
+    case 8:
+      return mbNoToAll;
+    default:
+      return mbAbort;
   }
 }
 
 }  // namespace
 
-TMsgDlgBtn TZACore::GetPassword(const std::string &caption, const std::string &message, TMsgDlgButtons buttons,
-                               std::string &password) {
+TMsgDlgBtn TZACore::GetPassword(const std::string &caption, const std::string &message,
+                                TMsgDlgButtons buttons, std::string &password) {
   std::string text = message;
   int r = ZipMessageDialog(caption, text, ZipContext(kZipKindPassword, 10002), buttons);
   TMsgDlgBtn b = map_password_result(r);
@@ -145,13 +150,13 @@ std::string TZACore::GetAddPassword(TMsgDlgBtn &result) {
     return std::string();
   }
   std::string first = ZipLoadStr(10155);
-  result = map_password_result(
-      ZipMessageDialog(ZipLoadStr(10154), first, ZipContext(kZipKindPassword, 10004), ZipButtons({mbOK, mbCancel})));
+  result = map_password_result(ZipMessageDialog(ZipLoadStr(10154), first, ZipContext(kZipKindPassword, 10004),
+                                                ZipButtons({mbOK, mbCancel})));
   if (result != mbOK || first.empty())
     return std::string();
   std::string second = ZipLoadStr(10156);
-  result = map_password_result(
-      ZipMessageDialog(ZipLoadStr(10154), second, ZipContext(kZipKindPassword, 10005), ZipButtons({mbOK, mbCancel})));
+  result = map_password_result(ZipMessageDialog(
+      ZipLoadStr(10154), second, ZipContext(kZipKindPassword, 10005), ZipButtons({mbOK, mbCancel})));
   if (result != mbOK)
     return std::string();
   if (first != second) {

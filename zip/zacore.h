@@ -15,7 +15,15 @@
 
 class TCustomZipArchiver;
 
-enum ProgressType { ptNewItem, ptItemProgress, ptBatchEnd, ptTotalFiles, ptTotalSize, ptNewExtraItem, ptExtraProgress };
+enum ProgressType {
+  ptNewItem,
+  ptItemProgress,
+  ptBatchEnd,
+  ptTotalFiles,
+  ptTotalSize,
+  ptNewExtraItem,
+  ptExtraProgress
+};
 enum CPOpts { cpAuto, cpNone, cpOEM };
 
 class TProgressDetails {
@@ -48,14 +56,16 @@ struct ZipEvents {
                      bool &DoExtract)>
       OnCRC32Error;
   std::function<void(TCustomSender)> OnDirUpdate;
-  std::function<void(TCustomSender, const std::string &ForFile, bool IsOlder, bool &DoOverwrite, int DirIndex)>
+  std::function<void(TCustomSender, const std::string &ForFile, bool IsOlder, bool &DoOverwrite,
+                     int DirIndex)>
       OnExtractOverwrite;
   std::function<void(TCustomSender, const std::string &ForFile, int SkipType, int ExtError)> OnExtractSkipped;
   std::function<void(TCustomSender, const std::string &ForFile, std::string &FileComment, bool &IsChanged)>
       OnFileComment;
   std::function<void(TCustomSender, const std::string &ForFile, std::string &ExtraData, bool &IsChanged)>
       OnFileExtra;
-  std::function<void(TCustomSender, int DiskSeqNo, int DiskTotal, const std::string &Drive, bool &AbortAction)>
+  std::function<void(TCustomSender, int DiskSeqNo, int DiskTotal, const std::string &Drive,
+                     bool &AbortAction)>
       OnGetNextDisk;
   std::function<void(TCustomSender, const std::string &Item, int64_t TotalSize, int PerCent)> OnItemProgress;
   std::function<void(TCustomSender, int ErrCode, const std::string &Message)> OnMessage;
@@ -66,7 +76,8 @@ struct ZipEvents {
   std::function<void(TCustomSender, ProgressType ProgrType, const std::string &Filename, int64_t FileSize)>
       OnProgress;
   std::function<void(TCustomSender, TProgressDetails &Details)> OnProgressDetails;
-  std::function<void(TCustomSender, int PreviousDisk, const std::string &PreviousFile, int Status, int &Action)>
+  std::function<void(TCustomSender, int PreviousDisk, const std::string &PreviousFile, int Status,
+                     int &Action)>
       OnStatusDisk;
   std::function<void(TCustomSender, std::string &FileName, const std::string &ExtName, bool &IsChanged)>
       OnSetAddName;
@@ -74,7 +85,8 @@ struct ZipEvents {
   std::function<void(TCustomSender, std::string &FileName, bool &IsChanged)> OnSetNewName;
   std::function<void(TCustomSender)> OnTick;
   std::function<void(TCustomSender, int64_t TotalSize, int PerCent)> OnTotalProgress;
-  std::function<void(TCustomSender, const std::string &Title, std::string &Msg, int &Context, TMsgDlgButtons Btns)>
+  std::function<void(TCustomSender, const std::string &Title, std::string &Msg, int &Context,
+                     TMsgDlgButtons Btns)>
       OnZipDialog;
 };
 
@@ -125,9 +137,9 @@ class TZACore {
   bool Unattended = false;
   bool Verbose = false;
   bool Trace = false;
-  bool NoPump = false;       // no message pumping and no cursor changes
-  bool Closing = false;      // destruction: no more events
-  std::string ExceptionText; // the text of a handler's exception in this operation
+  bool NoPump = false;        // no message pumping and no cursor changes
+  bool Closing = false;       // destruction: no more events
+  std::string ExceptionText;  // the text of a handler's exception in this operation
   TProgDetails Progress;
 
  private:

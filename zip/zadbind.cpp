@@ -104,12 +104,18 @@ void TZADynamicBind::Release(int bits) {
 
 int TZADynamicBind::RaiseForResult(int result) {
   switch (result) {
-    case -1: throw EZipArchiver(10120, true);
-    case -2: throw EZipArchiver(10118, true);
-    case -3: throw EZipArchiver(10123, true);
-    case -4: throw EZipArchiver(10121, true);
-    case -5: throw EZipArchiver(10122, true);
-    default: throw EZipArchiver(10124, {ZipFmtArg(static_cast<long long>(result))});
+    case -1:
+      throw EZipArchiver(10120, true);
+    case -2:
+      throw EZipArchiver(10118, true);
+    case -3:
+      throw EZipArchiver(10123, true);
+    case -4:
+      throw EZipArchiver(10121, true);
+    case -5:
+      throw EZipArchiver(10122, true);
+    default:
+      throw EZipArchiver(10124, {ZipFmtArg(static_cast<long long>(result))});
   }
 }
 
@@ -166,7 +172,7 @@ std::string TZADynamicBind::DllVersion() {
   int b = priv_version_();
   Release(kUseCall);
   char buf[64];
-  std::snprintf(buf, sizeof buf, was_loaded ? " %d.%2.2d.%2.2d.%2.2d " : "[%d.%2.2d.%2.2d.%2.2d]", b / 1000000,
-                b / 10000 % 100, b / 100 % 100, b % 100);
+  std::snprintf(buf, sizeof buf, was_loaded ? " %d.%2.2d.%2.2d.%2.2d " : "[%d.%2.2d.%2.2d.%2.2d]",
+                b / 1000000, b / 10000 % 100, b / 100 % 100, b % 100);
   return buf;
 }

@@ -25,7 +25,8 @@ TZipDialogBox::TZipDialogBox(QWidget *parent, int context) : QDialog(parent), co
   setModal(true);
   setFont(QApplication::font("QMessageBox"));
   setLayoutDirection(QGuiApplication::layoutDirection());
-  setWindowFlags(Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint);
+  setWindowFlags(Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::WindowTitleHint |
+                 Qt::WindowCloseButtonHint);
 }
 
 int TZipDialogBox::Kind() const {
@@ -50,11 +51,20 @@ void TZipDialogBox::Build(const QString &title, const QString &text, TMsgDlgButt
 
   QStyle::StandardPixmap icon = QStyle::SP_CustomBase;
   switch (Kind()) {
-    case kZipKindWarning: icon = QStyle::SP_MessageBoxWarning; break;
-    case kZipKindError: icon = QStyle::SP_MessageBoxCritical; break;
-    case kZipKindInfo: icon = QStyle::SP_MessageBoxInformation; break;
-    case kZipKindQuestion: icon = QStyle::SP_MessageBoxQuestion; break;
-    default: break;
+    case kZipKindWarning:
+      icon = QStyle::SP_MessageBoxWarning;
+      break;
+    case kZipKindError:
+      icon = QStyle::SP_MessageBoxCritical;
+      break;
+    case kZipKindInfo:
+      icon = QStyle::SP_MessageBoxInformation;
+      break;
+    case kZipKindQuestion:
+      icon = QStyle::SP_MessageBoxQuestion;
+      break;
+    default:
+      break;
   }
 
   // Buttons in their fixed order; all as wide as the widest caption plus 8 pixels.
@@ -83,7 +93,8 @@ void TZipDialogBox::Build(const QString &title, const QString &text, TMsgDlgButt
   // Text: word-wrapped within half the screen width.
   QScreen *screen = QGuiApplication::primaryScreen();
   QRect avail = screen ? screen->availableGeometry() : QRect(0, 0, 1024, 768);
-  QRect text_rect = fm.boundingRect(QRect(0, 0, avail.width() / 2, 0), Qt::TextWordWrap | Qt::AlignLeft, text);
+  QRect text_rect =
+      fm.boundingRect(QRect(0, 0, avail.width() / 2, 0), Qt::TextWordWrap | Qt::AlignLeft, text);
   text_ = new QLabel(text, this);
   text_->setObjectName("zbdText");
   text_->setWordWrap(true);
@@ -108,7 +119,8 @@ void TZipDialogBox::Build(const QString &title, const QString &text, TMsgDlgButt
     edit_->setGeometry(margin_h, margin_v + text_h + margin_v, edit_w, edit_h);
     text_w = std::max(text_w, 80 * avg_w);
   }
-  int buttons_w = static_cast<int>(made.size()) * widest + std::max<int>(0, static_cast<int>(made.size()) - 1) * button_gap;
+  int buttons_w = static_cast<int>(made.size()) * widest +
+                  std::max<int>(0, static_cast<int>(made.size()) - 1) * button_gap;
   int client_w = 2 * margin_h + std::max(text_w, buttons_w);
   int client_h = text_h + button_h + spacing_v + 2 * margin_v + (password ? edit_h + margin_v : 0);
   text_->setGeometry(margin_h + icon_w, margin_v, text_rect.width(), text_h);

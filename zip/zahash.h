@@ -30,7 +30,7 @@ struct ZipDirEntry {
   std::string FileName;     // converted, "/" turned into "\\"
   std::string FileComment;  // converted
   bool Encrypted = false;
-  std::string ExtraData;    // the raw extra field
+  std::string ExtraData;  // the raw extra field
 };
 
 // The hash of a name: over its upper-cased bytes, each taken as a signed 8-bit value.

@@ -36,11 +36,20 @@ bool unescape(const std::string &in, std::string &out) {
     if (++i == in.size())
       return false;
     switch (in[i]) {
-      case 'n': out += '\n'; break;
-      case 't': out += '\t'; break;
-      case '\\': out += '\\'; break;
-      case '"': out += '"'; break;
-      default: return false;
+      case 'n':
+        out += '\n';
+        break;
+      case 't':
+        out += '\t';
+        break;
+      case '\\':
+        out += '\\';
+        break;
+      case '"':
+        out += '"';
+        break;
+      default:
+        return false;
     }
   }
   return true;
@@ -53,10 +62,19 @@ std::vector<uint16_t> utf16(const std::string &s) {
     unsigned char c = s[i];
     uint32_t cp;
     int n;
-    if (c < 0x80) { cp = c; n = 1; }
-    else if ((c >> 5) == 6) { cp = c & 0x1F; n = 2; }
-    else if ((c >> 4) == 14) { cp = c & 0x0F; n = 3; }
-    else { cp = c & 0x07; n = 4; }
+    if (c < 0x80) {
+      cp = c;
+      n = 1;
+    } else if ((c >> 5) == 6) {
+      cp = c & 0x1F;
+      n = 2;
+    } else if ((c >> 4) == 14) {
+      cp = c & 0x0F;
+      n = 3;
+    } else {
+      cp = c & 0x07;
+      n = 4;
+    }
     for (int k = 1; k < n && i + k < s.size(); ++k)
       cp = (cp << 6) | (static_cast<unsigned char>(s[i + k]) & 0x3F);
     i += n;
@@ -71,8 +89,8 @@ std::vector<uint16_t> utf16(const std::string &s) {
   return out;
 }
 
-void resource_header(std::vector<uint8_t> &v, uint32_t data_size, unsigned type, unsigned name, unsigned flags,
-                     unsigned lang) {
+void resource_header(std::vector<uint8_t> &v, uint32_t data_size, unsigned type, unsigned name,
+                     unsigned flags, unsigned lang) {
   put32(v, data_size);
   put32(v, 32);
   put16(v, 0xFFFF);

@@ -12,8 +12,8 @@ namespace {
 
 uint16_t le16(const uint8_t *p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
 uint32_t le32(const uint8_t *p) {
-  return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) | (static_cast<uint32_t>(p[2]) << 16) |
-         (static_cast<uint32_t>(p[3]) << 24);
+  return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) |
+         (static_cast<uint32_t>(p[2]) << 16) | (static_cast<uint32_t>(p[3]) << 24);
 }
 
 void append_utf8(std::string &out, uint32_t cp) {
@@ -204,7 +204,7 @@ std::string ZipFormat(const std::string &format, const std::vector<ZipFmtArg> &a
     char buf[128];
     if (conv == 's') {
       std::string s = std::holds_alternative<std::string>(arg) ? std::get<std::string>(arg)
-                                                                : std::to_string(std::get<long long>(arg));
+                                                               : std::to_string(std::get<long long>(arg));
       // Width and precision of %s are ignored: a file name in a message is never cut.
       out += s;
     } else {
@@ -296,6 +296,7 @@ std::string ZipLanguageId() {
   Languages &l = languages();
   std::lock_guard<std::mutex> lock(l.mutex);
   char buf[16];
-  std::snprintf(buf, sizeof buf, "0x%04X", l.selected.empty() ? 0x0409u : static_cast<unsigned>(l.selected_id));
+  std::snprintf(buf, sizeof buf, "0x%04X",
+                l.selected.empty() ? 0x0409u : static_cast<unsigned>(l.selected_id));
   return buf;
 }

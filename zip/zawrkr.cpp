@@ -21,8 +21,8 @@ constexpr uint32_t kEndSig = 0x06054B50u, kCentralSig = 0x02014B50u, kLocalSig =
 
 uint16_t le16(const unsigned char *p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
 uint32_t le32(const unsigned char *p) {
-  return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) | (static_cast<uint32_t>(p[2]) << 16) |
-         (static_cast<uint32_t>(p[3]) << 24);
+  return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) |
+         (static_cast<uint32_t>(p[2]) << 16) | (static_cast<uint32_t>(p[3]) << 24);
 }
 
 bool read_at(std::istream &in, int64_t pos, void *buf, size_t n) {
@@ -250,7 +250,8 @@ void TZAWorker::ReadDirectory(std::istream &in, const std::string &raw_comment) 
   try {
     if (eoc_volume_ != eoc_cd_volume_)
       throw EZipArchiver(11048, true);  // multi-volume sets are not read by this program
-    int64_t start = logical_size_ - static_cast<int64_t>(eoc_cd_size_) - static_cast<int64_t>(raw_comment.size()) - 22;
+    int64_t start =
+        logical_size_ - static_cast<int64_t>(eoc_cd_size_) - static_cast<int64_t>(raw_comment.size()) - 22;
     ZipSOC = start;
     SFXOffset = RealFileSize == 22 ? 0 : RealFileSize;
     offset_mismatch_ = start != static_cast<int64_t>(eoc_cd_offset_);
@@ -623,7 +624,15 @@ void TZAWorker::Dispatch(ZCallBackStruct *info) {
     case 18:
       SetAbortValue(info->Arg1);
       return;
-    case 0: case 1: case 2: case 3: case 4: case 5: case 6: case 15: case 16: {
+    case 0:
+    case 1:
+    case 2:
+    case 3:
+    case 4:
+    case 5:
+    case 6:
+    case 15:
+    case 16: {
       int code = (action == 4 || action == 15 || action == 16) ? info->Arg1 : 0;
       int64_t size = 0;
       if (action == 1 || action == 2 || action == 3 || action == 6 || action == 15 || action == 16)
@@ -696,7 +705,8 @@ void TZAWorker::Dispatch(ZCallBackStruct *info) {
     case 9:
       if (Events.OnCRC32Error) {
         bool extract = true;
-        Events.OnCRC32Error(s, name, static_cast<uint32_t>(info->Arg1), static_cast<uint32_t>(info->Arg2), extract);
+        Events.OnCRC32Error(s, name, static_cast<uint32_t>(info->Arg1), static_cast<uint32_t>(info->Arg2),
+                            extract);
         info->ActionCode = extract ? -1 : -3;
       }
       break;
@@ -713,7 +723,8 @@ void TZAWorker::Dispatch(ZCallBackStruct *info) {
       if (Events.OnExtractSkipped)
         Events.OnExtractSkipped(s, name, (info->Arg2 & 0xFF) - 1, info->Arg1 & 0xFF);
       else if (Events.OnMessage)
-        Events.OnMessage(s, 10125, ZipFmtLoadStr(10126, {name, static_cast<long long>((info->Arg2 & 0xFF) - 1)}));
+        Events.OnMessage(s, 10125,
+                         ZipFmtLoadStr(10126, {name, static_cast<long long>((info->Arg2 & 0xFF) - 1)}));
       break;
     case 12:
       if (Events.OnFileComment) {
@@ -766,7 +777,9 @@ void TZAWorker::Dispatch(ZCallBackStruct *info) {
         std::string n = name;
         bool changed = false;
         Events.OnSetExtName(s, n, changed);
-        auto ends_delim = [](const std::string &t) { return !t.empty() && (t.back() == '\\' || t.back() == '/'); };
+        auto ends_delim = [](const std::string &t) {
+          return !t.empty() && (t.back() == '\\' || t.back() == '/');
+        };
         if (changed && n != name && ends_delim(n) == ends_delim(name)) {
           copy_answer(info, n, 512);
           info->ActionCode = -1;

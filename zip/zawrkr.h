@@ -15,15 +15,62 @@
 
 enum ExtrOptsEnum { ExtrDirNames, ExtrOverWrite, ExtrFreshen, ExtrUpdate, ExtrForceDirs, ExtrTest };
 enum AddOptsEnum {
-  AddDirNames, AddRecurseDirs, AddMove, AddFreshen, AddUpdate, AddZipTime, AddForceDOS, AddHiddenFiles,
-  AddArchiveOnly, AddResetArchive, AddEncrypt, AddSeparateDirs, AddVolume, AddFromDate, AddSafe, AddForceDest,
-  AddDiskSpan, AddDiskSpanErase
+  AddDirNames,
+  AddRecurseDirs,
+  AddMove,
+  AddFreshen,
+  AddUpdate,
+  AddZipTime,
+  AddForceDOS,
+  AddHiddenFiles,
+  AddArchiveOnly,
+  AddResetArchive,
+  AddEncrypt,
+  AddSeparateDirs,
+  AddVolume,
+  AddFromDate,
+  AddSafe,
+  AddForceDest,
+  AddDiskSpan,
+  AddDiskSpanErase
 };
 enum AddStoreSuffix {
-  assGIF, assPNG, assZ, assZIP, assZOO, assARC, assLZH, assARJ, assTAZ, assTGZ, assLHA, assRAR, assACE, assCAB,
-  assGZ, assGZIP, assJAR, assEXE, assEXT, assJPG, assJPEG, ass7ZP, assMP3, assWMA, assWMV, assDVRMS, assAVI
+  assGIF,
+  assPNG,
+  assZ,
+  assZIP,
+  assZOO,
+  assARC,
+  assLZH,
+  assARJ,
+  assTAZ,
+  assTGZ,
+  assLHA,
+  assRAR,
+  assACE,
+  assCAB,
+  assGZ,
+  assGZIP,
+  assJAR,
+  assEXE,
+  assEXT,
+  assJPG,
+  assJPEG,
+  ass7ZP,
+  assMP3,
+  assWMA,
+  assWMV,
+  assDVRMS,
+  assAVI
 };
-enum SFXOptsEnum { SFXAskCmdLine, SFXAskFiles, SFXAutoRun, SFXHideOverWriteBox, SFXCheckSize, SFXNoSuccessMsg };
+enum SFXOptsEnum {
+  SFXAskCmdLine,
+  SFXAskFiles,
+  SFXAutoRun,
+  SFXHideOverWriteBox,
+  SFXCheckSize,
+  SFXNoSuccessMsg
+};
 enum SpanOptsEnum { spNoVolumeName, spCompatName, spWipeFiles, spTryFormat };
 enum OvrOpts { OvrConfirm, OvrAlways, OvrNever };
 enum TDeleteOpts { htdFinal, htdAllowUndo };

@@ -392,9 +392,13 @@ const ZipDirEntry *TCustomZipArchiver::GetEntry(const std::string &name) const {
   return Active() ? worker_->GetEntry(name) : nullptr;
 }
 
-int TCustomZipArchiver::IndexOf(const std::string &spec) const { return Active() ? worker_->IndexOf(spec) : -1; }
+int TCustomZipArchiver::IndexOf(const std::string &spec) const {
+  return Active() ? worker_->IndexOf(spec) : -1;
+}
 
-std::string TCustomZipArchiver::FullVersionString() { return "ZipArchiver " + Version() + " " + ", DLL " + Dll_Version(); }
+std::string TCustomZipArchiver::FullVersionString() {
+  return "ZipArchiver " + Version() + " " + ", DLL " + Dll_Version();
+}
 
 std::string TCustomZipArchiver::AppendSlash(const std::string &path) { return ::AppendSlash(path); }
 

@@ -86,7 +86,10 @@ class TCustomZipArchiver {
   unsigned PasswordReqCount() const { return password_req_count_; }
   void SetPasswordReqCount(unsigned n) { password_req_count_ = n > 15 ? 15 : n; }
   bool Unattended() const { return unattended_; }
-  void SetUnattended(bool v) { unattended_ = v; worker_->Unattended = v; }
+  void SetUnattended(bool v) {
+    unattended_ = v;
+    worker_->Unattended = v;
+  }
   bool Verbose() const { return verbose_; }
   void SetVerbose(bool v) { verbose_ = v; }
   bool Trace() const { return trace_; }
@@ -148,7 +151,10 @@ class TCustomZipArchiver {
   bool ZipBusy() const { return busy_; }
   bool UnzBusy() const { return busy_; }
   bool Cancel() const { return worker_->Cancel; }
-  void SetCancel(bool v) { if (v) worker_->Cancel = true; }
+  void SetCancel(bool v) {
+    if (v)
+      worker_->Cancel = true;
+  }
   int64_t TotalSizeToProcess() const { return worker_->Progress.TotalSize; }
   TZipStream &ZipStream() { return worker_->ZipStream; }
   std::string Dll_Path();

@@ -242,11 +242,13 @@ class Session {
   uint64_t span_end(const ZaEntry &e);
   // Entries that share bytes with each other or with the directory are how a small archive
   // unpacks into gigabytes: one compressed blob named by many entries.
-  bool entries_apart(const std::vector<ZaEntry> &entries, const std::vector<std::string> &names, uint64_t cd_start);
+  bool entries_apart(const std::vector<ZaEntry> &entries, const std::vector<std::string> &names,
+                     uint64_t cd_start);
   bool within_limits(const std::vector<ZaEntry> &entries, const std::vector<std::string> &names,
                      const std::vector<size_t> &chosen, uint64_t cd_start);
   bool open_output();
-  bool password_for(const ZaEntry &e, const std::string &name, uint64_t offset, const unsigned char header[12]);
+  bool password_for(const ZaEntry &e, const std::string &name, uint64_t offset,
+                    const unsigned char header[12]);
   // Decodes the whole entry with `pw`, writing nothing: the check byte of the encryption
   // header lets one wrong password in 256 through, and such a password must be asked
   // again rather than fail the entry as damaged.
@@ -309,7 +311,8 @@ bool Session::decode(const ZaEntry &e, const std::string &name, uint64_t offset,
   uint64_t total = 0;
   auto bad_data = [&](const char *why) {
     if (!quiet_)
-      message(ZA_CODE(ZA_ERR_FORMAT, 11021), std::string("Error while reading zipped data: '") + name + "' " + why);
+      message(ZA_CODE(ZA_ERR_FORMAT, 11021),
+              std::string("Error while reading zipped data: '") + name + "' " + why);
     return false;
   };
   auto read_some = [&](size_t want) -> size_t {
@@ -368,11 +371,13 @@ bool Session::decode(const ZaEntry &e, const std::string &name, uint64_t offset,
   return true;
 }
 
-bool Session::password_decodes(const ZaEntry &e, const std::string &name, uint64_t offset, const std::string &pw) {
+bool Session::password_decodes(const ZaEntry &e, const std::string &name, uint64_t offset,
+                               const std::string &pw) {
   quiet_ = true;
   uint32_t crc = 0;
   uint64_t size = 0;
-  bool ok = decode(e, name, offset, &pw, [](const unsigned char *, size_t) { return true; }, crc, size);
+  bool ok = decode(
+      e, name, offset, &pw, [](const unsigned char *, size_t) { return true; }, crc, size);
   quiet_ = false;
   return ok && size == e.usize && crc == e.crc;
 }
@@ -382,7 +387,8 @@ bool Session::password_for(const ZaEntry &e, const std::string &name, uint64_t o
   // The last header byte decrypts to the high byte of the CRC, or of the time when the
   // sizes follow the data (bit 3). One byte lets 1 in 256 wrong passwords through, so a
   // password that passes it is proven by decoding the entry before it is used.
-  unsigned char want = (e.flags & 0x08) ? static_cast<unsigned char>(e.time >> 8) : static_cast<unsigned char>(e.crc >> 24);
+  unsigned char want =
+      (e.flags & 0x08) ? static_cast<unsigned char>(e.time >> 8) : static_cast<unsigned char>(e.crc >> 24);
   auto fits = [&](const std::string &pw) {
     unsigned char h[12];
     std::memcpy(h, raw_header, 12);
@@ -464,7 +470,8 @@ bool Session::supported(const ZaEntry &e, const std::string &stored) {
                   ZA_SKIP_METHOD);
   if ((e.flags & 0x41) == 0x41 || e.csize == 0xFFFFFFFFu || e.usize == 0xFFFFFFFFu)
     return refuse(stored, ZA_CODE(ZA_ERR_METHOD, 11351),
-                  "unsupported compression for '" + stored + "' (strong encryption or Zip64)", ZA_SKIP_METHOD);
+                  "unsupported compression for '" + stored + "' (strong encryption or Zip64)",
+                  ZA_SKIP_METHOD);
   return true;
 }
 
@@ -473,7 +480,8 @@ bool Session::may_write(const ZaEntry &e, const std::string &stored, const std::
   ZaOutDir::Kind kind = out_dir_.kind_of(rel, &disk);
   if (kind == ZaOutDir::kDir)
     return refuse(stored, ZA_CODE(ZA_ERR_WRITE, 11009),
-                  "Creation of output file failed: '" + shown_target(rel) + "' is a directory", ZA_SKIP_WRITE);
+                  "Creation of output file failed: '" + shown_target(rel) + "' is a directory",
+                  ZA_SKIP_WRITE);
   bool exists = kind == ZaOutDir::kFile;
   std::time_t entry = dos_to_time(e.date, e.time);
   if (!exists && req_->fFreshen && !req_->fUpdate) {
@@ -546,13 +554,13 @@ bool Session::keep_despite_crc(const ZaEntry &e, const std::string &stored, uint
   return keep;
 }
 
-bool Session::write_entry(const ZaEntry &e, const std::string &stored, const std::string &rel, uint64_t offset,
-                          const std::string *pw) {
+bool Session::write_entry(const ZaEntry &e, const std::string &stored, const std::string &rel,
+                          uint64_t offset, const std::string *pw) {
   // Where the bytes go: a temporary file beside the target, memory, or nowhere (test).
   ZaOutFile out;
   if (writing_ && !out.create(out_dir_, rel))
-    return refuse(stored, ZA_CODE(ZA_ERR_WRITE, 11009), "Creation of output file failed: '" + shown_target(rel) + "'",
-                  ZA_SKIP_WRITE);
+    return refuse(stored, ZA_CODE(ZA_ERR_WRITE, 11009),
+                  "Creation of output file failed: '" + shown_target(rel) + "'", ZA_SKIP_WRITE);
   bool to_memory = req_->fToMemory != 0;
   if (to_memory)
     size_memory(e);
@@ -577,8 +585,8 @@ bool Session::write_entry(const ZaEntry &e, const std::string &stored, const std
   bool ok = decode(e, stored, offset, pw, sink, crc, size);
   check_cancel();
   if (!ok && write_failed)
-    return refuse(stored, ZA_CODE(ZA_ERR_WRITE, 11010), "Write error in output file '" + shown_target(rel) + "'",
-                  ZA_SKIP_WRITE);
+    return refuse(stored, ZA_CODE(ZA_ERR_WRITE, 11010),
+                  "Write error in output file '" + shown_target(rel) + "'", ZA_SKIP_WRITE);
   if (!ok) {
     skipped(stored, ZA_SKIP_FORMAT, ZA_CODE(ZA_ERR_FORMAT, 11021));
     return false;
@@ -593,8 +601,8 @@ bool Session::write_entry(const ZaEntry &e, const std::string &stored, const std
   if (writing_) {
     ZaOutFile::Result r = out.commit(dos_to_time(e.date, e.time));
     if (r == ZaOutFile::kWriteFailed)
-      return refuse(stored, ZA_CODE(ZA_ERR_WRITE, 11010), "Write error in output file '" + shown_target(rel) + "'",
-                    ZA_SKIP_WRITE);
+      return refuse(stored, ZA_CODE(ZA_ERR_WRITE, 11010),
+                    "Write error in output file '" + shown_target(rel) + "'", ZA_SKIP_WRITE);
     if (r != ZaOutFile::kOk)
       return refuse(stored, ZA_CODE(ZA_ERR_WRITE, 11009),
                     "Creation of output file failed: '" + shown_target(rel) + "'", ZA_SKIP_WRITE);
@@ -654,7 +662,8 @@ bool Session::entries_apart(const std::vector<ZaEntry> &entries, const std::vect
   for (size_t k = 0; k < starts.size(); ++k) {
     size_t i = starts[k].second;
     if (k > 0 && starts[k].first < reach) {
-      message(ZA_CODE(ZA_ERR_FORMAT, 11353), "Overlapping entries '" + names[reacher] + "' and '" + names[i] + "'");
+      message(ZA_CODE(ZA_ERR_FORMAT, 11353),
+              "Overlapping entries '" + names[reacher] + "' and '" + names[i] + "'");
       return false;
     }
     if (ends[i] > cd_start) {
@@ -672,8 +681,8 @@ bool Session::entries_apart(const std::vector<ZaEntry> &entries, const std::vect
 bool Session::within_limits(const std::vector<ZaEntry> &entries, const std::vector<std::string> &names,
                             const std::vector<size_t> &chosen, uint64_t cd_start) {
   if (entries.size() > kMaxEntries) {
-    message(ZA_CODE(ZA_ERR_LIMIT, 11352), "Too many entries: " + std::to_string(entries.size()) + ", at most " +
-                                              std::to_string(kMaxEntries) + " are extracted");
+    message(ZA_CODE(ZA_ERR_LIMIT, 11352), "Too many entries: " + std::to_string(entries.size()) +
+                                              ", at most " + std::to_string(kMaxEntries) + " are extracted");
     return false;
   }
   if (!entries_apart(entries, names, cd_start))
@@ -684,15 +693,15 @@ bool Session::within_limits(const std::vector<ZaEntry> &entries, const std::vect
   for (size_t i : chosen)
     total += entries[i].usize;
   if (total > kMaxTotalBytes) {
-    message(ZA_CODE(ZA_ERR_LIMIT, 11355), "Too much data to extract: " + std::to_string(total) + " bytes, at most " +
-                                              std::to_string(kMaxTotalBytes));
+    message(ZA_CODE(ZA_ERR_LIMIT, 11355), "Too much data to extract: " + std::to_string(total) +
+                                              " bytes, at most " + std::to_string(kMaxTotalBytes));
     return false;
   }
   uint64_t free = out_dir_.free_bytes();
   if (total > free) {
-    message(ZA_CODE(ZA_ERR_WRITE, 11032), "This disk has not enough free space available: " + std::to_string(total) +
-                                              " bytes to extract, " + std::to_string(free) + " free in '" +
-                                              shown_target("") + "'");
+    message(ZA_CODE(ZA_ERR_WRITE, 11032),
+            "This disk has not enough free space available: " + std::to_string(total) +
+                " bytes to extract, " + std::to_string(free) + " free in '" + shown_target("") + "'");
     return false;
   }
   return true;
@@ -727,7 +736,8 @@ int32_t Session::run_archive() {
   std::string why;
   uint64_t cd_start = 0;
   if (!za_read_directory(in_, file_size_, entries, why, &cd_start)) {
-    message(ZA_CODE(ZA_ERR_OPEN, 11036), "This archive is not a valid Zip archive: '" + zip_name + "' (" + why + ")");
+    message(ZA_CODE(ZA_ERR_OPEN, 11036),
+            "This archive is not a valid Zip archive: '" + zip_name + "' (" + why + ")");
     return ZA_RES_STRUCTURE;
   }
 
@@ -783,8 +793,9 @@ int32_t Session::run_memory_to_memory() {
   progress(ZA_ACT_NEW_ITEM, req_->OutSize, "");
   int ret = inflate(&zs, Z_FINISH);
   if (ret != Z_STREAM_END) {
-    message(ZA_CODE(ZA_ERR_FORMAT, 11021), "Error while reading zipped data: the stream is damaged or larger than " +
-                                              std::to_string(req_->OutSize) + " bytes");
+    message(ZA_CODE(ZA_ERR_FORMAT, 11021),
+            "Error while reading zipped data: the stream is damaged or larger than " +
+                std::to_string(req_->OutSize) + " bytes");
     return 0;
   }
   progress(ZA_ACT_PROGRESS, static_cast<int64_t>(zs.total_out));

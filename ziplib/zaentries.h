@@ -16,8 +16,8 @@ struct ZaEntry {
 
 inline uint16_t za_le16(const unsigned char *p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
 inline uint32_t za_le32(const unsigned char *p) {
-  return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) | (static_cast<uint32_t>(p[2]) << 16) |
-         (static_cast<uint32_t>(p[3]) << 24);
+  return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) |
+         (static_cast<uint32_t>(p[2]) << 16) | (static_cast<uint32_t>(p[3]) << 24);
 }
 
 // Finds the end record, walks the directory. Offsets are taken relative to where the

@@ -141,7 +141,9 @@ ZaOutFile::Result ZaOutFile::commit(std::time_t mtime) {
     ::futimens(::fileno(file_), times);  // a file system without times is no reason to fail
   ok = std::fclose(file_) == 0 && ok;
   file_ = nullptr;
-  Result r = !ok ? kWriteFailed : ::renameat(dir_fd_, temp_.c_str(), dir_fd_, leaf_.c_str()) == 0 ? kOk : kRenameFailed;
+  Result r = !ok                                                               ? kWriteFailed
+             : ::renameat(dir_fd_, temp_.c_str(), dir_fd_, leaf_.c_str()) == 0 ? kOk
+                                                                               : kRenameFailed;
   if (r == kOk)
     temp_.clear();
   discard();

@@ -59,7 +59,8 @@ ZaOutDir::Kind ZaOutDir::kind_of(const std::string &rel, std::time_t *mtime) con
   if (mtime) {
     auto t = fs::last_write_time(p, ec);
     *mtime = std::chrono::system_clock::to_time_t(
-        std::chrono::time_point_cast<std::chrono::system_clock::duration>(std::chrono::file_clock::to_sys(t)));
+        std::chrono::time_point_cast<std::chrono::system_clock::duration>(
+            std::chrono::file_clock::to_sys(t)));
   }
   return kFile;
 }

@@ -87,14 +87,14 @@ typedef struct ZCallBackStruct {
   int32_t Arg1;           /* 16 error code, count, default answer, repeat count, length, abort value */
   const char *MsgP;       /* 20 entry name or message text */
   union {
-    int64_t Size64;       /* 24 in: 64-bit size */
-    char *Answer;         /* 24 out: answer buffer */
+    int64_t Size64; /* 24 in: 64-bit size */
+    char *Answer;   /* 24 out: answer buffer */
   } u;
-  uint32_t ItemSize;      /* 32 add operations only */
-  uint32_t ItemPos;       /* 36 add operations only */
-  void *Data;             /* 40 further data: a name, comment, extra data or memory buffer */
-  int32_t Arg2;           /* 44 expected checksum, directory index, skip reason + 1 */
-  int32_t Older;          /* 48 2 when the file on disk is not older than the entry */
+  uint32_t ItemSize; /* 32 add operations only */
+  uint32_t ItemPos;  /* 36 add operations only */
+  void *Data;        /* 40 further data: a name, comment, extra data or memory buffer */
+  int32_t Arg2;      /* 44 expected checksum, directory index, skip reason + 1 */
+  int32_t Older;     /* 48 2 when the file on disk is not older than the entry */
 } ZCallBackStruct;
 
 /* Callback actions. */
@@ -134,8 +134,8 @@ enum {
   ZA_ERR_WRITE = 6,    /* output file could not be created or written */
   ZA_ERR_PASSWORD = 7, /* no password, or a wrong one, for an encrypted entry */
   ZA_ERR_MEMORY = 8,
-  ZA_ERR_ABORT = 9,    /* stopped by the caller */
-  ZA_ERR_OPEN = 10,    /* the archive could not be opened or read */
+  ZA_ERR_ABORT = 9,     /* stopped by the caller */
+  ZA_ERR_OPEN = 10,     /* the archive could not be opened or read */
   ZA_ERR_NO_MATCH = 11, /* a file pattern matched no entry */
   ZA_ERR_LIMIT = 12     /* the archive exceeds what one extraction may write: entries or bytes */
 };

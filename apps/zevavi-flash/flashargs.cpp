@@ -89,7 +89,8 @@ bool parse_flash_args(const std::vector<std::string> &args, FlashOptions &option
       errno = 0;
       char *end = nullptr;
       long seconds = std::strtol(text.c_str(), &end, 10);
-      if (errno != 0 || *end != '\0' || seconds <= 0 || seconds > 86400 || !(text[0] >= '0' && text[0] <= '9')) {
+      if (errno != 0 || *end != '\0' || seconds <= 0 || seconds > 86400 ||
+          !(text[0] >= '0' && text[0] <= '9')) {
         error = "--timeout \"" + text + "\" is not a number of seconds from 1 to 86400.";
         return false;
       }

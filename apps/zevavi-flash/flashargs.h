@@ -6,14 +6,14 @@
 
 // Exit codes; --help lists them.
 enum FlashExit {
-  exit_finished = 0,     // the box took the reboot after every partition was flashed
-  exit_usage = 2,        // a bad or missing argument, an address that cannot work
-  exit_port = 3,         // the serial port cannot be opened or written, UDP port 69 cannot be used
-  exit_box_failed = 4,   // the box reported a failure code
-  exit_line_lost = 5,    // the serial line went away during the upgrade
-  exit_timed_out = 6,    // --timeout ran out, or the box stopped answering
-  exit_image = 7,        // the image cannot be read, extracted or lacks a partition
-  exit_interrupted = 130 // SIGINT or SIGTERM
+  exit_finished = 0,      // the box took the reboot after every partition was flashed
+  exit_usage = 2,         // a bad or missing argument, an address that cannot work
+  exit_port = 3,          // the serial port cannot be opened or written, UDP port 69 cannot be used
+  exit_box_failed = 4,    // the box reported a failure code
+  exit_line_lost = 5,     // the serial line went away during the upgrade
+  exit_timed_out = 6,     // --timeout ran out, or the box stopped answering
+  exit_image = 7,         // the image cannot be read, extracted or lacks a partition
+  exit_interrupted = 130  // SIGINT or SIGTERM
 };
 
 struct FlashOptions {

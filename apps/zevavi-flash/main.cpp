@@ -322,18 +322,21 @@ int Flasher::checks() {
   if (pc.empty())
     host_ipv4_address(pc);
   if (pc.empty() || pc.size() >= sizeof local_ip)
-    return refuse(exit_usage, "Can't find this PC's own IP address.\n"
-                              "Connect the PC to the machine's network, or give --pc-address.");
+    return refuse(exit_usage,
+                  "Can't find this PC's own IP address.\n"
+                  "Connect the PC to the machine's network, or give --pc-address.");
   std::snprintf(local_ip, sizeof local_ip, "%s", pc.c_str());
   if (pc == options_.box)
-    return refuse(exit_usage, "The Machine-IP " + pc + " is this PC's own address.\n"
-                              "Give the address the machine is to use.");
+    return refuse(exit_usage, "The Machine-IP " + pc +
+                                  " is this PC's own address.\n"
+                                  "Give the address the machine is to use.");
   if (std::string refusal = tftp_port_refusal(executable_path()); !refusal.empty())
     return refuse(exit_port, refusal);
   // With nobody to ask, an address outside the box's network is taken only when given.
   if (!pc_faces_box(local_ip, machine_ip) && options_.pc_address.empty())
-    return refuse(exit_usage, std::string("This PC's address ") + local_ip + " is not in the machine's subnet (" +
-                                  machine_ip + ", mask 255.255.255.0).\n" +
+    return refuse(exit_usage, std::string("This PC's address ") + local_ip +
+                                  " is not in the machine's subnet (" + machine_ip +
+                                  ", mask 255.255.255.0).\n" +
                                   "The machine will not reach this PC to fetch its images.\n"
                                   "Give --pc-address to use it anyway.");
 
@@ -364,8 +367,8 @@ int Flasher::checks() {
   }
   if (!port_.Connected())
     return refuse(exit_port, device + " is not connected.");
-  ZV_LOG(LOG_DEBUG, flash_name, "machine[%d], local-ip[%s], machine-ip[%s], file[%s]", options_.machine, local_ip,
-         machine_ip, image_path.c_str());
+  ZV_LOG(LOG_DEBUG, flash_name, "machine[%d], local-ip[%s], machine-ip[%s], file[%s]", options_.machine,
+         local_ip, machine_ip, image_path.c_str());
   return 0;
 }
 
@@ -445,8 +448,9 @@ int Flasher::run(QCoreApplication &app) {
       report_.message("result", code, "Finished.");
       break;
     case exit_box_failed:
-      report_.message("result", code,
-                      "The machine reported a failure" + (box_code_.empty() ? std::string(".") : ": " + box_code_ + "."));
+      report_.message(
+          "result", code,
+          "The machine reported a failure" + (box_code_.empty() ? std::string(".") : ": " + box_code_ + "."));
       break;
     case exit_interrupted:
       report_.message("result", code, "Interrupted; the upgrade was stopped.");

@@ -27,12 +27,14 @@ constexpr size_t kBlock = 1024;
 
 std::string Session() {
   std::ifstream in(ZEVAVI_TERM_SESSION, std::ios::binary);
-  if (!in) throw std::runtime_error("cannot read " ZEVAVI_TERM_SESSION);
+  if (!in)
+    throw std::runtime_error("cannot read " ZEVAVI_TERM_SESSION);
   std::stringstream ss;
   ss << in.rdbuf();
   std::string crlf;
   for (char c : ss.str()) {
-    if (c == '\n') crlf += '\r';
+    if (c == '\n')
+      crlf += '\r';
     crlf += c;
   }
   return crlf;
@@ -49,9 +51,12 @@ std::string AnsiSession() {
     size_t end = plain.find('\n', start);
     end = end == std::string::npos ? plain.size() : end + 1;
     std::string line = plain.substr(start, end - start);
-    if (line.rfind("***", 0) == 0) line = "\x1b[1;32m" + line.substr(0, line.size() - 2) + "\x1b[0m\r\n";
-    if (line.rfind("CFE>", 0) == 0) line = "\x1b[2K\r" + line;
-    if (++n % 7 == 0) line = "\x1b[s\x1b[1;70H\x1b[7m" + std::to_string(n) + "\x1b[m\x1b[u" + line;
+    if (line.rfind("***", 0) == 0)
+      line = "\x1b[1;32m" + line.substr(0, line.size() - 2) + "\x1b[0m\r\n";
+    if (line.rfind("CFE>", 0) == 0)
+      line = "\x1b[2K\r" + line;
+    if (++n % 7 == 0)
+      line = "\x1b[s\x1b[1;70H\x1b[7m" + std::to_string(n) + "\x1b[m\x1b[u" + line;
     out += line;
     start = end;
   }
@@ -65,9 +70,11 @@ const std::vector<std::string> &Blocks(int kind) {
     const std::string session = kind == 0 ? Session() : AnsiSession();
     std::string log;
     log.reserve(kLogBytes + session.size());
-    while (log.size() < kLogBytes) log += session;
+    while (log.size() < kLogBytes)
+      log += session;
     log.resize(kLogBytes);
-    for (size_t i = 0; i < log.size(); i += kBlock) blocks.push_back(log.substr(i, kBlock));
+    for (size_t i = 0; i < log.size(); i += kBlock)
+      blocks.push_back(log.substr(i, kBlock));
   }
   return blocks;
 }
@@ -79,7 +86,8 @@ void BM_WriteStr_ZeVavi(benchmark::State &state) {
   uint64_t chars = 0;
   term.OnChar = [&](TCustomComTerminal *, char) { ++chars; };  // the console watcher's hook
   for (auto _ : state)
-    for (const std::string &b : blocks) term.WriteStr(b);
+    for (const std::string &b : blocks)
+      term.WriteStr(b);
   benchmark::DoNotOptimize(chars);
   state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * static_cast<int64_t>(kLogBytes));
   state.SetLabel(state.range(0) == 0 ? "plain" : "ansi");
@@ -92,7 +100,8 @@ void BM_Input_Libvterm(benchmark::State &state) {
   VTermScreen *screen = vterm_obtain_screen(vt);
   vterm_screen_reset(screen, 1);
   for (auto _ : state)
-    for (const std::string &b : blocks) vterm_input_write(vt, b.data(), b.size());
+    for (const std::string &b : blocks)
+      vterm_input_write(vt, b.data(), b.size());
   vterm_free(vt);
   state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * static_cast<int64_t>(kLogBytes));
   state.SetLabel(state.range(0) == 0 ? "plain" : "ansi");

@@ -82,7 +82,12 @@ void write_pattern(const std::string &path, const std::string &prefix) {
 }
 
 std::vector<std::string> curl_fetch(int port) {
-  return {"curl", "-s", "-S", "--tftp-no-options", "-o", "/dev/null",
+  return {"curl",
+          "-s",
+          "-S",
+          "--tftp-no-options",
+          "-o",
+          "/dev/null",
           "tftp://127.0.0.1:" + std::to_string(port) + "/serve.bin"};
 }
 
@@ -107,14 +112,16 @@ void BM_Serve_ZeVavi(benchmark::State &state) {
 void BM_Serve_TftpdHpa(benchmark::State &state) {
   pid_t server = -1;
   // Foreground listen mode on a loopback port, rooted in the work folder.
-  if (spawn({"in.tftpd", "-L", "-a", "127.0.0.1:" + std::to_string(tftpd_port), "-s", work_dir}, &server) != 0) {
+  if (spawn({"in.tftpd", "-L", "-a", "127.0.0.1:" + std::to_string(tftpd_port), "-s", work_dir}, &server) !=
+      0) {
     state.SkipWithError("in.tftpd could not be started (tftpd-hpa installed? run as root)");
     return;
   }
   // Until it answers: a fetch that succeeds.
   bool up = false;
   for (int i = 0; i < 50 && !up; ++i) {
-    up = spawn({"curl", "-s", "--tftp-no-options", "-o", "/dev/null", "tftp://127.0.0.1:" + std::to_string(tftpd_port) + "/small.bin"}) == 0;
+    up = spawn({"curl", "-s", "--tftp-no-options", "-o", "/dev/null",
+                "tftp://127.0.0.1:" + std::to_string(tftpd_port) + "/small.bin"}) == 0;
     if (!up)
       std::this_thread::sleep_for(std::chrono::milliseconds(100));
   }

@@ -36,8 +36,8 @@ void write_partition(const fs::path &p, size_t size, unsigned seed) {
           block += static_cast<char>(gen());
       } else {
         char line[64];
-        int n = std::snprintf(line, sizeof line, "sym_%08x = 0x%08x; /* jffs2 node */\n", static_cast<unsigned>(gen()),
-                                  static_cast<unsigned>(gen()));
+        int n = std::snprintf(line, sizeof line, "sym_%08x = 0x%08x; /* jffs2 node */\n",
+                              static_cast<unsigned>(gen()), static_cast<unsigned>(gen()));
         block.append(line, static_cast<size_t>(n));
       }
     }
@@ -67,8 +67,10 @@ int main(int argc, char **argv) {
   const struct {
     const char *name;
     size_t size;
-  } parts[] = {{"kernel_cfe_auto.bin", 5u << 20}, {"splash_cfe_auto.bin", 1u << 20},
-               {"boot_cfe_auto.jffs2", 3u << 20}, {"root_cfe_auto.jffs2", 68u << 20}};
+  } parts[] = {{"kernel_cfe_auto.bin", 5u << 20},
+               {"splash_cfe_auto.bin", 1u << 20},
+               {"boot_cfe_auto.jffs2", 3u << 20},
+               {"root_cfe_auto.jffs2", 68u << 20}};
   unsigned seed = 1;
   for (auto &p : parts)
     write_partition(dir / "parts" / p.name, p.size, seed++);

@@ -109,8 +109,13 @@ class Flash : public ::testing::Test {
   }
 
   void start_box(const std::vector<std::string> &extra = {}) {
-    std::vector<std::string> args = {std::string(ZEVAVI_BIN_DIR) + "/boxsim", "--pty-link", tty().string(),
-                                     "--report", (dir_ / "box.json").string(), "--speed", "20"};
+    std::vector<std::string> args = {std::string(ZEVAVI_BIN_DIR) + "/boxsim",
+                                     "--pty-link",
+                                     tty().string(),
+                                     "--report",
+                                     (dir_ / "box.json").string(),
+                                     "--speed",
+                                     "20"};
     args.insert(args.end(), extra.begin(), extra.end());
     box_ = spawn(args, dir_ / "box.out", dir_ / "box.err");
     ASSERT_NE(box_, 0);
@@ -129,9 +134,17 @@ class Flash : public ::testing::Test {
 
   // Starts zevavi-flash on the box's pty with `model` and `image`.
   pid_t start_flash(const char *model, const fs::path &image, const std::vector<std::string> &extra = {}) {
-    std::vector<std::string> args = {std::string(ZEVAVI_BIN_DIR) + "/zevavi-flash", "--port", tty().string(),
-                                     "--model", model, "--box", box_address_, "--log", (dir_ / "zevavi.log").string(),
-                                     "--timeout", "400"};
+    std::vector<std::string> args = {std::string(ZEVAVI_BIN_DIR) + "/zevavi-flash",
+                                     "--port",
+                                     tty().string(),
+                                     "--model",
+                                     model,
+                                     "--box",
+                                     box_address_,
+                                     "--log",
+                                     (dir_ / "zevavi.log").string(),
+                                     "--timeout",
+                                     "400"};
     args.insert(args.end(), extra.begin(), extra.end());
     args.push_back(image.string());
     return spawn(args, dir_ / "out", dir_ / "err");
@@ -153,7 +166,8 @@ class Flash : public ::testing::Test {
   // No partition file is left in the program's temporary folder.
   void expect_no_partition_files() {
     const fs::path folder = temp_dir_path();
-    for (const char *name : {"kernel_cfe_auto.bin", "splash_cfe_auto.bin", "boot_cfe_auto.jffs2", "root_cfe_auto.jffs2"})
+    for (const char *name :
+         {"kernel_cfe_auto.bin", "splash_cfe_auto.bin", "boot_cfe_auto.jffs2", "root_cfe_auto.jffs2"})
       EXPECT_FALSE(fs::exists(folder / name)) << name;
   }
   fs::path tty() const { return dir_ / "box-tty"; }
@@ -176,7 +190,9 @@ using upgrade_expect::lines_without_splash;
 struct ModelRun {
   const char *model;
   bool zip;
-  friend void PrintTo(const ModelRun &r, std::ostream *os) { *os << r.model << (r.zip ? " zip" : " container"); }
+  friend void PrintTo(const ModelRun &r, std::ostream *os) {
+    *os << r.model << (r.zip ? " zip" : " container");
+  }
 };
 
 class WholeFlash : public Flash, public ::testing::WithParamInterface<ModelRun> {};
@@ -231,7 +247,10 @@ struct Fault {
 
 TEST_F(Flash, FaultsEndWithTheirOwnExitCodeAndSaySo) {
   const Fault table[] = {
-      {"box failure", {"--fail-at", "5=-21"}, 4, "9. Fail to upgrade your machine.[step : 7, err-code : -21]"},
+      {"box failure",
+       {"--fail-at", "5=-21"},
+       4,
+       "9. Fail to upgrade your machine.[step : 7, err-code : -21]"},
       {"lost line", {"--vanish-at", "flash0.kernel"}, 5, "Lost the connection to "},
       {"time-out", {"--boot-delay-ms", "600000"}, 6, "3. No end after 2 seconds.", {"--timeout", "2"}},
   };
@@ -310,8 +329,8 @@ TEST_F(Flash, InterruptMidTransferStopsCleanly) {
   pid_t pid = start_flash("TORQA", path);
   ASSERT_NE(pid, 0);
   // The server is sending the kernel to the box.
-  ASSERT_TRUE(wait_for([&] { return read_file(dir_ / "zevavi.log").find("sending data!!") != std::string::npos; },
-                       120000))
+  ASSERT_TRUE(wait_for(
+      [&] { return read_file(dir_ / "zevavi.log").find("sending data!!") != std::string::npos; }, 120000))
       << out();
   ::kill(pid, SIGINT);
   // A bound that only a server left to its own time-outs would miss.
@@ -328,7 +347,8 @@ TEST_F(Flash, InterruptMidTransferStopsCleanly) {
 TEST_F(Flash, JsonGivesOneParsableObjectPerEvent) {
   const fs::path path = container(9);
   start_box({"--fail-at", "flash0.boot=-4"});
-  ASSERT_EQ(flash("KESTA", path, {"--json", "--console", (dir_ / "console.bin").string()}), 4) << out() << err();
+  ASSERT_EQ(flash("KESTA", path, {"--json", "--console", (dir_ / "console.bin").string()}), 4)
+      << out() << err();
   // The console file holds what the box said, its failure code too.
   std::string console = read_file(dir_ / "console.bin");
   EXPECT_NE(console.find("CFE> "), std::string::npos);

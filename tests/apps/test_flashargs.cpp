@@ -6,8 +6,8 @@
 
 namespace {
 
-const std::vector<std::string> good = {"--port", "/dev/ttyUSB0", "--model", "TORQA", "--box", "192.168.1.50",
-                                       "image.zip"};
+const std::vector<std::string> good = {"--port", "/dev/ttyUSB0", "--model",  "TORQA",
+                                       "--box",  "192.168.1.50", "image.zip"};
 
 std::vector<std::string> with(std::vector<std::string> args, std::initializer_list<std::string> more) {
   args.insert(args.end(), more);
@@ -17,8 +17,8 @@ std::vector<std::string> with(std::vector<std::string> args, std::initializer_li
 TEST(FlashArgs, TakesTheGoodCommandLineInBothSpellings) {
   FlashOptions options;
   std::string error;
-  ASSERT_TRUE(parse_flash_args(with(good, {"--pc-address=192.168.1.10", "--json", "--timeout", "600", "--console",
-                                           "c.bin", "--log=x.log"}),
+  ASSERT_TRUE(parse_flash_args(with(good, {"--pc-address=192.168.1.10", "--json", "--timeout", "600",
+                                           "--console", "c.bin", "--log=x.log"}),
                                options, error))
       << error;
   EXPECT_EQ(options.port, "/dev/ttyUSB0");
@@ -31,8 +31,8 @@ TEST(FlashArgs, TakesTheGoodCommandLineInBothSpellings) {
   EXPECT_EQ(options.log, "x.log");
   EXPECT_TRUE(options.json);
 
-  ASSERT_TRUE(parse_flash_args({"--model", "KESTA", "img.nfi", "--box", "10.0.0.2", "--port", "/dev/ttyS0"}, options,
-                               error));
+  ASSERT_TRUE(parse_flash_args({"--model", "KESTA", "img.nfi", "--box", "10.0.0.2", "--port", "/dev/ttyS0"},
+                               options, error));
   EXPECT_EQ(options.machine, 0);
   EXPECT_TRUE(options.pc_address.empty());
   EXPECT_EQ(options.timeout_s, 0);

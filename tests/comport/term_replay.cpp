@@ -45,7 +45,8 @@ int main(int argc, char **argv) {
   ss << in.rdbuf();
   std::string session;
   for (char c : ss.str()) {  // the box ends every line with CR LF
-    if (c == '\n') session += '\r';
+    if (c == '\n')
+      session += '\r';
     session += c;
   }
 
@@ -94,7 +95,8 @@ int main(int argc, char **argv) {
     const size_t n = std::min(sizes[i % 8], session.size() - pos);
     line->push_input(session.substr(pos, n));
     pos += n;
-    if (!QTest::qWaitFor([&] { return chars.size() >= pos; }, 10000)) Check(false, "the terminal stopped receiving");
+    if (!QTest::qWaitFor([&] { return chars.size() >= pos; }, 10000))
+      Check(false, "the terminal stopped receiving");
   }
   Check(chars == session, "OnChar did not see the session byte for byte");
 
@@ -102,7 +104,8 @@ int main(int argc, char **argv) {
   std::vector<std::string> lines;
   std::string cur;
   for (char c : session) {
-    if (c == '\r') continue;
+    if (c == '\r')
+      continue;
     if (c == '\n') {
       lines.push_back(cur);
       cur.clear();
@@ -112,18 +115,21 @@ int main(int argc, char **argv) {
   }
   lines.push_back(cur);
   // A session shorter than the screen has not scrolled: it starts on row 1.
-  while (lines.size() < 17) lines.push_back(std::string());
+  while (lines.size() < 17)
+    lines.push_back(std::string());
   for (int y = 1; y <= 17; ++y) {
     const std::string &want = lines[lines.size() - 17 + y - 1];
     std::string got;
-    for (int x = 1; x <= term->Buffer().GetLineLength(y); ++x) got += term->Buffer().GetChar(x, y).Ch;
+    for (int x = 1; x <= term->Buffer().GetLineLength(y); ++x)
+      got += term->Buffer().GetChar(x, y).Ch;
     Check(got == want.substr(0, 80), "row " + std::to_string(y) + " shows \"" + got + "\"");
   }
 
   // Pan right: the long flash lines continue in view.
   QScrollBar *hb = term->horizontalScrollBar();
   Check(hb->maximum() == 80 - term->viewport()->width() / term->CellWidth(), "horizontal range");
-  for (int i = 0; i < 3; ++i) term->ModifyScrollBar(TScrollBarKind::Horizontal, TScrollCode::LineDown, 0);
+  for (int i = 0; i < 3; ++i)
+    term->ModifyScrollBar(TScrollBarKind::Horizontal, TScrollCode::LineDown, 0);
   term->ModifyScrollBar(TScrollBarKind::Horizontal, TScrollCode::ThumbPosition, 12);
   Check(term->TopLeftColumn() == 13, "top-left column after panning");
   QTest::qWait(200);
@@ -136,7 +142,8 @@ int main(int argc, char **argv) {
   QSocketNotifier eof(0, QSocketNotifier::Read);
   QObject::connect(&eof, &QSocketNotifier::activated, &app, [&] {
     char buf[64];
-    if (std::fread(buf, 1, sizeof buf, stdin) == 0) app.quit();
+    if (std::fread(buf, 1, sizeof buf, stdin) == 0)
+      app.quit();
   });
   QTimer::singleShot(60000, &app, &QApplication::quit);
   app.exec();

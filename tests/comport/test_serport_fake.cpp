@@ -16,7 +16,8 @@ namespace {
 std::vector<std::string> config_calls(const FakeCommLine &line) {
   std::vector<std::string> out;
   for (const std::string &c : line.calls())
-    if (c.rfind("WaitCommEvent", 0) != 0 && c.rfind("ClearCommError", 0) != 0 && c.rfind("GetCommModemStatus", 0) != 0)
+    if (c.rfind("WaitCommEvent", 0) != 0 && c.rfind("ClearCommError", 0) != 0 &&
+        c.rfind("GetCommModemStatus", 0) != 0)
       out.push_back(c);
   return out;
 }
@@ -54,7 +55,9 @@ class SerportFake : public ::testing::Test {
 
 TEST_F(SerportFake, OpenConfiguresTheDeviceInOrderAndReportsTheLines) {
   port.OnBeforeOpen = [&](TCustomComPort *) { note("BeforeOpen"); };
-  port.OnAfterOpen = [&](TCustomComPort *p) { note(p->Connected() ? "AfterOpen connected" : "AfterOpen closed"); };
+  port.OnAfterOpen = [&](TCustomComPort *p) {
+    note(p->Connected() ? "AfterOpen connected" : "AfterOpen closed");
+  };
   port.OnCTSChange = [&](TCustomComPort *, bool on) { note(on ? "CTS on" : "CTS off"); };
   TComLink link;
   link.OnConn = [&](TCustomComPort *, bool on) { note(on ? "link conn" : "link disc"); };
@@ -62,7 +65,8 @@ TEST_F(SerportFake, OpenConfiguresTheDeviceInOrderAndReportsTheLines) {
   line->set_modem_status(COMM_MS_CTS_ON);
   port.Open();
   ASSERT_TRUE(port.Connected());
-  std::vector<std::string> expected = {"CreateFile COM1", "SetupComm 1024 1024", "SetCommState", "SetCommTimeouts", "SetCommMask 0x5ff"};
+  std::vector<std::string> expected = {"CreateFile COM1", "SetupComm 1024 1024", "SetCommState",
+                                       "SetCommTimeouts", "SetCommMask 0x5ff"};
   EXPECT_EQ(config_calls(*line), expected);
   CommDcb d = line->dcb();
   EXPECT_EQ(d.BaudRate, 115200u);
@@ -109,8 +113,12 @@ TEST_F(SerportFake, UpdateBlockAppliesEverythingOnceAtTheOutermostEnd) {
 }
 
 TEST_F(SerportFake, ClosePurgesAndStopsTheThreadBeforeTheHandleCloses) {
-  port.OnBeforeClose = [&](TCustomComPort *p) { note(p->Connected() ? "BeforeClose open" : "BeforeClose closed"); };
-  port.OnAfterClose = [&](TCustomComPort *p) { note(p->Connected() ? "AfterClose open" : "AfterClose closed"); };
+  port.OnBeforeClose = [&](TCustomComPort *p) {
+    note(p->Connected() ? "BeforeClose open" : "BeforeClose closed");
+  };
+  port.OnAfterClose = [&](TCustomComPort *p) {
+    note(p->Connected() ? "AfterClose open" : "AfterClose closed");
+  };
   port.OnCTSChange = [&](TCustomComPort *, bool on) { note(on ? "CTS on" : "CTS off"); };
   port.Open();
   line->clear_calls();
@@ -369,7 +377,10 @@ TEST_F(SerportFake, SyncMethodsDecideWhereHandlersRun) {
     TSyncMethod method;
     bool delivered;
     bool on_gui_thread;
-  } cases[] = {{smThreadSync, true, true}, {smWindowSync, true, true}, {smNone, true, false}, {smDisableEvents, false, false}};
+  } cases[] = {{smThreadSync, true, true},
+               {smWindowSync, true, true},
+               {smNone, true, false},
+               {smDisableEvents, false, false}};
   for (const auto &c : cases) {
     SCOPED_TRACE(static_cast<int>(c.method));
     std::atomic<int> delivered{0};
@@ -386,7 +397,8 @@ TEST_F(SerportFake, SyncMethodsDecideWhereHandlersRun) {
     line->clear_calls();
     line->push_input("data");
     // The thread has taken the wake-up once it waits again.
-    ASSERT_TRUE(pump_until([&] { return line->count("WaitCommEvent") >= 1 && (!c.delivered || delivered.load() > 0); }));
+    ASSERT_TRUE(pump_until(
+        [&] { return line->count("WaitCommEvent") >= 1 && (!c.delivered || delivered.load() > 0); }));
     EXPECT_EQ(delivered.load() > 0, c.delivered);
     if (c.delivered) {
       EXPECT_EQ(gui.load(), c.on_gui_thread);
@@ -409,7 +421,9 @@ TEST_F(SerportFake, WritesNotifyLinksAndFailOnAClosedPort) {
   EXPECT_EQ(port.WriteStr("flash -noheader 192.168.1.2:kernel flash0.kernel\r"), 49);
   EXPECT_EQ(port.WriteStr(""), 0);
   EXPECT_EQ(line->count("WriteFile"), 2);
-  EXPECT_EQ(line->output(), "\x03" "flash -noheader 192.168.1.2:kernel flash0.kernel\r");
+  EXPECT_EQ(line->output(),
+            "\x03"
+            "flash -noheader 192.168.1.2:kernel flash0.kernel\r");
   ASSERT_EQ(tx.size(), 2u);
   EXPECT_EQ(tx[0], "\x03");
   ASSERT_GE(tx_on.size(), 2u);
@@ -439,7 +453,10 @@ TEST_F(SerportFake, AsyncRecordsAreCheckedAndCompleteLater) {
   for (auto call : {+[](TComPort &p, PSerPortAsync &a) { p.WriteAsync("x", 1, a); },
                     +[](TComPort &p, PSerPortAsync &a) { p.WaitForAsync(a); },
                     +[](TComPort &p, PSerPortAsync &a) { p.IsAsyncCompleted(a); },
-                    +[](TComPort &p, PSerPortAsync &a) { char c; p.ReadAsync(&c, 1, a); }}) {
+                    +[](TComPort &p, PSerPortAsync &a) {
+                      char c;
+                      p.ReadAsync(&c, 1, a);
+                    }}) {
     try {
       call(port, none);
       ADD_FAILURE() << "accepted a null record";
@@ -502,9 +519,9 @@ TEST_F(SerportFake, QueueSignalAndLineCallsMapToTheDevice) {
   port.SetBreak(false);
   port.SetXonXoff(true);
   port.TransmitChar('\x03');
-  std::vector<std::string> expected = {"PurgeComm 0x8",          "PurgeComm 0x4",          "EscapeCommFunction 5",
-                                       "EscapeCommFunction 3",   "EscapeCommFunction 8",   "EscapeCommFunction 9",
-                                       "EscapeCommFunction 2",   "TransmitCommChar"};
+  std::vector<std::string> expected = {"PurgeComm 0x8",        "PurgeComm 0x4",        "EscapeCommFunction 5",
+                                       "EscapeCommFunction 3", "EscapeCommFunction 8", "EscapeCommFunction 9",
+                                       "EscapeCommFunction 2", "TransmitCommChar"};
   EXPECT_EQ(config_calls(*line), expected);
   EXPECT_EQ(line->escapes_dtr_rts(), 3u);
   const struct {

@@ -69,20 +69,78 @@ TEST(SerportDcb, SettingsBecomeTheDeviceControlBlock) {
   const DcbCase cases[] = {
       {"defaults", [](TComPort &) {}, 9600, 0x0001, 256, 8, 0, 0, 0, 0},
       {"main window", main_window_port, 115200, 0x0001, 256, 8, 0, 0, 0, 0},
-      {"custom rate used", [](TComPort &p) { p.SetBaudRate(brCustom); p.SetCustomBaudRate(250000); }, 250000, 0x0001, 256, 8, 0, 0, 0, 0},
-      {"custom rate ignored", [](TComPort &p) { p.SetCustomBaudRate(250000); p.SetBaudRate(br57600); }, 57600, 0x0001, 256, 8, 0, 0, 0, 0},
-      {"parity check", [](TComPort &p) { p.Parity().SetCheck(true); p.Parity().SetBits(prEven); }, 9600, 0x0003, 256, 8, 2, 0, 0, 0},
-      {"replace without check", [](TComPort &p) { p.Parity().SetReplace(true); p.Parity().SetReplaceChar('?'); }, 9600, 0x0001, 256, 8, 0, 0, 0, 0},
-      {"replace with check", [](TComPort &p) { p.Parity().SetCheck(true); p.Parity().SetReplace(true); p.Parity().SetReplaceChar('?'); }, 9600, 0x0403, 256, 8, 0, 0, '?', 0},
-      {"hardware flow", [](TComPort &p) { p.FlowControl().SetFlowControl(fcHardware); }, 9600, 0x2005, 256, 8, 0, 0, 0, 0},
-      {"software flow", [](TComPort &p) { p.FlowControl().SetFlowControl(fcSoftware); }, 9600, 0x0301, 256, 8, 0, 0, 0, 0},
-      {"dtr handshake, rts toggle", [](TComPort &p) { p.FlowControl().SetControlDTR(dtrHandshake); p.FlowControl().SetControlRTS(rtsToggle); }, 9600, 0x3021, 256, 8, 0, 0, 0, 0},
-      {"dsr flow and sensitivity, tx continue", [](TComPort &p) { p.FlowControl().SetOutDSRFlow(true); p.FlowControl().SetDSRSensitivity(true); p.FlowControl().SetTxContinueOnXoff(true); }, 9600, 0x00C9, 256, 8, 0, 0, 0, 0},
-      {"discard null, event char", [](TComPort &p) { p.SetDiscardNull(true); p.SetEventChar('>'); }, 9600, 0x0801, 256, 8, 0, 0, 0, '>'},
-      {"5 data bits, mark, 1.5 stop", [](TComPort &p) { p.SetDataBits(dbFive); p.Parity().SetBits(prMark); p.SetStopBits(sbOne5StopBits); }, 9600, 0x0001, 256, 5, 3, 1, 0, 0},
-      {"7 data bits, space, 2 stop", [](TComPort &p) { p.SetDataBits(dbSeven); p.Parity().SetBits(prSpace); p.SetStopBits(sbTwoStopBits); }, 9600, 0x0001, 256, 7, 4, 2, 0, 0},
-      {"odd input size 1025", [](TComPort &p) { p.Buffer().SetInputSize(1025); }, 9600, 0x0001, 256, 8, 0, 0, 0, 0},
-      {"input size 4096", [](TComPort &p) { p.Buffer().SetInputSize(4096); }, 9600, 0x0001, 1024, 8, 0, 0, 0, 0},
+      {"custom rate used",
+       [](TComPort &p) {
+         p.SetBaudRate(brCustom);
+         p.SetCustomBaudRate(250000);
+       },
+       250000, 0x0001, 256, 8, 0, 0, 0, 0},
+      {"custom rate ignored",
+       [](TComPort &p) {
+         p.SetCustomBaudRate(250000);
+         p.SetBaudRate(br57600);
+       },
+       57600, 0x0001, 256, 8, 0, 0, 0, 0},
+      {"parity check",
+       [](TComPort &p) {
+         p.Parity().SetCheck(true);
+         p.Parity().SetBits(prEven);
+       },
+       9600, 0x0003, 256, 8, 2, 0, 0, 0},
+      {"replace without check",
+       [](TComPort &p) {
+         p.Parity().SetReplace(true);
+         p.Parity().SetReplaceChar('?');
+       },
+       9600, 0x0001, 256, 8, 0, 0, 0, 0},
+      {"replace with check",
+       [](TComPort &p) {
+         p.Parity().SetCheck(true);
+         p.Parity().SetReplace(true);
+         p.Parity().SetReplaceChar('?');
+       },
+       9600, 0x0403, 256, 8, 0, 0, '?', 0},
+      {"hardware flow", [](TComPort &p) { p.FlowControl().SetFlowControl(fcHardware); }, 9600, 0x2005, 256, 8,
+       0, 0, 0, 0},
+      {"software flow", [](TComPort &p) { p.FlowControl().SetFlowControl(fcSoftware); }, 9600, 0x0301, 256, 8,
+       0, 0, 0, 0},
+      {"dtr handshake, rts toggle",
+       [](TComPort &p) {
+         p.FlowControl().SetControlDTR(dtrHandshake);
+         p.FlowControl().SetControlRTS(rtsToggle);
+       },
+       9600, 0x3021, 256, 8, 0, 0, 0, 0},
+      {"dsr flow and sensitivity, tx continue",
+       [](TComPort &p) {
+         p.FlowControl().SetOutDSRFlow(true);
+         p.FlowControl().SetDSRSensitivity(true);
+         p.FlowControl().SetTxContinueOnXoff(true);
+       },
+       9600, 0x00C9, 256, 8, 0, 0, 0, 0},
+      {"discard null, event char",
+       [](TComPort &p) {
+         p.SetDiscardNull(true);
+         p.SetEventChar('>');
+       },
+       9600, 0x0801, 256, 8, 0, 0, 0, '>'},
+      {"5 data bits, mark, 1.5 stop",
+       [](TComPort &p) {
+         p.SetDataBits(dbFive);
+         p.Parity().SetBits(prMark);
+         p.SetStopBits(sbOne5StopBits);
+       },
+       9600, 0x0001, 256, 5, 3, 1, 0, 0},
+      {"7 data bits, space, 2 stop",
+       [](TComPort &p) {
+         p.SetDataBits(dbSeven);
+         p.Parity().SetBits(prSpace);
+         p.SetStopBits(sbTwoStopBits);
+       },
+       9600, 0x0001, 256, 7, 4, 2, 0, 0},
+      {"odd input size 1025", [](TComPort &p) { p.Buffer().SetInputSize(1025); }, 9600, 0x0001, 256, 8, 0, 0,
+       0, 0},
+      {"input size 4096", [](TComPort &p) { p.Buffer().SetInputSize(4096); }, 9600, 0x0001, 1024, 8, 0, 0, 0,
+       0},
   };
   for (const DcbCase &c : cases) {
     SCOPED_TRACE(c.name);
@@ -133,18 +191,59 @@ struct FlowCase {
 TEST(SerportFlow, TheSummaryClassifiesRtsCtsAndXonXoffOnly) {
   const FlowCase cases[] = {
       {"defaults", [](TComFlowControl &) {}, fcNone},
-      {"dtr handshake is not looked at", [](TComFlowControl &f) { f.SetControlDTR(dtrHandshake); f.SetOutDSRFlow(true); }, fcNone},
+      {"dtr handshake is not looked at",
+       [](TComFlowControl &f) {
+         f.SetControlDTR(dtrHandshake);
+         f.SetOutDSRFlow(true);
+       },
+       fcNone},
       {"rts enabled", [](TComFlowControl &f) { f.SetControlRTS(rtsEnable); }, fcCustom},
-      {"rts handshake + cts", [](TComFlowControl &f) { f.SetControlRTS(rtsHandshake); f.SetOutCTSFlow(true); }, fcHardware},
+      {"rts handshake + cts",
+       [](TComFlowControl &f) {
+         f.SetControlRTS(rtsHandshake);
+         f.SetOutCTSFlow(true);
+       },
+       fcHardware},
       {"rts handshake without cts", [](TComFlowControl &f) { f.SetControlRTS(rtsHandshake); }, fcCustom},
-      {"hardware plus xon", [](TComFlowControl &f) { f.SetControlRTS(rtsHandshake); f.SetOutCTSFlow(true); f.SetXonXoffIn(true); }, fcCustom},
-      {"both xon/xoff", [](TComFlowControl &f) { f.SetXonXoffIn(true); f.SetXonXoffOut(true); }, fcSoftware},
+      {"hardware plus xon",
+       [](TComFlowControl &f) {
+         f.SetControlRTS(rtsHandshake);
+         f.SetOutCTSFlow(true);
+         f.SetXonXoffIn(true);
+       },
+       fcCustom},
+      {"both xon/xoff",
+       [](TComFlowControl &f) {
+         f.SetXonXoffIn(true);
+         f.SetXonXoffOut(true);
+       },
+       fcSoftware},
       {"xon/xoff out only", [](TComFlowControl &f) { f.SetXonXoffOut(true); }, fcCustom},
       {"cts only", [](TComFlowControl &f) { f.SetOutCTSFlow(true); }, fcCustom},
-      {"written hardware", [](TComFlowControl &f) { f.SetXonXoffIn(true); f.SetFlowControl(fcHardware); }, fcHardware},
-      {"written software", [](TComFlowControl &f) { f.SetControlRTS(rtsHandshake); f.SetFlowControl(fcSoftware); }, fcSoftware},
-      {"written none", [](TComFlowControl &f) { f.SetFlowControl(fcHardware); f.SetFlowControl(fcNone); }, fcNone},
-      {"written custom keeps fields", [](TComFlowControl &f) { f.SetControlRTS(rtsToggle); f.SetFlowControl(fcCustom); }, fcCustom},
+      {"written hardware",
+       [](TComFlowControl &f) {
+         f.SetXonXoffIn(true);
+         f.SetFlowControl(fcHardware);
+       },
+       fcHardware},
+      {"written software",
+       [](TComFlowControl &f) {
+         f.SetControlRTS(rtsHandshake);
+         f.SetFlowControl(fcSoftware);
+       },
+       fcSoftware},
+      {"written none",
+       [](TComFlowControl &f) {
+         f.SetFlowControl(fcHardware);
+         f.SetFlowControl(fcNone);
+       },
+       fcNone},
+      {"written custom keeps fields",
+       [](TComFlowControl &f) {
+         f.SetControlRTS(rtsToggle);
+         f.SetFlowControl(fcCustom);
+       },
+       fcCustom},
   };
   for (const FlowCase &c : cases) {
     SCOPED_TRACE(c.name);
@@ -186,8 +285,9 @@ TEST(SerportEvents, MaskBitsFollowTheDeviceTable) {
   const struct {
     TComEvent event;
     uint32_t bit;
-  } cases[] = {{evRxChar, 0x0001}, {evRxFlag, 0x0002}, {evTxEmpty, 0x0004}, {evCTS, 0x0008}, {evDSR, 0x0010},
-               {evRLSD, 0x0020},   {evBreak, 0x0040},  {evError, 0x0080},   {evRing, 0x0100}, {evRx80Full, 0x0400}};
+  } cases[] = {{evRxChar, 0x0001}, {evRxFlag, 0x0002},  {evTxEmpty, 0x0004}, {evCTS, 0x0008},
+               {evDSR, 0x0010},    {evRLSD, 0x0020},    {evBreak, 0x0040},   {evError, 0x0080},
+               {evRing, 0x0100},   {evRx80Full, 0x0400}};
   for (const auto &c : cases) {
     SCOPED_TRACE(c.bit);
     EXPECT_EQ(EventsToMask(TComEvents{c.event}), c.bit);

@@ -45,7 +45,8 @@ std::string RowText(const TComTermBuffer &b, int y) {
 }
 
 void PutText(TComTermBuffer &b, int x, int y, const std::string &text) {
-  for (char c : text) b.SetChar(x++, y, Cell(c));
+  for (char c : text)
+    b.SetChar(x++, y, Cell(c));
 }
 
 TEST(TermBuffer, TabStopsAfterInit) {
@@ -54,7 +55,8 @@ TEST(TermBuffer, TabStopsAfterInit) {
   b.Init();
   std::vector<int> stops;
   for (int x = 1; x <= 80; ++x)
-    if (b.GetTab(x)) stops.push_back(x);
+    if (b.GetTab(x))
+      stops.push_back(x);
   EXPECT_EQ(stops, (std::vector<int>{1, 9, 17, 25, 33, 41, 49, 57, 65, 73}));
   EXPECT_EQ(b.NextTab(74), 0);
   EXPECT_EQ(b.NextTab(9), 9);
@@ -102,9 +104,10 @@ TEST(TermBuffer, ScrollDownMovesTextUp) {
   RecordingOwner owner;
   TComTermBuffer b(owner);
   b.Init();
-  for (int y = 1; y <= 17; ++y) PutText(b, 1, y, std::string(1, static_cast<char>('a' + y - 1)) + "x");
+  for (int y = 1; y <= 17; ++y)
+    PutText(b, 1, y, std::string(1, static_cast<char>('a' + y - 1)) + "x");
   b.ScrollDown();
-  EXPECT_EQ(RowText(b, 1).substr(0, 2), "bx");  // old row 1 is gone
+  EXPECT_EQ(RowText(b, 1).substr(0, 2), "bx");   // old row 1 is gone
   EXPECT_EQ(RowText(b, 16).substr(0, 2), "qx");  // row 17 moved to 16
   EXPECT_EQ(b.GetLineLength(17), 0);
   EXPECT_EQ(owner.calls, (std::vector<std::string>{"scroll -1"}));
@@ -114,7 +117,8 @@ TEST(TermBuffer, ScrollUpMovesTextDown) {
   RecordingOwner owner;
   TComTermBuffer b(owner);
   b.Init();
-  for (int y = 1; y <= 17; ++y) PutText(b, 80, y, std::string(1, static_cast<char>('a' + y - 1)));
+  for (int y = 1; y <= 17; ++y)
+    PutText(b, 80, y, std::string(1, static_cast<char>('a' + y - 1)));
   b.ScrollUp();
   EXPECT_EQ(b.GetLineLength(1), 0);
   EXPECT_EQ(b.GetChar(80, 2).Ch, 'a');
@@ -140,7 +144,8 @@ TEST(TermBuffer, EraseLineFromColumn) {
   owner.rows = 3;
   TComTermBuffer b(owner);
   b.Init();
-  for (int y = 1; y <= 3; ++y) PutText(b, 1, y, "0123456789");
+  for (int y = 1; y <= 3; ++y)
+    PutText(b, 1, y, "0123456789");
   b.EraseLine(4, 2);
   EXPECT_EQ(RowText(b, 1), "0123456789");
   EXPECT_EQ(RowText(b, 2), "012.......");
@@ -152,11 +157,13 @@ TEST(TermBuffer, EraseScreenFromCell) {
   RecordingOwner owner;
   TComTermBuffer b(owner);
   b.Init();
-  for (int y = 1; y <= 17; ++y) PutText(b, 1, y, std::string(80, '#'));
+  for (int y = 1; y <= 17; ++y)
+    PutText(b, 1, y, std::string(80, '#'));
   b.EraseScreen(40, 5);
   EXPECT_EQ(RowText(b, 4), std::string(80, '#'));
   EXPECT_EQ(RowText(b, 5), std::string(39, '#') + std::string(41, '.'));
-  for (int y = 6; y <= 17; ++y) EXPECT_EQ(b.GetLineLength(y), 0) << y;
+  for (int y = 6; y <= 17; ++y)
+    EXPECT_EQ(b.GetLineLength(y), 0) << y;
   EXPECT_EQ(b.GetLastLine(), 5);
   EXPECT_EQ(owner.calls, (std::vector<std::string>{"cells 40,5-80,5", "cells 1,6-80,17"}));
   owner.calls.clear();
@@ -205,13 +212,17 @@ TEST(TermBuffer, MatchesAPlainGridUnderAnyOperations) {
         break;
       case 2:
         b.EraseLine(x, y);
-        for (int i = x; i <= 7; ++i) model[y - 1][i - 1] = '.';
+        for (int i = x; i <= 7; ++i)
+          model[y - 1][i - 1] = '.';
         break;
       case 3:
-        if (next(4) != 0) break;  // keep the screen mostly full
+        if (next(4) != 0)
+          break;  // keep the screen mostly full
         b.EraseScreen(x, y);
-        for (int i = x; i <= 7; ++i) model[y - 1][i - 1] = '.';
-        for (int r = y + 1; r <= 5; ++r) model[r - 1] = std::string(7, '.');
+        for (int i = x; i <= 7; ++i)
+          model[y - 1][i - 1] = '.';
+        for (int r = y + 1; r <= 5; ++r)
+          model[r - 1] = std::string(7, '.');
         break;
       default: {
         const char c = static_cast<char>('a' + next(26));
@@ -219,10 +230,12 @@ TEST(TermBuffer, MatchesAPlainGridUnderAnyOperations) {
         model[y - 1][x - 1] = c;
       }
     }
-    for (int r = 1; r <= 5; ++r) ASSERT_EQ(RowText(b, r), model[r - 1]) << "step " << step << " row " << r;
+    for (int r = 1; r <= 5; ++r)
+      ASSERT_EQ(RowText(b, r), model[r - 1]) << "step " << step << " row " << r;
     int last = 0;
     for (int r = 1; r <= 5; ++r)
-      if (model[r - 1] != std::string(7, '.')) last = r;
+      if (model[r - 1] != std::string(7, '.'))
+        last = r;
     ASSERT_EQ(b.GetLastLine(), last) << "step " << step;
   }
 }

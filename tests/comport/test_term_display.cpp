@@ -20,7 +20,8 @@
 namespace {
 
 void Settle() {
-  for (int i = 0; i < 5; ++i) QApplication::processEvents();
+  for (int i = 0; i < 5; ++i)
+    QApplication::processEvents();
 }
 
 void Rx(TComTerminal &t, const std::string &s) { t.RxBuf(nullptr, s.data(), static_cast<int>(s.size())); }
@@ -59,7 +60,8 @@ TEST(TermDisplay, FixedFontIsKept) {
   TComTerminal t;
   QFont mono(QStringLiteral("DejaVu Sans Mono"));
   mono.setPixelSize(20);
-  if (!QFontInfo(mono).fixedPitch()) GTEST_SKIP() << "DejaVu Sans Mono is not installed";
+  if (!QFontInfo(mono).fixedPitch())
+    GTEST_SKIP() << "DejaVu Sans Mono is not installed";
   t.SetTermFont(mono, 0xFFFFFF);
   EXPECT_EQ(QFontInfo(t.TermFont()).family(), QFontInfo(mono).family());
   EXPECT_EQ(t.TermFont().pixelSize(), 20);
@@ -68,8 +70,8 @@ TEST(TermDisplay, FixedFontIsKept) {
 struct RangeCase {
   const char *name;
   TScrollStyle bars;
-  int cols, rows;              // client area without bars, in cells
-  int hMax, vMax;              // expected ranges (0 = no range)
+  int cols, rows;  // client area without bars, in cells
+  int hMax, vMax;  // expected ranges (0 = no range)
 };
 
 TEST(TermDisplay, ScrollRanges) {
@@ -200,7 +202,7 @@ TEST(TermDisplay, PaintsCellsAndLeavesTheRestErased) {
 struct PixelCase {
   const char *name;
   TScrollStyle bars;
-  int visibleCols, visibleRows;  // client area in cells
+  int visibleCols, visibleRows;                              // client area in cells
   std::vector<std::pair<TScrollBarKind, TScrollCode>> pans;  // between two bursts of text
 };
 
@@ -223,28 +225,34 @@ TEST_P(ScrolledPixels, MatchAFreshPaint) {
   Settle();
   auto burst = [&](int from) {
     for (int i = from; i < from + 30; ++i) {
-      Rx(t, "line " + std::to_string(i) + std::string(i % 50, '-') + " \x1b[7m" + std::to_string(i * 7) + "\x1b[m\r\n");
-      if (i % 3 == 0) Settle();
+      Rx(t, "line " + std::to_string(i) + std::string(i % 50, '-') + " \x1b[7m" + std::to_string(i * 7) +
+                "\x1b[m\r\n");
+      if (i % 3 == 0)
+        Settle();
     }
   };
   // The pixels the window shows, against a fresh paint of the text area (the scroll bars
   // are drawn by the style, not by the terminal): the number of differing pixels.
   auto stale = [&]() -> int {
     QScreen *screen = t.windowHandle() ? t.windowHandle()->screen() : nullptr;
-    if (screen == nullptr) return -1;
+    if (screen == nullptr)
+      return -1;
     const QImage shown = screen->grabWindow(t.winId()).toImage().convertToFormat(QImage::Format_RGB32);
-    if (shown.isNull() || shown.size() != t.size()) return -1;
+    if (shown.isNull() || shown.size() != t.size())
+      return -1;
     const QImage fresh = t.grab().toImage().convertToFormat(QImage::Format_RGB32);
     const QRect text = t.viewport()->geometry();
     int differing = 0;
     for (int y = text.top(); y <= text.bottom(); ++y)
       for (int x = text.left(); x <= text.right(); ++x)
-        if (shown.pixel(x, y) != fresh.pixel(x, y)) ++differing;
+        if (shown.pixel(x, y) != fresh.pixel(x, y))
+          ++differing;
     return differing;
   };
   burst(0);
   Settle();
-  if (stale() < 0) GTEST_SKIP() << "this platform cannot read back the window";
+  if (stale() < 0)
+    GTEST_SKIP() << "this platform cannot read back the window";
   for (const auto &[bar, code] : c.pans) {
     t.ModifyScrollBar(bar, code, 0);
     Settle();
@@ -260,7 +268,11 @@ using K = TScrollBarKind;
 using S = TScrollCode;
 const PixelCase kPixelCases[] = {
     {"line_feeds", ssNone, 80, 17, {}},
-    {"panned_right", ssBoth, 43, 17, {{K::Horizontal, S::LineDown}, {K::Horizontal, S::LineDown}, {K::Horizontal, S::PageDown}}},
+    {"panned_right",
+     ssBoth,
+     43,
+     17,
+     {{K::Horizontal, S::LineDown}, {K::Horizontal, S::LineDown}, {K::Horizontal, S::PageDown}}},
     {"panned_back", ssBoth, 43, 17, {{K::Horizontal, S::PageDown}, {K::Horizontal, S::LineUp}}},
     {"panned_down", ssBoth, 90, 10, {{K::Vertical, S::LineDown}, {K::Vertical, S::PageDown}}},
 };

@@ -32,12 +32,14 @@ std::string Trace(TEscapeCodes &p, const std::vector<std::string> &blocks) {
         case erCode: {
           out += '{';
           out += EscapeCodeName(p.Code);
-          for (size_t i = 0; i < p.Params.size(); ++i) out += (i ? "," : " ") + p.Params[i];
+          for (size_t i = 0; i < p.Params.size(); ++i)
+            out += (i ? "," : " ") + p.Params[i];
           out += '}';
           p.Params.clear();  // as the terminal does after acting on a code
           break;
         }
-        case erNothing: break;
+        case erNothing:
+          break;
       }
     }
   }
@@ -59,12 +61,16 @@ const ScriptCase kScripts[] = {
     {"erase_screen", false, {"\x1b[2J"}, "{ecEraseScreen}"},
     {"erase_screen_from_default", false, {"\x1b[J\x1b[0J"}, "{ecEraseScreenFrom}{ecEraseScreenFrom}"},
     {"erase_screen_1_unsupported", false, {"\x1b[1J"}, "{ecUnknown}"},
-    {"erase_line_variants", false, {"\x1b[K\x1b[0K\x1b[2K\x1b[1K"},
+    {"erase_line_variants",
+     false,
+     {"\x1b[K\x1b[0K\x1b[2K\x1b[1K"},
      "{ecEraseLineFrom}{ecEraseLineFrom}{ecEraseLine}{ecUnknown}"},
     {"home_with_params", false, {"\x1b[10;20H"}, "{ecCursorHome 10,20}"},
     {"home_bare", false, {"\x1b[H"}, "{ecCursorHome}"},
     {"move_f", false, {"\x1b[3;7f"}, "{ecCursorMove 3,7}"},
-    {"cursor_moves", false, {"\x1b[A\x1b[2B\x1b[3C\x1b[4D"},
+    {"cursor_moves",
+     false,
+     {"\x1b[A\x1b[2B\x1b[3C\x1b[4D"},
      "{ecCursorUp}{ecCursorDown 2}{ecCursorRight 3}{ecCursorLeft 4}"},
     {"attributes", false, {"\x1b[0;1;4m"}, "{ecAttributes 0,1,4}"},
     {"attributes_bare", false, {"\x1b[m"}, "{ecAttributes}"},
@@ -74,20 +80,40 @@ const ScriptCase kScripts[] = {
     {"double_semicolon", false, {"\x1b[1;;5H"}, "{ecCursorHome 1,;5}"},
     {"trailing_semicolon", false, {"\x1b[4;m"}, "{ecAttributes 4}"},
     {"tabs", false, {"\x1b[g\x1b[0g\x1b[3g\x1b[2g"}, "{ecClearTab}{ecClearTab}{ecClearAllTabs}{ecUnknown}"},
-    {"device_queries", false, {"\x1b[5n\x1b[6n\x1b[0n\x1b[3n\x1b[n\x1b[7n"},
+    {"device_queries",
+     false,
+     {"\x1b[5n\x1b[6n\x1b[0n\x1b[3n\x1b[n\x1b[7n"},
      "{ecQueryDevice}{ecQueryCursorPos}{ecReportDeviceOK}{ecReportDeviceFailure}{ecUnknown}{ecUnknown}"},
     {"identify", false, {"\x1b[c\x1b[0c"}, "{ecIdentify}{ecIdentify 0}"},
     {"ident_response", false, {"\x1b[?1;2c"}, "{ecIdentResponse ?1,2}"},
     {"ident_other", false, {"\x1b[1c\x1b[?1;2;3c"}, "{ecUnknown 1}{ecUnknown ?1,2,3}"},
     {"report_pos", false, {"\x1b[3;5R"}, "{ecReportCursorPos 3,5}"},
-    {"save_restore", false, {"\x1b[s\x1b[u\x1b" "7\x1b" "8"},
+    {"save_restore",
+     false,
+     {"\x1b[s\x1b[u\x1b"
+      "7\x1b"
+      "8"},
      "{ecSaveCaret}{ecRestoreCaret}{ecSaveCaretAndAttr}{ecRestoreCaretAndAttr}"},
-    {"short_codes", false, {"\x1bH\x1b" "c\x1b#8"}, "{ecSetTab}{ecReset}{ecTest}"},
-    {"app_cursor", false, {"\x1bOA\x1bOB\x1bOC\x1bOD"},
+    {"short_codes",
+     false,
+     {"\x1bH\x1b"
+      "c\x1b#8"},
+     "{ecSetTab}{ecReset}{ecTest}"},
+    {"app_cursor",
+     false,
+     {"\x1bOA\x1bOB\x1bOC\x1bOD"},
      "{ecAppCursorUp}{ecAppCursorDown}{ecAppCursorRight}{ecAppCursorLeft}"},
-    {"app_cursor_other", false, {"\x1bOx" "a"}, "{ecUnknown}a"},
+    {"app_cursor_other",
+     false,
+     {"\x1bOx"
+      "a"},
+     "{ecUnknown}a"},
     {"hash_other", false, {"\x1b#3z"}, "{ecUnknown}z"},
-    {"index_unsupported", false, {"\x1b" "Dx"}, "{ecUnknown}x"},
+    {"index_unsupported",
+     false,
+     {"\x1b"
+      "Dx"},
+     "{ecUnknown}x"},
     {"unknown_final_keeps_params", false, {"\x1b[1;2r"}, "{ecUnknown 1,2}"},
     // Received data arrives in blocks of any size: a sequence cut anywhere must complete.
     {"split_after_esc", false, {"ab\x1b", "[2J", "c"}, "ab{ecEraseScreen}c"},
@@ -102,12 +128,20 @@ const ScriptCase kScripts[] = {
     {"esc_in_ext_then_text", false, {"\x1b[\x1b[Hxy"}, "{ecCursorHome \x1b[}xy"},
     // An unterminated sequence swallows everything up to the next letter, line ends too.
     {"unterminated_swallows_crlf", false, {"\x1b[12\r\nx"}, "{ecUnknown 12\r\n}"},
-    {"unterminated_across_blocks", false, {"\x1b[", "1234", "5678\r\n", "::>", "CFE> "},
+    {"unterminated_across_blocks",
+     false,
+     {"\x1b[", "1234", "5678\r\n", "::>", "CFE> "},
      "{ecCursorRight 12345678\r\n::>}FE> "},
     {"high_bytes_pass", false, {"\xb0\xff"}, "\xb0\xff"},
     // VT52
     {"vt52_plain", true, {"abc"}, "abc"},
-    {"vt52_moves", true, {"\x1b" "A\x1b" "B\x1b" "C\x1b" "D\x1bH\x1bI\x1bJ\x1bK"},
+    {"vt52_moves",
+     true,
+     {"\x1b"
+      "A\x1b"
+      "B\x1b"
+      "C\x1b"
+      "D\x1bH\x1bI\x1bJ\x1bK"},
      "{ecCursorUp}{ecCursorDown}{ecCursorRight}{ecCursorLeft}{ecCursorHome}{ecReverseLineFeed}"
      "{ecEraseScreenFrom}{ecEraseLineFrom}"},
     {"vt52_cursor_move", true, {"\x1bY$)"}, "{ecCursorMove 5,10}"},
@@ -137,7 +171,8 @@ INSTANTIATE_TEST_SUITE_P(Scripts, ParserScript, ::testing::ValuesIn(kScripts),
 TEST(ParserVT100, ResultsPerByte) {
   TEscapeCodesVT100 p;
   std::vector<TEscapeResult> got;
-  for (char c : std::string("\x1b[2J")) got.push_back(p.ProcessChar(c));
+  for (char c : std::string("\x1b[2J"))
+    got.push_back(p.ProcessChar(c));
   EXPECT_EQ(got, (std::vector<TEscapeResult>{erNothing, erNothing, erNothing, erCode}));
   EXPECT_EQ(p.Code, ecEraseScreen);
   EXPECT_TRUE(p.Params.empty());
@@ -146,7 +181,8 @@ TEST(ParserVT100, ResultsPerByte) {
 
 TEST(ParserVT100, DataHoldsSwallowedLineEnds) {
   TEscapeCodesVT100 p;
-  for (char c : std::string("\x1b[12\r\nx")) p.ProcessChar(c);
+  for (char c : std::string("\x1b[12\r\nx"))
+    p.ProcessChar(c);
   EXPECT_EQ(p.Code, ecUnknown);
   EXPECT_EQ(p.Data, "[12\r\nx");
 }
@@ -154,9 +190,13 @@ TEST(ParserVT100, DataHoldsSwallowedLineEnds) {
 TEST(ParserVT100, IdleAfterCodeAndAfterUnknown) {
   // After any complete sequence, including an unknown one, the next byte is plain again.
   TEscapeCodesVT100 p;
-  for (const char *seq : {"\x1b[1J", "\x1b" "D", "\x1b[?1;2c", "\x1bOQ"}) {
+  for (const char *seq : {"\x1b[1J",
+                          "\x1b"
+                          "D",
+                          "\x1b[?1;2c", "\x1bOQ"}) {
     SCOPED_TRACE(seq + 1);
-    for (const char *c = seq; *c; ++c) p.ProcessChar(*c);
+    for (const char *c = seq; *c; ++c)
+      p.ProcessChar(*c);
     EXPECT_EQ(p.ProcessChar('q'), erChar);
     EXPECT_EQ(p.Character, 'q');
   }
@@ -171,15 +211,22 @@ struct ParamCase {
 
 TEST(Parser, GetParam) {
   const ParamCase cases[] = {
-      {1, true, {}, 1},          {3, false, {"5", "x"}, 1}, {2, false, {"5", "x"}, 1},
-      {1, false, {"5", "x"}, 5}, {1, false, {"0"}, 0},      {1, false, {"?1"}, 1},
-      {1, false, {";5"}, 1},     {1, false, {"12"}, 12},    {1, false, {"5x"}, 1},
-      {1, false, {""}, 1},       {1, false, {"99999999999999"}, 1},
+      {1, true, {}, 1},
+      {3, false, {"5", "x"}, 1},
+      {2, false, {"5", "x"}, 1},
+      {1, false, {"5", "x"}, 5},
+      {1, false, {"0"}, 0},
+      {1, false, {"?1"}, 1},
+      {1, false, {";5"}, 1},
+      {1, false, {"12"}, 12},
+      {1, false, {"5x"}, 1},
+      {1, false, {""}, 1},
+      {1, false, {"99999999999999"}, 1},
       {0, false, {"7"}, 1},
   };
   for (const ParamCase &c : cases) {
-    SCOPED_TRACE(::testing::Message() << "num " << c.num << " first "
-                                      << (c.params.empty() ? "-" : c.params[0]));
+    SCOPED_TRACE(::testing::Message()
+                 << "num " << c.num << " first " << (c.params.empty() ? "-" : c.params[0]));
     EXPECT_EQ(TEscapeCodes::GetParam(c.num, c.nil ? nullptr : &c.params), c.want);
   }
 }
@@ -193,10 +240,26 @@ struct EncodeCase {
 
 TEST(Parser, EscCodeToStr) {
   const EncodeCase cases[] = {
-      {ecCursorUp, {}, "\x1b" "A", "\x1b[A"},
-      {ecCursorDown, {}, "\x1b" "B", "\x1b[B"},
-      {ecCursorLeft, {}, "\x1b" "D", "\x1b[D"},
-      {ecCursorRight, {}, "\x1b" "C", "\x1b[C"},
+      {ecCursorUp,
+       {},
+       "\x1b"
+       "A",
+       "\x1b[A"},
+      {ecCursorDown,
+       {},
+       "\x1b"
+       "B",
+       "\x1b[B"},
+      {ecCursorLeft,
+       {},
+       "\x1b"
+       "D",
+       "\x1b[D"},
+      {ecCursorRight,
+       {},
+       "\x1b"
+       "C",
+       "\x1b[C"},
       {ecCursorHome, {}, "\x1bH", "\x1b[H"},
       {ecCursorMove, {"5", "10"}, "\x1bY$)", "\x1b[5;10f"},
       {ecCursorMove, {}, "\x1bY  ", "\x1b[1;1f"},
@@ -222,9 +285,21 @@ TEST(Parser, EscCodeToStr) {
       {ecAttributes, {"1", "4"}, "", "\x1b[m"},
       {ecSetMode, {"?1"}, "", "\x1b[h"},
       {ecResetMode, {"?1"}, "", "\x1b[l"},
-      {ecReset, {}, "", "\x1b" "c"},
-      {ecSaveCaretAndAttr, {}, "", "\x1b" "7"},
-      {ecRestoreCaretAndAttr, {}, "", "\x1b" "8"},
+      {ecReset,
+       {},
+       "",
+       "\x1b"
+       "c"},
+      {ecSaveCaretAndAttr,
+       {},
+       "",
+       "\x1b"
+       "7"},
+      {ecRestoreCaretAndAttr,
+       {},
+       "",
+       "\x1b"
+       "8"},
       {ecSaveCaret, {}, "", "\x1b[s"},
       {ecRestoreCaret, {}, "", "\x1b[u"},
       {ecTest, {}, "", "\x1b#8"},
@@ -257,9 +332,11 @@ TEST(Parser, EncodedCodesParseBack) {
         dec = std::make_unique<TEscapeCodesVT100>();
       }
       const std::string bytes = enc->EscCodeToStr(code, &params);
-      if (bytes.empty()) continue;
+      if (bytes.empty())
+        continue;
       TEscapeResult last = erNothing;
-      for (char c : bytes) last = dec->ProcessChar(c);
+      for (char c : bytes)
+        last = dec->ProcessChar(c);
       ASSERT_EQ(last, erCode) << (vt52 ? "vt52" : "vt100");
       EXPECT_EQ(dec->Code, code) << (vt52 ? "vt52" : "vt100");
     }

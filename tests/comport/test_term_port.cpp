@@ -28,7 +28,9 @@ class TermOnPort : public ::testing::Test {
     port.SetBaudRate(br115200);
     term.SetRows(17);
     term.OnChar = [this](TCustomComTerminal *, char ch) { chars += ch; };
-    term.OnStrRecieved = [this](TCustomComTerminal *, std::string &s) { blocks.push_back(static_cast<int>(s.size())); };
+    term.OnStrRecieved = [this](TCustomComTerminal *, std::string &s) {
+      blocks.push_back(static_cast<int>(s.size()));
+    };
     term.SetComPort(&port);
     port.Open();
   }
@@ -109,7 +111,8 @@ TEST_F(TermOnPort, NoWrapAndWrapAtColumn80) {
 
 TEST_F(TermOnPort, ScrollsAtRow17) {
   std::string text;
-  for (int i = 1; i <= 20; ++i) text += "CFE> line " + std::to_string(i) + "\r\n";
+  for (int i = 1; i <= 20; ++i)
+    text += "CFE> line " + std::to_string(i) + "\r\n";
   Arrive(text, text.size());
   EXPECT_EQ(Row(1), "CFE> line 5");
   EXPECT_EQ(Row(16), "CFE> line 20");

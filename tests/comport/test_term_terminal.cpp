@@ -49,7 +49,8 @@ struct ScreenCase {
 
 std::string Lines(int n) {
   std::string s;
-  for (int i = 1; i <= n; ++i) s += "line" + std::to_string(i) + "\r\n";
+  for (int i = 1; i <= n; ++i)
+    s += "line" + std::to_string(i) + "\r\n";
   return s;
 }
 
@@ -59,42 +60,121 @@ const ScreenCase kScreens[] = {
     {"crlf", {"ab\r\ncd"}, false, {"ab", "cd"}, 3, 2, "ab\r\ncd"},
     {"erase_screen_no_onchar", {"xyz", "\x1b[2J"}, false, {}, 1, 1, "xyz"},
     {"erase_split_across_blocks", {"xyz\x1b", "[2", "J", "q"}, false, {"q"}, 2, 1, "xyzq"},
-    {"home_split", {"\x1b[1", "0;2", "0H", "x"}, false, {"", "", "", "", "", "", "", "", "", std::string(19, '.') + "x"},
-     21, 10, "x"},
+    {"home_split",
+     {"\x1b[1", "0;2", "0H", "x"},
+     false,
+     {"", "", "", "", "", "", "", "", "", std::string(19, '.') + "x"},
+     21,
+     10,
+     "x"},
     // The C ends the sequence as a cursor move whose parameter is no number (so 1).
     {"unterminated_swallows", {"ab\x1b[12", "\r\n34", ";", "CFE> "}, false, {"ab.FE> "}, 8, 1, "abFE> "},
-    {"bel_changes_nothing", {"a\x07" "b"}, false, {"ab"}, 3, 1, "a\x07" "b"},
-    {"nul_and_controls_invisible", {std::string("a\0\x01\x1f" "b", 5)}, false, {"ab"}, 3, 1,
-     std::string("a\0\x01\x1f" "b", 5)},
+    {"bel_changes_nothing",
+     {"a\x07"
+      "b"},
+     false,
+     {"ab"},
+     3,
+     1,
+     "a\x07"
+     "b"},
+    {"nul_and_controls_invisible",
+     {std::string("a\0\x01\x1f"
+                  "b",
+                  5)},
+     false,
+     {"ab"},
+     3,
+     1,
+     std::string("a\0\x01\x1f"
+                 "b",
+                 5)},
     {"backspace_keeps_char", {"abc\b\b"}, false, {"abc"}, 2, 1, "abc\b\b"},
     {"backspace_stops_at_1", {"\b\bx"}, false, {"x"}, 2, 1, "\b\bx"},
     {"tab_stops", {"a\tb\tc"}, false, {"a.......b.......c"}, 18, 1, "a\tb\tc"},
     {"tab_at_last_stop_stays", {"\x1b[1;75H\tx"}, false, {std::string(74, '.') + "x"}, 76, 1, "\tx"},
-    {"no_wrap_overwrites_col_80", {std::string(79, '-') + "ABCDEF"}, false, {std::string(79, '-') + "F"}, 80, 1,
+    {"no_wrap_overwrites_col_80",
+     {std::string(79, '-') + "ABCDEF"},
+     false,
+     {std::string(79, '-') + "F"},
+     80,
+     1,
      std::string(79, '-') + "ABCDEF"},
-    {"wrap_at_80", {std::string(80, '-') + "AB"}, true, {std::string(80, '-'), "AB"}, 3, 2, std::string(80, '-') + "AB"},
-    {"scroll_at_row_17", {Lines(17) + "last"}, false,
+    {"wrap_at_80",
+     {std::string(80, '-') + "AB"},
+     true,
+     {std::string(80, '-'), "AB"},
+     3,
+     2,
+     std::string(80, '-') + "AB"},
+    {"scroll_at_row_17",
+     {Lines(17) + "last"},
+     false,
      {"line2", "line3", "line4", "line5", "line6", "line7", "line8", "line9", "line10", "line11", "line12",
       "line13", "line14", "line15", "line16", "line17", "last"},
-     5, 17, Lines(17) + "last"},
-    {"wrap_scrolls_on_last_row", {"\x1b[17;80H" "XY"}, true, {"", "", "", "", "", "", "", "", "", "", "", "", "", "", "",
-                                                              std::string(79, '.') + "X", "Y"},
-     2, 17, "XY"},
+     5,
+     17,
+     Lines(17) + "last"},
+    {"wrap_scrolls_on_last_row",
+     {"\x1b[17;80H"
+      "XY"},
+     true,
+     {"", "", "", "", "", "", "", "", "", "", "", "", "", "", "", std::string(79, '.') + "X", "Y"},
+     2,
+     17,
+     "XY"},
     {"form_feed_is_line_feed", {"a\fb"}, false, {"a", ".b"}, 3, 2, "a\fb"},
     {"erase_line_from_caret", {"abcdef\x1b[1;3H\x1b[K"}, false, {"ab"}, 3, 1, "abcdef"},
-    {"erase_whole_line", {"abcdef\x1b[2K" "x"}, false, {"x"}, 2, 1, "abcdefx"},
-    {"erase_screen_from", {"aaa\r\nbbb\r\nccc\x1b[2;2H\x1b[J"}, false, {"aaa", "b"}, 2, 2, "aaa\r\nbbb\r\nccc"},
-    {"cursor_moves_clamp", {"\x1b[5;5H\x1b[10A\x1b[99D" "a\x1b[200C" "b"}, false, {"a" + std::string(78, '.') + "b"},
-     80, 1, "ab"},
+    {"erase_whole_line",
+     {"abcdef\x1b[2K"
+      "x"},
+     false,
+     {"x"},
+     2,
+     1,
+     "abcdefx"},
+    {"erase_screen_from",
+     {"aaa\r\nbbb\r\nccc\x1b[2;2H\x1b[J"},
+     false,
+     {"aaa", "b"},
+     2,
+     2,
+     "aaa\r\nbbb\r\nccc"},
+    {"cursor_moves_clamp",
+     {"\x1b[5;5H\x1b[10A\x1b[99D"
+      "a\x1b[200C"
+      "b"},
+     false,
+     {"a" + std::string(78, '.') + "b"},
+     80,
+     1,
+     "ab"},
     {"reverse_line_feed_vt52_only", {"\x1bIx"}, false, {"x"}, 2, 1, "x"},
-    {"save_restore_caret", {"\x1b[3;4H\x1b[s\x1b[H\x1b[u" "z"}, false, {"", "", "...z"}, 5, 3, "z"},
-    {"test_pattern", {"\x1b#8"}, false,
-     {std::string(80, 'E'), std::string(80, 'E'), std::string(80, 'E'), std::string(80, 'E'), std::string(80, 'E'),
-      std::string(80, 'E'), std::string(80, 'E'), std::string(80, 'E'), std::string(80, 'E'), std::string(80, 'E'),
-      std::string(80, 'E'), std::string(80, 'E'), std::string(80, 'E'), std::string(80, 'E'), std::string(80, 'E'),
-      std::string(80, 'E'), std::string(80, 'E')},
-     1, 1, ""},
-    {"wrap_mode_by_sequence", {"\x1b[7h" + std::string(81, '-')}, false, {std::string(80, '-'), "-"}, 2, 2,
+    {"save_restore_caret",
+     {"\x1b[3;4H\x1b[s\x1b[H\x1b[u"
+      "z"},
+     false,
+     {"", "", "...z"},
+     5,
+     3,
+     "z"},
+    {"test_pattern",
+     {"\x1b#8"},
+     false,
+     {std::string(80, 'E'), std::string(80, 'E'), std::string(80, 'E'), std::string(80, 'E'),
+      std::string(80, 'E'), std::string(80, 'E'), std::string(80, 'E'), std::string(80, 'E'),
+      std::string(80, 'E'), std::string(80, 'E'), std::string(80, 'E'), std::string(80, 'E'),
+      std::string(80, 'E'), std::string(80, 'E'), std::string(80, 'E'), std::string(80, 'E'),
+      std::string(80, 'E')},
+     1,
+     1,
+     ""},
+    {"wrap_mode_by_sequence",
+     {"\x1b[7h" + std::string(81, '-')},
+     false,
+     {std::string(80, '-'), "-"},
+     2,
+     2,
      std::string(81, '-')},
 };
 
@@ -106,7 +186,8 @@ TEST_P(TerminalScreen, BlocksInScreenOut) {
   const ScreenCase &c = GetParam();
   Term term;
   term.t.SetWrapLines(c.wrap);
-  for (const std::string &b : c.blocks) term.Rx(b);
+  for (const std::string &b : c.blocks)
+    term.Rx(b);
   for (int y = 1; y <= 17; ++y) {
     const std::string want = y <= static_cast<int>(c.rows.size()) ? c.rows[y - 1] : "";
     EXPECT_EQ(term.Row(y), want) << "row " << y;
@@ -125,7 +206,8 @@ TEST(Terminal, OnCharSeesEachCharacterAfterItIsShown) {
   std::vector<std::string> seen;
   term.t.OnChar = [&](TCustomComTerminal *sender, char ch) {
     auto *t = static_cast<TComTerminal *>(sender);
-    seen.push_back(std::string(1, ch) + "@" + std::to_string(t->CaretX()) + "," + std::to_string(t->CaretY()) +
+    seen.push_back(std::string(1, ch) + "@" + std::to_string(t->CaretX()) + "," +
+                   std::to_string(t->CaretY()) +
                    (ch >= 32 ? std::string("=") + t->Buffer().GetChar(t->CaretX() - 1, t->CaretY()).Ch : ""));
   };
   term.Rx("CFE>\r\n");
@@ -156,7 +238,10 @@ TEST(Terminal, ReceiveOptions) {
   const Case cases[] = {
       {"plain", false, false, "a\rb\xc1", "a\rb\xc1"},
       {"append_lf", true, false, "a\rb\r", "a\r\nb\r\n"},
-      {"force_7bit", false, true, "\xc1\xe2" "c", "Abc"},
+      {"force_7bit", false, true,
+       "\xc1\xe2"
+       "c",
+       "Abc"},
       // LF goes in before bit 7 is cleared: 0x8D is no CR yet.
       {"both", true, true, "\x8d", "\r"},
   };
@@ -179,8 +264,11 @@ TEST(Terminal, StrRecievedMayChangeTheBlock) {
 
 TEST(Terminal, UnhandledCodesReportTheirData) {
   Term term;
-  term.Rx("\x1b[1J\x1b" "D\x1b[3;5R\x1b[5ma");
-  EXPECT_EQ(term.unhandled, (std::vector<std::string>{"ecUnknown:[1J", "ecUnknown:D", "ecReportCursorPos:[3;5R"}));
+  term.Rx(
+      "\x1b[1J\x1b"
+      "D\x1b[3;5R\x1b[5ma");
+  EXPECT_EQ(term.unhandled,
+            (std::vector<std::string>{"ecUnknown:[1J", "ecUnknown:D", "ecReportCursorPos:[3;5R"}));
   EXPECT_EQ(term.chars, "a");
   // Params are cleared after every code, so a following code sees only its own.
   term.Rx("\x1b[5;6H\x1b[H");
@@ -204,8 +292,7 @@ TEST(Terminal, Attributes) {
       {2, grey, 0x000080, false},      // intense: AltColor, colour 31 ignored
       {3, 0x000080, 0x00FF00, false},  // reverse
       {4, 0x00FF00, 0x000080, true},   // underline
-      {5, 0x00FF00, 0x000080, false},
-      {6, 0x00FF00, 0x000080, false},
+      {5, 0x00FF00, 0x000080, false}, {6, 0x00FF00, 0x000080, false},
   };
   for (const Want &w : wants) {
     SCOPED_TRACE(w.x);
@@ -214,9 +301,14 @@ TEST(Terminal, Attributes) {
     EXPECT_EQ(c.FillColor, w.fill);
     EXPECT_EQ(c.Underscore, w.underscore);
   }
-  term.Rx("\x1b[1m\x1b" "7\x1b[0m\x1b" "8I");
+  term.Rx(
+      "\x1b[1m\x1b"
+      "7\x1b[0m\x1b"
+      "8I");
   EXPECT_EQ(term.t.Buffer().GetChar(7, 1).TextColor, grey);  // restored with the caret
-  term.Rx("\x1b" "cJ");
+  term.Rx(
+      "\x1b"
+      "cJ");
   EXPECT_EQ(term.t.Buffer().GetChar(8, 1).TextColor, 0x00FF00u);  // reset clears attributes
 }
 
@@ -231,7 +323,9 @@ TEST(Terminal, ModesAndColumns) {
   EXPECT_EQ(term.t.Buffer().GetLastLine(), 0);  // the screen was cleared
   term.Rx("\x1b[1;130H");
   // Back to 80 columns: the caret must not stay beyond the new edge.
-  term.Rx("\x1b[?3l" "Z");
+  term.Rx(
+      "\x1b[?3l"
+      "Z");
   EXPECT_EQ(term.t.Columns(), 80);
   EXPECT_EQ(term.Row(1), std::string(79, '.') + "Z");
   EXPECT_EQ(term.t.CaretX(), 80);
@@ -254,7 +348,8 @@ TEST(Terminal, HandlerExceptionStopsTheBlock) {
   Term term;
   term.t.OnChar = [&](TCustomComTerminal *, char ch) {
     term.chars += ch;
-    if (ch == '!') throw std::runtime_error("stop");
+    if (ch == '!')
+      throw std::runtime_error("stop");
   };
   EXPECT_THROW(term.Rx("ab!cd"), std::runtime_error);
   EXPECT_EQ(term.chars, "ab!");
@@ -320,7 +415,7 @@ TEST(Terminal, StreamsRoundTrip) {
   in.open(QIODevice::ReadOnly);
   again.t.LoadFromStream(in);
   EXPECT_EQ(again.chars, out.data().toStdString());  // OnChar for every byte
-  EXPECT_EQ(again.Row(4), "         y");  // saved blanks come back as blanks
+  EXPECT_EQ(again.Row(4), "         y");             // saved blanks come back as blanks
 
   Term esc;  // loading does no escape processing
   QBuffer raw;

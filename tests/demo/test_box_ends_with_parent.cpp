@@ -104,14 +104,16 @@ struct Parent {
 };
 
 const Parent kParents[] = {
-    {"Demo",
-     [](const fs::path &) { return std::vector<std::string>{(kBin / "zevavi-demo").string()}; },
+    {"Demo", [](const fs::path &) { return std::vector<std::string>{(kBin / "zevavi-demo").string()}; },
      [](const fs::path &dir) { return dir / "zevavi" / "demo" / "box-tty"; }},
     // A shell stands for any program (the end-to-end tests' helper) that starts boxsim itself.
     {"PlainParent",
      [](const fs::path &dir) {
-       return std::vector<std::string>{"/bin/sh", "-c", "\"$0\" --pty-link \"$1\" --report \"$2\" & wait",
-                                       (kBin / "boxsim").string(), (dir / "box-tty").string(),
+       return std::vector<std::string>{"/bin/sh",
+                                       "-c",
+                                       "\"$0\" --pty-link \"$1\" --report \"$2\" & wait",
+                                       (kBin / "boxsim").string(),
+                                       (dir / "box-tty").string(),
                                        (dir / "box.json").string()};
      },
      [](const fs::path &dir) { return dir / "box-tty"; }},

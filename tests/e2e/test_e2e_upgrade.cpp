@@ -71,8 +71,9 @@ class Box {
   ~Box() { stop(); }
 
   void start(const QStringList &extra = {}) {
-    QStringList args = {"--pty-link", QString::fromStdString(tty_.string()), "--report",
-                        QString::fromStdString(report_.string()), "--speed", "20"};
+    QStringList args = {"--pty-link", QString::fromStdString(tty_.string()),
+                        "--report",   QString::fromStdString(report_.string()),
+                        "--speed",    "20"};
     args << extra;
     process_.setProcessChannelMode(QProcess::ForwardedErrorChannel);
     process_.start(QString::fromStdString((fs::path(ZEVAVI_BIN_DIR) / "boxsim").string()), args);
@@ -137,7 +138,8 @@ class Upgrade : public ::testing::Test {
   // Next, then Start answered Yes.
   void next_and_start() {
     click(window_->btnStatus);
-    ASSERT_EQ(window_->btnStatus->text(), "Start") << (dialogs_.messages.empty() ? "" : dialogs_.messages.back());
+    ASSERT_EQ(window_->btnStatus->text(), "Start")
+        << (dialogs_.messages.empty() ? "" : dialogs_.messages.back());
     EXPECT_EQ(window_->pcKyCtrl->currentWidget(), window_->tabStatus);
     dialogs_.answers.push_back(true);
     click(window_->btnStatus);
@@ -179,7 +181,9 @@ const QStringList lines_without_splash = to_list(upgrade_expect::lines_without_s
 struct ModelRun {
   const char *model;
   bool zip;
-  friend void PrintTo(const ModelRun &r, std::ostream *os) { *os << r.model << (r.zip ? " zip" : " container"); }
+  friend void PrintTo(const ModelRun &r, std::ostream *os) {
+    *os << r.model << (r.zip ? " zip" : " container");
+  }
 };
 
 class WholeUpgrade : public Upgrade, public ::testing::WithParamInterface<ModelRun> {};
@@ -469,7 +473,8 @@ TEST_F(FakeLine, DeviceVanishingEndsTheUpgrade) {
   ASSERT_TRUE(pump_until([&] { return lines().size() >= 2; }, 10000));
   line_->vanish();
   ASSERT_TRUE(wait_for_the_worker(20000));
-  EXPECT_TRUE(lines().last().endsWith(QString::fromStdString(". Lost the connection to " + box_->tty() + ".")))
+  EXPECT_TRUE(
+      lines().last().endsWith(QString::fromStdString(". Lost the connection to " + box_->tty() + ".")))
       << lines().join("\n").toStdString();
   EXPECT_EQ(window_->pbStatusGage->value(), 0);
   EXPECT_TRUE(window_->btnExit->isEnabled());
@@ -545,7 +550,8 @@ TEST_F(Fault, ImageWithoutBootPartitionNeverReachesTheBox) {
   fill_inputs("TORQA", path);
   next_and_start();
   ASSERT_TRUE(pump_until([&] { return lines().size() >= 2; }, 10000));
-  EXPECT_EQ(lines(), QStringList({"1. Extract the image.", "2. The image has no boot partition (boot_cfe_auto.jffs2)."}));
+  EXPECT_EQ(lines(), QStringList({"1. Extract the image.",
+                                  "2. The image has no boot partition (boot_cfe_auto.jffs2)."}));
   EXPECT_EQ(window_->pbStatusGage->value(), 0);
   EXPECT_FALSE(window_->worker_alive());
   EXPECT_TRUE(window_->btnStatus->isEnabled());

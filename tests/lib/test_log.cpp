@@ -94,17 +94,16 @@ std::string letter_hex(int count) {
 
 INSTANTIATE_TEST_SUITE_P(
     Sizes, LogDumpText,
-    ::testing::Values(
-        DumpCase{"empty", "", ""},
-        DumpCase{"one_ctrl_c", "\x03", "03 " + std::string(45, ' ') + ".\n"},
-        DumpCase{"fifteen", letters(15), letter_hex(15) + "   " + letters(15) + "\n"},
-        DumpCase{"sixteen", letters(16), letter_hex(16) + letters(16) + "\n"},
-        DumpCase{"seventeen", letters(17),
-                 letter_hex(16) + letters(16) + "\n" + "51 " + std::string(45, ' ') + "Q\n"},
-        DumpCase{"command_line_feed", "reboot\n",
-                 "72 65 62 6f 6f 74 0a " + std::string(27, ' ') + "reboot.\n"},
-        DumpCase{"high_and_control_bytes", std::string("\x00\x7f\x80\xff ~", 6),
-                 "00 7f 80 ff 20 7e " + std::string(30, ' ') + ".... ~\n"}),
+    ::testing::Values(DumpCase{"empty", "", ""},
+                      DumpCase{"one_ctrl_c", "\x03", "03 " + std::string(45, ' ') + ".\n"},
+                      DumpCase{"fifteen", letters(15), letter_hex(15) + "   " + letters(15) + "\n"},
+                      DumpCase{"sixteen", letters(16), letter_hex(16) + letters(16) + "\n"},
+                      DumpCase{"seventeen", letters(17),
+                               letter_hex(16) + letters(16) + "\n" + "51 " + std::string(45, ' ') + "Q\n"},
+                      DumpCase{"command_line_feed", "reboot\n",
+                               "72 65 62 6f 6f 74 0a " + std::string(27, ' ') + "reboot.\n"},
+                      DumpCase{"high_and_control_bytes", std::string("\x00\x7f\x80\xff ~", 6),
+                               "00 7f 80 ff 20 7e " + std::string(30, ' ') + ".... ~\n"}),
     [](const auto &info) { return std::string(info.param.name); });
 
 TEST(LogDumpText, SingleByteTextColumnStartsAtCharacter49) {
@@ -138,7 +137,8 @@ TEST_P(LogLevelField, NameIsRightAlignedInFive) {
   log_print(GetParam().level, "x\n");
   std::string line = contents();
   EXPECT_EQ(line.substr(0, 7), std::string("[") + GetParam().field + "]");
-  EXPECT_TRUE(std::regex_match(line, std::regex(R"(\[.{5}\]\[\d{4}\.\d\d\.\d\d \d\d:\d\d:\d\d\]x\n)"))) << line;
+  EXPECT_TRUE(std::regex_match(line, std::regex(R"(\[.{5}\]\[\d{4}\.\d\d\.\d\d \d\d:\d\d:\d\d\]x\n)")))
+      << line;
 }
 
 INSTANTIATE_TEST_SUITE_P(Levels, LogLevelField,
@@ -149,8 +149,8 @@ INSTANTIATE_TEST_SUITE_P(Levels, LogLevelField,
 TEST_F(LogFile, EntryCarriesFunctionLineAndFile) {
   int line = __LINE__ + 1;
   ZV_LOG(LOG_INFO, "tftp_thread", "Sending [%s] %d", "kernel", 7);
-  std::string expected = " INFO][T] [tftp_thread:" + std::to_string(line) + "] [" + __FILE__ +
-                         "]\n\tSending [kernel] 7\n";
+  std::string expected =
+      " INFO][T] [tftp_thread:" + std::to_string(line) + "] [" + __FILE__ + "]\n\tSending [kernel] 7\n";
   EXPECT_EQ(without_times(contents()), "[" + expected);
 }
 
@@ -246,7 +246,8 @@ TEST_F(LogFile, EntriesFromThreeThreadsNeverInterleave) {
     std::smatch m;
     std::string rest = text.substr(pos, 4096);
     ASSERT_TRUE(std::regex_search(rest, m, entry, std::regex_constants::match_continuous))
-        << "broken entry at byte " << pos << ":\n" << rest.substr(0, 300);
+        << "broken entry at byte " << pos << ":\n"
+        << rest.substr(0, 300);
     int t = std::stoi(m[2]);
     int i = std::stoi(m[3]);
     EXPECT_EQ(i, next[t]) << "thread " << t << " out of order";

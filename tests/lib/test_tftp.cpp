@@ -87,10 +87,10 @@ TEST_P(TftpSizes, ServesTheFileInBlocksEndingWithAShortOne) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Files, TftpSizes,
-                         ::testing::Values(SizeCase{0, 1, true}, SizeCase{1, 1, false}, SizeCase{511, 1, false},
-                                           SizeCase{512, 2, true}, SizeCase{513, 2, false},
-                                           SizeCase{1000, 2, false}, SizeCase{1024, 3, true},
-                                           SizeCase{5000, 10, false}),
+                         ::testing::Values(SizeCase{0, 1, true}, SizeCase{1, 1, false},
+                                           SizeCase{511, 1, false}, SizeCase{512, 2, true},
+                                           SizeCase{513, 2, false}, SizeCase{1000, 2, false},
+                                           SizeCase{1024, 3, true}, SizeCase{5000, 10, false}),
                          [](const auto &info) { return "Bytes" + std::to_string(info.param.size); });
 
 TEST_F(Tftp, AnswersFromItsOwnPortAndLogsEachStage) {

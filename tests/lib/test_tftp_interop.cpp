@@ -203,7 +203,8 @@ TEST(TftpPort69, TftpHpaFetchesFromTheRealPortInAPrivateNamespace) {
     tftp_seam_set_port(-1);
     if (tftp_start(source.c_str()) != 1 || tftp_seam_wait_bound_port() != TFTP_PORT)
       ::_exit(2);
-    int status = run_program({"tftp", "-m", "binary", "127.0.0.1", "-c", "get", "ky_tmp/root_cfe_auto.jffs2", local});
+    int status =
+        run_program({"tftp", "-m", "binary", "127.0.0.1", "-c", "get", "ky_tmp/root_cfe_auto.jffs2", local});
     int result = tftp_stop(0);
     auto got = read_whole_file(local);
     ::_exit(status != 0 ? 3 : result != 1 ? 4 : !got || *got != content ? 5 : 0);

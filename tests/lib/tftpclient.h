@@ -21,9 +21,15 @@ inline Bytes tftp_ack(unsigned block) { return {0, 4, char(block >> 8), char(blo
 inline Bytes tftp_error(unsigned code, const std::string &text) {
   return Bytes{0, 5, char(code >> 8), char(code)} + text + Bytes(1, '\0');
 }
-inline Bytes tftp_rrq(const std::string &name) { return Bytes{0, 1} + name + Bytes(1, '\0') + "octet" + Bytes(1, '\0'); }
-inline unsigned tftp_opcode(const Bytes &p) { return p.size() < 2 ? 0 : unsigned(uint8_t(p[0])) << 8 | uint8_t(p[1]); }
-inline unsigned tftp_block(const Bytes &p) { return p.size() < 4 ? 0 : unsigned(uint8_t(p[2])) << 8 | uint8_t(p[3]); }
+inline Bytes tftp_rrq(const std::string &name) {
+  return Bytes{0, 1} + name + Bytes(1, '\0') + "octet" + Bytes(1, '\0');
+}
+inline unsigned tftp_opcode(const Bytes &p) {
+  return p.size() < 2 ? 0 : unsigned(uint8_t(p[0])) << 8 | uint8_t(p[1]);
+}
+inline unsigned tftp_block(const Bytes &p) {
+  return p.size() < 4 ? 0 : unsigned(uint8_t(p[2])) << 8 | uint8_t(p[3]);
+}
 
 // Position-dependent bytes, so a repeated, skipped or shifted block shows.
 inline Bytes test_pattern(size_t n, unsigned seed = 1) {
@@ -76,7 +82,8 @@ class ScriptedClient {
   ScriptedClient &operator=(const ScriptedClient &) = delete;
 
   void send(const Bytes &datagram) {
-    ::sendto(fd_, datagram.data(), datagram.size(), 0, reinterpret_cast<sockaddr *>(&server_), sizeof server_);
+    ::sendto(fd_, datagram.data(), datagram.size(), 0, reinterpret_cast<sockaddr *>(&server_),
+             sizeof server_);
   }
   std::optional<Bytes> receive(int safety_ms = 20000) {
     pollfd p{fd_, POLLIN, 0};
@@ -105,7 +112,8 @@ class ScriptedClient {
     return fetch_rest(0, {}, blocks);
   }
   // Continues a transfer whose blocks up to `last_block` (already ACKed) gave `so_far`.
-  std::optional<Bytes> fetch_rest(unsigned last_block, Bytes so_far, std::vector<unsigned> *blocks = nullptr) {
+  std::optional<Bytes> fetch_rest(unsigned last_block, Bytes so_far,
+                                  std::vector<unsigned> *blocks = nullptr) {
     Bytes content = std::move(so_far);
     unsigned expect = (last_block + 1) & 0xffff;
     for (;;) {

@@ -12,10 +12,18 @@ LineSettings decode(const termios2 &t) {
   s.ok = true;
   s.baud = t.c_ospeed;
   switch (t.c_cflag & CSIZE) {
-    case CS5: s.data_bits = 5; break;
-    case CS6: s.data_bits = 6; break;
-    case CS7: s.data_bits = 7; break;
-    default: s.data_bits = 8; break;
+    case CS5:
+      s.data_bits = 5;
+      break;
+    case CS6:
+      s.data_bits = 6;
+      break;
+    case CS7:
+      s.data_bits = 7;
+      break;
+    default:
+      s.data_bits = 8;
+      break;
   }
   if (!(t.c_cflag & PARENB))
     s.parity = 'N';
@@ -28,7 +36,8 @@ LineSettings decode(const termios2 &t) {
   s.ixon = t.c_iflag & IXON;
   s.ixoff = t.c_iflag & IXOFF;
   s.inpck = t.c_iflag & INPCK;
-  s.raw = !(t.c_lflag & (ICANON | ECHO | ISIG | IEXTEN)) && !(t.c_oflag & OPOST) && !(t.c_iflag & (ICRNL | INLCR | IGNCR));
+  s.raw = !(t.c_lflag & (ICANON | ECHO | ISIG | IEXTEN)) && !(t.c_oflag & OPOST) &&
+          !(t.c_iflag & (ICRNL | INLCR | IGNCR));
   s.vstart = t.c_cc[VSTART];
   s.vstop = t.c_cc[VSTOP];
   return s;

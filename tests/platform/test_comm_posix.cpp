@@ -65,9 +65,9 @@ TEST(CommNames, PortNamesMapToDevicePaths) {
   const struct {
     const char *port, *path;
   } cases[] = {
-      {"COM1", "/dev/ttyS0"},   {"COM9", "/dev/ttyS8"},         {"com3", "/dev/ttyS2"},
-      {"COM10", "/dev/ttyS9"},  {"/dev/pts/7", "/dev/pts/7"},   {"ttyUSB0", "/dev/ttyUSB0"},
-      {"COM0", "/dev/COM0"},    {"COMX", "/dev/COMX"},
+      {"COM1", "/dev/ttyS0"},  {"COM9", "/dev/ttyS8"},       {"com3", "/dev/ttyS2"},
+      {"COM10", "/dev/ttyS9"}, {"/dev/pts/7", "/dev/pts/7"}, {"ttyUSB0", "/dev/ttyUSB0"},
+      {"COM0", "/dev/COM0"},   {"COMX", "/dev/COMX"},
   };
   for (const auto &c : cases) {
     SCOPED_TRACE(c.port);
@@ -79,7 +79,8 @@ TEST(CommNames, ErrnoBecomesTheWindowsNumberUsersSee) {
   const struct {
     int err;
     uint32_t win;
-  } cases[] = {{ENOENT, 2}, {ENXIO, 2}, {EACCES, 5}, {EBUSY, 5}, {EWOULDBLOCK, 5}, {EINVAL, 87}, {EIO, 1167}, {EBADF, 6}};
+  } cases[] = {{ENOENT, 2},      {ENXIO, 2},   {EACCES, 5}, {EBUSY, 5},
+               {EWOULDBLOCK, 5}, {EINVAL, 87}, {EIO, 1167}, {EBADF, 6}};
   for (const auto &c : cases) {
     SCOPED_TRACE(c.err);
     EXPECT_EQ(comm_error_from_errno(c.err), c.win);
@@ -121,7 +122,8 @@ struct LineCase {
   bool crtscts, ixon, ixoff;
 };
 
-CommDcb make_dcb(uint32_t baud, uint8_t size, uint8_t parity, uint8_t stop, uint32_t flags = 0, char xon = 17, char xoff = 19) {
+CommDcb make_dcb(uint32_t baud, uint8_t size, uint8_t parity, uint8_t stop, uint32_t flags = 0, char xon = 17,
+                 char xoff = 19) {
   CommDcb d = dcb_8n1(baud);
   d.ByteSize = size;
   d.Parity = parity;
@@ -140,9 +142,12 @@ TEST(CommSettings, DcbReachesTheKernelTermios) {
       {"mark parity", make_dcb(9600, 7, 3, 0), 9600, 7, 'M', 1, false, false, false},
       {"space parity", make_dcb(9600, 7, 4, 0), 9600, 7, 'S', 1, false, false, false},
       {"1.5 stop bits become 2", make_dcb(110, 5, 0, 1), 110, 5, 'N', 2, false, false, false},
-      {"rts/cts", make_dcb(38400, 8, 0, 0, DCB_OUTX_CTS_FLOW | (2u << DCB_RTS_CONTROL_SHIFT)), 38400, 8, 'N', 1, true, false, false},
-      {"xon/xoff both ways", make_dcb(19200, 8, 0, 0, DCB_OUTX | DCB_INX, 0x11, 0x13), 19200, 8, 'N', 1, false, true, true},
-      {"xon/xoff out only, own chars", make_dcb(4800, 8, 0, 0, DCB_OUTX, 'q', 's'), 4800, 8, 'N', 1, false, true, false},
+      {"rts/cts", make_dcb(38400, 8, 0, 0, DCB_OUTX_CTS_FLOW | (2u << DCB_RTS_CONTROL_SHIFT)), 38400, 8, 'N',
+       1, true, false, false},
+      {"xon/xoff both ways", make_dcb(19200, 8, 0, 0, DCB_OUTX | DCB_INX, 0x11, 0x13), 19200, 8, 'N', 1,
+       false, true, true},
+      {"xon/xoff out only, own chars", make_dcb(4800, 8, 0, 0, DCB_OUTX, 'q', 's'), 4800, 8, 'N', 1, false,
+       true, false},
   };
   PtyPair pty;
   ASSERT_TRUE(pty.ok());
@@ -393,8 +398,8 @@ TEST(CommEnum, TtysWithADriverSortedByTheirStableNames) {
   device("ttyUSB1", "ftdi_sio");
   device("ttyUSB0", "ftdi_sio");
   device("ttyAMA0", "uart-pl011");
-  device("ttyACM0", nullptr);         // a device without a driver bound
-  device("ttyS0", "serial8250");      // no UART behind it: the type query fails
+  device("ttyACM0", nullptr);            // a device without a driver bound
+  device("ttyS0", "serial8250");         // no UART behind it: the type query fails
   fs::create_directories(sys / "tty0");  // a virtual console: no device at all
   fs::create_symlink("../../ttyUSB1", dev / "serial" / "by-id" / "usb-FTDI_FT232R_A1-if00-port0");
 

@@ -42,8 +42,8 @@ struct InputRow {
   const char *name;
   Input input;
   bool opened;
-  bool not_regular;     // refused for its kind rather than failing to open
-  const char *reason;   // expected reason when not opened
+  bool not_regular;    // refused for its kind rather than failing to open
+  const char *reason;  // expected reason when not opened
   friend void PrintTo(const InputRow &r, std::ostream *os) { *os << r.name; }
 };
 
@@ -100,7 +100,8 @@ INSTANTIATE_TEST_SUITE_P(
                       InputRow{"Folder", Input::folder, false, true, "it is not a regular file"},
                       InputRow{"DevNull", Input::dev_null, false, true, "it is not a regular file"},
                       InputRow{"Missing", Input::missing, false, false, "No such file or directory"},
-                      InputRow{"DanglingLink", Input::dangling_link, false, false, "No such file or directory"}),
+                      InputRow{"DanglingLink", Input::dangling_link, false, false,
+                               "No such file or directory"}),
     [](const auto &info) { return std::string(info.param.name); });
 
 // What is already at the name a file is created under.

@@ -14,8 +14,8 @@ namespace {
 
 namespace fs = std::filesystem;
 
-const char *const partition_files[] = {"boot_cfe_auto.jffs2", "kernel_cfe_auto.bin",
-                                       "splash_cfe_auto.bin", "root_cfe_auto.jffs2"};
+const char *const partition_files[] = {"boot_cfe_auto.jffs2", "kernel_cfe_auto.bin", "splash_cfe_auto.bin",
+                                       "root_cfe_auto.jffs2"};
 
 class TempDir : public ::testing::Test {
  protected:
@@ -51,7 +51,8 @@ TEST_F(TempDir, SymlinkInPlaceOfTheFolderIsRefused) {
   fs::create_directory_symlink(elsewhere, temp_dir_path());
   std::string error;
   EXPECT_FALSE(make_temp_dir(error));
-  EXPECT_EQ(error, "The temporary folder " + temp_dir_path() + " is not safe to use (it is a symbolic link).");
+  EXPECT_EQ(error,
+            "The temporary folder " + temp_dir_path() + " is not safe to use (it is a symbolic link).");
   EXPECT_FALSE(temp_dir_exists());
 }
 
@@ -69,7 +70,8 @@ TEST_F(TempDir, FileInPlaceOfTheFolderIsRefused) {
   touch(temp_dir_path());
   std::string error;
   EXPECT_FALSE(make_temp_dir(error));
-  EXPECT_EQ(error, "The temporary folder " + temp_dir_path() + " is not safe to use (it is not a directory).");
+  EXPECT_EQ(error,
+            "The temporary folder " + temp_dir_path() + " is not safe to use (it is not a directory).");
 }
 
 TEST_F(TempDir, RemovesOnlyThePartitionFilesThenTheFolder) {
@@ -109,7 +111,8 @@ TEST_F(TempDir, RemovalLeavesAForeignFolderAlone) {
   EXPECT_TRUE(fs::exists(fs::path(temp_dir_path()) / "kernel_cfe_auto.bin"));
   std::string error;
   EXPECT_FALSE(make_temp_dir(error));
-  EXPECT_EQ(error, "The temporary folder " + temp_dir_path() + " is not safe to use (it belongs to another user).");
+  EXPECT_EQ(error,
+            "The temporary folder " + temp_dir_path() + " is not safe to use (it belongs to another user).");
 }
 
 TEST_F(TempDir, RemovalOfAMissingFolderIsQuiet) {

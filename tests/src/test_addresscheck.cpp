@@ -24,7 +24,10 @@ struct FacingRow {
 TEST(Address, ThePcAddressInTheBoxSubnetWins) {
   const FacingRow rows[] = {
       {"second interface", {"10.0.0.5", "192.168.102.10", "172.16.0.2"}, "192.168.102.45", "192.168.102.10"},
-      {"first of two in the subnet", {"192.168.102.20", "192.168.102.10"}, "192.168.102.45", "192.168.102.20"},
+      {"first of two in the subnet",
+       {"192.168.102.20", "192.168.102.10"},
+       "192.168.102.45",
+       "192.168.102.20"},
       {"none in the subnet", {"10.0.0.5", "192.168.103.10"}, "192.168.102.45", ""},
       {"no interfaces", {}, "192.168.102.45", ""},
       {"box not an address", {"192.168.102.10"}, "192.168.102", ""},

@@ -34,10 +34,10 @@ class RecordingHost final : public WatcherHost {
 struct Script {
   const char *name;
   int machine;
-  int step, ready;       // step state before the text
-  const char *text;      // console text, character by character
+  int step, ready;   // step state before the text
+  const char *text;  // console text, character by character
   int want_step, want_ready;
-  int want_running;      // worker_running afterwards (it starts at 1)
+  int want_running;  // worker_running afterwards (it starts at 1)
   std::vector<std::string> want_lines;
   friend void PrintTo(const Script &s, std::ostream *os) { *os << s.name; }
 };
@@ -74,22 +74,57 @@ INSTANTIATE_TEST_SUITE_P(
         Script{"asterisks_start_the_sequence", 2, 0, 1, "****", 1, 0, 1, {}},
         Script{"three_asterisks_do_nothing", 2, 0, 1, "***", 0, 1, 1, {}},
         Script{"five_asterisks_restart_from_any_step", 2, 6, 1, "*****", 1, 0, 1, {}},
-        Script{"boot_bar_then_prompt", 2, 0, 1,
-               "*************\r\n** Automatic startup canceled via Ctrl-C **\r\n*************\r\nCFE> ", 2, 1, 1, {}},
+        Script{"boot_bar_then_prompt",
+               2,
+               0,
+               1,
+               "*************\r\n** Automatic startup canceled via Ctrl-C **\r\n*************\r\nCFE> ",
+               2,
+               1,
+               1,
+               {}},
         Script{"second_prompt_before_the_command_is_ignored", 2, 1, 0, "CFE> CFE> ", 2, 1, 1, {}},
         Script{"pelin_goes_to_the_splash_step", 2, 3, 0, "CFE> ", 4, 1, 1, {}},
         Script{"torqa_goes_to_the_splash_step", 3, 3, 0, "CFE> ", 4, 1, 1, {}},
         Script{"kesta_skips_the_splash_step", 0, 3, 0, "CFE> ", 5, 1, 1, {}},
         Script{"morva_skips_the_splash_step", 1, 3, 0, "CFE> ", 5, 1, 1, {}},
         Script{"success_status_no_line", 2, 2, 0, "*** command status = 0\r\nCFE> ", 3, 1, 1, {}},
-        Script{"failure_code_ends_at_the_blank_after_the_prompt", 2, 7, 0,
-               "*** command status = -5\r\nCFE> ", 8, 1, 0, {std::string(fail_8) + "-5]"}},
+        Script{"failure_code_ends_at_the_blank_after_the_prompt",
+               2,
+               7,
+               0,
+               "*** command status = -5\r\nCFE> ",
+               8,
+               1,
+               0,
+               {std::string(fail_8) + "-5]"}},
         Script{"line_end_does_not_end_the_code", 2, 7, 1, "*** command status = -21\r\n", 7, 1, 0, {}},
-        Script{"blanks_before_the_sign_are_skipped", 2, 7, 1, "status =    -21 ", 7, 1, 0,
+        Script{"blanks_before_the_sign_are_skipped",
+               2,
+               7,
+               1,
+               "status =    -21 ",
+               7,
+               1,
+               0,
                {std::string(fail_8) + "-21]"}},
-        Script{"code_keeps_four_characters", 2, 7, 1, "status = -12345 ", 7, 1, 0,
+        Script{"code_keeps_four_characters",
+               2,
+               7,
+               1,
+               "status = -12345 ",
+               7,
+               1,
+               0,
                {std::string(fail_8) + "-123]"}},
-        Script{"other_characters_neither_end_nor_extend", 2, 7, 1, "status = -2x1\r\n\t ", 7, 1, 0,
+        Script{"other_characters_neither_end_nor_extend",
+               2,
+               7,
+               1,
+               "status = -2x1\r\n\t ",
+               7,
+               1,
+               0,
                {std::string(fail_8) + "-21]"}},
         Script{"letters_after_equals_keep_waiting", 2, 7, 1, "status = ok 3", 7, 1, 1, {}}),
     [](const auto &info) { return std::string(info.param.name); });

@@ -163,7 +163,7 @@ TEST_F(MainWindow, ListsHoldTheirItemsWithNothingChosen) {
 }
 
 TEST_F(MainWindow, TabOrderFollowsTheForm) {
-  QStringList wanted = {"btnStatus", "ComTerminal", "cbComPort",  "edtMachineIp",      "edtFilePath",
+  QStringList wanted = {"btnStatus", "ComTerminal", "cbComPort",         "edtMachineIp", "edtFilePath",
                         "cbMachine", "edtLocalIp",  "btnOpenFileDialog", "btnExit"};
   QStringList seen;
   QWidget *at = window_->btnStatus;
@@ -193,14 +193,14 @@ struct ShortcutStep {
 
 TEST_F(MainWindow, ShortcutsToggleConsoleAndExit) {
   const ShortcutStep steps[] = {
-      {0x78, true, true, true, 578, true},     // Ctrl+Shift+F9: console shows
-      {0x78, false, true, true, 578, true},    // F9 with Ctrl only: nothing
-      {0x78, true, false, true, 578, true},    // F9 with Shift only: nothing
-      {0x78, true, true, false, 281, true},    // again: hides
-      {0x7B, true, true, false, 281, false},   // Ctrl+Shift+F12: Exit disabled
-      {0x7B, false, false, false, 281, false}, // bare F12: nothing
-      {0x7B, true, true, false, 281, true},    // again: enabled
-      {0x41, true, true, false, 281, true},    // another key: nothing
+      {0x78, true, true, true, 578, true},      // Ctrl+Shift+F9: console shows
+      {0x78, false, true, true, 578, true},     // F9 with Ctrl only: nothing
+      {0x78, true, false, true, 578, true},     // F9 with Shift only: nothing
+      {0x78, true, true, false, 281, true},     // again: hides
+      {0x7B, true, true, false, 281, false},    // Ctrl+Shift+F12: Exit disabled
+      {0x7B, false, false, false, 281, false},  // bare F12: nothing
+      {0x7B, true, true, false, 281, true},     // again: enabled
+      {0x41, true, true, false, 281, true},     // another key: nothing
   };
   int n = 0;
   for (const ShortcutStep &s : steps) {
@@ -228,7 +228,8 @@ TEST_F(MainWindow, StatusLinesAreNumberedAndTheLastSelected) {
   window_->show_status(10, "Extract the image.");
   window_->show_status(20, "Enter into the CFE mode.");
   window_->show_status(30, "Set IP address.");
-  EXPECT_EQ(status_lines(), QStringList({"1. Extract the image.", "2. Enter into the CFE mode.", "3. Set IP address."}));
+  EXPECT_EQ(status_lines(),
+            QStringList({"1. Extract the image.", "2. Enter into the CFE mode.", "3. Set IP address."}));
   EXPECT_EQ(window_->lvStatusText->currentRow(), 2);
   EXPECT_EQ(window_->pbStatusGage->value(), 30);
 }
@@ -270,7 +271,8 @@ TEST_F(MainWindow, BannerDragMovesTheWindow) {
 TEST_F(MainWindow, CloseRemovesPartitionFilesAndClosesTheLog) {
   std::string error;
   ASSERT_TRUE(make_temp_dir(error)) << error;
-  for (const char *name : {"kernel_cfe_auto.bin", "splash_cfe_auto.bin", "boot_cfe_auto.jffs2", "root_cfe_auto.jffs2"})
+  for (const char *name :
+       {"kernel_cfe_auto.bin", "splash_cfe_auto.bin", "boot_cfe_auto.jffs2", "root_cfe_auto.jffs2"})
     std::ofstream(fs::path(temp_dir) / name) << "partition";
   window_->close();
   EXPECT_FALSE(fs::exists(temp_dir));
@@ -398,7 +400,8 @@ TEST_P(StartFolder, RefusedFolderStopsStartAndNothingIsWritten) {
       fs::create_directory_symlink(elsewhere, parent);
       break;
   }
-  const std::vector<std::string> before = listing(row.planted == Planted::foreign_folder ? fs::path(temp_dir) : elsewhere);
+  const std::vector<std::string> before =
+      listing(row.planted == Planted::foreign_folder ? fs::path(temp_dir) : elsewhere);
 
   start_with(image);
 
@@ -427,7 +430,8 @@ INSTANTIATE_TEST_SUITE_P(
         FolderRow{"LinkContainer", Planted::link_to_folder, false, "it is a symbolic link", false},
         FolderRow{"LinkZip", Planted::link_to_folder, true, "it is a symbolic link", false},
         FolderRow{"FileContainer", Planted::regular_file, false, "it is not a directory", false},
-        FolderRow{"ForeignFolderContainer", Planted::foreign_folder, false, "it belongs to another user", false},
+        FolderRow{"ForeignFolderContainer", Planted::foreign_folder, false, "it belongs to another user",
+                  false},
         FolderRow{"ForeignFolderZip", Planted::foreign_folder, true, "it belongs to another user", false},
         FolderRow{"ParentLinkContainer", Planted::parent_link, false, "it is a symbolic link", true}),
     [](const auto &info) { return std::string(info.param.name); });
@@ -539,7 +543,8 @@ INSTANTIATE_TEST_SUITE_P(
                                "The image %p is neither a zip archive nor an image container."},
                       ImageRow{"EmptyFile", Chosen::empty_file,
                                "The image %p is neither a zip archive nor an image container."},
-                      ImageRow{"Missing", Chosen::missing, "The image %p cannot be opened (No such file or directory)."}),
+                      ImageRow{"Missing", Chosen::missing,
+                               "The image %p cannot be opened (No such file or directory)."}),
     [](const auto &info) { return std::string(info.param.name); });
 
 struct LogPathRow {
@@ -558,11 +563,11 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(LogPathRow{"C:\\tools\\ZeVavi.exe", "ZeVavi.exe", "C:\\tools\\zevavi.log"},
                       LogPathRow{"C:\\tools\\zevavi.exe", "ZeVavi.exe", "zevavi.log"},
                       LogPathRow{"/opt/zv/bin/ZeVavi", "ZeVavi", "/opt/zv/bin/zevavi.log"},
-                      LogPathRow{"/home/me/ZeVavi/build/ZeVavi", "ZeVavi", "/home/me/ZeVavi/build/zevavi.log"},
+                      LogPathRow{"/home/me/ZeVavi/build/ZeVavi", "ZeVavi",
+                                 "/home/me/ZeVavi/build/zevavi.log"},
                       LogPathRow{"/home/me/ZeVavi/build/zevavi-demo", "ZeVavi", "zevavi.log"},
                       LogPathRow{"/opt/ZeVavi2", "ZeVavi", "zevavi.log"},
-                      LogPathRow{"ZeVavi", "ZeVavi", "zevavi.log"},
-                      LogPathRow{"", "ZeVavi", "zevavi.log"}));
+                      LogPathRow{"ZeVavi", "ZeVavi", "zevavi.log"}, LogPathRow{"", "ZeVavi", "zevavi.log"}));
 
 // The real program: an old zevavi.log beside it is replaced by a fresh one at start, and
 // kept one generation back as the evidence of the run before.

@@ -74,10 +74,10 @@ TEST_F(ImagePrep, PathsKeepTheNamesTheBootLoaderAsksFor) {
 
 struct UnpackCase {
   const char *name;
-  Bytes flags;                       // the four flag bytes
-  std::vector<size_t> sizes;         // record sizes, in container order
+  Bytes flags;                               // the four flag bytes
+  std::vector<size_t> sizes;                 // record sizes, in container order
   std::array<int, IMAGE_FILE_COUNT> expect;  // per image file: record index, or -1 for none
-  Bytes trailer = {};                // bytes after the last record
+  Bytes trailer = {};                        // bytes after the last record
 };
 
 class Unpack : public ImagePrep, public ::testing::WithParamInterface<UnpackCase> {};
@@ -167,21 +167,23 @@ TEST_P(BadImage, FailsWithItsErrorAndLeavesNoDamagedPartition) {
 INSTANTIATE_TEST_SUITE_P(
     Images, BadImage,
     ::testing::Values(
-        BadCase{"WrongMagic", Bytes("KXA\0\0\0\0\0\0\0\0\x02", 12) + record("x"), "Fail to open file : [%s]", "", -1},
-        BadCase{"FourthByteNotZero", Bytes("KXB\x01\0\0\0\0\0\0\0\x02", 12) + record("x"), "Fail to open file : [%s]",
+        BadCase{"WrongMagic", Bytes("KXA\0\0\0\0\0\0\0\0\x02", 12) + record("x"), "Fail to open file : [%s]",
                 "", -1},
+        BadCase{"FourthByteNotZero", Bytes("KXB\x01\0\0\0\0\0\0\0\x02", 12) + record("x"),
+                "Fail to open file : [%s]", "", -1},
         BadCase{"ShorterThanHeader", Bytes("KXB\0\0\0", 6), "Fail to open file : [%s]", "", -1},
         BadCase{"Empty", Bytes(), "Fail to open file : [%s]", "", -1},
         // A container that names no partition would let an upgrade erase the box for nothing.
         BadCase{"NoFlags", header(Bytes("\0\0\0\0", 4)), "The image holds no partition : [%s]", "", -1},
-        BadCase{"FlagsInFirstByteOnly", header(Bytes("\x0E\0\0\0", 4)), "The image holds no partition : [%s]", "",
-                -1},
+        BadCase{"FlagsInFirstByteOnly", header(Bytes("\x0E\0\0\0", 4)), "The image holds no partition : [%s]",
+                "", -1},
         // The record magic is logged as the little-endian word of the four bytes read.
         BadCase{"BadRecordMagic", header(Bytes("\0\0\0\x02", 4)) + Bytes("\xA0\x50\x30\xA1\0\0\0\x01x", 9),
                 "Fail to unpack file : [%t]", "Size of file is not 0xA03050A0 : [a13050a0]", 0},
         BadCase{"FlagWithoutRecord", header(Bytes("\0\0\0\x02", 4)), "Fail to unpack file : [%t]",
                 "Size of file is not 0xA03050A0 : [0]", 0},
-        BadCase{"TruncatedData", header(Bytes("\0\0\0\x08", 4)) + record(pattern(3000, 1)).substr(0, 8 + 2000),
+        BadCase{"TruncatedData",
+                header(Bytes("\0\0\0\x08", 4)) + record(pattern(3000, 1)).substr(0, 8 + 2000),
                 "Fail to unpack file : [%t]", "Image file ends before the end of the partition : [%t]", 3},
         BadCase{"TruncatedLength", header(Bytes("\0\0\0\x04", 4)) + Bytes("\xA0\x50\x30\xA0\0\0", 6),
                 "Fail to unpack file : [%t]", "Image file ends before the end of the partition : [%t]", 2}),
@@ -295,9 +297,10 @@ TEST_P(PlantedLink, IsReplacedAndItsTargetUntouched) {
   fs::create_symlink(victim, files_[c.file]);
 
   const Bytes root = pattern(700, 1), boot = pattern(1500, 2), kernel = pattern(300, 3);
-  ASSERT_EQ(unpack_nfi(write_image(header(Bytes("\0\0\0\x0E", 4)) + record(root) + record(boot) + record(kernel))
-                           .c_str()),
-            1)
+  ASSERT_EQ(
+      unpack_nfi(
+          write_image(header(Bytes("\0\0\0\x0E", 4)) + record(root) + record(boot) + record(kernel)).c_str()),
+      1)
       << log_.text();
   if (c.dangling)
     EXPECT_FALSE(fs::exists(victim));
@@ -310,7 +313,8 @@ TEST_P(PlantedLink, IsReplacedAndItsTargetUntouched) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Names, PlantedLink,
-                         ::testing::Values(PlantedLinkCase{"Kernel", 0, false}, PlantedLinkCase{"Boot", 2, false},
+                         ::testing::Values(PlantedLinkCase{"Kernel", 0, false},
+                                           PlantedLinkCase{"Boot", 2, false},
                                            PlantedLinkCase{"Root", 3, false},
                                            PlantedLinkCase{"KernelToNowhere", 0, true}),
                          [](const auto &info) { return std::string(info.param.name); });
@@ -337,7 +341,9 @@ TEST_P(UnsafeFolder, UnpackWritesNothing) {
   std::string path = write_image(header(Bytes("\0\0\0\x02", 4)) + record("kernel"));
   EXPECT_EQ(unpack_nfi(path.c_str()), 0);
   EXPECT_TRUE(fs::is_empty(elsewhere));
-  EXPECT_TRUE(log_.has("ERROR", "unpack_nfi", "Fail to open directory : [" + dir + "] (" + GetParam().reason + ")")) << log_.text();
+  EXPECT_TRUE(
+      log_.has("ERROR", "unpack_nfi", "Fail to open directory : [" + dir + "] (" + GetParam().reason + ")"))
+      << log_.text();
 }
 
 INSTANTIATE_TEST_SUITE_P(Folders, UnsafeFolder,
@@ -373,8 +379,8 @@ TEST_P(Kind, ToldByTheFilesOwnBytes) {
     if (c.built == Built::zip) {
       fs::rename(zip, path);
     } else {
-      std::ofstream(path, std::ios::binary) << "#!/bin/sh\necho an extractor stub\nexit 0\n" << pattern(5000, 6)
-                                            << *read_file(zip);
+      std::ofstream(path, std::ios::binary) << "#!/bin/sh\necho an extractor stub\nexit 0\n"
+                                            << pattern(5000, 6) << *read_file(zip);
       if (c.built == Built::sfx_adjusted) {
         ASSERT_EQ(std::system(("zip -q -A '" + path + "'").c_str()), 0);
       }
@@ -397,10 +403,12 @@ INSTANTIATE_TEST_SUITE_P(
     Images, Kind,
     ::testing::Values(
         KindCase{"Zip", Built::zip, {}, ImageKind::zip_archive},
-        KindCase{"EmptyArchive", Built::bytes, Bytes("PK\x05\x06", 4) + Bytes(18, '\0'), ImageKind::zip_archive},
+        KindCase{"EmptyArchive", Built::bytes, Bytes("PK\x05\x06", 4) + Bytes(18, '\0'),
+                 ImageKind::zip_archive},
         KindCase{"SelfExtractorStubInFront", Built::sfx_stub_in_front, {}, ImageKind::zip_archive},
         KindCase{"SelfExtractorAdjusted", Built::sfx_adjusted, {}, ImageKind::zip_archive},
-        KindCase{"Container", Built::bytes, header(Bytes("\0\0\0\x02", 4)) + record("k"), ImageKind::container},
+        KindCase{"Container", Built::bytes, header(Bytes("\0\0\0\x02", 4)) + record("k"),
+                 ImageKind::container},
         KindCase{"Empty", Built::bytes, Bytes(), ImageKind::unknown},
         KindCase{"ShortPk", Built::bytes, Bytes("PK"), ImageKind::unknown},
         KindCase{"UnknownBytes", Built::bytes, pattern(70000, 7), ImageKind::unknown},

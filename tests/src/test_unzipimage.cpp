@@ -14,7 +14,8 @@ class UnzipImage : public ::testing::Test {
   void SetUp() override {
     ASSERT_TRUE(have_tools());
     fs::create_directories(tmp_.path() / "ky_tmp");
-    zip_.OnZipDialog() = [this](TCustomZipArchiver *, const std::string &, std::string &msg, int &ctx, TMsgDlgButtons) {
+    zip_.OnZipDialog() = [this](TCustomZipArchiver *, const std::string &, std::string &msg, int &ctx,
+                                TMsgDlgButtons) {
       boxes_.push_back(msg);
       ctx = 1;
     };
@@ -29,7 +30,8 @@ class UnzipImage : public ::testing::Test {
 };
 
 TEST_F(UnzipImage, PartitionsInAFolderLandFlat) {
-  const char *names[] = {"kernel_cfe_auto.bin", "splash_cfe_auto.bin", "boot_cfe_auto.jffs2", "root_cfe_auto.jffs2"};
+  const char *names[] = {"kernel_cfe_auto.bin", "splash_cfe_auto.bin", "boot_cfe_auto.jffs2",
+                         "root_cfe_auto.jffs2"};
   for (int i = 0; i < 4; ++i)
     write_file(tmp_.path() / "src/img" / names[i], sample_bytes(50000 + i * 7000, 20 + i));
   run("cd " + tmp_.str("src") + " && zip -q -r ../fw.zip img");

@@ -167,7 +167,8 @@ TEST_F(Worker, TypesOneCommandPerPromptAndSkipsAMissingSplash) {
   EXPECT_TRUE(window_.finished);
   auto statuses = window_.copy_statuses();
   std::vector<std::string> want = {"20 Enter into the CFE mode.", "30 IP is set in the machine.",
-                                   "60 Erase memory area about FLASH2 and FLASH0.", "100 Finished, Reboot now!!"};
+                                   "60 Erase memory area about FLASH2 and FLASH0.",
+                                   "100 Finished, Reboot now!!"};
   EXPECT_EQ(statuses, want);
   std::string text = log();
   EXPECT_NE(text.find("\tSTEP > 2\n"), std::string::npos);
@@ -190,12 +191,12 @@ TEST_F(Worker, FailedWriteEndsTheUpgradeWithALine) {
 // nothing that could harm the box is typed after it.
 struct FaultRow {
   const char *name;
-  int step;            // where the watcher's side puts the worker
+  int step;  // where the watcher's side puts the worker
   int ready;
-  bool fail_writes;    // the port fails from then on
-  const char *last;    // the last status line
-  const char *never;   // no write may contain this
-  int silence_ms;      // how long the box may stay quiet
+  bool fail_writes;   // the port fails from then on
+  const char *last;   // the last status line
+  const char *never;  // no write may contain this
+  int silence_ms;     // how long the box may stay quiet
   friend void PrintTo(const FaultRow &r, std::ostream *os) { *os << r.name; }
 };
 
@@ -236,8 +237,10 @@ INSTANTIATE_TEST_SUITE_P(
         // The box answered, then said nothing more: no prompt, no transfer.
         FaultRow{"silent_box", 2, 0, false, "0 The machine stopped answering at step 1.", "ifconfig", 300},
         // No partition file to serve: the flash command would leave the box waiting.
-        FaultRow{"kernel_not_servable", 3, 1, false, "0 Fail to serve kernel_cfe_auto.bin over TFTP.", "flash", 60000},
-        FaultRow{"root_not_servable", 7, 1, false, "0 Fail to serve root_cfe_auto.jffs2 over TFTP.", "flash", 60000},
+        FaultRow{"kernel_not_servable", 3, 1, false, "0 Fail to serve kernel_cfe_auto.bin over TFTP.",
+                 "flash", 60000},
+        FaultRow{"root_not_servable", 7, 1, false, "0 Fail to serve root_cfe_auto.jffs2 over TFTP.", "flash",
+                 60000},
         // A reboot that never reached the box is no finished upgrade.
         FaultRow{"reboot_unwritten", 8, 1, true, "0 Fail to write to COM7.", "reboot", 60000}),
     [](const auto &info) { return std::string(info.param.name); });

@@ -51,5 +51,6 @@ void reexec_in_private_network(int argc, char **argv, char **) {
 
 }  // namespace
 
-__attribute__((section(".init_array"), used)) static void (*const run_in_private_network)(int, char **, char **) =
-    reexec_in_private_network;
+__attribute__((section(".init_array"),
+               used)) static void (*const run_in_private_network)(int, char **,
+                                                                  char **) = reexec_in_private_network;

@@ -33,25 +33,23 @@ inline std::string sha256_of(const std::string &bytes, const std::filesystem::pa
 
 // A model or image without a splash step: the progress-only 90 % after the root image counts
 // as number 8 without a line of its own.
-inline const std::vector<std::string> lines_without_splash = {
-    "1. Extract the image.",
-    "2. Enter into the CFE mode.",
-    "3. IP is set in the machine.",
-    "4. Upgrade the kernel image on the machine.",
-    "5. Erase memory area about FLASH2 and FLASH0.",
-    "6. Upgrade the boot image on the machine.",
-    "7. Upgrade the root image on the machine.",
-    "9. Finished, Reboot now!!"};
+inline const std::vector<std::string> lines_without_splash = {"1. Extract the image.",
+                                                              "2. Enter into the CFE mode.",
+                                                              "3. IP is set in the machine.",
+                                                              "4. Upgrade the kernel image on the machine.",
+                                                              "5. Erase memory area about FLASH2 and FLASH0.",
+                                                              "6. Upgrade the boot image on the machine.",
+                                                              "7. Upgrade the root image on the machine.",
+                                                              "9. Finished, Reboot now!!"};
 
-inline const std::vector<std::string> lines_with_splash = {
-    "1. Extract the image.",
-    "2. Enter into the CFE mode.",
-    "3. IP is set in the machine.",
-    "4. Upgrade the kernel image on the machine.",
-    "5. Upgrade the splash image on the machine.",
-    "6. Erase memory area about FLASH2 and FLASH0.",
-    "7. Upgrade the boot image on the machine.",
-    "8. Upgrade the root image on the machine.",
-    "10. Finished, Reboot now!!"};
+inline const std::vector<std::string> lines_with_splash = {"1. Extract the image.",
+                                                           "2. Enter into the CFE mode.",
+                                                           "3. IP is set in the machine.",
+                                                           "4. Upgrade the kernel image on the machine.",
+                                                           "5. Upgrade the splash image on the machine.",
+                                                           "6. Erase memory area about FLASH2 and FLASH0.",
+                                                           "7. Upgrade the boot image on the machine.",
+                                                           "8. Upgrade the root image on the machine.",
+                                                           "10. Finished, Reboot now!!"};
 
 }  // namespace upgrade_expect

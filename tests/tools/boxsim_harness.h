@@ -37,310 +37,285 @@ namespace fs = std::filesystem;
 constexpr int kHangGuardMs = 30000;
 
 class TempDir {
-public:
-    TempDir()
-    {
-        std::string pattern = (fs::temp_directory_path() / "boxsim-test-XXXXXX").string();
-        path_ = ::mkdtemp(pattern.data());
-        // in.tftpd drops to another user unless run as root; let it read what we put here.
-        fs::permissions(path_, fs::perms::owner_all | fs::perms::group_read |
-                                   fs::perms::group_exec | fs::perms::others_read |
-                                   fs::perms::others_exec);
-    }
-    ~TempDir() { fs::remove_all(path_); }
-    const fs::path &path() const { return path_; }
+ public:
+  TempDir() {
+    std::string pattern = (fs::temp_directory_path() / "boxsim-test-XXXXXX").string();
+    path_ = ::mkdtemp(pattern.data());
+    // in.tftpd drops to another user unless run as root; let it read what we put here.
+    fs::permissions(path_, fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec |
+                               fs::perms::others_read | fs::perms::others_exec);
+  }
+  ~TempDir() { fs::remove_all(path_); }
+  const fs::path &path() const { return path_; }
 
-private:
-    fs::path path_;
+ private:
+  fs::path path_;
 };
 
-inline std::string read_file(const fs::path &path)
-{
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream out;
-    out << in.rdbuf();
-    return out.str();
+inline std::string read_file(const fs::path &path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream out;
+  out << in.rdbuf();
+  return out.str();
 }
 
-inline std::string random_bytes(std::size_t size, unsigned seed)
-{
-    std::mt19937 gen(seed);
-    std::string data(size, '\0');
-    for (char &c : data)
-        c = char(gen());
-    return data;
+inline std::string random_bytes(std::size_t size, unsigned seed) {
+  std::mt19937 gen(seed);
+  std::string data(size, '\0');
+  for (char &c : data)
+    c = char(gen());
+  return data;
 }
 
-inline void write_file(const fs::path &path, const std::string &data)
-{
-    fs::create_directories(path.parent_path());
-    std::ofstream(path, std::ios::binary) << data;
-    fs::permissions(path, fs::perms::owner_read | fs::perms::owner_write |
-                              fs::perms::group_read | fs::perms::others_read);
+inline void write_file(const fs::path &path, const std::string &data) {
+  fs::create_directories(path.parent_path());
+  std::ofstream(path, std::ios::binary) << data;
+  fs::permissions(
+      path, fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read | fs::perms::others_read);
 }
 
 // What the real tool prints: the peer the box's report is checked against.
-inline std::string sha256sum(const fs::path &path)
-{
-    std::string cmd = "sha256sum '" + path.string() + "'";
-    FILE *p = ::popen(cmd.c_str(), "r");
-    char buf[65] = {};
-    if (!p || std::fread(buf, 1, 64, p) != 64) {
-        if (p)
-            ::pclose(p);
-        return {};
-    }
-    ::pclose(p);
-    return std::string(buf, 64);
+inline std::string sha256sum(const fs::path &path) {
+  std::string cmd = "sha256sum '" + path.string() + "'";
+  FILE *p = ::popen(cmd.c_str(), "r");
+  char buf[65] = {};
+  if (!p || std::fread(buf, 1, 64, p) != 64) {
+    if (p)
+      ::pclose(p);
+    return {};
+  }
+  ::pclose(p);
+  return std::string(buf, 64);
 }
 
 // A UDP port nobody holds on 127.0.0.1 at the moment of asking.
-inline std::uint16_t free_udp_port()
-{
-    int fd = ::socket(AF_INET, SOCK_DGRAM, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ::bind(fd, reinterpret_cast<sockaddr *>(&a), sizeof a);
-    socklen_t len = sizeof a;
-    ::getsockname(fd, reinterpret_cast<sockaddr *>(&a), &len);
-    ::close(fd);
-    return ntohs(a.sin_port);
+inline std::uint16_t free_udp_port() {
+  int fd = ::socket(AF_INET, SOCK_DGRAM, 0);
+  sockaddr_in a{};
+  a.sin_family = AF_INET;
+  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  ::bind(fd, reinterpret_cast<sockaddr *>(&a), sizeof a);
+  socklen_t len = sizeof a;
+  ::getsockname(fd, reinterpret_cast<sockaddr *>(&a), &len);
+  ::close(fd);
+  return ntohs(a.sin_port);
 }
 
-inline bool udp_port_taken(std::uint16_t port)
-{
-    int fd = ::socket(AF_INET, SOCK_DGRAM, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_port = htons(port);
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    bool taken = ::bind(fd, reinterpret_cast<sockaddr *>(&a), sizeof a) != 0;
-    ::close(fd);
-    return taken;
+inline bool udp_port_taken(std::uint16_t port) {
+  int fd = ::socket(AF_INET, SOCK_DGRAM, 0);
+  sockaddr_in a{};
+  a.sin_family = AF_INET;
+  a.sin_port = htons(port);
+  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  bool taken = ::bind(fd, reinterpret_cast<sockaddr *>(&a), sizeof a) != 0;
+  ::close(fd);
+  return taken;
 }
 
 class Child {
-public:
-    Child() = default;
-    Child(const Child &) = delete;
-    Child &operator=(const Child &) = delete;
-    ~Child() { stop(SIGKILL); }
+ public:
+  Child() = default;
+  Child(const Child &) = delete;
+  Child &operator=(const Child &) = delete;
+  ~Child() { stop(SIGKILL); }
 
-    // Starts argv[0] (searched in PATH); its stdout goes to a pipe when `capture`.
-    bool start(std::vector<std::string> argv, bool capture, const fs::path &cwd = {})
-    {
-        std::vector<char *> args;
-        for (auto &a : argv)
-            args.push_back(a.data());
-        args.push_back(nullptr);
-        int out[2] = {-1, -1};
-        posix_spawn_file_actions_t actions;
-        posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-        if (capture) {
-            if (::pipe2(out, O_CLOEXEC) != 0)
-                return false;
-            posix_spawn_file_actions_adddup2(&actions, out[1], 1);
-        }
-        if (!cwd.empty())
-            posix_spawn_file_actions_addchdir_np(&actions, cwd.c_str());
-        int rc = ::posix_spawnp(&pid_, args[0], &actions, nullptr, args.data(), environ);
-        posix_spawn_file_actions_destroy(&actions);
-        if (capture) {
-            ::close(out[1]);
-            stdout_fd_ = out[0];
-        }
-        if (rc != 0)
-            pid_ = -1;
-        return rc == 0;
+  // Starts argv[0] (searched in PATH); its stdout goes to a pipe when `capture`.
+  bool start(std::vector<std::string> argv, bool capture, const fs::path &cwd = {}) {
+    std::vector<char *> args;
+    for (auto &a : argv)
+      args.push_back(a.data());
+    args.push_back(nullptr);
+    int out[2] = {-1, -1};
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+    if (capture) {
+      if (::pipe2(out, O_CLOEXEC) != 0)
+        return false;
+      posix_spawn_file_actions_adddup2(&actions, out[1], 1);
     }
-    std::string read_stdout_line()
-    {
-        std::string line;
-        char c;
-        while (::read(stdout_fd_, &c, 1) == 1 && c != '\n')
-            line += c;
-        return line;
+    if (!cwd.empty())
+      posix_spawn_file_actions_addchdir_np(&actions, cwd.c_str());
+    int rc = ::posix_spawnp(&pid_, args[0], &actions, nullptr, args.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    if (capture) {
+      ::close(out[1]);
+      stdout_fd_ = out[0];
     }
-    // Returns the exit status, or -1 when it ended on a signal.
-    int wait()
-    {
-        if (pid_ <= 0)
-            return -1;
-        int status = 0;
-        ::waitpid(pid_, &status, 0);
-        pid_ = -1;
-        if (stdout_fd_ >= 0)
-            ::close(stdout_fd_), stdout_fd_ = -1;
-        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    }
-    int stop(int signo = SIGTERM)
-    {
-        if (pid_ > 0)
-            ::kill(pid_, signo);
-        return wait();
-    }
-    // Only ever the child's own id: kill(-1, ...) would reach every process we may signal.
-    void signal(int signo)
-    {
-        if (pid_ > 0)
-            ::kill(pid_, signo);
-    }
-    pid_t pid() const { return pid_; }
+    if (rc != 0)
+      pid_ = -1;
+    return rc == 0;
+  }
+  std::string read_stdout_line() {
+    std::string line;
+    char c;
+    while (::read(stdout_fd_, &c, 1) == 1 && c != '\n')
+      line += c;
+    return line;
+  }
+  // Returns the exit status, or -1 when it ended on a signal.
+  int wait() {
+    if (pid_ <= 0)
+      return -1;
+    int status = 0;
+    ::waitpid(pid_, &status, 0);
+    pid_ = -1;
+    if (stdout_fd_ >= 0)
+      ::close(stdout_fd_), stdout_fd_ = -1;
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  }
+  int stop(int signo = SIGTERM) {
+    if (pid_ > 0)
+      ::kill(pid_, signo);
+    return wait();
+  }
+  // Only ever the child's own id: kill(-1, ...) would reach every process we may signal.
+  void signal(int signo) {
+    if (pid_ > 0)
+      ::kill(pid_, signo);
+  }
+  pid_t pid() const { return pid_; }
 
-private:
-    pid_t pid_ = -1;
-    int stdout_fd_ = -1;
+ private:
+  pid_t pid_ = -1;
+  int stdout_fd_ = -1;
 };
 
 // in.tftpd from tftpd-hpa, in the foreground on 127.0.0.1:port, serving `root`.
 class Tftpd {
-public:
-    explicit Tftpd(const fs::path &root) : port_(free_udp_port())
-    {
-        const bool is_root = ::geteuid() == 0;
-        std::vector<std::string> argv = {"/usr/sbin/in.tftpd", "-L", "-a",
-                                         "127.0.0.1:" + std::to_string(port_)};
-        if (is_root) {
-            argv.insert(argv.end(), {"-s", "-u", "root", root.string()});
-            started_ = child_.start(argv, false);
-        } else {
-            passwd *pw = ::getpwuid(::geteuid());
-            argv.insert(argv.end(), {"-u", pw ? pw->pw_name : "nobody"});
-            started_ = child_.start(argv, false, root);
-        }
-        // Ready once it holds its port.
-        for (int i = 0; started_ && i < kHangGuardMs / 10 && !udp_port_taken(port_); ++i)
-            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+ public:
+  explicit Tftpd(const fs::path &root) : port_(free_udp_port()) {
+    const bool is_root = ::geteuid() == 0;
+    std::vector<std::string> argv = {"/usr/sbin/in.tftpd", "-L", "-a", "127.0.0.1:" + std::to_string(port_)};
+    if (is_root) {
+      argv.insert(argv.end(), {"-s", "-u", "root", root.string()});
+      started_ = child_.start(argv, false);
+    } else {
+      passwd *pw = ::getpwuid(::geteuid());
+      argv.insert(argv.end(), {"-u", pw ? pw->pw_name : "nobody"});
+      started_ = child_.start(argv, false, root);
     }
-    bool ready() const { return started_ && udp_port_taken(port_); }
-    std::uint16_t port() const { return port_; }
+    // Ready once it holds its port.
+    for (int i = 0; started_ && i < kHangGuardMs / 10 && !udp_port_taken(port_); ++i)
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  bool ready() const { return started_ && udp_port_taken(port_); }
+  std::uint16_t port() const { return port_; }
 
-private:
-    std::uint16_t port_;
-    Child child_;
-    bool started_ = false;
+ private:
+  std::uint16_t port_;
+  Child child_;
+  bool started_ = false;
 };
 
-inline std::string bin_dir()
-{
-    // CTest names the folder; run by hand, the test binary sits beside boxsim.
-    const char *dir = std::getenv("ZEVAVI_BIN_DIR");
-    return dir ? std::string(dir) : fs::read_symlink("/proc/self/exe").parent_path().string();
+inline std::string bin_dir() {
+  // CTest names the folder; run by hand, the test binary sits beside boxsim.
+  const char *dir = std::getenv("ZEVAVI_BIN_DIR");
+  return dir ? std::string(dir) : fs::read_symlink("/proc/self/exe").parent_path().string();
 }
 
 // The simulated box as a child process, driven over its pty like the PC's serial port.
 class BoxUnderTest {
-public:
-    // Opens the line the box names on its first output line, or `other_end` when the box
-    // talks on a device whose far end is elsewhere (a socat pty pair).
-    BoxUnderTest(std::vector<std::string> options, const fs::path &report,
-                 const fs::path &other_end = {})
-        : report_(report)
-    {
-        std::vector<std::string> argv = {bin_dir() + "/boxsim", "--report", report.string()};
-        argv.insert(argv.end(), options.begin(), options.end());
-        if (!child_.start(argv, true))
-            return;
-        slave_ = child_.read_stdout_line();
-        const std::string path = other_end.empty() ? slave_ : other_end.string();
-        fd_ = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-    }
-    ~BoxUnderTest()
-    {
-        if (fd_ >= 0)
-            ::close(fd_);
-    }
-    bool ok() const { return fd_ >= 0; }
-    const std::string &slave() const { return slave_; }
+ public:
+  // Opens the line the box names on its first output line, or `other_end` when the box
+  // talks on a device whose far end is elsewhere (a socat pty pair).
+  BoxUnderTest(std::vector<std::string> options, const fs::path &report, const fs::path &other_end = {})
+      : report_(report) {
+    std::vector<std::string> argv = {bin_dir() + "/boxsim", "--report", report.string()};
+    argv.insert(argv.end(), options.begin(), options.end());
+    if (!child_.start(argv, true))
+      return;
+    slave_ = child_.read_stdout_line();
+    const std::string path = other_end.empty() ? slave_ : other_end.string();
+    fd_ = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+  }
+  ~BoxUnderTest() {
+    if (fd_ >= 0)
+      ::close(fd_);
+  }
+  bool ok() const { return fd_ >= 0; }
+  const std::string &slave() const { return slave_; }
 
-    void send(const std::string &bytes)
-    {
-        ASSERT_EQ(::write(fd_, bytes.data(), bytes.size()), ssize_t(bytes.size()));
-    }
-    void type(const std::string &line) { send(line + "\n"); }
+  void send(const std::string &bytes) {
+    ASSERT_EQ(::write(fd_, bytes.data(), bytes.size()), ssize_t(bytes.size()));
+  }
+  void type(const std::string &line) { send(line + "\n"); }
 
-    // Everything up to and including `pattern`; empty (and `hung_up` set) when the line
-    // hangs up, empty when the hang guard runs out. With `breaks`, sends 0x03 every 200 ms
-    // while waiting, as the PC does once a second.
-    std::string read_until(const std::string &pattern, bool breaks = false)
-    {
-        using clock = std::chrono::steady_clock;
-        const auto deadline = clock::now() + std::chrono::milliseconds(kHangGuardMs);
-        auto next_break = clock::now();
-        for (;;) {
-            auto at = pending_.find(pattern);
-            if (at != std::string::npos) {
-                std::string out = pending_.substr(0, at + pattern.size());
-                pending_.erase(0, at + pattern.size());
-                return out;
-            }
-            if (clock::now() > deadline)
-                return {};
-            if (breaks && clock::now() >= next_break) {
-                send("\x03");
-                next_break = clock::now() + std::chrono::milliseconds(200);
-            }
-            pollfd p{fd_, POLLIN, 0};
-            ::poll(&p, 1, 50);
-            char buf[4096];
-            ssize_t n = ::read(fd_, buf, sizeof buf);
-            if (n > 0)
-                pending_.append(buf, std::size_t(n));
-            else if (n == 0 || (n < 0 && errno != EAGAIN && errno != EINTR)) {
-                hung_up = true;
-                return {};
-            }
-        }
+  // Everything up to and including `pattern`; empty (and `hung_up` set) when the line
+  // hangs up, empty when the hang guard runs out. With `breaks`, sends 0x03 every 200 ms
+  // while waiting, as the PC does once a second.
+  std::string read_until(const std::string &pattern, bool breaks = false) {
+    using clock = std::chrono::steady_clock;
+    const auto deadline = clock::now() + std::chrono::milliseconds(kHangGuardMs);
+    auto next_break = clock::now();
+    for (;;) {
+      auto at = pending_.find(pattern);
+      if (at != std::string::npos) {
+        std::string out = pending_.substr(0, at + pattern.size());
+        pending_.erase(0, at + pattern.size());
+        return out;
+      }
+      if (clock::now() > deadline)
+        return {};
+      if (breaks && clock::now() >= next_break) {
+        send("\x03");
+        next_break = clock::now() + std::chrono::milliseconds(200);
+      }
+      pollfd p{fd_, POLLIN, 0};
+      ::poll(&p, 1, 50);
+      char buf[4096];
+      ssize_t n = ::read(fd_, buf, sizeof buf);
+      if (n > 0)
+        pending_.append(buf, std::size_t(n));
+      else if (n == 0 || (n < 0 && errno != EAGAIN && errno != EINTR)) {
+        hung_up = true;
+        return {};
+      }
     }
-    // Types a command line and returns what came back up to the next prompt.
-    std::string command(const std::string &line)
-    {
-        type(line);
-        return read_until("CFE> ");
-    }
-    std::string report() const { return read_file(report_); }
-    Child &process() { return child_; }
+  }
+  // Types a command line and returns what came back up to the next prompt.
+  std::string command(const std::string &line) {
+    type(line);
+    return read_until("CFE> ");
+  }
+  std::string report() const { return read_file(report_); }
+  Child &process() { return child_; }
 
-    bool hung_up = false;
+  bool hung_up = false;
 
-private:
-    fs::path report_;
-    Child child_;
-    std::string slave_;
-    int fd_ = -1;
-    std::string pending_;
+ private:
+  fs::path report_;
+  Child child_;
+  std::string slave_;
+  int fd_ = -1;
+  std::string pending_;
 };
 
 // The status of the one "*** command status = N" line in `text`; `count` gets the number of
 // such lines.
-inline int status_in(const std::string &text, int &count)
-{
-    static const std::regex line(R"(\*\*\* command status = (-?\d+)\r\n)");
-    count = 0;
-    int status = 0;
-    for (auto it = std::sregex_iterator(text.begin(), text.end(), line);
-         it != std::sregex_iterator(); ++it, ++count)
-        status = std::stoi((*it)[1]);
-    return status;
+inline int status_in(const std::string &text, int &count) {
+  static const std::regex line(R"(\*\*\* command status = (-?\d+)\r\n)");
+  count = 0;
+  int status = 0;
+  for (auto it = std::sregex_iterator(text.begin(), text.end(), line); it != std::sregex_iterator();
+       ++it, ++count)
+    status = std::stoi((*it)[1]);
+  return status;
 }
 
 // A number or string field of the report's entry for one partition; empty when absent.
 inline std::string partition_field(const std::string &report, const std::string &partition,
-                                   const std::string &field)
-{
-    std::regex re("\"" + std::regex_replace(partition, std::regex(R"(\.)"), R"(\.)") +
-                  R"(": \{[^}]*")" + field + R"(": "?([^",}]*))");
-    std::smatch m;
-    return std::regex_search(report, m, re) ? m[1].str() : std::string();
+                                   const std::string &field) {
+  std::regex re("\"" + std::regex_replace(partition, std::regex(R"(\.)"), R"(\.)") + R"(": \{[^}]*")" +
+                field + R"(": "?([^",}]*))");
+  std::smatch m;
+  return std::regex_search(report, m, re) ? m[1].str() : std::string();
 }
 
-inline std::string top_field(const std::string &report, const std::string &field)
-{
-    std::regex re("\n  \"" + field + R"(": "?([^",\n]*))");
-    std::smatch m;
-    return std::regex_search(report, m, re) ? m[1].str() : std::string();
+inline std::string top_field(const std::string &report, const std::string &field) {
+  std::regex re("\n  \"" + field + R"(": "?([^",\n]*))");
+  std::smatch m;
+  return std::regex_search(report, m, re) ? m[1].str() : std::string();
 }
 
-} // namespace boxsim_test
+}  // namespace boxsim_test

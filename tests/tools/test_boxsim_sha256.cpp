@@ -12,9 +12,9 @@ using boxsim::Sha256;
 using boxsim::sha256_hex;
 
 struct Vector {
-    const char *name;
-    std::string message;
-    const char *digest;
+  const char *name;
+  std::string message;
+  const char *digest;
 };
 
 const Vector kVectors[] = {
@@ -32,10 +32,9 @@ const Vector kVectors[] = {
 
 class BoxsimSha256Vectors : public ::testing::TestWithParam<Vector> {};
 
-TEST_P(BoxsimSha256Vectors, OneShot)
-{
-    const Vector &v = GetParam();
-    EXPECT_EQ(sha256_hex(v.message.data(), v.message.size()), v.digest);
+TEST_P(BoxsimSha256Vectors, OneShot) {
+  const Vector &v = GetParam();
+  EXPECT_EQ(sha256_hex(v.message.data(), v.message.size()), v.digest);
 }
 
 INSTANTIATE_TEST_SUITE_P(Fips, BoxsimSha256Vectors, ::testing::ValuesIn(kVectors),
@@ -43,21 +42,20 @@ INSTANTIATE_TEST_SUITE_P(Fips, BoxsimSha256Vectors, ::testing::ValuesIn(kVectors
 
 // Transfers arrive in 512-byte blocks and the box could hash them as they come; any split
 // of the input must give the same digest as sha256sum gives for the whole file.
-TEST(BoxsimSha256, AnySplitMatchesSha256sum)
-{
-    boxsim_test::TempDir dir;
-    const std::string data = boxsim_test::random_bytes(100000, 7);
-    boxsim_test::write_file(dir.path() / "data.bin", data);
-    const std::string expected = boxsim_test::sha256sum(dir.path() / "data.bin");
-    ASSERT_EQ(expected.size(), 64u);
+TEST(BoxsimSha256, AnySplitMatchesSha256sum) {
+  boxsim_test::TempDir dir;
+  const std::string data = boxsim_test::random_bytes(100000, 7);
+  boxsim_test::write_file(dir.path() / "data.bin", data);
+  const std::string expected = boxsim_test::sha256sum(dir.path() / "data.bin");
+  ASSERT_EQ(expected.size(), 64u);
 
-    for (std::size_t chunk : {1u, 3u, 55u, 63u, 64u, 65u, 512u, 4097u, 100000u}) {
-        SCOPED_TRACE("chunk " + std::to_string(chunk));
-        Sha256 hash;
-        for (std::size_t at = 0; at < data.size(); at += chunk)
-            hash.update(data.data() + at, std::min(chunk, data.size() - at));
-        EXPECT_EQ(hash.hex(), expected);
-    }
+  for (std::size_t chunk : {1u, 3u, 55u, 63u, 64u, 65u, 512u, 4097u, 100000u}) {
+    SCOPED_TRACE("chunk " + std::to_string(chunk));
+    Sha256 hash;
+    for (std::size_t at = 0; at < data.size(); at += chunk)
+      hash.update(data.data() + at, std::min(chunk, data.size() - at));
+    EXPECT_EQ(hash.hex(), expected);
+  }
 }
 
-} // namespace
+}  // namespace

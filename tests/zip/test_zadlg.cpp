@@ -68,7 +68,8 @@ TEST(ZipDialog, UnansweredHandlerFallsThroughToTheDialog) {
   app();
   TZACore core;
   int handler_calls = 0;
-  core.Events.OnZipDialog = [&](TCustomZipArchiver *, const std::string &, std::string &, int &ctx, TMsgDlgButtons) {
+  core.Events.OnZipDialog = [&](TCustomZipArchiver *, const std::string &, std::string &, int &ctx,
+                                TMsgDlgButtons) {
     ++handler_calls;  // leaves ctx above 10: not answered
     (void)ctx;
   };
@@ -91,7 +92,8 @@ TEST(ZipDialog, AddPasswordsMustMatch) {
   std::vector<std::string> answers = {"one", "two"};
   std::vector<int> contexts;
   std::vector<std::string> boxes;
-  core.Events.OnZipDialog = [&](TCustomZipArchiver *, const std::string &, std::string &msg, int &ctx, TMsgDlgButtons) {
+  core.Events.OnZipDialog = [&](TCustomZipArchiver *, const std::string &, std::string &msg, int &ctx,
+                                TMsgDlgButtons) {
     contexts.push_back(ctx & 0xFFFF);
     if ((ctx & 0xFFFF) == 10000) {
       boxes.push_back(msg);

@@ -58,7 +58,8 @@ TEST(ZipMessages, BlockDecodesToItsStoredLength) {
   EXPECT_EQ(decoded.size(), zip_builtin_msg_decoded_size);
   EXPECT_LT(decoded.size(), 50000u);
   // A block missing its last byte is not used.
-  EXPECT_FALSE(ZipDecodeBlock(zip_builtin_msg_block, zip_builtin_msg_block_size - 1, decoded, lang, name, used));
+  EXPECT_FALSE(
+      ZipDecodeBlock(zip_builtin_msg_block, zip_builtin_msg_block_size - 1, decoded, lang, name, used));
 }
 
 TEST(ZipMessages, DamagedImagesGiveEmptyTexts) {
@@ -115,7 +116,8 @@ TEST(ZipExceptions, ConstructorsCarryIdTextAndDisplay) {
       {EZipArchiver("quiet", false), 0, "quiet", false},
       {EZipArchiver(10102, false), 10102, "Error - no zip file specified!", false},
       {EZipArchiver(10124, {ZipFmtArg(-9LL)}), 10124, "critical DLL Error -9", true},
-      {EZipArchiver(10182, {std::string("a"), std::string("b")}), 10182, "Copying a file from 'a' to 'b' failed", true},
+      {EZipArchiver(10182, {std::string("a"), std::string("b")}), 10182,
+       "Copying a file from 'a' to 'b' failed", true},
       {EZipAbort(), 11007, "User canceled operation", false},
   };
   for (auto &r : rows) {
@@ -129,9 +131,9 @@ TEST(ZipExceptions, ConstructorsCarryIdTextAndDisplay) {
 }
 
 TEST(ZipHash, BucketSizes) {
-  const std::pair<int, int> rows[] = {{0, 61},       {61, 61},       {62, 131},      {1000, 1031},
-                                      {14999, 16411}, {15000, 14341}, {20000, 18433}, {40961, 32771}, {40962, 40961},
-                                      {100000, 40961}};
+  const std::pair<int, int> rows[] = {{0, 61},        {61, 61},       {62, 131},      {1000, 1031},
+                                      {14999, 16411}, {15000, 14341}, {20000, 18433}, {40961, 32771},
+                                      {40962, 40961}, {100000, 40961}};
   for (auto [n, size] : rows) {
     SCOPED_TRACE(n);
     EXPECT_EQ(ZipHashTableSize(n), size);
@@ -190,7 +192,11 @@ TEST(ZipNames, FileNameMatch) {
       {"?.txt", "\xE2\x82\xAC.txt", true},
       // A stray continuation byte (names from the archive are not always valid UTF-8) is
       // a character of its own: such a name found by the fuzzer did not match itself.
-      {"sub/boo\x0b?\x80" "ffs2", "sub\\boo\x0b?\x80" "ffs2", true},
+      {"sub/boo\x0b?\x80"
+       "ffs2",
+       "sub\\boo\x0b?\x80"
+       "ffs2",
+       true},
       {"?", "b\x80", false},
   };
   for (auto &r : rows) {

@@ -22,8 +22,11 @@ class ArchiverTest : public ::testing::Test {
     write_file(tmp_.path() / "src/root_cfe_auto.jffs2", sample_bytes(90000, 8));
     run("cd " + tmp_.str("src") + " && zip -q -r ../a.zip .");
     fs::create_directories(tmp_.path() / "base");
-    zip_.OnMessage() = [this](TCustomZipArchiver *, int code, const std::string &m) { messages_.push_back({code, m}); };
-    zip_.OnZipDialog() = [this](TCustomZipArchiver *, const std::string &, std::string &msg, int &ctx, TMsgDlgButtons) {
+    zip_.OnMessage() = [this](TCustomZipArchiver *, int code, const std::string &m) {
+      messages_.push_back({code, m});
+    };
+    zip_.OnZipDialog() = [this](TCustomZipArchiver *, const std::string &, std::string &msg, int &ctx,
+                                TMsgDlgButtons) {
       boxes_.push_back(msg);
       ctx = 1;  // answered OK: no box blocks a test
     };
@@ -123,7 +126,8 @@ TEST_F(ArchiverTest, ExistingFileNotOverwrittenWithoutOption) {
   zip_.SetExtrOptions(ExtrOpts{ExtrOverWrite});
   EXPECT_EQ(zip_.Extract(), 0);
   EXPECT_EQ(asked, 1);
-  EXPECT_TRUE(read_file(tmp_.path() / "base/root_cfe_auto.jffs2") == read_file(tmp_.path() / "src/root_cfe_auto.jffs2"));
+  EXPECT_TRUE(read_file(tmp_.path() / "base/root_cfe_auto.jffs2") ==
+              read_file(tmp_.path() / "src/root_cfe_auto.jffs2"));
 }
 
 TEST_F(ArchiverTest, FreshenUpdateAndTestOnly) {
@@ -132,14 +136,16 @@ TEST_F(ArchiverTest, FreshenUpdateAndTestOnly) {
   zip_.SetExtrBaseDir(tmp_.str("base"));
   auto old_time = fs::file_time_type::clock::now() - std::chrono::hours(24 * 365 * 5);
   auto new_time = fs::file_time_type::clock::now() + std::chrono::hours(24);
-  const fs::path root = tmp_.path() / "base/root_cfe_auto.jffs2", kernel = tmp_.path() / "base/kernel_cfe_auto.bin";
+  const fs::path root = tmp_.path() / "base/root_cfe_auto.jffs2",
+                 kernel = tmp_.path() / "base/kernel_cfe_auto.bin";
   struct Row {
     const char *name;
     ExtrOpts opts;
     bool root_exists, root_old, expect_root_replaced, expect_kernel;
   } rows[] = {
       // Replacing still needs ExtrOverWrite (or a yes to the overwrite question), as with unzip -f/-u.
-      {"freshen replaces older, creates nothing", ExtrOpts{ExtrFreshen, ExtrOverWrite}, true, true, true, false},
+      {"freshen replaces older, creates nothing", ExtrOpts{ExtrFreshen, ExtrOverWrite}, true, true, true,
+       false},
       {"freshen without overwrite asks, unanswered keeps", ExtrOpts{ExtrFreshen}, true, true, false, false},
       {"freshen keeps newer", ExtrOpts{ExtrFreshen, ExtrOverWrite}, true, false, false, false},
       {"update creates missing, replaces older", ExtrOpts{ExtrUpdate, ExtrOverWrite}, true, true, true, true},
@@ -232,8 +238,8 @@ TEST_F(ArchiverTest, PasswordFromHandlerAndWrongPassword) {
   zip_.SetExtrBaseDir(tmp_.str("base"));
   zip_.SetPasswordReqCount(3);
   int asked = 0;
-  zip_.Events().OnPasswordError = [&](TCustomZipArchiver *, bool zipping, std::string &pw, const std::string &f,
-                                      unsigned &repeat, TMsgDlgBtn &act) {
+  zip_.Events().OnPasswordError = [&](TCustomZipArchiver *, bool zipping, std::string &pw,
+                                      const std::string &f, unsigned &repeat, TMsgDlgBtn &act) {
     EXPECT_FALSE(zipping);
     EXPECT_EQ(f, "secret.bin");
     ++asked;
@@ -244,8 +250,8 @@ TEST_F(ArchiverTest, PasswordFromHandlerAndWrongPassword) {
   EXPECT_EQ(zip_.Extract(), 0);
   EXPECT_EQ(asked, 2);
   EXPECT_TRUE(read_file(tmp_.path() / "base/secret.bin") == read_file(tmp_.path() / "p/secret.bin"));
-  zip_.Events().OnPasswordError = [&](TCustomZipArchiver *, bool, std::string &pw, const std::string &, unsigned &,
-                                      TMsgDlgBtn &act) {
+  zip_.Events().OnPasswordError = [&](TCustomZipArchiver *, bool, std::string &pw, const std::string &,
+                                      unsigned &, TMsgDlgBtn &act) {
     pw = "nope";
     act = mbCancel;
   };
@@ -260,9 +266,13 @@ TEST_F(ArchiverTest, WrongPasswordPassingTheCheckByteIsAskedAgain) {
   write_file(tmp_.path() / "p/secret.bin", sample_bytes(30000, 12));
   run("cd " + tmp_.str("p") + " && zip -q -P letmein ../p.zip secret.bin");
   std::string z = read_file(tmp_.path() / "p.zip");
-  auto le16 = [&](size_t at) { return static_cast<unsigned>(static_cast<unsigned char>(z[at]) | (static_cast<unsigned char>(z[at + 1]) << 8)); };
+  auto le16 = [&](size_t at) {
+    return static_cast<unsigned>(static_cast<unsigned char>(z[at]) |
+                                 (static_cast<unsigned char>(z[at + 1]) << 8));
+  };
   unsigned flags = le16(6);
-  unsigned char want = (flags & 8) ? static_cast<unsigned char>(le16(10) >> 8) : static_cast<unsigned char>(z[17]);
+  unsigned char want =
+      (flags & 8) ? static_cast<unsigned char>(le16(10) >> 8) : static_cast<unsigned char>(z[17]);
   std::string header = z.substr(30 + le16(26) + le16(28), 12);
   auto check_byte = [&](const std::string &pw) {
     const z_crc_t *t = get_crc_table();
@@ -292,8 +302,8 @@ TEST_F(ArchiverTest, WrongPasswordPassingTheCheckByteIsAskedAgain) {
   zip_.SetPasswordReqCount(2);
   std::vector<std::string> offered = {impostor, "letmein"};
   size_t asked = 0;
-  zip_.Events().OnPasswordError = [&](TCustomZipArchiver *, bool, std::string &pw, const std::string &, unsigned &,
-                                      TMsgDlgBtn &act) {
+  zip_.Events().OnPasswordError = [&](TCustomZipArchiver *, bool, std::string &pw, const std::string &,
+                                      unsigned &, TMsgDlgBtn &act) {
     pw = offered[std::min(asked++, offered.size() - 1)];
     act = mbOK;
   };
@@ -306,7 +316,8 @@ TEST_F(ArchiverTest, PasswordThroughTheDialogSeam) {
   write_file(tmp_.path() / "p/secret.bin", "classified");
   run("cd " + tmp_.str("p") + " && zip -q -P letmein ../p.zip secret.bin");
   std::vector<int> contexts;
-  zip_.OnZipDialog() = [&](TCustomZipArchiver *, const std::string &title, std::string &msg, int &ctx, TMsgDlgButtons b) {
+  zip_.OnZipDialog() = [&](TCustomZipArchiver *, const std::string &title, std::string &msg, int &ctx,
+                           TMsgDlgButtons b) {
     contexts.push_back(ctx & 0xFFFF);
     EXPECT_EQ(title, "Password");
     EXPECT_EQ(msg, "Enter Password ");
@@ -397,8 +408,8 @@ TEST_F(ArchiverTest, UnloadableLibraryIs10650) {
 TEST_F(ArchiverTest, CallbackAnswersWithinLimits) {
   TZAWorker w;
   std::string long_pw(100, 'p');
-  w.Events.OnPasswordError = [&](TCustomZipArchiver *, bool, std::string &pw, const std::string &, unsigned &repeat,
-                                 TMsgDlgBtn &) {
+  w.Events.OnPasswordError = [&](TCustomZipArchiver *, bool, std::string &pw, const std::string &,
+                                 unsigned &repeat, TMsgDlgBtn &) {
     pw = long_pw;
     repeat = 20;
   };

@@ -17,7 +17,8 @@ size_t find_sig(const std::string &data, uint32_t sig) {
 }
 
 std::string python_zip(const std::string &dir, const std::string &archive, const std::string &body) {
-  std::string cmd = "cd " + quote(dir) + " && python3 -c \"import zipfile,sys\nwith zipfile.ZipFile(sys.argv[1],'w') as z:\n" +
+  std::string cmd = "cd " + quote(dir) +
+                    " && python3 -c \"import zipfile,sys\nwith zipfile.ZipFile(sys.argv[1],'w') as z:\n" +
                     body + "\" " + quote(archive);
   run(cmd);
   return read_file(fs::path(dir) / archive);
@@ -34,8 +35,8 @@ struct DamageCase {
   // Writes the damaged archive; returns false when it could not be made.
   std::function<void(const TempDir &, const std::string &archive)> make;
   bool dir_names;
-  int err_code;            // what Extract returns
-  const char *message;     // part of ErrMessage
+  int err_code;                             // what Extract returns
+  const char *message;                      // part of ErrMessage
   std::vector<std::string> expected_files;  // what may exist in the base directory afterwards
   friend void PrintTo(const DamageCase &c, std::ostream *os) { *os << c.name; }
 };
@@ -48,7 +49,10 @@ const DamageCase kCases[] = {
        std::string d = read_file(a);
        write_file(a, d.substr(0, d.size() / 2));
      },
-     false, 11036, "This archive is not a valid Zip archive", {}},
+     false,
+     11036,
+     "This archive is not a valid Zip archive",
+     {}},
     {"bad_central_signature",
      [](const TempDir &t, const std::string &a) {
        write_file(t.path() / "k.bin", sample_bytes(5000, 4));
@@ -57,7 +61,10 @@ const DamageCase kCases[] = {
        d[find_sig(d, 0x02014B50u)] = 'X';
        write_file(a, d);
      },
-     false, 10102, "Error - no zip file specified!", {}},
+     false,
+     10102,
+     "Error - no zip file specified!",
+     {}},
     {"bad_crc_stored",
      [](const TempDir &t, const std::string &a) {
        write_file(t.path() / "k.bin", std::string(4000, 'k'));
@@ -67,7 +74,10 @@ const DamageCase kCases[] = {
        d[find_sig(d, 0x04034B50u) + 30 + 5 + 100] = 'X';  // inside k.bin's stored data
        write_file(a, d);
      },
-     false, 3, "CRC error in 'k.bin'", {"ok.bin"}},
+     false,
+     3,
+     "CRC error in 'k.bin'",
+     {"ok.bin"}},
     {"corrupt_deflate_data",
      [](const TempDir &t, const std::string &a) {
        write_file(t.path() / "k.bin", sample_bytes(60000, 5));
@@ -78,7 +88,10 @@ const DamageCase kCases[] = {
          d[data + 200 + i] = static_cast<char>(0xFF);
        write_file(a, d);
      },
-     false, 2, "k.bin", {}},
+     false,
+     2,
+     "k.bin",
+     {}},
     {"local_header_missing",
      [](const TempDir &t, const std::string &a) {
        write_file(t.path() / "k.bin", "data");
@@ -87,7 +100,10 @@ const DamageCase kCases[] = {
        d[0] = 'Q';
        write_file(a, d);
      },
-     false, 2, "A local header signature is wrong", {}},
+     false,
+     2,
+     "A local header signature is wrong",
+     {}},
     {"escaping_names_flat",
      [](const TempDir &t, const std::string &a) {
        python_zip(t.str(), a,
@@ -95,38 +111,75 @@ const DamageCase kCases[] = {
                   "  z.writestr('C:/drive_evil.txt','x')\n  z.writestr('a/../../up.txt','x')\n"
                   "  z.writestr('good.txt','ok')\n");
      },
-     false, 5, "Invalid name '", {"good.txt"}},
+     false,
+     5,
+     "Invalid name '",
+     {"good.txt"}},
     {"escaping_names_with_folders",
      [](const TempDir &t, const std::string &a) {
        python_zip(t.str(), a,
                   "  z.writestr('../evil.txt','x')\n  z.writestr('sub/../../up.txt','x')\n"
                   "  z.writestr('sub/good.txt','ok')\n");
      },
-     true, 5, "Invalid name '", {"sub/good.txt"}},
+     true,
+     5,
+     "Invalid name '",
+     {"sub/good.txt"}},
     {"unsupported_method_bzip2",
      [](const TempDir &t, const std::string &a) {
        python_zip(t.str(), a,
                   "  z.writestr('b.bin','b'*1000, compress_type=zipfile.ZIP_BZIP2)\n"
                   "  z.writestr('good.txt','ok')\n");
      },
-     false, 4, "unsupported compression for 'b.bin'", {"good.txt"}},
+     false,
+     4,
+     "unsupported compression for 'b.bin'",
+     {"good.txt"}},
     {"not_a_zip",
-     [](const TempDir &, const std::string &a) { write_file(a, "KXB" + std::string(5000, '\x01')); }, false, 11036,
-     "This archive is not a valid Zip archive", {}},
+     [](const TempDir &, const std::string &a) { write_file(a, "KXB" + std::string(5000, '\x01')); },
+     false,
+     11036,
+     "This archive is not a valid Zip archive",
+     {}},
     // 32 directory records naming one compressed blob: a few KB that would unpack 32 times.
-    {"bomb_entries_share_data", [](const TempDir &, const std::string &a) { craft("shared", a, "32"); }, false, 2,
-     "Overlapping entries 'p00.bin' and 'p01.bin'", {}},
-    {"bomb_entry_inside_another", [](const TempDir &, const std::string &a) { craft("inside", a); }, false, 2,
-     "Overlapping entries 'a.bin' and 'b.bin'", {}},
-    {"entry_runs_into_directory", [](const TempDir &, const std::string &a) { craft("into_cd", a); }, false, 2,
-     "Entry 'k.bin' overlaps the central directory", {}},
-    {"too_many_entries", [](const TempDir &, const std::string &a) { craft("many", a, "1001"); }, false, 12,
-     "Too many entries: 1001, at most 1000 are extracted", {}},
-    {"too_much_data", [](const TempDir &, const std::string &a) { craft("huge", a); }, false, 12,
-     "Too much data to extract: 1258291200 bytes, at most 1073741824", {}},
+    {"bomb_entries_share_data",
+     [](const TempDir &, const std::string &a) { craft("shared", a, "32"); },
+     false,
+     2,
+     "Overlapping entries 'p00.bin' and 'p01.bin'",
+     {}},
+    {"bomb_entry_inside_another",
+     [](const TempDir &, const std::string &a) { craft("inside", a); },
+     false,
+     2,
+     "Overlapping entries 'a.bin' and 'b.bin'",
+     {}},
+    {"entry_runs_into_directory",
+     [](const TempDir &, const std::string &a) { craft("into_cd", a); },
+     false,
+     2,
+     "Entry 'k.bin' overlaps the central directory",
+     {}},
+    {"too_many_entries",
+     [](const TempDir &, const std::string &a) { craft("many", a, "1001"); },
+     false,
+     12,
+     "Too many entries: 1001, at most 1000 are extracted",
+     {}},
+    {"too_much_data",
+     [](const TempDir &, const std::string &a) { craft("huge", a); },
+     false,
+     12,
+     "Too much data to extract: 1258291200 bytes, at most 1073741824",
+     {}},
     {"empty_archive",
-     [](const TempDir &, const std::string &a) { write_file(a, std::string("PK\x05\x06", 4) + std::string(18, '\0')); },
-     false, 11002, "Zip file could not be opened", {}},
+     [](const TempDir &, const std::string &a) {
+       write_file(a, std::string("PK\x05\x06", 4) + std::string(18, '\0'));
+     },
+     false,
+     11002,
+     "Zip file could not be opened",
+     {}},
 };
 
 class DamagedArchive : public ::testing::TestWithParam<DamageCase> {};
@@ -199,7 +252,8 @@ TEST(DamagedArchiveDetails, CrcHandlerMayKeepTheFile) {
   TZipArchiver zip;
   zip.SetUnattended(true);
   uint32_t found = 0, expected = 0;
-  zip.Events().OnCRC32Error = [&](TCustomZipArchiver *, const std::string &f, uint32_t fc, uint32_t ec, bool &keep) {
+  zip.Events().OnCRC32Error = [&](TCustomZipArchiver *, const std::string &f, uint32_t fc, uint32_t ec,
+                                  bool &keep) {
     EXPECT_EQ(f, "k.bin");
     found = fc;
     expected = ec;

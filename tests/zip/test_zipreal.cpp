@@ -25,14 +25,20 @@ void add_sources(const TempDir &t) {
 }
 
 std::string zip_in_src(const std::string &args, const std::string &archive) {
-  return "cd src && zip -q " + args + " " + quote(archive) + " kernel_cfe_auto.bin img/root_cfe_auto.jffs2 img/empty.txt notes.txt";
+  return "cd src && zip -q " + args + " " + quote(archive) +
+         " kernel_cfe_auto.bin img/root_cfe_auto.jffs2 img/empty.txt notes.txt";
 }
 
 const RealCase kCases[] = {
-    {"deflate", [](const TempDir &t, const std::string &a) { run("cd " + t.str() + " && " + zip_in_src("-9", a)); }, ""},
-    {"stored", [](const TempDir &t, const std::string &a) { run("cd " + t.str() + " && " + zip_in_src("-0", a)); }, ""},
+    {"deflate",
+     [](const TempDir &t, const std::string &a) { run("cd " + t.str() + " && " + zip_in_src("-9", a)); }, ""},
+    {"stored",
+     [](const TempDir &t, const std::string &a) { run("cd " + t.str() + " && " + zip_in_src("-0", a)); }, ""},
     {"folder_recursive",
-     [](const TempDir &t, const std::string &a) { run("cd " + t.str() + "/src && zip -q -r " + quote(a) + " ."); }, ""},
+     [](const TempDir &t, const std::string &a) {
+       run("cd " + t.str() + "/src && zip -q -r " + quote(a) + " .");
+     },
+     ""},
     {"comment",
      [](const TempDir &t, const std::string &a) {
        run("cd " + t.str() + " && " + zip_in_src("", a));
@@ -40,14 +46,18 @@ const RealCase kCases[] = {
      },
      ""},
     {"encrypted",
-     [](const TempDir &t, const std::string &a) { run("cd " + t.str() + " && " + zip_in_src("-P s3cret", a)); },
+     [](const TempDir &t, const std::string &a) {
+       run("cd " + t.str() + " && " + zip_in_src("-P s3cret", a));
+     },
      "s3cret"},
     {"python_zipfile",
      [](const TempDir &t, const std::string &a) {
-       run("cd " + t.str() + "/src && python3 -c \"import zipfile,sys\n"
+       run("cd " + t.str() +
+           "/src && python3 -c \"import zipfile,sys\n"
            "with zipfile.ZipFile(sys.argv[1],'w',zipfile.ZIP_DEFLATED) as z:\n"
            "  z.write('kernel_cfe_auto.bin'); z.write('img/root_cfe_auto.jffs2')\n"
-           "  z.write('notes.txt', compress_type=zipfile.ZIP_STORED)\" " + quote(a));
+           "  z.write('notes.txt', compress_type=zipfile.ZIP_STORED)\" " +
+           quote(a));
      },
      ""},
     {"garbage_appended",
@@ -59,11 +69,14 @@ const RealCase kCases[] = {
     {"stub_4096",
      [](const TempDir &t, const std::string &a) {
        run("cd " + t.str() + " && " + zip_in_src("", "plain.zip"));
-       run("cd " + t.str() + "/src && head -c 4096 /dev/zero | tr '\\0' 'S' > ../stub && cat ../stub plain.zip > " + quote(a));
+       run("cd " + t.str() +
+           "/src && head -c 4096 /dev/zero | tr '\\0' 'S' > ../stub && cat ../stub plain.zip > " + quote(a));
      },
      ""},
     {"directory_entry",
-     [](const TempDir &t, const std::string &a) { run("cd " + t.str() + "/src && zip -q " + quote(a) + " img/ img/root_cfe_auto.jffs2"); },
+     [](const TempDir &t, const std::string &a) {
+       run("cd " + t.str() + "/src && zip -q " + quote(a) + " img/ img/root_cfe_auto.jffs2");
+     },
      ""},
     {"case_differing",
      [](const TempDir &t, const std::string &a) {
@@ -147,8 +160,8 @@ TEST_P(RealArchive, ExtractionMatchesUnzip) {
     int rc = zip_.Extract();
     EXPECT_EQ(rc, 0) << zip_.ErrMessage();
     std::string pw = GetParam().password;
-    run(std::string("unzip -qq -o ") + (dir_names ? "" : "-j ") + (pw.empty() ? "" : "-P " + pw + " ") + quote(archive_) +
-        " -d " + quote(theirs));
+    run(std::string("unzip -qq -o ") + (dir_names ? "" : "-j ") + (pw.empty() ? "" : "-P " + pw + " ") +
+        quote(archive_) + " -d " + quote(theirs));
     auto a = tree(ours), b = tree(theirs);
     ASSERT_FALSE(b.empty());
     EXPECT_EQ(a.size(), b.size());
@@ -232,7 +245,8 @@ TEST_F(RealArchiveDetails, QueryZipBits) {
   write_file(tmp_.path() / "stub.bin", "MZ" + std::string(4094, 'x'));
   run("cd " + tmp_.str("src") + " && zip -q ../plain.zip kernel_cfe_auto.bin notes.txt");
   run("cd " + tmp_.str() + " && cp plain.zip tail.zip && printf 'garbage!!!' >> tail.zip");
-  run("cd " + tmp_.str() + " && cat stub.bin plain.zip > raw_sfx.exe && cp raw_sfx.exe fixed_sfx.exe && zip -q -A fixed_sfx.exe");
+  run("cd " + tmp_.str() +
+      " && cat stub.bin plain.zip > raw_sfx.exe && cp raw_sfx.exe fixed_sfx.exe && zip -q -A fixed_sfx.exe");
   write_file(tmp_.path() / "tiny.bin", "PK\x03\x04");
   struct Row {
     const char *file;

@@ -34,7 +34,9 @@ class TempDir {
   TempDir(const TempDir &) = delete;
   TempDir &operator=(const TempDir &) = delete;
   const fs::path &path() const { return path_; }
-  std::string str(const std::string &sub = "") const { return sub.empty() ? path_.string() : (path_ / sub).string(); }
+  std::string str(const std::string &sub = "") const {
+    return sub.empty() ? path_.string() : (path_ / sub).string();
+  }
 
  private:
   fs::path path_;
@@ -86,8 +88,12 @@ inline std::string sample_bytes(size_t n, unsigned seed) {
   s.reserve(n);
   while (s.size() < n) {
     switch (gen() % 3) {
-      case 0: s.append(std::min<size_t>(n - s.size(), 1 + gen() % 300), static_cast<char>(gen())); break;
-      case 1: s.append("CFE bootloader partition data 0123456789 ").resize(std::min(s.size(), n)); break;
+      case 0:
+        s.append(std::min<size_t>(n - s.size(), 1 + gen() % 300), static_cast<char>(gen()));
+        break;
+      case 1:
+        s.append("CFE bootloader partition data 0123456789 ").resize(std::min(s.size(), n));
+        break;
       default:
         for (int i = 0; i < 200 && s.size() < n; ++i)
           s += static_cast<char>(gen());

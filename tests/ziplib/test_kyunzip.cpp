@@ -141,8 +141,10 @@ TEST_F(KyUnzip, ExportsAndVersion) {
 // Writes a one-entry archive with python3's zipfile: the entry `name` holding `data`.
 std::string one_entry_zip(const TempDir &t, const std::string &archive, const std::string &name,
                           const std::string &data) {
-  run("cd " + t.str() + " && python3 -c \"import zipfile,sys\nwith zipfile.ZipFile(sys.argv[1],'w') as z: "
-      "z.writestr(sys.argv[2], sys.argv[3])\" " + quote(archive) + " " + quote(name) + " " + quote(data));
+  run("cd " + t.str() +
+      " && python3 -c \"import zipfile,sys\nwith zipfile.ZipFile(sys.argv[1],'w') as z: "
+      "z.writestr(sys.argv[2], sys.argv[3])\" " +
+      quote(archive) + " " + quote(name) + " " + quote(data));
   return t.str(archive);
 }
 

@@ -13,32 +13,32 @@
 namespace boxsim {
 
 class Box {
-public:
-    Box(Console &console, Report &report, const Options &options);
+ public:
+  Box(Console &console, Report &report, const Options &options);
 
-    // Runs until a stop request or the vanished-line fault; the report is saved on the way
-    // out. Returns the program's exit code.
-    int run();
+  // Runs until a stop request or the vanished-line fault; the report is saved on the way
+  // out. Returns the program's exit code.
+  int run();
 
-private:
-    // One power-on until the box resets itself; PowerCycle ends it early.
-    void power_on();
-    // Boot output and autostart wait; true when a 0x03 stopped the autostart.
-    bool boot();
-    // The prompt loop; returns when a line rebooted the box.
-    void command_loop();
-    // Linux boot output; true when the kernel panicked and the box restarts.
-    bool boot_linux();
-    // The line editor: echo, backspace, CR or LF ends the line. Empty when 0x03 dropped it.
-    std::optional<std::string> read_line();
-    void set_state(const char *state);
+ private:
+  // One power-on until the box resets itself; PowerCycle ends it early.
+  void power_on();
+  // Boot output and autostart wait; true when a 0x03 stopped the autostart.
+  bool boot();
+  // The prompt loop; returns when a line rebooted the box.
+  void command_loop();
+  // Linux boot output; true when the kernel panicked and the box restarts.
+  bool boot_linux();
+  // The line editor: echo, backspace, CR or LF ends the line. Empty when 0x03 dropped it.
+  std::optional<std::string> read_line();
+  void set_state(const char *state);
 
-    Console &console_;
-    Report &report_;
-    const Options &options_;
-    Commands commands_;
-    int command_count_ = 0;
-    int panics_ = 0;
+  Console &console_;
+  Report &report_;
+  const Options &options_;
+  Commands commands_;
+  int command_count_ = 0;
+  int panics_ = 0;
 };
 
-} // namespace boxsim
+}  // namespace boxsim

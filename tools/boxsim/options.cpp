@@ -9,92 +9,86 @@ namespace boxsim {
 
 namespace {
 
-template <typename T> bool parse_number(std::string_view text, T &out)
-{
-    if (text.empty())
-        return false;
-    const char *end = text.data() + text.size();
-    auto [ptr, ec] = std::from_chars(text.data(), end, out);
-    return ec == std::errc() && ptr == end;
-}
-
-bool parse_double(const std::string &text, double &out)
-{
-    char *end = nullptr;
-    out = std::strtod(text.c_str(), &end);
-    return !text.empty() && end && *end == '\0';
-}
-
-bool parse_blocks(std::string_view text, std::set<std::uint64_t> &out)
-{
-    while (!text.empty()) {
-        auto comma = text.find(',');
-        std::uint64_t block = 0;
-        if (!parse_number(text.substr(0, comma), block) || block == 0)
-            return false;
-        out.insert(block);
-        text = comma == std::string_view::npos ? std::string_view() : text.substr(comma + 1);
-    }
-    return !out.empty();
-}
-
-std::string_view first_word(std::string_view command)
-{
-    auto start = command.find_first_not_of(' ');
-    if (start == std::string_view::npos)
-        return {};
-    command.remove_prefix(start);
-    return command.substr(0, command.find(' '));
-}
-
-} // namespace
-
-bool Selector::matches(int line_number, std::string_view command) const
-{
-    if (all)
-        return true;
-    if (line != 0)
-        return line == line_number;
-    if (word.empty())
-        return false;
-    if (first_word(command) == word)
-        return true;
-    // Any argument that equals the word: flash targets such as "flash0.avail0".
-    std::size_t pos = 0;
-    while (pos < command.size()) {
-        auto start = command.find_first_not_of(' ', pos);
-        if (start == std::string_view::npos)
-            break;
-        auto stop = command.find(' ', start);
-        if (command.substr(start, stop - start) == word)
-            return true;
-        pos = stop;
-    }
+template <typename T>
+bool parse_number(std::string_view text, T &out) {
+  if (text.empty())
     return false;
+  const char *end = text.data() + text.size();
+  auto [ptr, ec] = std::from_chars(text.data(), end, out);
+  return ec == std::errc() && ptr == end;
 }
 
-bool Selector::parse(std::string_view text, Selector &out)
-{
-    out = Selector{};
-    if (text == "all") {
-        out.all = true;
-        return true;
-    }
-    if (text == "boot") {
-        out.boot = true;
-        return true;
-    }
-    if (!text.empty() && text.find_first_not_of("0123456789") == std::string_view::npos)
-        return parse_number(text, out.line) && out.line > 0;
-    if (text.empty() || text.find_first_of(" ;=") != std::string_view::npos)
-        return false;
-    out.word = std::string(text);
+bool parse_double(const std::string &text, double &out) {
+  char *end = nullptr;
+  out = std::strtod(text.c_str(), &end);
+  return !text.empty() && end && *end == '\0';
+}
+
+bool parse_blocks(std::string_view text, std::set<std::uint64_t> &out) {
+  while (!text.empty()) {
+    auto comma = text.find(',');
+    std::uint64_t block = 0;
+    if (!parse_number(text.substr(0, comma), block) || block == 0)
+      return false;
+    out.insert(block);
+    text = comma == std::string_view::npos ? std::string_view() : text.substr(comma + 1);
+  }
+  return !out.empty();
+}
+
+std::string_view first_word(std::string_view command) {
+  auto start = command.find_first_not_of(' ');
+  if (start == std::string_view::npos)
+    return {};
+  command.remove_prefix(start);
+  return command.substr(0, command.find(' '));
+}
+
+}  // namespace
+
+bool Selector::matches(int line_number, std::string_view command) const {
+  if (all)
     return true;
+  if (line != 0)
+    return line == line_number;
+  if (word.empty())
+    return false;
+  if (first_word(command) == word)
+    return true;
+  // Any argument that equals the word: flash targets such as "flash0.avail0".
+  std::size_t pos = 0;
+  while (pos < command.size()) {
+    auto start = command.find_first_not_of(' ', pos);
+    if (start == std::string_view::npos)
+      break;
+    auto stop = command.find(' ', start);
+    if (command.substr(start, stop - start) == word)
+      return true;
+    pos = stop;
+  }
+  return false;
 }
 
-std::string usage_text()
-{
-    return R"(Usage: boxsim [OPTION]...
+bool Selector::parse(std::string_view text, Selector &out) {
+  out = Selector{};
+  if (text == "all") {
+    out.all = true;
+    return true;
+  }
+  if (text == "boot") {
+    out.boot = true;
+    return true;
+  }
+  if (!text.empty() && text.find_first_not_of("0123456789") == std::string_view::npos)
+    return parse_number(text, out.line) && out.line > 0;
+  if (text.empty() || text.find_first_of(" ;=") != std::string_view::npos)
+    return false;
+  out.word = std::string(text);
+  return true;
+}
+
+std::string usage_text() {
+  return R"(Usage: boxsim [OPTION]...
 Plays a set-top box's CFE boot loader on a pty (or a serial device) for ZeVavi:
 boot output, 0x03 stops the autostart, "CFE> " prompt, ifconfig, flash (over TFTP),
 erase_flash0/erase_flash2, reboot, help; "*** command status = N" after each line.
@@ -150,166 +144,202 @@ a line "a; b" runs both and its status is the last command's):
 )";
 }
 
-bool parse_options(int argc, char **argv, Options &o, bool &help, std::string &error)
-{
-    enum {
-        kDevice = 1000, kPtyLink, kReport, kBaud, kSpeed, kFast, kAutostart, kBootDelay,
-        kTftpPort, kTftpTimeout, kTftpRetries, kMaxFile, kFailAt, kNoTftp, kLoseAck, kDupAck, kGiveUpAt, kStallAt,
-        kBurst, kRebootLoop, kVanishAt, kVanishAfter, kBreakWindowOnly, kHangAt, kVerbose, kHelp
-    };
-    static const option longs[] = {
-        {"device", required_argument, nullptr, kDevice},
-        {"pty-link", required_argument, nullptr, kPtyLink},
-        {"report", required_argument, nullptr, kReport},
-        {"baud", required_argument, nullptr, kBaud},
-        {"speed", required_argument, nullptr, kSpeed},
-        {"fast", no_argument, nullptr, kFast},
-        {"autostart-ms", required_argument, nullptr, kAutostart},
-        {"boot-delay-ms", required_argument, nullptr, kBootDelay},
-        {"tftp-port", required_argument, nullptr, kTftpPort},
-        {"tftp-timeout-ms", required_argument, nullptr, kTftpTimeout},
-        {"tftp-retries", required_argument, nullptr, kTftpRetries},
-        {"max-file", required_argument, nullptr, kMaxFile},
-        {"fail-at", required_argument, nullptr, kFailAt},
-        {"no-tftp", optional_argument, nullptr, kNoTftp},
-        {"lose-ack", required_argument, nullptr, kLoseAck},
-        {"give-up-at", required_argument, nullptr, kGiveUpAt},
-        {"stall-at", required_argument, nullptr, kStallAt},
-        {"dup-ack", required_argument, nullptr, kDupAck},
-        {"burst", required_argument, nullptr, kBurst},
-        {"reboot-loop", optional_argument, nullptr, kRebootLoop},
-        {"vanish-at", required_argument, nullptr, kVanishAt},
-        {"vanish-after", required_argument, nullptr, kVanishAfter},
-        {"break-window-only", no_argument, nullptr, kBreakWindowOnly},
-        {"hang-at", required_argument, nullptr, kHangAt},
-        {"verbose", no_argument, nullptr, kVerbose},
-        {"help", no_argument, nullptr, kHelp},
-        {nullptr, 0, nullptr, 0},
-    };
+bool parse_options(int argc, char **argv, Options &o, bool &help, std::string &error) {
+  enum {
+    kDevice = 1000,
+    kPtyLink,
+    kReport,
+    kBaud,
+    kSpeed,
+    kFast,
+    kAutostart,
+    kBootDelay,
+    kTftpPort,
+    kTftpTimeout,
+    kTftpRetries,
+    kMaxFile,
+    kFailAt,
+    kNoTftp,
+    kLoseAck,
+    kDupAck,
+    kGiveUpAt,
+    kStallAt,
+    kBurst,
+    kRebootLoop,
+    kVanishAt,
+    kVanishAfter,
+    kBreakWindowOnly,
+    kHangAt,
+    kVerbose,
+    kHelp
+  };
+  static const option longs[] = {
+      {"device", required_argument, nullptr, kDevice},
+      {"pty-link", required_argument, nullptr, kPtyLink},
+      {"report", required_argument, nullptr, kReport},
+      {"baud", required_argument, nullptr, kBaud},
+      {"speed", required_argument, nullptr, kSpeed},
+      {"fast", no_argument, nullptr, kFast},
+      {"autostart-ms", required_argument, nullptr, kAutostart},
+      {"boot-delay-ms", required_argument, nullptr, kBootDelay},
+      {"tftp-port", required_argument, nullptr, kTftpPort},
+      {"tftp-timeout-ms", required_argument, nullptr, kTftpTimeout},
+      {"tftp-retries", required_argument, nullptr, kTftpRetries},
+      {"max-file", required_argument, nullptr, kMaxFile},
+      {"fail-at", required_argument, nullptr, kFailAt},
+      {"no-tftp", optional_argument, nullptr, kNoTftp},
+      {"lose-ack", required_argument, nullptr, kLoseAck},
+      {"give-up-at", required_argument, nullptr, kGiveUpAt},
+      {"stall-at", required_argument, nullptr, kStallAt},
+      {"dup-ack", required_argument, nullptr, kDupAck},
+      {"burst", required_argument, nullptr, kBurst},
+      {"reboot-loop", optional_argument, nullptr, kRebootLoop},
+      {"vanish-at", required_argument, nullptr, kVanishAt},
+      {"vanish-after", required_argument, nullptr, kVanishAfter},
+      {"break-window-only", no_argument, nullptr, kBreakWindowOnly},
+      {"hang-at", required_argument, nullptr, kHangAt},
+      {"verbose", no_argument, nullptr, kVerbose},
+      {"help", no_argument, nullptr, kHelp},
+      {nullptr, 0, nullptr, 0},
+  };
 
-    help = false;
-    optind = 1;
-    opterr = 0;
-    for (;;) {
-        int index = 0;
-        int c = getopt_long(argc, argv, "", longs, &index);
-        if (c == -1)
-            break;
-        const std::string arg = optarg ? optarg : "";
-        const std::string name = c >= kDevice && c <= kHelp ? std::string("--") + longs[c - kDevice].name
-                                                           : std::string();
-        auto bad = [&] {
-            error = "invalid value for " + name + ": '" + arg + "'";
-            return false;
-        };
-        switch (c) {
-        case kDevice: o.device = arg; break;
-        case kPtyLink: o.pty_link = arg; break;
-        case kReport: o.report_path = arg; break;
-        case kBaud:
-            if (!parse_number(arg, o.baud) || o.baud < 0)
-                return bad();
-            break;
-        case kSpeed:
-            if (!parse_double(arg, o.speed) || !(o.speed > 0))
-                return bad();
-            break;
-        case kFast: o.fast = true; break;
-        case kAutostart:
-            if (!parse_number(arg, o.autostart_ms) || o.autostart_ms < 0)
-                return bad();
-            break;
-        case kBootDelay:
-            if (!parse_number(arg, o.boot_delay_ms) || o.boot_delay_ms < 0)
-                return bad();
-            break;
-        case kTftpPort:
-            if (!parse_number(arg, o.tftp_port) || o.tftp_port == 0)
-                return bad();
-            break;
-        case kTftpTimeout:
-            if (!parse_number(arg, o.tftp_timeout_ms) || o.tftp_timeout_ms <= 0)
-                return bad();
-            break;
-        case kTftpRetries:
-            if (!parse_number(arg, o.tftp_retries) || o.tftp_retries <= 0)
-                return bad();
-            break;
-        case kMaxFile:
-            if (!parse_number(arg, o.max_file))
-                return bad();
-            break;
-        case kFailAt: {
-            auto eq = arg.find('=');
-            if (!Selector::parse(std::string_view(arg).substr(0, eq), o.fail_at))
-                return bad();
-            if (eq != std::string::npos && !parse_number(std::string_view(arg).substr(eq + 1), o.fail_status))
-                return bad();
-            break;
-        }
-        case kNoTftp:
-            if (!Selector::parse(optarg ? arg : "all", o.no_tftp))
-                return bad();
-            break;
-        case kGiveUpAt:
-            if (!parse_number(arg, o.give_up_at) || o.give_up_at == 0)
-                return bad();
-            break;
-        case kStallAt:
-            if (!parse_number(arg, o.stall_at) || o.stall_at == 0)
-                return bad();
-            break;
-        case kLoseAck:
-            if (!parse_blocks(arg, o.lose_ack))
-                return bad();
-            break;
-        case kDupAck:
-            if (!parse_blocks(arg, o.dup_ack))
-                return bad();
-            break;
-        case kBurst: {
-            auto at = arg.find('@');
-            if (!parse_number(std::string_view(arg).substr(0, at), o.burst_bytes) || o.burst_bytes == 0)
-                return bad();
-            if (!Selector::parse(at == std::string::npos ? "all" : std::string_view(arg).substr(at + 1),
-                                 o.burst_at))
-                return bad();
-            break;
-        }
-        case kRebootLoop:
-            o.reboot_loop = -1;
-            if (optarg && (!parse_number(arg, o.reboot_loop) || o.reboot_loop <= 0))
-                return bad();
-            break;
-        case kVanishAt:
-            if (!Selector::parse(arg, o.vanish_at))
-                return bad();
-            break;
-        case kVanishAfter:
-            if (!Selector::parse(arg, o.vanish_after))
-                return bad();
-            break;
-        case kBreakWindowOnly: o.break_window_only = true; break;
-        case kHangAt:
-            if (!Selector::parse(arg, o.hang_at))
-                return bad();
-            break;
-        case kVerbose: o.verbose = true; break;
-        case kHelp: help = true; return true;
-        default:
-            error = std::string("unknown option '") + argv[optind - 1] + "'";
-            return false;
-        }
-    }
-    if (optind < argc) {
-        error = std::string("unexpected argument '") + argv[optind] + "'";
+  help = false;
+  optind = 1;
+  opterr = 0;
+  for (;;) {
+    int index = 0;
+    int c = getopt_long(argc, argv, "", longs, &index);
+    if (c == -1)
+      break;
+    const std::string arg = optarg ? optarg : "";
+    const std::string name =
+        c >= kDevice && c <= kHelp ? std::string("--") + longs[c - kDevice].name : std::string();
+    auto bad = [&] {
+      error = "invalid value for " + name + ": '" + arg + "'";
+      return false;
+    };
+    switch (c) {
+      case kDevice:
+        o.device = arg;
+        break;
+      case kPtyLink:
+        o.pty_link = arg;
+        break;
+      case kReport:
+        o.report_path = arg;
+        break;
+      case kBaud:
+        if (!parse_number(arg, o.baud) || o.baud < 0)
+          return bad();
+        break;
+      case kSpeed:
+        if (!parse_double(arg, o.speed) || !(o.speed > 0))
+          return bad();
+        break;
+      case kFast:
+        o.fast = true;
+        break;
+      case kAutostart:
+        if (!parse_number(arg, o.autostart_ms) || o.autostart_ms < 0)
+          return bad();
+        break;
+      case kBootDelay:
+        if (!parse_number(arg, o.boot_delay_ms) || o.boot_delay_ms < 0)
+          return bad();
+        break;
+      case kTftpPort:
+        if (!parse_number(arg, o.tftp_port) || o.tftp_port == 0)
+          return bad();
+        break;
+      case kTftpTimeout:
+        if (!parse_number(arg, o.tftp_timeout_ms) || o.tftp_timeout_ms <= 0)
+          return bad();
+        break;
+      case kTftpRetries:
+        if (!parse_number(arg, o.tftp_retries) || o.tftp_retries <= 0)
+          return bad();
+        break;
+      case kMaxFile:
+        if (!parse_number(arg, o.max_file))
+          return bad();
+        break;
+      case kFailAt: {
+        auto eq = arg.find('=');
+        if (!Selector::parse(std::string_view(arg).substr(0, eq), o.fail_at))
+          return bad();
+        if (eq != std::string::npos && !parse_number(std::string_view(arg).substr(eq + 1), o.fail_status))
+          return bad();
+        break;
+      }
+      case kNoTftp:
+        if (!Selector::parse(optarg ? arg : "all", o.no_tftp))
+          return bad();
+        break;
+      case kGiveUpAt:
+        if (!parse_number(arg, o.give_up_at) || o.give_up_at == 0)
+          return bad();
+        break;
+      case kStallAt:
+        if (!parse_number(arg, o.stall_at) || o.stall_at == 0)
+          return bad();
+        break;
+      case kLoseAck:
+        if (!parse_blocks(arg, o.lose_ack))
+          return bad();
+        break;
+      case kDupAck:
+        if (!parse_blocks(arg, o.dup_ack))
+          return bad();
+        break;
+      case kBurst: {
+        auto at = arg.find('@');
+        if (!parse_number(std::string_view(arg).substr(0, at), o.burst_bytes) || o.burst_bytes == 0)
+          return bad();
+        if (!Selector::parse(at == std::string::npos ? "all" : std::string_view(arg).substr(at + 1),
+                             o.burst_at))
+          return bad();
+        break;
+      }
+      case kRebootLoop:
+        o.reboot_loop = -1;
+        if (optarg && (!parse_number(arg, o.reboot_loop) || o.reboot_loop <= 0))
+          return bad();
+        break;
+      case kVanishAt:
+        if (!Selector::parse(arg, o.vanish_at))
+          return bad();
+        break;
+      case kVanishAfter:
+        if (!Selector::parse(arg, o.vanish_after))
+          return bad();
+        break;
+      case kBreakWindowOnly:
+        o.break_window_only = true;
+        break;
+      case kHangAt:
+        if (!Selector::parse(arg, o.hang_at))
+          return bad();
+        break;
+      case kVerbose:
+        o.verbose = true;
+        break;
+      case kHelp:
+        help = true;
+        return true;
+      default:
+        error = std::string("unknown option '") + argv[optind - 1] + "'";
         return false;
     }
-    if (!o.device.empty() && !o.pty_link.empty()) {
-        error = "--pty-link needs a pty; it cannot go with --device";
-        return false;
-    }
-    return true;
+  }
+  if (optind < argc) {
+    error = std::string("unexpected argument '") + argv[optind] + "'";
+    return false;
+  }
+  if (!o.device.empty() && !o.pty_link.empty()) {
+    error = "--pty-link needs a pty; it cannot go with --device";
+    return false;
+  }
+  return true;
 }
 
-} // namespace boxsim
+}  // namespace boxsim

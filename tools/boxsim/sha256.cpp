@@ -18,116 +18,109 @@ constexpr std::uint32_t kRound[64] = {
 
 inline std::uint32_t rotr(std::uint32_t x, int n) { return (x >> n) | (x << (32 - n)); }
 
-} // namespace
+}  // namespace
 
 Sha256::Sha256()
-    : state_{0x6a09e667, 0xbb67ae85, 0x3c6ef372, 0xa54ff53a, 0x510e527f, 0x9b05688c, 0x1f83d9ab,
-             0x5be0cd19}
-{
+    : state_{0x6a09e667, 0xbb67ae85, 0x3c6ef372, 0xa54ff53a, 0x510e527f, 0x9b05688c, 0x1f83d9ab, 0x5be0cd19} {
 }
 
-void Sha256::compress(const std::uint8_t *block)
-{
-    std::uint32_t w[64];
-    for (int i = 0; i < 16; ++i)
-        w[i] = std::uint32_t(block[4 * i]) << 24 | std::uint32_t(block[4 * i + 1]) << 16 |
-               std::uint32_t(block[4 * i + 2]) << 8 | std::uint32_t(block[4 * i + 3]);
-    for (int i = 16; i < 64; ++i) {
-        std::uint32_t s0 = rotr(w[i - 15], 7) ^ rotr(w[i - 15], 18) ^ (w[i - 15] >> 3);
-        std::uint32_t s1 = rotr(w[i - 2], 17) ^ rotr(w[i - 2], 19) ^ (w[i - 2] >> 10);
-        w[i] = w[i - 16] + s0 + w[i - 7] + s1;
-    }
-    std::uint32_t a = state_[0], b = state_[1], c = state_[2], d = state_[3];
-    std::uint32_t e = state_[4], f = state_[5], g = state_[6], h = state_[7];
-    for (int i = 0; i < 64; ++i) {
-        std::uint32_t s1 = rotr(e, 6) ^ rotr(e, 11) ^ rotr(e, 25);
-        std::uint32_t ch = (e & f) ^ (~e & g);
-        std::uint32_t t1 = h + s1 + ch + kRound[i] + w[i];
-        std::uint32_t s0 = rotr(a, 2) ^ rotr(a, 13) ^ rotr(a, 22);
-        std::uint32_t maj = (a & b) ^ (a & c) ^ (b & c);
-        std::uint32_t t2 = s0 + maj;
-        h = g;
-        g = f;
-        f = e;
-        e = d + t1;
-        d = c;
-        c = b;
-        b = a;
-        a = t1 + t2;
-    }
-    state_[0] += a;
-    state_[1] += b;
-    state_[2] += c;
-    state_[3] += d;
-    state_[4] += e;
-    state_[5] += f;
-    state_[6] += g;
-    state_[7] += h;
+void Sha256::compress(const std::uint8_t *block) {
+  std::uint32_t w[64];
+  for (int i = 0; i < 16; ++i)
+    w[i] = std::uint32_t(block[4 * i]) << 24 | std::uint32_t(block[4 * i + 1]) << 16 |
+           std::uint32_t(block[4 * i + 2]) << 8 | std::uint32_t(block[4 * i + 3]);
+  for (int i = 16; i < 64; ++i) {
+    std::uint32_t s0 = rotr(w[i - 15], 7) ^ rotr(w[i - 15], 18) ^ (w[i - 15] >> 3);
+    std::uint32_t s1 = rotr(w[i - 2], 17) ^ rotr(w[i - 2], 19) ^ (w[i - 2] >> 10);
+    w[i] = w[i - 16] + s0 + w[i - 7] + s1;
+  }
+  std::uint32_t a = state_[0], b = state_[1], c = state_[2], d = state_[3];
+  std::uint32_t e = state_[4], f = state_[5], g = state_[6], h = state_[7];
+  for (int i = 0; i < 64; ++i) {
+    std::uint32_t s1 = rotr(e, 6) ^ rotr(e, 11) ^ rotr(e, 25);
+    std::uint32_t ch = (e & f) ^ (~e & g);
+    std::uint32_t t1 = h + s1 + ch + kRound[i] + w[i];
+    std::uint32_t s0 = rotr(a, 2) ^ rotr(a, 13) ^ rotr(a, 22);
+    std::uint32_t maj = (a & b) ^ (a & c) ^ (b & c);
+    std::uint32_t t2 = s0 + maj;
+    h = g;
+    g = f;
+    f = e;
+    e = d + t1;
+    d = c;
+    c = b;
+    b = a;
+    a = t1 + t2;
+  }
+  state_[0] += a;
+  state_[1] += b;
+  state_[2] += c;
+  state_[3] += d;
+  state_[4] += e;
+  state_[5] += f;
+  state_[6] += g;
+  state_[7] += h;
 }
 
-void Sha256::update(const void *data, std::size_t size)
-{
-    auto *p = static_cast<const std::uint8_t *>(data);
-    total_bytes_ += size;
-    if (buffered_ > 0) {
-        std::size_t take = std::min(size, buffer_.size() - buffered_);
-        std::memcpy(buffer_.data() + buffered_, p, take);
-        buffered_ += take;
-        p += take;
-        size -= take;
-        if (buffered_ < buffer_.size())
-            return;
-        compress(buffer_.data());
-        buffered_ = 0;
-    }
-    for (; size >= 64; p += 64, size -= 64)
-        compress(p);
-    std::memcpy(buffer_.data(), p, size);
-    buffered_ = size;
-}
-
-std::array<std::uint8_t, 32> Sha256::digest()
-{
-    const std::uint64_t bits = total_bytes_ * 8;
-    // Padding: one 0x80 byte, zeros up to 56 mod 64, then the bit length big-endian.
-    buffer_[buffered_++] = 0x80;
-    if (buffered_ > 56) {
-        std::memset(buffer_.data() + buffered_, 0, 64 - buffered_);
-        compress(buffer_.data());
-        buffered_ = 0;
-    }
-    std::memset(buffer_.data() + buffered_, 0, 56 - buffered_);
-    for (int i = 0; i < 8; ++i)
-        buffer_[56 + i] = std::uint8_t(bits >> (56 - 8 * i));
+void Sha256::update(const void *data, std::size_t size) {
+  auto *p = static_cast<const std::uint8_t *>(data);
+  total_bytes_ += size;
+  if (buffered_ > 0) {
+    std::size_t take = std::min(size, buffer_.size() - buffered_);
+    std::memcpy(buffer_.data() + buffered_, p, take);
+    buffered_ += take;
+    p += take;
+    size -= take;
+    if (buffered_ < buffer_.size())
+      return;
     compress(buffer_.data());
     buffered_ = 0;
-
-    std::array<std::uint8_t, 32> out;
-    for (int i = 0; i < 8; ++i) {
-        out[4 * i] = std::uint8_t(state_[i] >> 24);
-        out[4 * i + 1] = std::uint8_t(state_[i] >> 16);
-        out[4 * i + 2] = std::uint8_t(state_[i] >> 8);
-        out[4 * i + 3] = std::uint8_t(state_[i]);
-    }
-    return out;
+  }
+  for (; size >= 64; p += 64, size -= 64)
+    compress(p);
+  std::memcpy(buffer_.data(), p, size);
+  buffered_ = size;
 }
 
-std::string Sha256::hex()
-{
-    static const char digits[] = "0123456789abcdef";
-    std::string text;
-    for (std::uint8_t byte : digest()) {
-        text += digits[byte >> 4];
-        text += digits[byte & 15];
-    }
-    return text;
+std::array<std::uint8_t, 32> Sha256::digest() {
+  const std::uint64_t bits = total_bytes_ * 8;
+  // Padding: one 0x80 byte, zeros up to 56 mod 64, then the bit length big-endian.
+  buffer_[buffered_++] = 0x80;
+  if (buffered_ > 56) {
+    std::memset(buffer_.data() + buffered_, 0, 64 - buffered_);
+    compress(buffer_.data());
+    buffered_ = 0;
+  }
+  std::memset(buffer_.data() + buffered_, 0, 56 - buffered_);
+  for (int i = 0; i < 8; ++i)
+    buffer_[56 + i] = std::uint8_t(bits >> (56 - 8 * i));
+  compress(buffer_.data());
+  buffered_ = 0;
+
+  std::array<std::uint8_t, 32> out;
+  for (int i = 0; i < 8; ++i) {
+    out[4 * i] = std::uint8_t(state_[i] >> 24);
+    out[4 * i + 1] = std::uint8_t(state_[i] >> 16);
+    out[4 * i + 2] = std::uint8_t(state_[i] >> 8);
+    out[4 * i + 3] = std::uint8_t(state_[i]);
+  }
+  return out;
 }
 
-std::string sha256_hex(const void *data, std::size_t size)
-{
-    Sha256 hash;
-    hash.update(data, size);
-    return hash.hex();
+std::string Sha256::hex() {
+  static const char digits[] = "0123456789abcdef";
+  std::string text;
+  for (std::uint8_t byte : digest()) {
+    text += digits[byte >> 4];
+    text += digits[byte & 15];
+  }
+  return text;
 }
 
-} // namespace boxsim
+std::string sha256_hex(const void *data, std::size_t size) {
+  Sha256 hash;
+  hash.update(data, size);
+  return hash.hex();
+}
+
+}  // namespace boxsim

@@ -53,7 +53,8 @@ class DemoDialogs final : public Dialogs {
   bool ask_yes_no(QWidget *parent, const std::string &text) override {
     return automatic_ || system_dialogs().ask_yes_no(parent, text);
   }
-  bool open_file(QWidget *parent, const std::string &filter, const std::string &ext, std::string &path) override {
+  bool open_file(QWidget *parent, const std::string &filter, const std::string &ext,
+                 std::string &path) override {
     return system_dialogs().open_file(parent, filter, ext, path);
   }
 
@@ -101,8 +102,8 @@ int main(int argc, char **argv) {
   });
   box.setStandardOutputFile(QProcess::nullDevice());
   box.start(QString::fromStdString((bin / "boxsim").string()),
-            {"--pty-link", QString::fromStdString(tty.string()), "--report", QString::fromStdString(report.string()),
-             "--speed", "4"});
+            {"--pty-link", QString::fromStdString(tty.string()), "--report",
+             QString::fromStdString(report.string()), "--speed", "4"});
   if (!box.waitForStarted(10000)) {
     std::fprintf(stderr, "zevavi-demo: cannot start %s\n", (bin / "boxsim").c_str());
     return 1;
@@ -146,10 +147,12 @@ int main(int argc, char **argv) {
             window.grab().save(screenshot);
           for (int i = 0; i < window.lvStatusText->count(); ++i)
             std::printf("  %s\n", qPrintable(window.lvStatusText->item(i)->text()));
-          result = window.lvStatusText->count() > 0 &&
-                           window.lvStatusText->item(window.lvStatusText->count() - 1)->text().endsWith("Reboot now!!")
-                       ? 0
-                       : 1;
+          result =
+              window.lvStatusText->count() > 0 && window.lvStatusText->item(window.lvStatusText->count() - 1)
+                                                      ->text()
+                                                      .endsWith("Reboot now!!")
+                  ? 0
+                  : 1;
           window.close();
         }
       });
