@@ -5,6 +5,7 @@ else()
   set(ZV_COMM_OS_SOURCES comm_event_posix.cpp comm_posix.cpp)
 endif()
 add_library(zv_comm STATIC comm_errors.cpp ${ZV_COMM_OS_SOURCES})
+zevavi_headers_from_root(zv_comm)
 target_link_libraries(zv_comm PUBLIC Threads::Threads)
 
 add_library(zv_comm_fake STATIC comm_fake.cpp)
