@@ -6,7 +6,7 @@
 #pragma once
 
 #include "ziplib/zarequest.h"
-#include "zip/dynlib.h"
+#include "platform/dynlib.h"
 #include "zip/zacore.h"
 
 #include <string>

@@ -2,7 +2,7 @@
 // of callback actions, cancelling, and the result codes of a failing callback.
 #include "tests/zip/ziptestutil.h"
 #include "ziplib/zarequest.h"
-#include "zip/dynlib.h"
+#include "platform/dynlib.h"
 #include "platform/paths.h"
 
 #include <cstdlib>

@@ -1,4 +1,4 @@
-#include "zip/dynlib.h"
+#include "platform/dynlib.h"
 
 #include <dlfcn.h>
 

@@ -1,5 +1,5 @@
 // A run-time loaded shared library, owned: closing happens in the destructor. One source
-// per OS (dlopen or LoadLibrary); the archive component never names either.
+// per OS (dlopen or LoadLibrary); callers never name either.
 #pragma once
 
 #include <string>
