@@ -1,9 +1,10 @@
 #include "lib/tftpthread.h"
 
 #include "lib/log.h"
-#include "lib/tftpsocket.h"
 #include "lib/tftptestseam.h"
 #include "lib/tftptransfer.h"
+#include "platform/threadid.h"
+#include "platform/udp.h"
 
 #include <chrono>
 #include <cstdio>
@@ -16,8 +17,8 @@ std::atomic<unsigned long long> tftp_bytes_served{0};
 
 namespace {
 
-using tftpnet::UdpSocket;
-using tftpnet::Wait;
+using udp::Wait;
+using UdpSocket = udp::Socket;
 using Clock = std::chrono::steady_clock;
 
 static_assert(tftp::BLOCK_SIZE == size_t(TFTP_BLOCK_SIZE) && tftp::PACKET_SIZE == size_t(TFTP_PACKET_SIZE));
@@ -45,7 +46,7 @@ std::atomic<long> server_tid{0};
 // wake_mutex orders an abort against that arming, so an abort that found no server running
 // cannot end a later one. Nobody holds it across a wait.
 std::mutex wake_mutex;
-const tftpnet::Waker wake_up;
+const udp::Waker wake_up;
 
 // DATA and ERROR packets are built in the transfer's own buffers (lib/tftptransfer.h).
 char recv_buf[TFTP_PACKET_SIZE];
@@ -59,17 +60,9 @@ std::atomic<int> seam_ack_timeout_ms{TFTP_ACK_TIMEOUT_MS};
 std::atomic<int> bound_port{-1};
 std::atomic<int> sockets_users{0};
 
-tftp::Endpoint endpoint_of(const tftpnet::Peer &peer) {
-  return {ntohl(peer.addr.sin_addr.s_addr), ntohs(peer.addr.sin_port)};
-}
+tftp::Endpoint endpoint_of(const udp::Peer &peer) { return {peer.address, peer.port}; }
 
-tftpnet::Peer peer_of(const tftp::Endpoint &endpoint) {
-  tftpnet::Peer peer;
-  peer.addr.sin_family = AF_INET;
-  peer.addr.sin_addr.s_addr = htonl(endpoint.address);
-  peer.addr.sin_port = htons(endpoint.port);
-  return peer;
-}
+udp::Peer peer_of(const tftp::Endpoint &endpoint) { return {endpoint.address, endpoint.port}; }
 
 tftp::Transfer::Reader file_reader(FILE *file) {
   return [file](char *buffer, size_t size) -> long {
@@ -81,7 +74,7 @@ tftp::Transfer::Reader file_reader(FILE *file) {
 }
 
 // Reads one datagram into recv_buf. False when the receive itself failed (last_error says why).
-bool receive(const UdpSocket &sock, long &size, tftpnet::Peer &from) {
+bool receive(const UdpSocket &sock, long &size, udp::Peer &from) {
   size = sock.recv_from(recv_buf, sizeof recv_buf, from);
   return size >= 0;
 }
@@ -93,7 +86,7 @@ void send_reply(const UdpSocket &sock, const tftp::Reply &reply) {
     return;
   long sent = sock.send_to(peer_of(reply.to), reply.data, reply.size);
   if (sent != long(reply.size))
-    ZV_LOG(LOG_ERROR, "tftp_thread", "send() error!! : [%d]", sent < 0 ? tftpnet::last_error() : 0);
+    ZV_LOG(LOG_ERROR, "tftp_thread", "send() error!! : [%d]", sent < 0 ? udp::last_error() : 0);
 }
 
 // The transfer's way on after one outcome.
@@ -127,11 +120,8 @@ Flow act(const UdpSocket &sock, const tftp::Transfer &t, const tftp::Outcome &o,
     case Event::Resend:
       break;
     case Event::Stranger: {
-      char address[INET_ADDRSTRLEN] = "?";
-      in_addr a{htonl(o.reply.to.address)};
-      ::inet_ntop(AF_INET, &a, address, sizeof address);
-      ZV_LOG(LOG_WARN, "tftp_thread", "datagram from unknown sender %s:%u, answered with ERROR 5", address,
-             unsigned(o.reply.to.port));
+      ZV_LOG(LOG_WARN, "tftp_thread", "datagram from unknown sender %s:%u, answered with ERROR 5",
+             udp::dotted(o.reply.to.address).c_str(), unsigned(o.reply.to.port));
       send_reply(sock, o.reply);
       return Flow::Waiting;
     }
@@ -172,8 +162,8 @@ bool wait_for_request(const UdpSocket &sock, tftp::Transfer &t, bool &wrap_logge
       return false;
     }
     if (w == Wait::Failed) {
-      long err = tftpnet::last_error();
-      if (err == tftpnet::error_interrupted)
+      long err = udp::last_error();
+      if (udp::is_interrupted(err))
         continue;
       ZV_LOG(LOG_ERROR, "tftp_thread", "select() error!! : [%ld]", err);
       return false;
@@ -181,9 +171,9 @@ bool wait_for_request(const UdpSocket &sock, tftp::Transfer &t, bool &wrap_logge
     if (w == Wait::TimedOut)
       continue;
     long n;
-    tftpnet::Peer peer;
+    udp::Peer peer;
     if (!receive(sock, n, peer)) {
-      ZV_LOG(LOG_ERROR, "tftp_thread", "recvfrom() error!! : [%d]", tftpnet::last_error());
+      ZV_LOG(LOG_ERROR, "tftp_thread", "recvfrom() error!! : [%d]", udp::last_error());
       continue;
     }
     tftp::Outcome o =
@@ -216,10 +206,10 @@ bool send_file(const UdpSocket &sock, tftp::Transfer &t, bool &wrap_logged) {
       return false;
     }
     long n = 0;
-    tftpnet::Peer peer;
+    udp::Peer peer;
     if (w == Wait::Failed || (w == Wait::Ready && !receive(sock, n, peer))) {
-      int err = tftpnet::last_error();
-      if (err == tftpnet::error_interrupted && ++interrupted <= MAX_INTERRUPTED_RECEIVES)
+      int err = udp::last_error();
+      if (udp::is_interrupted(err) && ++interrupted <= MAX_INTERRUPTED_RECEIVES)
         continue;
       ZV_LOG(LOG_ERROR, "tftp_thread", "recv() error!! : [%d]", err);
       return false;
@@ -259,13 +249,13 @@ bool serve(const UdpSocket &sock, FILE *file) {
 // it cannot be had; the socket is then closed.
 bool open_socket() {
   if (!tftp_socket.open()) {
-    ZV_LOG(LOG_ERROR, "tftp_start", "socket() error!! : [%ld]", long(tftpnet::last_error()));
+    ZV_LOG(LOG_ERROR, "tftp_start", "socket() error!! : [%ld]", long(udp::last_error()));
     return false;
   }
   ZV_LOG(LOG_DEBUG, "tftp_start", "socket() ok!!");
   tftp_socket.set_reuse_address();
   if (!tftp_socket.bind_any(uint16_t(seam_port.load()))) {
-    ZV_LOG(LOG_ERROR, "tftp_start", "bind() error!! : [%ld]", long(tftpnet::last_error()));
+    ZV_LOG(LOG_ERROR, "tftp_start", "bind() error!! : [%ld]", long(udp::last_error()));
     tftp_socket.close();
     return false;
   }
@@ -288,7 +278,7 @@ void release_locked() {
     ZV_LOG(LOG_DEBUG, "tftp_stop", "CloseHandle()");
   if (sockets_held) {
     sockets_held = false;
-    tftpnet::sockets_cleanup();
+    udp::sockets_cleanup();
     sockets_users.fetch_sub(1);
     ZV_LOG(LOG_DEBUG, "tftp_stop", "WSACleanup()");
   }
@@ -299,7 +289,7 @@ void release_locked() {
 void undo_start() {
   if (FILE *f = tftp_file.exchange(nullptr))
     std::fclose(f);
-  tftpnet::sockets_cleanup();
+  udp::sockets_cleanup();
   sockets_users.fetch_sub(1);
 }
 
@@ -339,7 +329,7 @@ bool start_thread() {
 }  // namespace
 
 void tftp_thread() {
-  server_tid.store(tftpnet::os_thread_id());
+  server_tid.store(os_thread_id());
   server_tid.notify_all();
 
   bool completed = serve(tftp_socket, tftp_file.load());
@@ -373,11 +363,11 @@ int tftp_start(const char *path) {
   if (!open_file(path))
     return 0;
   if (!wake_up.valid()) {
-    ZV_LOG(LOG_ERROR, "tftp_start", "eventfd() error!! : [%d]", tftpnet::last_error());
+    ZV_LOG(LOG_ERROR, "tftp_start", "eventfd() error!! : [%d]", udp::last_error());
     std::fclose(tftp_file.exchange(nullptr));
     return 0;
   }
-  if (!tftpnet::sockets_startup()) {
+  if (!udp::sockets_startup()) {
     ZV_LOG(LOG_ERROR, "tftp_start", "WSAStartup() error!");
     std::fclose(tftp_file.exchange(nullptr));
     return 0;
@@ -392,7 +382,7 @@ int tftp_start(const char *path) {
   if (!start_thread()) {
     tftp_socket.close();
     bound_port.store(-1);
-    tftpnet::sockets_cleanup();
+    udp::sockets_cleanup();
     sockets_users.fetch_sub(1);
     return 0;  // the file stays in tftp_file until tftp_stop
   }

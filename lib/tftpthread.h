@@ -51,8 +51,8 @@
 
 #include <atomic>
 
-namespace tftpnet {
-class UdpSocket;
+namespace udp {
+class Socket;
 }
 
 // The box sends its read request here (its flash command names no port).
@@ -110,4 +110,4 @@ void tftp_thread();
 // zero byte alone) on the connected `sock`, built in `buffer`, which must hold
 // TFTP_PACKET_SIZE bytes (a longer text is cut to fit). Returns 0 if the packet went out
 // whole, 1 otherwise, also when `buffer` is null.
-int do_error_nak(const tftpnet::UdpSocket &sock, int code, const char *text, char *buffer);
+int do_error_nak(const udp::Socket &sock, int code, const char *text, char *buffer);

@@ -1,5 +1,7 @@
 #include "platform/net.h"
 
+#include "platform/udp.h"
+
 #include <arpa/inet.h>
 #include <ifaddrs.h>
 #include <net/if.h>
@@ -8,7 +10,6 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstring>
 
 namespace {
 
@@ -64,21 +65,15 @@ bool host_ipv4_address(std::string &address) {
 }
 
 PortCheck udp_port_check(int port, std::string &detail) {
-  int fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-  if (fd < 0) {
-    detail = std::strerror(errno);
+  udp::Socket socket;
+  if (!socket.open()) {
+    detail = udp::error_text(udp::last_error());
     return PortCheck::other_error;
   }
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_port = htons(uint16_t(port));
-  address.sin_addr.s_addr = htonl(INADDR_ANY);
-  int result = ::bind(fd, reinterpret_cast<sockaddr *>(&address), sizeof address);
-  int error = errno;
-  ::close(fd);
-  if (result == 0)
+  if (socket.bind_any(uint16_t(port)))
     return PortCheck::free;
-  detail = std::strerror(error);
+  const int error = udp::last_error();
+  detail = udp::error_text(error);
   if (error == EADDRINUSE)
     return PortCheck::in_use;
   if (error == EACCES || error == EPERM)

@@ -1,6 +1,7 @@
 #include "platform/paths.h"
 
 #include "platform/files.h"
+#include "platform/unique_fd.h"
 
 #include <cerrno>
 #include <climits>
@@ -108,9 +109,5 @@ std::string log_fallback_path() {
 bool remove_file(const std::string &path) { return ::unlink(path.c_str()) == 0 || errno == ENOENT; }
 
 bool can_write_file(const std::string &path) {
-  int fd = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
-  if (fd < 0)
-    return false;
-  ::close(fd);
-  return true;
+  return UniqueFd(::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644)).valid();
 }

@@ -1,8 +1,8 @@
 // The TFTP server against a scripted client on loopback: what real clients do not provoke.
 // Every server here runs on a free port through the test seam.
-#include "lib/tftpsocket.h"
 #include "lib/tftptestseam.h"
 #include "lib/tftpthread.h"
+#include "platform/udp.h"
 #include "tests/lib/logcapture.h"
 #include "tests/lib/tftpclient.h"
 
@@ -418,7 +418,7 @@ TEST_F(Tftp, PortHeldByAnotherSocketMakesTheStartFail) {
   files_.push_back(write_temp_file("x"));
   const int fds_before = open_fd_count();
   {
-    tftpnet::UdpSocket holder;
+    udp::Socket holder;
     ASSERT_TRUE(holder.open());
     ASSERT_TRUE(holder.bind_any(0));
     tftp_seam_set_port(holder.local_port());
@@ -626,13 +626,10 @@ TEST_F(Tftp, AbortRacingTwoStopsReleasesEverythingOnce) {
 
 // do_error_nak's packet on the wire, byte for byte.
 TEST(TftpErrorPacket, LayoutAndFailures) {
-  tftpnet::UdpSocket rx, tx;
+  udp::Socket rx, tx;
   ASSERT_TRUE(rx.open() && rx.bind_any(0));
   ASSERT_TRUE(tx.open());
-  tftpnet::Peer to;
-  to.addr.sin_family = AF_INET;
-  to.addr.sin_port = htons(uint16_t(rx.local_port()));
-  to.addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  const udp::Peer to{udp::loopback, uint16_t(rx.local_port())};
   ASSERT_TRUE(tx.connect(to));
   char buffer[TFTP_PACKET_SIZE];
   char got[1024];
@@ -651,12 +648,12 @@ TEST(TftpErrorPacket, LayoutAndFailures) {
   for (const auto &c : cases) {
     SCOPED_TRACE(c.wire.size());
     EXPECT_EQ(do_error_nak(tx, c.code, c.text, buffer), 0);
-    ASSERT_EQ(rx.wait_readable(5000), tftpnet::Wait::Ready);
+    ASSERT_EQ(rx.wait_readable(5000), udp::Wait::Ready);
     long n = rx.recv(got, sizeof got);
     EXPECT_EQ(Bytes(got, size_t(n > 0 ? n : 0)), c.wire);
   }
   EXPECT_EQ(do_error_nak(tx, 0, "error", nullptr), 1);
-  tftpnet::UdpSocket closed;
+  udp::Socket closed;
   EXPECT_EQ(do_error_nak(closed, 0, "error", buffer), 1);
 }
 

@@ -4,7 +4,7 @@
 #pragma once
 
 #include "tools/boxsim/report.h"
-#include "tools/boxsim/unique_fd.h"
+#include "platform/unique_fd.h"
 
 #include <chrono>
 #include <cstddef>

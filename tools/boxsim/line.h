@@ -1,7 +1,7 @@
 // The box's end of the serial line: a pty it creates, or a real serial device.
 #pragma once
 
-#include "tools/boxsim/unique_fd.h"
+#include "platform/unique_fd.h"
 
 #include <string>
 

@@ -22,7 +22,7 @@
 #include "tools/boxsim/line.h"
 #include "tools/boxsim/options.h"
 #include "tools/boxsim/report.h"
-#include "tools/boxsim/unique_fd.h"
+#include "platform/unique_fd.h"
 
 #include <fcntl.h>
 #include <signal.h>
@@ -76,8 +76,8 @@ int main(int argc, char **argv) {
     std::fprintf(stderr, "boxsim: cannot create a pipe: %s\n", std::strerror(errno));
     return 1;
   }
-  boxsim::UniqueFd event_read(pipe_fds[0]);
-  boxsim::UniqueFd event_write(pipe_fds[1]);
+  UniqueFd event_read(pipe_fds[0]);
+  UniqueFd event_write(pipe_fds[1]);
   g_event_pipe_write = event_write.get();
   struct sigaction sa {};
   sa.sa_handler = on_signal;

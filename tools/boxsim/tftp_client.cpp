@@ -1,6 +1,6 @@
 #include "tools/boxsim/tftp_client.h"
 
-#include "tools/boxsim/unique_fd.h"
+#include "platform/unique_fd.h"
 
 #include <arpa/inet.h>
 #include <netinet/in.h>

@@ -1,11 +1,9 @@
-// Owns one POSIX file descriptor (pty side, serial device, UDP socket, pipe end).
+// Owns one POSIX file descriptor (pty side, serial device, socket, pipe end, eventfd).
 #pragma once
 
 #include <unistd.h>
 
 #include <utility>
-
-namespace boxsim {
 
 // Move-only; closes the descriptor it holds when destroyed or reset.
 class UniqueFd {
@@ -24,6 +22,8 @@ class UniqueFd {
 
   int get() const { return fd_; }
   bool valid() const { return fd_ >= 0; }
+  // Gives the descriptor up without closing it.
+  int release() { return std::exchange(fd_, -1); }
   void reset(int fd = -1) {
     if (fd_ >= 0)
       ::close(fd_);
@@ -33,5 +33,3 @@ class UniqueFd {
  private:
   int fd_ = -1;
 };
-
-}  // namespace boxsim

@@ -1,0 +1,141 @@
+#include "platform/udp.h"
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/eventfd.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <utility>
+
+namespace udp {
+
+namespace {
+
+int fd_of(intptr_t handle) { return static_cast<int>(handle); }
+
+sockaddr_in to_sockaddr(const Peer &peer) {
+  sockaddr_in a{};
+  a.sin_family = AF_INET;
+  a.sin_addr.s_addr = htonl(peer.address);
+  a.sin_port = htons(peer.port);
+  return a;
+}
+
+}  // namespace
+
+std::string dotted(uint32_t address) {
+  char text[INET_ADDRSTRLEN] = "?";
+  in_addr a{htonl(address)};
+  ::inet_ntop(AF_INET, &a, text, sizeof text);
+  return text;
+}
+
+int last_error() { return errno; }
+
+bool is_interrupted(int error) { return error == EINTR; }
+
+std::string error_text(int error) { return std::strerror(error); }
+
+bool sockets_startup() { return true; }
+
+void sockets_cleanup() {}
+
+Waker::Waker() : handle_(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) {}
+
+Waker::~Waker() {
+  if (handle_ >= 0)
+    ::close(fd_of(handle_));
+}
+
+void Waker::wake() const {
+  uint64_t one = 1;
+  [[maybe_unused]] ssize_t n = ::write(fd_of(handle_), &one, sizeof one);
+}
+
+void Waker::clear() const {
+  uint64_t count;
+  [[maybe_unused]] ssize_t n = ::read(fd_of(handle_), &count, sizeof count);
+}
+
+Socket &Socket::operator=(Socket &&other) noexcept {
+  if (this != &other) {
+    close();
+    handle_ = std::exchange(other.handle_, -1);
+  }
+  return *this;
+}
+
+bool Socket::open() {
+  close();
+  handle_ = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+  return handle_ >= 0;
+}
+
+void Socket::close() {
+  if (handle_ >= 0)
+    ::close(fd_of(handle_));
+  handle_ = -1;
+}
+
+bool Socket::set_reuse_address() const {
+  int on = 1;
+  return ::setsockopt(fd_of(handle_), SOL_SOCKET, SO_REUSEADDR, &on, sizeof on) == 0;
+}
+
+bool Socket::bind_any(uint16_t port) const {
+  sockaddr_in a{};
+  a.sin_family = AF_INET;
+  a.sin_addr.s_addr = htonl(INADDR_ANY);
+  a.sin_port = htons(port);
+  return ::bind(fd_of(handle_), reinterpret_cast<sockaddr *>(&a), sizeof a) == 0;
+}
+
+int Socket::local_port() const {
+  sockaddr_in a{};
+  socklen_t len = sizeof a;
+  if (::getsockname(fd_of(handle_), reinterpret_cast<sockaddr *>(&a), &len) != 0)
+    return -1;
+  return ntohs(a.sin_port);
+}
+
+Wait Socket::wait_readable(int timeout_ms, const Waker *waker) const {
+  pollfd p[2] = {{fd_of(handle_), POLLIN, 0}, {waker ? fd_of(waker->handle_) : -1, POLLIN, 0}};
+  int n = ::poll(p, waker ? 2 : 1, timeout_ms);
+  if (n < 0)
+    return Wait::Failed;
+  if (waker && p[1].revents)
+    return Wait::Woken;
+  return n == 0 ? Wait::TimedOut : Wait::Ready;
+}
+
+long Socket::recv_from(void *buffer, size_t size, Peer &peer) const {
+  sockaddr_in a{};
+  socklen_t len = sizeof a;
+  long n = long(::recvfrom(fd_of(handle_), buffer, size, 0, reinterpret_cast<sockaddr *>(&a), &len));
+  if (n >= 0)
+    peer = {ntohl(a.sin_addr.s_addr), ntohs(a.sin_port)};
+  return n;
+}
+
+bool Socket::connect(const Peer &peer) const {
+  sockaddr_in a = to_sockaddr(peer);
+  return ::connect(fd_of(handle_), reinterpret_cast<const sockaddr *>(&a), sizeof a) == 0;
+}
+
+long Socket::send(const void *data, size_t size) const {
+  return long(::send(fd_of(handle_), data, size, MSG_NOSIGNAL));
+}
+
+long Socket::send_to(const Peer &peer, const void *data, size_t size) const {
+  sockaddr_in a = to_sockaddr(peer);
+  return long(
+      ::sendto(fd_of(handle_), data, size, MSG_NOSIGNAL, reinterpret_cast<const sockaddr *>(&a), sizeof a));
+}
+
+long Socket::recv(void *buffer, size_t size) const { return long(::recv(fd_of(handle_), buffer, size, 0)); }
+
+}  // namespace udp
