@@ -1,5 +1,7 @@
 #include "platform/comm_fake.h"
 
+#include "platform/comm_events.h"
+
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
@@ -289,12 +291,9 @@ void FakeCommLine::push_input(const std::string &bytes, uint32_t errors) {
   std::lock_guard lock(m_);
   if (errors) {
     errors_ |= errors;
-    pending_ev_ |= COMM_EV_ERR;
+    pending_ev_ |= comm_events_for_errors(errors);
   }
-  if (bytes.empty()) {
-    wake_locked();
-    return;
-  }
+  const size_t before = input_.size();
   if (dcb_.Flags & DCB_NULL) {
     for (char c : bytes)
       if (c != 0)
@@ -302,9 +301,10 @@ void FakeCommLine::push_input(const std::string &bytes, uint32_t errors) {
   } else {
     input_ += bytes;
   }
-  pending_ev_ |= COMM_EV_RXCHAR;
-  if (bytes.find(dcb_.EvtChar) != std::string::npos)
-    pending_ev_ |= COMM_EV_RXFLAG;
+  // The 80 % mark lies within the SetupComm size, so the uncapped fill crosses it exactly
+  // when the fill a reader sees (cbInQue) does.
+  const bool saw_event_char = input_.find(dcb_.EvtChar, before) != std::string::npos;
+  pending_ev_ |= comm_events_for_input(before, input_.size(), in_queue_, saw_event_char);
   wake_locked();
 }
 
@@ -322,15 +322,7 @@ std::string FakeCommLine::take_output() {
 
 void FakeCommLine::set_modem_status(uint32_t status) {
   std::lock_guard lock(m_);
-  uint32_t changed = status ^ modem_;
-  if (changed & COMM_MS_CTS_ON)
-    pending_ev_ |= COMM_EV_CTS;
-  if (changed & COMM_MS_DSR_ON)
-    pending_ev_ |= COMM_EV_DSR;
-  if (changed & COMM_MS_RLSD_ON)
-    pending_ev_ |= COMM_EV_RLSD;
-  if ((changed & COMM_MS_RING_ON) && (status & COMM_MS_RING_ON))
-    pending_ev_ |= COMM_EV_RING;
+  pending_ev_ |= comm_events_for_lines(modem_, status);
   modem_ = status;
   wake_locked();
 }
@@ -338,10 +330,7 @@ void FakeCommLine::set_modem_status(uint32_t status) {
 void FakeCommLine::raise_errors(uint32_t errors) {
   std::lock_guard lock(m_);
   errors_ |= errors;
-  if (errors & COMM_CE_BREAK)
-    pending_ev_ |= COMM_EV_BREAK;
-  if (errors & ~COMM_CE_BREAK)
-    pending_ev_ |= COMM_EV_ERR;
+  pending_ev_ |= comm_events_for_errors(errors);
   wake_locked();
 }
 
@@ -349,7 +338,7 @@ void FakeCommLine::vanish() {
   std::lock_guard lock(m_);
   vanished_ = true;
   errors_ |= COMM_CE_IOE;
-  pending_ev_ |= COMM_EV_ERR;
+  pending_ev_ |= comm_events_for_errors(COMM_CE_IOE);
   wake_locked();
 }
 

@@ -20,8 +20,9 @@ class FakeCommDevice;
 class FakeCommLine {
  public:
   // -- the far end --
-  // Bytes arrive in the input queue (EV_RXCHAR, EV_RXFLAG), with line errors that came with
-  // them (COMM_CE_… bits, EV_ERR) in the same wake-up.
+  // Bytes arrive in the input queue (EV_RXCHAR, EV_RXFLAG, EV_RX80FULL as the fill passes
+  // 80 % of the SetupComm size), with line errors that came with them (COMM_CE_… bits,
+  // EV_ERR) in the same wake-up.
   void push_input(const std::string &bytes, uint32_t errors = 0);
   std::string output() const;  // everything written so far
   std::string take_output();

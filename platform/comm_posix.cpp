@@ -10,9 +10,11 @@
 // the event character and the 80 % mark are seen as the bytes pass.
 #include "platform/comm.h"
 
+#include "platform/comm_events.h"
+#include "platform/unique_fd.h"
+
 // termios2 comes from the kernel's headers; glibc's <termios.h> must not be mixed in.
 #include "platform/comm_termios.h"
-#include <dirent.h>
 #include <fcntl.h>
 #include <linux/serial.h>
 #include <poll.h>
@@ -130,13 +132,13 @@ namespace {
 
 class PosixCommDevice final : public CommDevice {
  public:
-  PosixCommDevice(int fd, bool has_lines) : fd_(fd), has_lines_(has_lines) {
+  PosixCommDevice(UniqueFd fd, bool has_lines) : fd_(std::move(fd)), has_lines_(has_lines) {
     serial_icounter_struct counts{};
-    has_icount_ = ::ioctl(fd_, TIOCGICOUNT, &counts) == 0;
+    has_icount_ = ::ioctl(fd_.get(), TIOCGICOUNT, &counts) == 0;
     icount_ = counts;
     if (has_lines_) {
       int bits = 0;
-      if (::ioctl(fd_, TIOCMGET, &bits) == 0)
+      if (::ioctl(fd_.get(), TIOCMGET, &bits) == 0)
         modem_ = bits;
     }
     rxq_.resize(kDefaultQueue);
@@ -166,12 +168,12 @@ class PosixCommDevice final : public CommDevice {
     if (!use.ok)
       return COMM_ERR_INVALID_HANDLE;
     termios2 t{};
-    if (::ioctl(fd_, TCGETS2, &t) != 0)
+    if (::ioctl(fd_.get(), TCGETS2, &t) != 0)
       return comm_error_from_errno(errno);
     uint32_t rc = comm_termios_from_dcb(Dcb, t);
     if (rc != COMM_OK)
       return rc;
-    if (::ioctl(fd_, TCSETS2, &t) != 0)
+    if (::ioctl(fd_.get(), TCSETS2, &t) != 0)
       return comm_error_from_errno(errno);
     // DTR handshake (DTR as the receiver's ready line) has no termios form: DTR is held on,
     // which a box that watches DTR reads as ready. RTS toggle (RTS on while sending) would
@@ -180,9 +182,9 @@ class PosixCommDevice final : public CommDevice {
       uint32_t dtr = (Dcb.Flags & DCB_DTR_CONTROL_MASK) >> DCB_DTR_CONTROL_SHIFT;
       uint32_t rts = (Dcb.Flags & DCB_RTS_CONTROL_MASK) >> DCB_RTS_CONTROL_SHIFT;
       int dtr_bit = TIOCM_DTR, rts_bit = TIOCM_RTS;
-      ::ioctl(fd_, dtr == 0 ? TIOCMBIC : TIOCMBIS, &dtr_bit);
+      ::ioctl(fd_.get(), dtr == 0 ? TIOCMBIC : TIOCMBIS, &dtr_bit);
       if (rts != 2)  // under handshake the driver drives RTS
-        ::ioctl(fd_, rts == 0 ? TIOCMBIC : TIOCMBIS, &rts_bit);
+        ::ioctl(fd_.get(), rts == 0 ? TIOCMBIC : TIOCMBIS, &rts_bit);
     }
     std::lock_guard lock(m_);
     dcb_ = Dcb;
@@ -263,7 +265,7 @@ class PosixCommDevice final : public CommDevice {
         fds[nfds++] = {static_cast<int>(event_kick_.native_handle()), POLLIN, 0};
         // While the queue is full the kernel keeps the rest; asking again would only spin.
         if (rx_size_ < capacity_)
-          fds[nfds++] = {fd_, POLLIN, 0};
+          fds[nfds++] = {fd_.get(), POLLIN, 0};
         if (deadline >= 0)
           timeout = static_cast<int>(std::max<int64_t>(0, deadline - now_ms()));
         if (tx_pending_)
@@ -365,10 +367,10 @@ class PosixCommDevice final : public CommDevice {
       rx_abort_->set();
       rx_abort_ = std::make_shared<CommEvent>();
     }
-    if ((Flags & COMM_PURGE_TXCLEAR) && !hung_up_ && ::ioctl(fd_, TCFLSH, TCOFLUSH) != 0)
+    if ((Flags & COMM_PURGE_TXCLEAR) && !hung_up_ && ::ioctl(fd_.get(), TCFLSH, TCOFLUSH) != 0)
       rc = io_error(errno);
     if (Flags & COMM_PURGE_RXCLEAR) {
-      if (!hung_up_ && ::ioctl(fd_, TCFLSH, TCIFLUSH) != 0)
+      if (!hung_up_ && ::ioctl(fd_.get(), TCFLSH, TCIFLUSH) != 0)
         rc = io_error(errno);
       rx_size_ = 0;
       rx_head_ = 0;
@@ -403,7 +405,7 @@ class PosixCommDevice final : public CommDevice {
     if (!has_lines_)
       return COMM_OK;
     int bits = 0;
-    if (::ioctl(fd_, TIOCMGET, &bits) != 0)
+    if (::ioctl(fd_.get(), TIOCMGET, &bits) != 0)
       return io_error(errno);
     Status = modem_status(bits);
     return COMM_OK;
@@ -433,19 +435,19 @@ class PosixCommDevice final : public CommDevice {
         request = TIOCMBIC;
         break;
       case COMM_SETBREAK:
-        return ::ioctl(fd_, TIOCSBRK) == 0 ? COMM_OK : io_error(errno);
+        return ::ioctl(fd_.get(), TIOCSBRK) == 0 ? COMM_OK : io_error(errno);
       case COMM_CLRBREAK:
-        return ::ioctl(fd_, TIOCCBRK) == 0 ? COMM_OK : io_error(errno);
+        return ::ioctl(fd_.get(), TIOCCBRK) == 0 ? COMM_OK : io_error(errno);
       case COMM_SETXON:
-        return ::ioctl(fd_, TCXONC, TCOON) == 0 ? COMM_OK : io_error(errno);
+        return ::ioctl(fd_.get(), TCXONC, TCOON) == 0 ? COMM_OK : io_error(errno);
       case COMM_SETXOFF:
-        return ::ioctl(fd_, TCXONC, TCOOFF) == 0 ? COMM_OK : io_error(errno);
+        return ::ioctl(fd_.get(), TCXONC, TCOOFF) == 0 ? COMM_OK : io_error(errno);
       default:
         return COMM_ERR_INVALID_PARAMETER;
     }
     if (!has_lines_)
       return COMM_OK;  // a pty has no lines to set; nothing is wrong
-    return ::ioctl(fd_, request, &bit) == 0 ? COMM_OK : io_error(errno);
+    return ::ioctl(fd_.get(), request, &bit) == 0 ? COMM_OK : io_error(errno);
   }
 
   uint32_t TransmitCommChar(char Ch) override {
@@ -453,12 +455,12 @@ class PosixCommDevice final : public CommDevice {
     if (!use.ok)
       return COMM_ERR_INVALID_HANDLE;
     for (int attempt = 0; attempt < 2; ++attempt) {
-      ssize_t n = ::write(fd_, &Ch, 1);
+      ssize_t n = ::write(fd_.get(), &Ch, 1);
       if (n == 1)
         return COMM_OK;
       if (n < 0 && errno != EAGAIN && errno != EINTR)
         return io_error(errno);
-      pollfd p{fd_, POLLOUT, 0};
+      pollfd p{fd_.get(), POLLOUT, 0};
       ::poll(&p, 1, 1000);
     }
     return COMM_ERR_SEM_TIMEOUT;
@@ -475,9 +477,8 @@ class PosixCommDevice final : public CommDevice {
     cv_.notify_all();
     cv_.wait(lock, [&] { return inflight_ == 0; });
     // TIOCEXCL stays on the tty after our close; anyone else's next open would fail.
-    ::ioctl(fd_, TIOCNXCL);
-    ::close(fd_);  // also ends our flock
-    fd_ = -1;
+    ::ioctl(fd_.get(), TIOCNXCL);
+    fd_.reset();  // also ends our flock
   }
 
  private:
@@ -535,7 +536,7 @@ class PosixCommDevice final : public CommDevice {
 
   uint32_t output_queue_locked() const {
     int n = 0;
-    if (hung_up_ || ::ioctl(fd_, TIOCOUTQ, &n) != 0)
+    if (hung_up_ || ::ioctl(fd_.get(), TIOCOUTQ, &n) != 0)
       return 0;
     return static_cast<uint32_t>(std::max(n, 0));
   }
@@ -545,7 +546,7 @@ class PosixCommDevice final : public CommDevice {
       return;
     hung_up_ = true;
     errors_ |= COMM_CE_IOE;
-    pending_ev_ |= COMM_EV_ERR;
+    pending_ev_ |= comm_events_for_errors(COMM_CE_IOE);
     event_kick_.set();
     rx_ready_.set();  // readers waiting for bytes that will never come must look again
   }
@@ -557,7 +558,7 @@ class PosixCommDevice final : public CommDevice {
     char tmp[4096];
     while (rx_size_ < capacity_) {
       size_t want = std::min(sizeof tmp, capacity_ - rx_size_);
-      ssize_t n = ::read(fd_, tmp, want);
+      ssize_t n = ::read(fd_.get(), tmp, want);
       if (n > 0) {
         accept_locked(tmp, static_cast<size_t>(n));
         if (static_cast<size_t>(n) < want)
@@ -583,21 +584,18 @@ class PosixCommDevice final : public CommDevice {
   void accept_locked(const char *bytes, size_t n) {
     const size_t before = rx_size_;
     const bool discard_null = dcb_.Flags & DCB_NULL;
+    bool saw_event_char = false;
     for (size_t i = 0; i < n; ++i) {
       char c = bytes[i];
       if (discard_null && c == 0)
         continue;
-      if (c == dcb_.EvtChar)
-        pending_ev_ |= COMM_EV_RXFLAG;
+      saw_event_char |= c == dcb_.EvtChar;
       rxq_[(rx_head_ + rx_size_) % rxq_.size()] = c;
       ++rx_size_;
     }
     if (rx_size_ == before)
       return;
-    pending_ev_ |= COMM_EV_RXCHAR;
-    const size_t mark = capacity_ * 8 / 10;
-    if (before < mark && rx_size_ >= mark)
-      pending_ev_ |= COMM_EV_RX80FULL;
+    pending_ev_ |= comm_events_for_input(before, rx_size_, capacity_, saw_event_char);
     rx_ready_.set();
     event_kick_.set();
   }
@@ -625,24 +623,16 @@ class PosixCommDevice final : public CommDevice {
 
   void check_lines_locked() {
     int bits = 0;
-    if (::ioctl(fd_, TIOCMGET, &bits) != 0)
+    if (::ioctl(fd_.get(), TIOCMGET, &bits) != 0)
       return;
-    int changed = bits ^ modem_;
-    if (changed & TIOCM_CTS)
-      pending_ev_ |= COMM_EV_CTS;
-    if (changed & TIOCM_DSR)
-      pending_ev_ |= COMM_EV_DSR;
-    if (changed & TIOCM_CD)
-      pending_ev_ |= COMM_EV_RLSD;
-    if ((changed & TIOCM_RI) && (bits & TIOCM_RI))
-      pending_ev_ |= COMM_EV_RING;
+    pending_ev_ |= comm_events_for_lines(modem_status(modem_), modem_status(bits));
     modem_ = bits;
   }
 
   // Line errors and breaks as the UART driver counts them.
   void check_counters_locked() {
     serial_icounter_struct c{};
-    if (::ioctl(fd_, TIOCGICOUNT, &c) != 0)
+    if (::ioctl(fd_.get(), TIOCGICOUNT, &c) != 0)
       return;
     uint32_t e = 0;
     if (c.frame != icount_.frame)
@@ -653,10 +643,8 @@ class PosixCommDevice final : public CommDevice {
       e |= COMM_CE_RXPARITY;
     if (c.buf_overrun != icount_.buf_overrun)
       e |= COMM_CE_RXOVER;
-    if (c.brk != icount_.brk) {
+    if (c.brk != icount_.brk)
       e |= COMM_CE_BREAK;
-      pending_ev_ |= COMM_EV_BREAK;
-    }
     if (c.cts != icount_.cts)
       pending_ev_ |= COMM_EV_CTS;
     if (c.dsr != icount_.dsr)
@@ -665,8 +653,7 @@ class PosixCommDevice final : public CommDevice {
       pending_ev_ |= COMM_EV_RLSD;
     if (c.rng != icount_.rng)
       pending_ev_ |= COMM_EV_RING;
-    if (e & ~COMM_CE_BREAK)
-      pending_ev_ |= COMM_EV_ERR;
+    pending_ev_ |= comm_events_for_errors(e);
     errors_ |= e;
     icount_ = c;
   }
@@ -715,7 +702,7 @@ class PosixCommDevice final : public CommDevice {
               : -1;
     }
     while (op.done < op.count) {
-      ssize_t n = ::write(fd_, op.buffer + op.done, op.count - op.done);
+      ssize_t n = ::write(fd_.get(), op.buffer + op.done, op.count - op.done);
       if (n > 0) {
         op.done += static_cast<uint32_t>(n);
         continue;
@@ -791,11 +778,11 @@ class PosixCommDevice final : public CommDevice {
         fds[nfds++] = {static_cast<int>(op.abort->native_handle()), POLLIN, 0};
         fds[nfds++] = {static_cast<int>(close_event_.native_handle()), POLLIN, 0};
         if (op.is_write) {
-          fds[nfds++] = {fd_, POLLOUT, 0};
+          fds[nfds++] = {fd_.get(), POLLOUT, 0};
         } else {
           fds[nfds++] = {static_cast<int>(rx_ready_.native_handle()), POLLIN, 0};
           if (!hung_up_ && rx_size_ < capacity_)
-            fds[nfds++] = {fd_, POLLIN, 0};
+            fds[nfds++] = {fd_.get(), POLLIN, 0};
         }
       }
       if (::poll(fds, nfds, timeout) < 0 && errno != EINTR)
@@ -805,7 +792,7 @@ class PosixCommDevice final : public CommDevice {
 
   std::mutex m_;
   std::condition_variable cv_;  // calls leaving the device; writes taking their turn
-  int fd_;
+  UniqueFd fd_;
   const bool has_lines_;
   bool has_icount_ = false;
   bool closed_ = false;
@@ -841,18 +828,16 @@ class PosixCommBackend final : public CommBackend {
     (void)Overlapped;  // every device here can do both kinds of I/O
     Device.reset();
     const std::string path = comm_device_path(Port);
-    int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    UniqueFd owned(::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC));
+    const int fd = owned.get();
     if (fd < 0)
       return comm_error_from_errno(errno);
-    if (!::isatty(fd)) {
-      ::close(fd);
+    if (!::isatty(fd))
       return COMM_ERR_INVALID_FUNCTION;
-    }
     // Share mode 0: flock keeps out every other program that asks the same (minicom, screen,
     // another copy of us); TIOCEXCL also keeps out a plain open by anyone but root.
     if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
       int err = errno;
-      ::close(fd);
       return err == EWOULDBLOCK ? COMM_ERR_ACCESS_DENIED : comm_error_from_errno(err);
     }
     ::ioctl(fd, TIOCEXCL);
@@ -869,7 +854,7 @@ class PosixCommBackend final : public CommBackend {
       if (comm_termios_from_dcb(raw, t) == COMM_OK)
         ::ioctl(fd, TCSETS2, &t);
     }
-    Device = std::make_shared<PosixCommDevice>(fd, has_lines);
+    Device = std::make_shared<PosixCommDevice>(std::move(owned), has_lines);
     return COMM_OK;
   }
 };
@@ -888,33 +873,6 @@ bool starts_with_com(const std::string &port, unsigned &number) {
   }
   number = n;
   return n >= 1;
-}
-
-std::string read_link_name(const std::string &path) {
-  char buf[PATH_MAX];
-  ssize_t n = ::readlink(path.c_str(), buf, sizeof buf - 1);
-  if (n <= 0)
-    return {};
-  buf[n] = 0;
-  const char *slash = std::strrchr(buf, '/');
-  return slash ? slash + 1 : buf;
-}
-
-std::string real_path(const std::string &path) {
-  char buf[PATH_MAX];
-  return ::realpath(path.c_str(), buf) ? std::string(buf) : std::string();
-}
-
-// The 8250 driver registers its ports whether or not a UART sits behind them; only a
-// port whose type the driver knows is real.
-bool serial8250_port_present(const std::string &dev_path) {
-  int fd = ::open(dev_path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-  if (fd < 0)
-    return false;
-  serial_struct info{};
-  bool present = ::ioctl(fd, TIOCGSERIAL, &info) == 0 && info.type != PORT_UNKNOWN;
-  ::close(fd);
-  return present;
 }
 
 }  // namespace
@@ -939,51 +897,6 @@ uint32_t comm_probe(const std::string &port) {
   if (device)
     device->CloseHandle();
   return rc;
-}
-
-uint32_t comm_enum_ports_in(const std::string &sys_class_tty, const std::string &dev,
-                            std::vector<std::string> &names) {
-  names.clear();
-  DIR *dir = ::opendir(sys_class_tty.c_str());
-  if (!dir)
-    return comm_error_from_errno(errno);
-  std::vector<std::string> found;
-  while (dirent *e = ::readdir(dir)) {
-    std::string name = e->d_name;
-    if (name == "." || name == "..")
-      continue;
-    const std::string base = sys_class_tty + "/" + name + "/device";
-    struct stat st;
-    // Virtual terminals, ptys and the console have no device, or no driver behind it.
-    if (::stat(base.c_str(), &st) != 0 || ::stat((base + "/driver").c_str(), &st) != 0)
-      continue;
-    const std::string path = dev + "/" + name;
-    if (read_link_name(base + "/driver") == "serial8250" && !serial8250_port_present(path))
-      continue;
-    found.push_back(path);
-  }
-  ::closedir(dir);
-  // A USB adapter's ttyUSBn changes with the order of plugging; its by-id name does not.
-  const std::string by_id = dev + "/serial/by-id";
-  if (DIR *ids = ::opendir(by_id.c_str())) {
-    while (dirent *e = ::readdir(ids)) {
-      std::string link = by_id + "/" + e->d_name;
-      if (e->d_name[0] == '.')
-        continue;
-      std::string target = real_path(link);
-      for (std::string &path : found)
-        if (!target.empty() && real_path(path) == target)
-          path = link;
-    }
-    ::closedir(ids);
-  }
-  std::sort(found.begin(), found.end());
-  names = std::move(found);
-  return COMM_OK;
-}
-
-uint32_t comm_enum_ports(std::vector<std::string> &names) {
-  return comm_enum_ports_in("/sys/class/tty", "/dev", names);
 }
 
 uint32_t comm_error_from_errno(int err) {
