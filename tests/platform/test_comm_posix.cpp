@@ -236,6 +236,28 @@ TEST(CommIo, NoReportedBlockExceedsTheQueueAndNoByteIsLost) {
   EXPECT_TRUE(got == sent);
 }
 
+// Bytes that stay unread fill the queue; the event comes once the fill reaches 80 %.
+TEST(CommIo, AFillingQueueReportsItsEightyPercentMark) {
+  PtyPair pty;
+  ASSERT_TRUE(pty.ok());
+  auto dev = open_device(pty.slave_name);
+  ASSERT_NE(dev, nullptr);
+  ASSERT_EQ(dev->SetupComm(100, 100), COMM_OK);
+  ASSERT_EQ(dev->SetCommState(dcb_8n1(115200)), COMM_OK);
+  ASSERT_EQ(dev->SetCommTimeouts(immediate_reads()), COMM_OK);
+  ASSERT_EQ(dev->SetCommMask(COMM_EV_RXCHAR | COMM_EV_RX80FULL), COMM_OK);
+  ASSERT_TRUE(pty.send(std::string(85, 'a')));
+  uint32_t seen = 0;
+  for (int i = 0; i < 100 && !(seen & COMM_EV_RX80FULL); ++i) {
+    uint32_t mask = 0;
+    ASSERT_EQ(dev->WaitCommEvent(mask, nullptr, 5000), COMM_OK);
+    if (mask == 0)
+      break;  // nothing more for 5 s
+    seen |= mask;
+  }
+  EXPECT_EQ(seen, COMM_EV_RXCHAR | COMM_EV_RX80FULL);
+}
+
 TEST(CommIo, EventCharacterAndDiscardedNulls) {
   PtyPair pty;
   ASSERT_TRUE(pty.ok());
