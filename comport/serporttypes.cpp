@@ -1,7 +1,5 @@
 #include "comport/serporttypes.h"
 
-#include <strings.h>
-
 #include <iterator>
 
 #include "platform/comm.h"
@@ -29,10 +27,21 @@ std::string word(const char *const (&words)[N], unsigned ordinal) {
   return ordinal < N ? words[ordinal] : std::string();
 }
 
+char ascii_lower(char c) { return c >= 'A' && c <= 'Z' ? char(c - 'A' + 'a') : c; }
+
+// The words are ASCII: their case is folded the same in every locale.
+bool same_word(const char *word, const std::string &str) {
+  size_t i = 0;
+  for (; word[i] && i < str.size(); ++i)
+    if (ascii_lower(word[i]) != ascii_lower(str[i]))
+      return false;
+  return word[i] == 0 && i == str.size();
+}
+
 template <typename E, size_t N>
 E find_word(const char *const (&words)[N], const std::string &str, E fallback) {
   for (size_t i = 0; i < N; ++i)
-    if (strcasecmp(words[i], str.c_str()) == 0)
+    if (same_word(words[i], str))
       return static_cast<E>(i);
   return fallback;
 }

@@ -42,3 +42,6 @@ class Folder {
  private:
   int fd_ = -1;
 };
+
+// Whether the standard output goes to a terminal (rather than a file or a pipe).
+bool stdout_is_terminal();

@@ -130,3 +130,5 @@ void Folder::remove(const char *name) {
   if (::fstatat(fd_, name, &st, AT_SYMLINK_NOFOLLOW) == 0 && (S_ISREG(st.st_mode) || S_ISLNK(st.st_mode)))
     ::unlinkat(fd_, name, 0);
 }
+
+bool stdout_is_terminal() { return ::isatty(STDOUT_FILENO) == 1; }

@@ -15,9 +15,9 @@
 //   ever does or the disk has room for, is refused as a whole before anything is written.
 #include "ziplib/zaentries.h"
 #include "ziplib/zaoem.h"
-#include "ziplib/zaoutdir.h"
+#include "platform/outdir.h"
 #include "ziplib/zarequest.h"
-#include "ziplib/zaselfpath.h"
+#include "platform/selfpath.h"
 
 #include <zlib.h>
 

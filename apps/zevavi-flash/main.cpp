@@ -7,9 +7,11 @@
 #include "lib/log.h"
 #include "lib/tftpthread.h"
 #include "platform/comm.h"
+#include "platform/files.h"
 #include "platform/gui.h"
 #include "platform/net.h"
 #include "platform/paths.h"
+#include "platform/stopsignal.h"
 #include "src/addresscheck.h"
 #include "src/consolewatch.h"
 #include "src/imageprep.h"
@@ -23,13 +25,11 @@
 #include <QSocketNotifier>
 #include <QTimer>
 
-#include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <mutex>
 #include <thread>
-#include <unistd.h>
 
 namespace {
 
@@ -57,7 +57,7 @@ std::string json_text(const std::string &text) {
 // What the technician sees. Called from the main thread and the worker's; one line at a time.
 class Report {
  public:
-  Report(bool json) : json_(json), tty_(!json && ::isatty(STDOUT_FILENO)) {}
+  Report(bool json) : json_(json), tty_(!json && stdout_is_terminal()) {}
 
   // A numbered status line (text) or a progress-only update (no text).
   void status(int number, int percent, const char *text, const std::string &code) {
@@ -123,11 +123,7 @@ class Report {
   int percent_ = 0;
 };
 
-int signal_pipe[2] = {-1, -1};
-void on_signal(int) {
-  char byte = 1;
-  [[maybe_unused]] auto n = ::write(signal_pipe[1], &byte, 1);
-}
+int stop_requests = -1;
 
 // The upgrade's host: the window's part without a window.
 class Flasher final : public UpgradeHost, public WatcherHost {
@@ -410,10 +406,9 @@ int Flasher::run(QCoreApplication &app) {
 
   int code = prepare();
   if (code == 0) {
-    QSocketNotifier signal_watch(signal_pipe[0], QSocketNotifier::Read);
+    QSocketNotifier signal_watch(stop_requests, QSocketNotifier::Read);
     QObject::connect(&signal_watch, &QSocketNotifier::activated, [this] {
-      char byte;
-      [[maybe_unused]] auto n = ::read(signal_pipe[0], &byte, 1);
+      stop_requests_take();
       stop_with(exit_interrupted, "interrupted");
     });
     QTimer limit;
@@ -487,14 +482,9 @@ int main(int argc, char **argv) {
 
   // Signals arrive as a byte on a pipe and are handled in the event loop, where stopping the
   // worker and the server is safe.
-  if (::pipe(signal_pipe) != 0)
+  stop_requests = stop_requests_watch();
+  if (stop_requests < 0)
     return exit_usage;
-  struct sigaction action = {};
-  action.sa_handler = on_signal;
-  sigemptyset(&action.sa_mask);
-  ::sigaction(SIGINT, &action, nullptr);
-  ::sigaction(SIGTERM, &action, nullptr);
-  std::signal(SIGPIPE, SIG_IGN);
 
   QCoreApplication app(argc, argv);
   gui_install();

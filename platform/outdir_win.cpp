@@ -1,7 +1,7 @@
 // Windows: links need privileges to plant and the base folder is checked by path, so the
 // files are reached by their paths below it; each folder component is still checked not to
 // be a link before it is used.
-#include "ziplib/zaoutdir.h"
+#include "platform/outdir.h"
 
 #include <chrono>
 #include <cstdio>

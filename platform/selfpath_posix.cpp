@@ -1,4 +1,4 @@
-#include "ziplib/zaselfpath.h"
+#include "platform/selfpath.h"
 
 #include <dlfcn.h>
 

@@ -1,4 +1,4 @@
-#include "ziplib/zaoutdir.h"
+#include "platform/outdir.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
