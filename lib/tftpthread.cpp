@@ -20,8 +20,6 @@ using tftpnet::UdpSocket;
 using tftpnet::Wait;
 using Clock = std::chrono::steady_clock;
 
-static_assert(tftp::BLOCK_SIZE == size_t(TFTP_BLOCK_SIZE) && tftp::PACKET_SIZE == size_t(TFTP_PACKET_SIZE));
-
 // A wait or receive cut short by a signal is simply repeated; the sixth in a row means the
 // socket itself is in trouble.
 constexpr int MAX_INTERRUPTED_RECEIVES = 5;
