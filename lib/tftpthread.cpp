@@ -21,8 +21,6 @@ using udp::Wait;
 using UdpSocket = udp::Socket;
 using Clock = std::chrono::steady_clock;
 
-static_assert(tftp::BLOCK_SIZE == size_t(TFTP_BLOCK_SIZE) && tftp::PACKET_SIZE == size_t(TFTP_PACKET_SIZE));
-
 // A wait or receive cut short by a signal is simply repeated; the sixth in a row means the
 // socket itself is in trouble.
 constexpr int MAX_INTERRUPTED_RECEIVES = 5;
@@ -193,17 +191,20 @@ int ms_left(Clock::time_point deadline) {
   return left.count() > 0 ? int(left.count()) : 0;
 }
 
-// From DATA 1 to the last ACK. The block's time-out is measured from its last send, so a
-// stream of wrong datagrams cannot hold it back for ever.
-bool send_file(const UdpSocket &sock, tftp::Transfer &t, bool &wrap_logged) {
+// Waits for the ACK of the block that is out, sending it again on each time-out and as the
+// rules ask. The time-out is measured from the block's last send, so a stream of wrong
+// datagrams cannot hold it back for ever. Returns BlockSent once the next block is out,
+// Completed after the last ACK, Failed when the transfer ended any other way.
+Flow send_block_until_acked(const UdpSocket &sock, tftp::Transfer &t, bool &wrap_logged) {
   const auto ack_timeout = std::chrono::milliseconds(seam_ack_timeout_ms.load());
+  const uint64_t block = t.blocks_before();
   auto deadline = Clock::now() + ack_timeout;
   int interrupted = 0;
   for (;;) {
     Wait w = sock.wait_readable(ms_left(deadline), &wake_up);
     if (w == Wait::Woken) {
       act(sock, t, t.abort(), wrap_logged);
-      return false;
+      return Flow::Failed;
     }
     long n = 0;
     udp::Peer peer;
@@ -212,24 +213,36 @@ bool send_file(const UdpSocket &sock, tftp::Transfer &t, bool &wrap_logged) {
       if (udp::is_interrupted(err) && ++interrupted <= MAX_INTERRUPTED_RECEIVES)
         continue;
       ZV_LOG(LOG_ERROR, "tftp_thread", "recv() error!! : [%d]", err);
-      return false;
+      return Flow::Failed;
     }
     interrupted = 0;
     tftp::Outcome o =
         w == Wait::TimedOut
             ? t.on_timeout()
             : t.on_datagram(endpoint_of(peer), reinterpret_cast<const uint8_t *>(recv_buf), size_t(n));
-    switch (act(sock, t, o, wrap_logged)) {
-      case Flow::Waiting:
-        break;
+    Flow flow = act(sock, t, o, wrap_logged);
+    if (flow == Flow::Waiting)
+      continue;
+    if (flow == Flow::BlockSent && t.blocks_before() == block) {
+      deadline = Clock::now() + ack_timeout;  // the same block again
+      continue;
+    }
+    return flow;
+  }
+}
+
+// From DATA 1 to the last ACK, one block at a time.
+bool send_file(const UdpSocket &sock, tftp::Transfer &t, bool &wrap_logged) {
+  for (;;) {
+    switch (send_block_until_acked(sock, t, wrap_logged)) {
       case Flow::BlockSent:
         // Every block before the one now out has been acknowledged.
         tftp_bytes_served.store(t.blocks_before() * uint64_t(TFTP_BLOCK_SIZE));
-        deadline = Clock::now() + ack_timeout;
         break;
       case Flow::Completed:
         tftp_bytes_served.store(t.blocks_before() * uint64_t(TFTP_BLOCK_SIZE) + t.block_length());
         return true;
+      case Flow::Waiting:
       case Flow::Failed:
         return false;
     }

@@ -49,6 +49,8 @@
 // never waits for the caller's threads, so waiting for it cannot deadlock.
 #pragma once
 
+#include "lib/tftptransfer.h"
+
 #include <atomic>
 
 namespace udp {
@@ -58,9 +60,9 @@ class Socket;
 // The box sends its read request here (its flash command names no port).
 constexpr int TFTP_PORT = 69;
 // RFC 1350 block size; the box's client negotiates no options.
-constexpr int TFTP_BLOCK_SIZE = 512;
+constexpr int TFTP_BLOCK_SIZE = int(tftp::BLOCK_SIZE);
 // 4-byte header and one block: the size of the send and receive buffers.
-constexpr int TFTP_PACKET_SIZE = 4 + TFTP_BLOCK_SIZE;
+constexpr int TFTP_PACKET_SIZE = int(tftp::PACKET_SIZE);
 // Waits of one second each for the read request; the box sends it within six seconds of
 // its flash command.
 constexpr int TFTP_REQUEST_WAITS = 6;

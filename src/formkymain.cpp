@@ -436,10 +436,20 @@ void VAzOdor::wizard_next() {
 }
 
 int VAzOdor::do_checkup_info() {
-  std::string port = cbComPort->currentText().trimmed().toStdString();
+  std::string port;
+  if (!read_inputs(port) || !check_network() || !open_port(port))
+    return 0;
+  port_opened = 1;
+  ZV_LOG(LOG_DEBUG, checkup_name, "machine[%d], local-ip[%s], machine-ip[%s], file[%s]", machine_index.load(),
+         local_ip, machine_ip, image_path.c_str());
+  return 1;
+}
+
+bool VAzOdor::read_inputs(std::string &port) {
+  port = cbComPort->currentText().trimmed().toStdString();
   if (port.empty()) {
     dialogs_.message(this, "Please, Select ComPort!!");
-    return 0;
+    return false;
   }
   ComPort.SetPort(port);
 
@@ -451,43 +461,46 @@ int VAzOdor::do_checkup_info() {
       index = i;
   if (index < 0) {
     dialogs_.message(this, "Please, Select Machine!!");
-    return 0;
+    return false;
   }
   machine_index = index;
 
   std::string box_ip = edtMachineIp->text().toStdString();
   if (std::string refusal = machine_ip_refusal(box_ip); !refusal.empty()) {
     dialogs_.message(this, refusal);
-    return 0;
+    return false;
   }
   std::snprintf(machine_ip, sizeof machine_ip, "%s", box_ip.c_str());
 
   if (edtFilePath->text().isEmpty()) {
     dialogs_.message(this, "Please, Select Image!!");
-    return 0;
+    return false;
   }
   image_path = edtFilePath->text().toStdString();
+  return true;
+}
 
+bool VAzOdor::check_network() {
   // The flash commands tell the box to fetch from the PC's own address: without one there
   // is no upgrade. The network may have come up since start-up, so look again.
   choose_local_ip();
   if (local_ip[0] != '\0' && std::strcmp(local_ip, machine_ip) == 0) {
     dialogs_.message(this, std::string("The Machine-IP ") + machine_ip +
                                " is this PC's own address.\nType the address the machine is to use.");
-    return 0;
+    return false;
   }
   if (local_ip[0] == '\0') {
     ZV_LOG(LOG_WARN, checkup_name, "no local IP address");
     dialogs_.message(this,
                      "Can't find this PC's own IP address.\n"
                      "Connect the PC to the machine's network and press Next again.");
-    return 0;
+    return false;
   }
 
   // Two mistakes that otherwise show only minutes later as a bare error code from the box.
   if (std::string refusal = tftp_port_refusal(executable_path()); !refusal.empty()) {
     dialogs_.message(this, refusal);
-    return 0;
+    return false;
   }
   if (!pc_faces_box(local_ip, machine_ip)) {
     std::string question = std::string("This PC's address ") + local_ip +
@@ -495,14 +508,17 @@ int VAzOdor::do_checkup_info() {
                            "The machine will not reach this PC to fetch its images.\n" +
                            "Do you want to go on anyway?";
     if (!dialogs_.ask_yes_no(this, question))
-      return 0;
+      return false;
   }
+  return true;
+}
 
+bool VAzOdor::open_port(const std::string &port) {
   uint32_t probe = comm_probe(port);
   if (probe != COMM_OK) {
     ZV_LOG(LOG_ERROR, checkup_name, "Can't open %s.", port.c_str());
     dialogs_.message(this, "Can't open " + port + ".");
-    return 0;
+    return false;
   }
   // The probe's handle is closed; give the driver a moment before the real open.
   std::this_thread::sleep_for(std::chrono::milliseconds(200));
@@ -513,16 +529,13 @@ int VAzOdor::do_checkup_info() {
     // here rather than let the exception travel through the event loop.
     ZV_LOG(LOG_ERROR, checkup_name, "Can't open %s : %s", port.c_str(), error.what());
     dialogs_.message(this, "Can't open " + port + ".\n" + error.what());
-    return 0;
+    return false;
   }
   if (!ComPort.Connected()) {
     dialogs_.message(this, port + " is not connected.");
-    return 0;
+    return false;
   }
-  port_opened = 1;
-  ZV_LOG(LOG_DEBUG, checkup_name, "machine[%d], local-ip[%s], machine-ip[%s], file[%s]", machine_index.load(),
-         local_ip, machine_ip, image_path.c_str());
-  return 1;
+  return true;
 }
 
 void VAzOdor::choose_local_ip() {

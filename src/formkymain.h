@@ -147,6 +147,13 @@ class VAzOdor : public QWidget, public UpgradeHost, public WatcherHost {
   void wizard_next();
   void wizard_start();
   void wizard_previous();
+  // The three steps of do_checkup_info, in order; each tells the user why it refuses.
+  // The window's inputs, each checked and stored; `port` receives the chosen port's name.
+  bool read_inputs(std::string &port);
+  // The PC faces the box: an address of its own, port 69 to serve from, the box's subnet.
+  bool check_network();
+  // Probes and opens the chosen port.
+  bool open_port(const std::string &port);
   // Prepares the image at Start: 1 when the partition files are in temp_dir.
   bool prepare_image();
   // Every partition the chosen model's steps will serve is there and not empty; otherwise

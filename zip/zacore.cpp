@@ -1,5 +1,7 @@
 #include "zip/zacore.h"
 
+#include "ziplib/zarequest.h"
+
 #include <QApplication>
 #include <QCoreApplication>
 #include <QCursor>
@@ -169,111 +171,145 @@ std::string TZACore::GetAddPassword(TMsgDlgBtn &result) {
 void TZACore::ReportEvent(int action, int code, int64_t size, const std::string &text) {
   if (Closing)
     return;
-  TCustomZipArchiver *s = Sender;
-  auto details = [&](ProgressType kind) {
-    Progress.LastKind = kind;
-    if (Events.OnProgressDetails)
-      Events.OnProgressDetails(s, Progress);
-  };
   switch (action) {
-    case 0:
+    case ZA_ACT_TICK:  // 0 still working
       if (Events.OnTick)
-        Events.OnTick(s);
+        Events.OnTick(Sender);
       break;
-    case 1:
-      if (Events.OnProgress)
-        Events.OnProgress(s, ptNewItem, text, size);
-      Progress.ItemNumber += 1;
-      Progress.ItemName = text;
-      Progress.ItemSize = size;
-      Progress.ItemBytesDone = 0;
-      details(ptNewItem);
-      if (Events.OnItemProgress)
-        Events.OnItemProgress(s, Progress.ItemName, Progress.ItemSize, 0);
+    case ZA_ACT_NEW_ITEM:  // 1 an entry starts
+      ReportNewItem(text, size);
       break;
-    case 2:
-      if (Events.OnProgress)
-        Events.OnProgress(s, ptItemProgress, std::string(), size);
-      Progress.TotalBytesDone += size;
-      Progress.ItemBytesDone += size;
-      details(ptItemProgress);
-      if (Events.OnItemProgress)
-        Events.OnItemProgress(s, Progress.ItemName, Progress.ItemBytesDone, Progress.ItemPerCent());
-      if (Events.OnTotalProgress)
-        Events.OnTotalProgress(s, Progress.TotalSize, Progress.TotalPerCent());
+    case ZA_ACT_PROGRESS:  // 2 bytes of the entry done
+      ReportItemBytes(size);
       break;
-    case 3:
-      if (Events.OnProgress)
-        Events.OnProgress(s, ptBatchEnd, std::string(), 0);
-      Progress.ItemName.clear();
-      Progress.ItemSize = 0;
-      details(ptBatchEnd);
-      if (Events.OnItemProgress)
-        Events.OnItemProgress(s, std::string(), 0, 101);
-      if (Events.OnTotalProgress)
-        Events.OnTotalProgress(s, 0, 101);
+    case ZA_ACT_END_BATCH:  // 3 every entry done
+      ReportBatchEnd();
       break;
-    case 4: {
-      std::string msg = text;
-      if (code != 0) {
-        ErrMessage = text;
-        ErrCode = static_cast<int8_t>(code & 0xFF);
-        if (ErrCode == 9 && !ExceptionText.empty())
-          ErrMessage = ZipLoadStr(10113);
-        msg = ErrMessage;
-        FullErrCode = code;
-      }
-      if (Events.OnMessage)
-        Events.OnMessage(s, code, msg);
+    case ZA_ACT_MESSAGE:  // 4 a message; a non-zero code is the operation's error
+      ReportLibraryMessage(code, text);
       break;
-    }
-    case 5:
-      Progress.Clear();
-      Progress.TotalCount = size;
-      Progress.ItemNumber = 0;
-      details(ptTotalFiles);
-      if (Events.OnProgress)
-        Events.OnProgress(s, ptTotalFiles, std::string(), size);
+    case ZA_ACT_TOTAL_FILES:  // 5 how many entries follow
+      ReportTotalFiles(size);
       break;
-    case 6:
-      Progress.TotalSize = size;
-      Progress.TotalBytesDone = 0;
-      Progress.ItemName.clear();
-      Progress.ItemSize = 0;
-      Progress.ItemBytesDone = 0;
-      details(ptTotalSize);
-      if (Events.OnProgress)
-        Events.OnProgress(s, ptTotalSize, std::string(), size);
+    case ZA_ACT_TOTAL_SIZE:  // 6 how many bytes they hold
+      ReportTotalSize(size);
       break;
-    case 15:
-      if (Events.OnProgress)
-        Events.OnProgress(s, ptNewExtraItem, text, size);
-      Progress.ItemName = ZipLoadStr(11400 + code);
-      Progress.ItemSize = size;
-      Progress.ItemBytesDone = 0;
-      details(ptNewExtraItem);
-      if (Events.OnItemProgress)
-        Events.OnItemProgress(s, Progress.ItemName, size, 0);
+    case ZA_ACT_EXTRA_ITEM:  // 15 a step beside the entries starts; code names its kind
+      ReportExtraItem(code, text, size);
       break;
-    case 16:
-      if (Events.OnProgress)
-        Events.OnProgress(s, ptExtraProgress, Progress.ItemName, size);
-      Progress.ItemBytesDone += size;
-      details(ptExtraProgress);
-      if (Events.OnItemProgress)
-        Events.OnItemProgress(s, Progress.ItemName, Progress.ItemSize, Progress.ItemPerCent());
+    case ZA_ACT_EXTRA_PROGRESS:  // 16 bytes of that step done
+      ReportExtraBytes(size);
       break;
+    case ZA_ACT_END_REPORT:  // 19 no event: only the stop check below
     default:
       break;
   }
   if (Events.OnCheckTerminate) {
     bool abort = Cancel;
-    Events.OnCheckTerminate(s, abort);
+    Events.OnCheckTerminate(Sender, abort);
     if (abort)
       Cancel = true;
   } else {
     Pump();
   }
+}
+
+void TZACore::ReportDetails(ProgressType kind) {
+  Progress.LastKind = kind;
+  if (Events.OnProgressDetails)
+    Events.OnProgressDetails(Sender, Progress);
+}
+
+void TZACore::ReportNewItem(const std::string &name, int64_t size) {
+  if (Events.OnProgress)
+    Events.OnProgress(Sender, ptNewItem, name, size);
+  Progress.ItemNumber += 1;
+  Progress.ItemName = name;
+  Progress.ItemSize = size;
+  Progress.ItemBytesDone = 0;
+  ReportDetails(ptNewItem);
+  if (Events.OnItemProgress)
+    Events.OnItemProgress(Sender, Progress.ItemName, Progress.ItemSize, 0);
+}
+
+void TZACore::ReportItemBytes(int64_t done) {
+  if (Events.OnProgress)
+    Events.OnProgress(Sender, ptItemProgress, std::string(), done);
+  Progress.TotalBytesDone += done;
+  Progress.ItemBytesDone += done;
+  ReportDetails(ptItemProgress);
+  if (Events.OnItemProgress)
+    Events.OnItemProgress(Sender, Progress.ItemName, Progress.ItemBytesDone, Progress.ItemPerCent());
+  if (Events.OnTotalProgress)
+    Events.OnTotalProgress(Sender, Progress.TotalSize, Progress.TotalPerCent());
+}
+
+// 101 per cent tells a progress handler that the batch is over.
+void TZACore::ReportBatchEnd() {
+  if (Events.OnProgress)
+    Events.OnProgress(Sender, ptBatchEnd, std::string(), 0);
+  Progress.ItemName.clear();
+  Progress.ItemSize = 0;
+  ReportDetails(ptBatchEnd);
+  if (Events.OnItemProgress)
+    Events.OnItemProgress(Sender, std::string(), 0, 101);
+  if (Events.OnTotalProgress)
+    Events.OnTotalProgress(Sender, 0, 101);
+}
+
+void TZACore::ReportLibraryMessage(int code, const std::string &text) {
+  std::string msg = text;
+  if (code != 0) {
+    ErrMessage = text;
+    ErrCode = static_cast<int8_t>(code & 0xFF);
+    // An abort caused by a failing handler says so, not just "aborted".
+    if (ErrCode == ZA_ERR_ABORT && !ExceptionText.empty())
+      ErrMessage = ZipLoadStr(10113);
+    msg = ErrMessage;
+    FullErrCode = code;
+  }
+  if (Events.OnMessage)
+    Events.OnMessage(Sender, code, msg);
+}
+
+void TZACore::ReportTotalFiles(int64_t count) {
+  Progress.Clear();
+  Progress.TotalCount = count;
+  Progress.ItemNumber = 0;
+  ReportDetails(ptTotalFiles);
+  if (Events.OnProgress)
+    Events.OnProgress(Sender, ptTotalFiles, std::string(), count);
+}
+
+void TZACore::ReportTotalSize(int64_t size) {
+  Progress.TotalSize = size;
+  Progress.TotalBytesDone = 0;
+  Progress.ItemName.clear();
+  Progress.ItemSize = 0;
+  Progress.ItemBytesDone = 0;
+  ReportDetails(ptTotalSize);
+  if (Events.OnProgress)
+    Events.OnProgress(Sender, ptTotalSize, std::string(), size);
+}
+
+void TZACore::ReportExtraItem(int kind, const std::string &text, int64_t size) {
+  if (Events.OnProgress)
+    Events.OnProgress(Sender, ptNewExtraItem, text, size);
+  Progress.ItemName = ZipLoadStr(11400 + kind);
+  Progress.ItemSize = size;
+  Progress.ItemBytesDone = 0;
+  ReportDetails(ptNewExtraItem);
+  if (Events.OnItemProgress)
+    Events.OnItemProgress(Sender, Progress.ItemName, size, 0);
+}
+
+void TZACore::ReportExtraBytes(int64_t done) {
+  if (Events.OnProgress)
+    Events.OnProgress(Sender, ptExtraProgress, Progress.ItemName, done);
+  Progress.ItemBytesDone += done;
+  ReportDetails(ptExtraProgress);
+  if (Events.OnItemProgress)
+    Events.OnItemProgress(Sender, Progress.ItemName, Progress.ItemSize, Progress.ItemPerCent());
 }
 
 void TZACore::Pump() {

@@ -116,7 +116,8 @@ class TZACore {
   TMsgDlgBtn GetPassword(const std::string &caption, const std::string &message, TMsgDlgButtons buttons,
                          std::string &password);
 
-  // Turns one library report into events (see the worker's callback).
+  // Turns one library report (a ZA_ACT_ action) into events, then checks for a stop (see the
+  // worker's callback).
   void ReportEvent(int action, int code, int64_t size, const std::string &text);
   // Lets the window breathe between callbacks (unless NoPump or off the main thread).
   void Pump();
@@ -143,6 +144,16 @@ class TZACore {
   TProgDetails Progress;
 
  private:
+  void ReportDetails(ProgressType kind);
+  void ReportNewItem(const std::string &name, int64_t size);
+  void ReportItemBytes(int64_t done);
+  void ReportBatchEnd();
+  void ReportLibraryMessage(int code, const std::string &text);
+  void ReportTotalFiles(int64_t count);
+  void ReportTotalSize(int64_t size);
+  void ReportExtraItem(int kind, const std::string &text, int64_t size);
+  void ReportExtraBytes(int64_t done);
+
   int cursor_depth_ = 0;
   bool cursor_shown_ = false;
 };

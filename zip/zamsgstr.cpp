@@ -1,5 +1,7 @@
 #include "zip/zamsgstr.h"
 
+#include "ziplib/zipformat.h"
+
 #include <algorithm>
 #include <cctype>
 #include <cstring>
@@ -10,11 +12,9 @@
 
 namespace {
 
-uint16_t le16(const uint8_t *p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
-uint32_t le32(const uint8_t *p) {
-  return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) |
-         (static_cast<uint32_t>(p[2]) << 16) | (static_cast<uint32_t>(p[3]) << 24);
-}
+// The message block is little-endian, like the archives.
+using zipformat::le16;
+using zipformat::le32;
 
 void append_utf8(std::string &out, uint32_t cp) {
   if (cp < 0x80) {

@@ -1,6 +1,8 @@
 #include "zip/zawrkr.h"
 
 #include "ziplib/zaoem.h"
+#include "ziplib/zarequest.h"
+#include "ziplib/zipformat.h"
 #include "zip/ziputils.h"
 
 #include <QCoreApplication>
@@ -13,17 +15,9 @@
 #include <new>
 
 namespace fs = std::filesystem;
+namespace zf = zipformat;
 
 namespace {
-
-constexpr uint32_t kEndSig = 0x06054B50u, kCentralSig = 0x02014B50u, kLocalSig = 0x04034B50u,
-                   kSpanSig = 0x08074B50u;
-
-uint16_t le16(const unsigned char *p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
-uint32_t le32(const unsigned char *p) {
-  return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) |
-         (static_cast<uint32_t>(p[2]) << 16) | (static_cast<uint32_t>(p[3]) << 24);
-}
 
 bool read_at(std::istream &in, int64_t pos, void *buf, size_t n) {
   in.clear();
@@ -40,6 +34,32 @@ int64_t file_size_of(std::istream &in) {
 std::string slashes_to_backslashes(std::string s) {
   std::replace(s.begin(), s.end(), '/', '\\');
   return s;
+}
+
+// The kind of a step beside the entries names its progress text: message 11400 + kind.
+constexpr int kExtraReadingDirectory = 9;  // "Loading Directory"
+
+ZipDirEntry entry_of(const zf::CentralHeader &h) {
+  ZipDirEntry e;
+  e.MadeByVersion = h.made_by;
+  e.HostSystem = h.host;
+  e.NeededVersion = h.needed;
+  e.Flags = h.flags;
+  e.CompressionMethod = h.method;
+  e.ModTime = h.time;
+  e.ModDate = h.date;
+  e.Crc32 = h.crc;
+  e.CompressedSize = h.csize;
+  e.UncompressedSize = h.usize;
+  e.NameLength = h.name_len;
+  e.ExtraLength = h.extra_len;
+  e.CommentLength = h.comment_len;
+  e.StartDisk = h.start_disk;
+  e.InternalAttributes = h.internal_attr;
+  e.ExternalAttributes = h.external_attr;
+  e.LocalHeaderOffset = h.stored_offset;
+  e.Encrypted = (h.flags & 1) != 0;
+  return e;
 }
 
 // The answer buffer of the library: at most 512 characters and a terminating zero.
@@ -155,38 +175,40 @@ int TZAWorker::QueryZip(const std::string &name) {
       if (head[0] == 'M' && head[1] == 'Z')
         result |= 0x01;
       if (size >= 4) {
-        uint32_t sig = le32(head);
-        if (sig == kLocalSig)
+        uint32_t sig = zf::le32(head);
+        if (sig == zf::kLocalSig)
           result |= 0x02;
-        if (sig == kSpanSig)
+        if (sig == zf::kSpanSig)
           result |= 0x04;
-        if (sig == kCentralSig)
+        if (sig == zf::kCentralSig)
           result |= 0x08;
       }
     }
-    if (size < 22)
+    if (size < static_cast<int64_t>(zf::kEndSize))
       return result;
-    int64_t tail = std::min<int64_t>(size, 65557);
+    int64_t tail = std::min<int64_t>(size, zf::kEndSearch);
     std::vector<unsigned char> buf(static_cast<size_t>(tail));
     if (!read_at(in, size - tail, buf.data(), buf.size()))
       return result;
-    for (int64_t i = tail - 22; i >= 0; --i) {
-      const unsigned char *e = &buf[static_cast<size_t>(i)];
-      if (le32(e) != kEndSig)
-        continue;
+    for (ptrdiff_t i = zf::find_end(buf.data(), buf.size()); i >= 0;
+         i = zf::find_end(buf.data(), buf.size(), i - 1)) {
+      zf::EndRecord eoc;
+      zf::read_end(&buf[static_cast<size_t>(i)], eoc);
       int r = result | 0x80;
       int64_t pos = size - tail + i;
-      if (pos + 22 + le16(e + 20) == size)
+      if (pos + static_cast<int64_t>(zf::kEndSize) + eoc.comment_len == size)
         r |= 0x10;
-      if (le16(e + 4) != le16(e + 6)) {
+      if (eoc.multi_volume()) {
         result = r & 0x1F;  // a record of another volume: keep looking further back
         continue;
       }
-      unsigned char c[46];
-      if (read_at(in, le32(e + 16), c, 46) && le32(c) == kCentralSig) {
+      unsigned char c[zf::kCentralSize];
+      zf::CentralHeader first;
+      if (read_at(in, eoc.cd_offset, c, sizeof c) && zf::read_central(c, first)) {
         r |= 0x40;
-        unsigned char l[4];
-        if (le16(c + 34) == le16(e + 4) && read_at(in, le32(c + 42), l, 4) && le32(l) == kLocalSig)
+        unsigned char l[zf::kLocalSize];
+        if (first.start_disk == eoc.disk && read_at(in, first.stored_offset, l, 4) &&
+            zf::le32(l) == zf::kLocalSig)
           r |= 0x20;
       }
       return r;
@@ -201,47 +223,48 @@ bool TZAWorker::LocateEOC(std::istream &in, int64_t size, std::string &raw_comme
   raw_comment.clear();
   ZipEOC = 0;
   unsigned char head[8];
-  if (size >= 8 && read_at(in, 0, head, 8) && le32(head) == kSpanSig && le32(head + 4) == kLocalSig)
+  if (size >= 8 && read_at(in, 0, head, 8) && zf::le32(head) == zf::kSpanSig &&
+      zf::le32(head + 4) == zf::kLocalSig)
     IsSpanned = true;
-  if (size < 22 || size >= (int64_t(1) << 32)) {
+  if (size < static_cast<int64_t>(zf::kEndSize) || size >= (int64_t(1) << 32)) {
     if (Verbose)
       ReportMessage(0, "Opening EOC seek error " + std::to_string(size >> 20) + "Mb");
     return false;
   }
-  unsigned char e[22];
-  auto take = [&](const unsigned char *rec, int64_t pos) {
+  zf::EndRecord eoc;
+  auto take = [&](int64_t pos) {
     ZipEOC = pos;
-    eoc_volume_ = le16(rec + 4);
-    eoc_cd_volume_ = le16(rec + 6);
-    eoc_entries_ = le16(rec + 10);
-    eoc_cd_size_ = le32(rec + 12);
-    eoc_cd_offset_ = le32(rec + 16);
+    eoc_volume_ = eoc.disk;
+    eoc_cd_volume_ = eoc.cd_disk;
+    eoc_entries_ = eoc.entries;
+    eoc_cd_size_ = eoc.cd_size;
+    eoc_cd_offset_ = eoc.cd_offset;
   };
-  if (read_at(in, size - 22, e, 22) && le32(e) == kEndSig && le16(e + 20) == 0) {
-    take(e, size - 22);
+  unsigned char e[zf::kEndSize];
+  int64_t last = size - static_cast<int64_t>(zf::kEndSize);
+  if (read_at(in, last, e, sizeof e) && zf::read_end(e, eoc) && eoc.comment_len == 0) {
+    take(last);
     logical_size_ = size;
     return true;
   }
-  int64_t tail = std::min<int64_t>(size, 65557);
+  int64_t tail = std::min<int64_t>(size, zf::kEndSearch);
   std::vector<unsigned char> buf(static_cast<size_t>(tail));
   if (!read_at(in, size - tail, buf.data(), buf.size()))
     return false;
-  for (int64_t i = tail - 22; i >= 0; --i) {
-    const unsigned char *rec = &buf[static_cast<size_t>(i)];
-    if (le32(rec) != kEndSig)
-      continue;
-    int64_t pos = size - tail + i;
-    size_t clen = le16(rec + 20);
-    size_t avail = static_cast<size_t>(tail - i - 22);
-    raw_comment.assign(reinterpret_cast<const char *>(rec + 22), std::min(clen, avail));
-    take(rec, pos);
-    int64_t end = pos + 22 + static_cast<int64_t>(clen);
-    logical_size_ = std::min(end, size);
-    if (end != size && Verbose)
-      ReportMessage(0, ZipLoadStr(10204));
-    return true;
-  }
-  return false;
+  ptrdiff_t i = zf::find_end(buf.data(), buf.size());
+  if (i < 0)
+    return false;
+  zf::read_end(&buf[static_cast<size_t>(i)], eoc);
+  int64_t pos = size - tail + i;
+  size_t avail = static_cast<size_t>(tail - i) - zf::kEndSize;
+  raw_comment.assign(reinterpret_cast<const char *>(&buf[static_cast<size_t>(i) + zf::kEndSize]),
+                     std::min<size_t>(eoc.comment_len, avail));
+  take(pos);
+  int64_t end = pos + static_cast<int64_t>(zf::kEndSize) + eoc.comment_len;
+  logical_size_ = std::min(end, size);
+  if (end != size && Verbose)
+    ReportMessage(0, ZipLoadStr(10204));
+  return true;
 }
 
 void TZAWorker::ReadDirectory(std::istream &in, const std::string &raw_comment) {
@@ -250,10 +273,10 @@ void TZAWorker::ReadDirectory(std::istream &in, const std::string &raw_comment) 
   try {
     if (eoc_volume_ != eoc_cd_volume_)
       throw EZipArchiver(11048, true);  // multi-volume sets are not read by this program
-    int64_t start =
-        logical_size_ - static_cast<int64_t>(eoc_cd_size_) - static_cast<int64_t>(raw_comment.size()) - 22;
+    int64_t start = logical_size_ - static_cast<int64_t>(eoc_cd_size_) -
+                    static_cast<int64_t>(raw_comment.size()) - static_cast<int64_t>(zf::kEndSize);
     ZipSOC = start;
-    SFXOffset = RealFileSize == 22 ? 0 : RealFileSize;
+    SFXOffset = RealFileSize == static_cast<int64_t>(zf::kEndSize) ? 0 : RealFileSize;
     offset_mismatch_ = start != static_cast<int64_t>(eoc_cd_offset_);
     if (offset_mismatch_)
       ShowZipMessage(10203, std::string());
@@ -263,52 +286,30 @@ void TZAWorker::ReadDirectory(std::istream &in, const std::string &raw_comment) 
     in.seekg(static_cast<std::streamoff>(start));
     if (!in)
       throw EZipArchiver(10201, true);
-    ReportEvent(15, 9, eoc_entries_, std::string());
+    ReportEvent(ZA_ACT_EXTRA_ITEM, kExtraReadingDirectory, eoc_entries_, std::string());
     if (Trace)
       ReportMessage(0, ZipFormat("List - expecting %d files", {static_cast<long long>(eoc_entries_)}));
     contents_.reserve(eoc_entries_);
     index_.SetCapacity(static_cast<int>(eoc_entries_));
     int host = 0, version = 20;
-    bool host_seen = false;
     for (uint32_t n = 0; n < eoc_entries_; ++n) {
-      unsigned char h[46];
-      if (!in.read(reinterpret_cast<char *>(h), 46))
+      unsigned char raw[zf::kCentralSize];
+      if (!in.read(reinterpret_cast<char *>(raw), sizeof raw))
         throw EZipArchiver(11013, true);
-      if (le32(h) != kCentralSig)
+      zf::CentralHeader h;
+      if (!zf::read_central(raw, h))
         throw EZipArchiver(11015, true);
-      size_t name_len = le16(h + 28);
-      if (name_len > 259 || name_len == 0)
+      if (h.name_len > 259 || h.name_len == 0)
         throw EZipArchiver(11017, true);
-      std::string raw_name(name_len, '\0');
-      if (!in.read(raw_name.data(), static_cast<std::streamsize>(name_len)))
+      std::string raw_name(h.name_len, '\0');
+      if (!in.read(raw_name.data(), static_cast<std::streamsize>(h.name_len)))
         throw EZipArchiver(11017, true);
-      if (h[5] != 0 || !host_seen) {
-        if (h[5] != 0) {
-          host = h[5];
-          version = h[4];
-          host_seen = true;
-        }
+      if (h.host != 0) {
+        host = h.host;
+        version = h.made_by;
       }
-      auto e = std::make_unique<ZipDirEntry>();
-      e->MadeByVersion = h[4];
-      e->HostSystem = h[5];
-      e->NeededVersion = le16(h + 6);
-      e->Flags = le16(h + 8);
-      e->CompressionMethod = le16(h + 10);
-      e->ModTime = le16(h + 12);
-      e->ModDate = le16(h + 14);
-      e->Crc32 = le32(h + 16);
-      e->CompressedSize = le32(h + 20);
-      e->UncompressedSize = le32(h + 24);
-      e->NameLength = le16(h + 28);
-      e->ExtraLength = le16(h + 30);
-      e->CommentLength = le16(h + 32);
-      e->StartDisk = le16(h + 34);
-      e->InternalAttributes = le16(h + 36);
-      e->ExternalAttributes = le32(h + 38);
-      e->LocalHeaderOffset = le32(h + 42);
-      e->Encrypted = (e->Flags & 1) != 0;
-      e->FileName = slashes_to_backslashes(Convert(raw_name, h[5], h[4], e->Flags));
+      auto e = std::make_unique<ZipDirEntry>(entry_of(h));
+      e->FileName = slashes_to_backslashes(Convert(raw_name, h.host, h.made_by, e->Flags));
       if (Trace)
         ReportMessage(0, ZipFormat("List - [%d] \"%s\"", {static_cast<long long>(n + 1), e->FileName}));
       e->ExtraData.resize(e->ExtraLength);
@@ -317,7 +318,7 @@ void TZAWorker::ReadDirectory(std::istream &in, const std::string &raw_comment) 
       std::string raw_comment_e(e->CommentLength, '\0');
       if (e->CommentLength && !in.read(raw_comment_e.data(), e->CommentLength))
         throw EZipArchiver(11022, true);
-      e->FileComment = Convert(raw_comment_e, h[5], h[4], e->Flags);
+      e->FileComment = Convert(raw_comment_e, h.host, h.made_by, e->Flags);
       int64_t local = e->LocalHeaderOffset;
       const std::string &fn = e->FileName;
       if (!UseDirOnlyEntries && (fn.back() == '\\')) {
@@ -334,12 +335,12 @@ void TZAWorker::ReadDirectory(std::istream &in, const std::string &raw_comment) 
           Events.OnNewName(Sender, static_cast<int>(n + 1), *kept);
       }
       SFXOffset = std::min(SFXOffset, local);
-      ReportEvent(16, 0, 1, std::string());
+      ReportEvent(ZA_ACT_EXTRA_PROGRESS, 0, 1, std::string());
       if (Cancel)
         throw EZipAbort();
     }
-    unsigned char end[22];
-    if (!in.read(reinterpret_cast<char *>(end), 22) || le32(end) != kEndSig)
+    unsigned char end[zf::kEndSize];
+    if (!in.read(reinterpret_cast<char *>(end), sizeof end) || zf::le32(end) != zf::kEndSig)
       throw EZipArchiver(11011, true);
     last_host_ = host;
     last_version_ = version;
@@ -351,7 +352,7 @@ void TZAWorker::ReadDirectory(std::istream &in, const std::string &raw_comment) 
   } catch (const std::exception &x) {
     ShowZipMessage(10202, std::string("\n") + x.what());
   }
-  ReportEvent(3, 0, 0, std::string());
+  ReportEvent(ZA_ACT_END_BATCH, 0, 0, std::string());
   EndWaitCursor();
   if (!ok) {
     DiscardDirectory();
@@ -598,8 +599,8 @@ void TZAWorker::ZipExecRoutine(int refusal_id) {
 int32_t ZA_CALL TZAWorker::DllCallback(void *caller, ZCallBackStruct *info) {
   auto *w = static_cast<TZAWorker *>(caller);
   if (!w || !info || w->Closing)
-    return 0;
-  int action = info->ActionCode & 0x3F;
+    return ZA_CB_CONTINUE;
+  int action = info->ActionCode & ZA_ACT_MASK;
   try {
     w->Dispatch(info);
   } catch (const std::exception &x) {
@@ -612,182 +613,221 @@ int32_t ZA_CALL TZAWorker::DllCallback(void *caller, ZCallBackStruct *info) {
     w->Cancel = true;
   }
   if (!w->ExceptionText.empty())
-    return 10106;
-  return w->Cancel ? 1 : 0;
+    return ZA_CB_HANDLER_EXCEPTION;
+  return w->Cancel ? ZA_CB_CANCEL : ZA_CB_CONTINUE;
 }
 
 void TZAWorker::Dispatch(ZCallBackStruct *info) {
-  int action = info->ActionCode & 0x3F;
+  int action = info->ActionCode & ZA_ACT_MASK;
   std::string name = info->MsgP ? slashes_to_backslashes(info->MsgP) : std::string();
-  TCustomZipArchiver *s = Sender;
   switch (action) {
-    case 18:
+    case ZA_ACT_ABORT_VALUE:  // 18 the value that stops this call through ZA_Abort; no event
       SetAbortValue(info->Arg1);
       return;
-    case 0:
-    case 1:
-    case 2:
-    case 3:
-    case 4:
-    case 5:
-    case 6:
-    case 15:
-    case 16: {
-      int code = (action == 4 || action == 15 || action == 16) ? info->Arg1 : 0;
-      int64_t size = 0;
-      if (action == 1 || action == 2 || action == 3 || action == 6 || action == 15 || action == 16)
-        size = info->u.Size64;
-      else if (action == 5)
-        size = info->Arg1;
-      std::string text;
-      if (action == 1 || action == 15)
-        text = name;
-      else if (action == 4)
-        text = info->MsgP ? info->MsgP : "";
-      if (info->IsOperationZip && action >= 1 && action <= 3) {
-        Progress.ItemSize = info->ItemSize;
-        Progress.ItemBytesDone = info->ItemPos;
-      }
-      ReportEvent(action, code, size, text);
+    case ZA_ACT_TICK:            // 0 still working
+    case ZA_ACT_NEW_ITEM:        // 1 an entry starts: name, size
+    case ZA_ACT_PROGRESS:        // 2 bytes of the entry done
+    case ZA_ACT_END_BATCH:       // 3 every entry done
+    case ZA_ACT_MESSAGE:         // 4 a message and its code
+    case ZA_ACT_TOTAL_FILES:     // 5 how many entries follow
+    case ZA_ACT_TOTAL_SIZE:      // 6 how many bytes they hold
+    case ZA_ACT_EXTRA_ITEM:      // 15 a step beside the entries starts: kind, size
+    case ZA_ACT_EXTRA_PROGRESS:  // 16 bytes of that step done
+      ForwardProgress(action, info, name);
       return;
-    }
-    case 7: {
-      if (Events.OnSetNewName) {
-        std::string n = name;
-        bool changed = false;
-        Events.OnSetNewName(s, n, changed);
-        if (changed) {
-          copy_answer(info, n, 512);
-          info->ActionCode = -1;
-        }
-      }
-      if (info->Data && Events.OnSetAddName) {
-        std::string n = name;
-        bool changed = false;
-        Events.OnSetAddName(s, n, slashes_to_backslashes(static_cast<const char *>(info->Data)), changed);
-        if (changed) {
-          copy_answer(info, n, 512);
-          info->ActionCode = -1;
-        }
-      }
+    case ZA_ACT_NEW_NAME:  // 7 the name an added file is stored under; may be changed
+      AnswerNewName(info, name);
       break;
-    }
-    case 8: {
-      TMsgDlgBtn act = mbOK;
-      unsigned repeat = static_cast<unsigned>(std::max(0, info->Arg1));
-      std::string pw;
-      bool zip_action = info->IsOperationZip != 0;
-      if (Events.OnPasswordError) {
-        Events.OnPasswordError(s, zip_action, pw, name, repeat, act);
-        if (act != mbOK)
-          pw.clear();
-      } else if (Unattended) {
-        ShowZipMessage(zip_action ? 10150 : 10151, std::string());
-      } else {
-        pw = zip_action ? GetAddPassword(act) : GetExtrPassword(act);
-      }
-      if (pw.empty()) {
-        repeat = 0;
-        info->ActionCode = -2;
-      } else {
-        copy_answer(info, pw, 80);
-        info->ActionCode = -1;
-      }
-      info->Arg1 = static_cast<int32_t>(std::min(repeat, 15u));
-      if (act == mbCancel)
-        info->ActionCode = -2;
-      else if (act == mbNoToAll)
-        info->ActionCode = -3;
-      else if (act == mbAbort)
-        Cancel = true;
+    case ZA_ACT_PASSWORD:  // 8 the password of an encrypted entry
+      AnswerPassword(info, name);
       break;
-    }
-    case 9:
-      if (Events.OnCRC32Error) {
-        bool extract = true;
-        Events.OnCRC32Error(s, name, static_cast<uint32_t>(info->Arg1), static_cast<uint32_t>(info->Arg2),
-                            extract);
-        info->ActionCode = extract ? -1 : -3;
-      }
+    case ZA_ACT_CRC_ERROR:  // 9 the data's checksum differs: keep it?
+      AnswerCRC32Error(info, name);
       break;
-    case 10:
-      if (Events.OnExtractOverwrite) {
-        bool overwrite = info->Arg1 != 0;
-        Events.OnExtractOverwrite(s, name, info->Older != 2, overwrite, info->Arg2);
-        info->ActionCode = overwrite ? -1 : -2;
-      }
+    case ZA_ACT_OVERWRITE:  // 10 the file exists: overwrite it?
+      AnswerOverwrite(info, name);
       break;
-    case 11:
-      if (info->Arg1 != 0)
-        FullErrCode = info->Arg1;
-      if (Events.OnExtractSkipped)
-        Events.OnExtractSkipped(s, name, (info->Arg2 & 0xFF) - 1, info->Arg1 & 0xFF);
-      else if (Events.OnMessage)
-        Events.OnMessage(s, 10125,
-                         ZipFmtLoadStr(10126, {name, static_cast<long long>((info->Arg2 & 0xFF) - 1)}));
+    case ZA_ACT_SKIPPED:  // 11 an entry was left out: reason, error
+      ReportSkipped(info, name);
       break;
-    case 12:
-      if (Events.OnFileComment) {
-        std::string comment = info->Data ? static_cast<const char *>(info->Data) : "";
-        bool changed = false;
-        Events.OnFileComment(s, name, comment, changed);
-        if (changed) {
-          copy_answer(info, comment, 511);
-          info->Arg1 = static_cast<int32_t>(std::min<size_t>(comment.size(), 511));
-          info->ActionCode = -1;
-        }
-      }
+    case ZA_ACT_FILE_COMMENT:  // 12 an entry's comment; may be changed
+      AnswerFileComment(info, name);
       break;
-    case 13: {
-      int64_t want = info->u.Size64;
-      try {
-        if (want < 0 || want > INT32_MAX)
-          throw std::bad_alloc();
-        ZipStream.SetSize(static_cast<size_t>(want));
-        info->Data = ZipStream.Memory();
-        info->ActionCode = -1;
-      } catch (const std::bad_alloc &) {
-        info->ActionCode = -2;
-        info->u.Size64 = 0;
-      }
+    case ZA_ACT_MEMORY_SIZE:  // 13 make the output memory this large
+      AnswerMemorySize(info);
       break;
-    }
-    case 14:
-      if (Events.OnFileExtra) {
-        std::string extra;
-        if (info->Data && info->Arg1 > 0)
-          extra.assign(static_cast<const char *>(info->Data), static_cast<size_t>(info->Arg1));
-        bool changed = false;
-        Events.OnFileExtra(s, name, extra, changed);
-        if (changed) {
-          static thread_local std::string handed_back;
-          if (!extra.empty() && extra.size() <= 511 && info->u.Answer) {
-            std::memcpy(info->u.Answer, extra.data(), extra.size());
-          } else {
-            handed_back = extra;
-            info->Data = handed_back.data();
-          }
-          info->Arg1 = static_cast<int32_t>(extra.size());
-          info->ActionCode = -1;
-        }
-      }
+    case ZA_ACT_EXTRA_DATA:  // 14 an entry's extra field; may be changed
+      AnswerFileExtra(info, name);
       break;
-    case 17:
-      if (Events.OnSetExtName) {
-        std::string n = name;
-        bool changed = false;
-        Events.OnSetExtName(s, n, changed);
-        auto ends_delim = [](const std::string &t) {
-          return !t.empty() && (t.back() == '\\' || t.back() == '/');
-        };
-        if (changed && n != name && ends_delim(n) == ends_delim(name)) {
-          copy_answer(info, n, 512);
-          info->ActionCode = -1;
-        }
-      }
+    case ZA_ACT_EXTRACT_NAME:  // 17 the name an entry is written under; may be changed
+      AnswerExtName(info, name);
       break;
-    default:
+    default:  // 19 and up: unknown here, only the end of the report
       break;
   }
-  ReportEvent(19, 0, 0, std::string());
+  ReportEvent(ZA_ACT_END_REPORT, 0, 0, std::string());
+}
+
+void TZAWorker::ForwardProgress(int action, const ZCallBackStruct *info, const std::string &name) {
+  bool extra = action == ZA_ACT_EXTRA_ITEM || action == ZA_ACT_EXTRA_PROGRESS;
+  int code = (action == ZA_ACT_MESSAGE || extra) ? info->Arg1 : 0;
+  int64_t size = 0;
+  if (action == ZA_ACT_TOTAL_FILES)
+    size = info->Arg1;
+  else if (action != ZA_ACT_TICK && action != ZA_ACT_MESSAGE)
+    size = info->u.Size64;
+  std::string text;
+  if (action == ZA_ACT_NEW_ITEM || action == ZA_ACT_EXTRA_ITEM)
+    text = name;
+  else if (action == ZA_ACT_MESSAGE)
+    text = info->MsgP ? info->MsgP : "";
+  // An add operation counts its own item bytes.
+  if (info->IsOperationZip && action >= ZA_ACT_NEW_ITEM && action <= ZA_ACT_END_BATCH) {
+    Progress.ItemSize = info->ItemSize;
+    Progress.ItemBytesDone = info->ItemPos;
+  }
+  ReportEvent(action, code, size, text);
+}
+
+void TZAWorker::AnswerNewName(ZCallBackStruct *info, const std::string &name) {
+  if (Events.OnSetNewName) {
+    std::string n = name;
+    bool changed = false;
+    Events.OnSetNewName(Sender, n, changed);
+    if (changed) {
+      copy_answer(info, n, 512);
+      info->ActionCode = ZA_ANS_YES;
+    }
+  }
+  if (info->Data && Events.OnSetAddName) {
+    std::string n = name;
+    bool changed = false;
+    Events.OnSetAddName(Sender, n, slashes_to_backslashes(static_cast<const char *>(info->Data)), changed);
+    if (changed) {
+      copy_answer(info, n, 512);
+      info->ActionCode = ZA_ANS_YES;
+    }
+  }
+}
+
+void TZAWorker::AnswerPassword(ZCallBackStruct *info, const std::string &name) {
+  TMsgDlgBtn act = mbOK;
+  unsigned repeat = static_cast<unsigned>(std::max(0, info->Arg1));
+  std::string pw;
+  bool zip_action = info->IsOperationZip != 0;
+  if (Events.OnPasswordError) {
+    Events.OnPasswordError(Sender, zip_action, pw, name, repeat, act);
+    if (act != mbOK)
+      pw.clear();
+  } else if (Unattended) {
+    ShowZipMessage(zip_action ? 10150 : 10151, std::string());
+  } else {
+    pw = zip_action ? GetAddPassword(act) : GetExtrPassword(act);
+  }
+  if (pw.empty()) {
+    repeat = 0;
+    info->ActionCode = ZA_ANS_NO;
+  } else {
+    copy_answer(info, pw, 80);
+    info->ActionCode = ZA_ANS_YES;
+  }
+  info->Arg1 = static_cast<int32_t>(std::min(repeat, 15u));
+  if (act == mbCancel)
+    info->ActionCode = ZA_ANS_NO;
+  else if (act == mbNoToAll)
+    info->ActionCode = ZA_ANS_NO_TO_ALL;
+  else if (act == mbAbort)
+    Cancel = true;
+}
+
+void TZAWorker::AnswerCRC32Error(ZCallBackStruct *info, const std::string &name) {
+  if (!Events.OnCRC32Error)
+    return;
+  bool extract = true;
+  Events.OnCRC32Error(Sender, name, static_cast<uint32_t>(info->Arg1), static_cast<uint32_t>(info->Arg2),
+                      extract);
+  info->ActionCode = extract ? ZA_ANS_YES : ZA_ANS_NO_TO_ALL;
+}
+
+// Without a handler the library's own default answer stands.
+void TZAWorker::AnswerOverwrite(ZCallBackStruct *info, const std::string &name) {
+  if (!Events.OnExtractOverwrite)
+    return;
+  bool overwrite = info->Arg1 != 0;
+  Events.OnExtractOverwrite(Sender, name, info->Older != 2, overwrite, info->Arg2);
+  info->ActionCode = overwrite ? ZA_ANS_YES : ZA_ANS_NO;
+}
+
+void TZAWorker::ReportSkipped(const ZCallBackStruct *info, const std::string &name) {
+  if (info->Arg1 != 0)
+    FullErrCode = info->Arg1;
+  int skip_type = (info->Arg2 & 0xFF) - 1;
+  if (Events.OnExtractSkipped)
+    Events.OnExtractSkipped(Sender, name, skip_type, info->Arg1 & 0xFF);
+  else if (Events.OnMessage)
+    Events.OnMessage(Sender, 10125, ZipFmtLoadStr(10126, {name, static_cast<long long>(skip_type)}));
+}
+
+void TZAWorker::AnswerFileComment(ZCallBackStruct *info, const std::string &name) {
+  if (!Events.OnFileComment)
+    return;
+  std::string comment = info->Data ? static_cast<const char *>(info->Data) : "";
+  bool changed = false;
+  Events.OnFileComment(Sender, name, comment, changed);
+  if (changed) {
+    copy_answer(info, comment, 511);
+    info->Arg1 = static_cast<int32_t>(std::min<size_t>(comment.size(), 511));
+    info->ActionCode = ZA_ANS_YES;
+  }
+}
+
+void TZAWorker::AnswerMemorySize(ZCallBackStruct *info) {
+  int64_t want = info->u.Size64;
+  try {
+    if (want < 0 || want > INT32_MAX)
+      throw std::bad_alloc();
+    ZipStream.SetSize(static_cast<size_t>(want));
+    info->Data = ZipStream.Memory();
+    info->ActionCode = ZA_ANS_YES;
+  } catch (const std::bad_alloc &) {
+    info->ActionCode = ZA_ANS_NO;
+    info->u.Size64 = 0;
+  }
+}
+
+void TZAWorker::AnswerFileExtra(ZCallBackStruct *info, const std::string &name) {
+  if (!Events.OnFileExtra)
+    return;
+  std::string extra;
+  if (info->Data && info->Arg1 > 0)
+    extra.assign(static_cast<const char *>(info->Data), static_cast<size_t>(info->Arg1));
+  bool changed = false;
+  Events.OnFileExtra(Sender, name, extra, changed);
+  if (!changed)
+    return;
+  // A short field fits the answer buffer; any other goes back as the address of our copy,
+  // which must outlive the callback.
+  static thread_local std::string handed_back;
+  if (!extra.empty() && extra.size() <= 511 && info->u.Answer) {
+    std::memcpy(info->u.Answer, extra.data(), extra.size());
+  } else {
+    handed_back = extra;
+    info->Data = handed_back.data();
+  }
+  info->Arg1 = static_cast<int32_t>(extra.size());
+  info->ActionCode = ZA_ANS_YES;
+}
+
+// A new name is taken only when it differs and still says file or folder as the old one did.
+void TZAWorker::AnswerExtName(ZCallBackStruct *info, const std::string &name) {
+  if (!Events.OnSetExtName)
+    return;
+  std::string n = name;
+  bool changed = false;
+  Events.OnSetExtName(Sender, n, changed);
+  auto ends_delim = [](const std::string &t) { return !t.empty() && (t.back() == '\\' || t.back() == '/'); };
+  if (changed && n != name && ends_delim(n) == ends_delim(name)) {
+    copy_answer(info, n, 512);
+    info->ActionCode = ZA_ANS_YES;
+  }
 }

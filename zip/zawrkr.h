@@ -199,7 +199,18 @@ class TZAWorker : public TZADynamicBind {
   bool LocateEOC(std::istream &in, int64_t size, std::string &raw_comment);
   void ReadDirectory(std::istream &in, const std::string &raw_comment);
   std::string Convert(const std::string &raw, int host, int made_by, int flags) const;
+  // One library callback: each action that asks something has its own answer.
   void Dispatch(ZCallBackStruct *info);
+  void ForwardProgress(int action, const ZCallBackStruct *info, const std::string &name);
+  void AnswerNewName(ZCallBackStruct *info, const std::string &name);
+  void AnswerPassword(ZCallBackStruct *info, const std::string &name);
+  void AnswerCRC32Error(ZCallBackStruct *info, const std::string &name);
+  void AnswerOverwrite(ZCallBackStruct *info, const std::string &name);
+  void ReportSkipped(const ZCallBackStruct *info, const std::string &name);
+  void AnswerFileComment(ZCallBackStruct *info, const std::string &name);
+  void AnswerMemorySize(ZCallBackStruct *info);
+  void AnswerFileExtra(ZCallBackStruct *info, const std::string &name);
+  void AnswerExtName(ZCallBackStruct *info, const std::string &name);
 
   std::string zip_file_name_;
   std::vector<std::unique_ptr<ZipDirEntry>> contents_;

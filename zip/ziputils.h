@@ -3,10 +3,8 @@
 
 #include <string>
 
-// Wildcard match of a file pattern against an entry name: "*" any run, "?" one
-// character, letters without regard to case, "/" equal to "\\". When the last component of
-// `spec` has a dot, name and extension are matched separately, and an extension pattern
-// of exactly "*" matches any extension, none included. False when either is empty.
+// Whether the file pattern `spec` picks the entry `name`, by the rule the library also
+// extracts by (ziplib/zawild.h: "?" is one UTF-8 code point).
 bool FileNameMatch(const std::string &spec, const std::string &name);
 
 // `path` with a trailing delimiter, in the delimiter style the path already uses ("\\" by

@@ -18,6 +18,8 @@
 #include "platform/outdir.h"
 #include "ziplib/zarequest.h"
 #include "platform/selfpath.h"
+#include "ziplib/zawild.h"
+#include "ziplib/zipformat.h"
 
 #include <zlib.h>
 
@@ -94,33 +96,6 @@ std::time_t dos_to_time(uint16_t date, uint16_t time) {
   return std::mktime(&tm);
 }
 
-bool wild_match(const char *p, const char *s) {
-  // Iterative '*' backtracking; '/' and '\\' are one delimiter, letters ignore case.
-  const char *star = nullptr, *resume = nullptr;
-  auto fold = [](char c) -> int {
-    if (c == '\\')
-      return '/';
-    return (c >= 'A' && c <= 'Z') ? c + 32 : static_cast<unsigned char>(c);
-  };
-  while (*s) {
-    if (*p == '*') {
-      star = p++;
-      resume = s;
-    } else if (*p == '?' || (*p && fold(*p) == fold(*s))) {
-      ++p;
-      ++s;
-    } else if (star) {
-      p = star + 1;
-      s = ++resume;
-    } else {
-      return false;
-    }
-  }
-  while (*p == '*')
-    ++p;
-  return *p == 0;
-}
-
 // A name is safe when it is relative and stays below the base directory.
 bool safe_relative_name(const std::string &name) {
   if (name.empty() || name.find('\0') != std::string::npos)
@@ -165,9 +140,9 @@ class Session {
   }
   void fire() {
     int32_t r = req_->Callback ? req_->Callback(req_->Caller, &cb_) : 0;
-    if (r == 10106)
+    if (r == ZA_CB_HANDLER_EXCEPTION)
       throw Stop{ZA_RES_HANDLER_EXCEPTION};
-    if (r != 0)
+    if (r != ZA_CB_CONTINUE)
       cancelled_ = true;
     if (g_abort_requested.load() && g_abort_value.load() == abort_value_)
       cancelled_ = true;
@@ -214,7 +189,7 @@ class Session {
       return true;
     for (int i = 0; i < req_->SpecCount; ++i) {
       const char *spec = req_->Specs[i].FileSpec;
-      if (spec && wild_match(spec, name.c_str()))
+      if (spec && zawild::match(spec, name))
         return true;
     }
     return false;
@@ -257,6 +232,8 @@ class Session {
   template <class Sink>
   bool decode(const ZaEntry &e, const std::string &name, uint64_t data_offset, const std::string *password,
               Sink &&sink, uint32_t &crc_out, uint64_t &size_out);
+  // The entry's local header with its name and extra field; 0 when it is unreadable or not one.
+  size_t local_header_size(const ZaEntry &e);
   uint64_t data_offset(const ZaEntry &e, const std::string &name);
 
   UnzipRequest *req_;
@@ -274,15 +251,22 @@ class Session {
   ZaOutDir out_dir_;
 };
 
-uint64_t Session::data_offset(const ZaEntry &e, const std::string &name) {
-  unsigned char lh[30];
+size_t Session::local_header_size(const ZaEntry &e) {
+  unsigned char lh[zipformat::kLocalSize];
   in_.clear();
   in_.seekg(static_cast<std::streamoff>(e.local_offset));
-  if (!in_.read(reinterpret_cast<char *>(lh), 30) || za_le32(lh) != 0x04034B50u) {
+  if (!in_.read(reinterpret_cast<char *>(lh), sizeof lh))
+    return 0;
+  return zipformat::local_header_size(lh);
+}
+
+uint64_t Session::data_offset(const ZaEntry &e, const std::string &name) {
+  size_t header = local_header_size(e);
+  if (!header) {
     message(ZA_CODE(ZA_ERR_FORMAT, 11014), "A local header signature is wrong: '" + name + "'");
     return 0;
   }
-  uint64_t off = e.local_offset + 30 + za_le16(lh + 26) + za_le16(lh + 28);
+  uint64_t off = e.local_offset + header;
   if (off + e.csize > file_size_) {
     message(ZA_CODE(ZA_ERR_FORMAT, 11021), "Error while reading zipped data: '" + name + "' is truncated");
     return 0;
@@ -640,12 +624,10 @@ bool Session::extract_entry(const ZaEntry &e, const std::string &stored, int ind
 }
 
 uint64_t Session::span_end(const ZaEntry &e) {
-  unsigned char lh[30];
-  in_.clear();
-  in_.seekg(static_cast<std::streamoff>(e.local_offset));
-  if (!in_.read(reinterpret_cast<char *>(lh), 30) || za_le32(lh) != 0x04034B50u)
-    return e.local_offset + 30;  // the entry itself reports its damaged header
-  return e.local_offset + 30 + za_le16(lh + 26) + za_le16(lh + 28) + e.csize;
+  size_t header = local_header_size(e);
+  if (!header)
+    return e.local_offset + zipformat::kLocalSize;  // the entry itself reports its damaged header
+  return e.local_offset + header + e.csize;
 }
 
 bool Session::entries_apart(const std::vector<ZaEntry> &entries, const std::vector<std::string> &names,

@@ -117,7 +117,22 @@ enum {
   ZA_ACT_EXTRA_ITEM = 15,
   ZA_ACT_EXTRA_PROGRESS = 16,
   ZA_ACT_EXTRACT_NAME = 17,
-  ZA_ACT_ABORT_VALUE = 18
+  ZA_ACT_ABORT_VALUE = 18,
+  /* Never sent by the library: the component's own last step after a callback whose action
+   * raised no progress event, in which it only checks for a stop and lets the window breathe. */
+  ZA_ACT_END_REPORT = 19
+};
+
+/* Only the low bits of ActionCode name the action; the library may use the others. */
+enum { ZA_ACT_MASK = 0x3F };
+
+/* What the callback returns to the library. */
+enum {
+  ZA_CB_CONTINUE = 0,
+  ZA_CB_CANCEL = 1, /* the caller wants the call stopped (any value but the two others) */
+  /* An event handler of the caller failed; the library ends the call with
+   * ZA_RES_HANDLER_EXCEPTION rather than go on with half-made answers. */
+  ZA_CB_HANDLER_EXCEPTION = 10106
 };
 
 enum { ZA_ANS_YES = -1, ZA_ANS_NO = -2, ZA_ANS_NO_TO_ALL = -3 };

@@ -198,6 +198,12 @@ TEST(ZipNames, FileNameMatch) {
        "ffs2",
        true},
       {"?", "b\x80", false},
+      {"?", "\xF0\x9F\x98\x80", true},
+      {"??", "\xC3\xA9", false},
+      // "*" takes whole characters too: it cannot end inside the euro sign.
+      {"*\xAC.txt", "\xE2\x82\xAC.txt", false},
+      // A lead byte takes only the continuation bytes it announces; one more stands alone.
+      {"?", "\xE2\x82\xAC\x80", false},
   };
   for (auto &r : rows) {
     SCOPED_TRACE(std::string(r.spec) + " ~ " + r.name);

@@ -7,7 +7,9 @@
 
 #include <QApplication>
 
+#include <algorithm>
 #include <chrono>
+#include <set>
 #include <QTimer>
 
 using namespace ziptest;
@@ -95,6 +97,53 @@ TEST_F(ArchiverTest, FilePatternsSelectEntries) {
   zip_.FSpecArgs() = {"*.* "};
   EXPECT_EQ(zip_.Extract(), 11);
   EXPECT_EQ(zip_.SuccessCnt(), 0);
+}
+
+// A pattern finds in the listing exactly the entries that extracting with it writes: both
+// sides match by one rule, in which "?" is one UTF-8 character.
+TEST_F(ArchiverTest, PatternsFindAndExtractTheSameEntries) {
+  const std::vector<std::string> names = {
+      "a.txt", "ab.txt", "\xE2\x82\xAC.txt", "\xC3\xA9\xE2\x82\xAC.txt", "kernel", "kernel.bin", "sub/x.bin"};
+  std::string cmd = "python3 -c " +
+                    quote(
+                        "import sys, zipfile\nwith zipfile.ZipFile(sys.argv[1], 'w') as z:\n"
+                        "    for n in sys.argv[2:]: z.writestr(n, n)\n") +
+                    " " + quote(tmp_.str("p.zip"));
+  for (auto &n : names)
+    cmd += " " + quote(n);
+  ASSERT_EQ(run(cmd), 0);
+  struct Row {
+    const char *spec;
+    std::set<std::string> picked;
+  } rows[] = {
+      {"?.txt", {"a.txt", "\xE2\x82\xAC.txt"}},
+      {"??.txt", {"ab.txt", "\xC3\xA9\xE2\x82\xAC.txt"}},
+      {"kernel.*", {"kernel", "kernel.bin"}},
+      {"KERNEL", {"kernel"}},
+      {"sub\\*", {"sub/x.bin"}},
+  };
+  zip_.SetUnattended(true);
+  zip_.SetZipFileName(tmp_.str("p.zip"));
+  zip_.SetExtrOptions(ExtrOpts{ExtrDirNames});
+  for (auto &r : rows) {
+    SCOPED_TRACE(r.spec);
+    std::set<std::string> found;
+    for (int i = -1; zip_.Find(r.spec, i);) {
+      std::string name = zip_.DirEntry(i)->FileName;
+      std::replace(name.begin(), name.end(), '\\', '/');
+      found.insert(name);
+    }
+    EXPECT_EQ(found, r.picked);
+    fs::path base = tmp_.path() / "out" / std::to_string(&r - rows);
+    fs::create_directories(base);
+    zip_.SetExtrBaseDir(base.string());
+    zip_.FSpecArgs() = {r.spec};
+    EXPECT_EQ(zip_.Extract(), 0);
+    std::set<std::string> written;
+    for (auto &file : tree(base))
+      written.insert(file.first);
+    EXPECT_EQ(written, r.picked);
+  }
 }
 
 TEST_F(ArchiverTest, MissingBaseDirectoryIs10504) {
