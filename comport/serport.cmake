@@ -1,3 +1,5 @@
-# The serial port component: settings, lifecycle and I/O, event thread, links, errors.
-add_library(zv_serport STATIC serporttypes.cpp serporterror.cpp serportsettings.cpp serport.cpp serportthread.cpp)
-target_link_libraries(zv_serport PUBLIC zv_comm zv_gui zv_log Threads::Threads)
+# The serial port component: settings, lifecycle and I/O, event thread, links, errors, stored
+# settings, and the packet splitter (which needs no windowing).
+add_library(zv_serport STATIC serporttypes.cpp serporterror.cpp serportsettings.cpp serport.cpp serportthread.cpp
+                              serportstore.cpp serportpacket.h serportpacket.cpp)
+target_link_libraries(zv_serport PUBLIC zv_comm zv_gui zv_log zv_settingsstore Threads::Threads)
