@@ -13,7 +13,6 @@ namespace {
 constexpr int kGlyphSize = 25;
 // A line that drops keeps its lamp lit this long, so that a single byte still shows.
 constexpr int kOffDelayMs = 100;
-const QColor kTransparencyKey(255, 0, 255);
 
 struct LampColours {
   QColor lit;
@@ -119,10 +118,10 @@ void DrawBulb(QPainter &p, bool on) {
 }
 
 QPixmap DrawGlyph(TLedKind Kind, TLedState State) {
-  // 24-bit with the fuchsia key, like the rest of the component set's artwork; the key is
-  // turned into a mask so that the lamp sits on any background.
-  QImage image(kGlyphSize, kGlyphSize, QImage::Format_RGB888);
-  image.fill(kTransparencyKey);
+  // Drawn with an alpha channel rather than on a colour key: a keyed bitmap keeps the
+  // blended rim of an antialiased circle as a pink fringe on every background.
+  QImage image(kGlyphSize, kGlyphSize, QImage::Format_ARGB32_Premultiplied);
+  image.fill(Qt::transparent);
   {
     QPainter p(&image);
     p.setRenderHint(QPainter::Antialiasing);
@@ -131,9 +130,7 @@ QPixmap DrawGlyph(TLedKind Kind, TLedState State) {
     else
       DrawLamp(p, ColoursOf(Kind), State == lsOn);
   }
-  QPixmap pixmap = QPixmap::fromImage(image);
-  pixmap.setMask(pixmap.createMaskFromColor(kTransparencyKey, Qt::MaskInColor));
-  return pixmap;
+  return QPixmap::fromImage(image);
 }
 
 }  // namespace

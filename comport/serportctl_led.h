@@ -21,8 +21,8 @@ enum TLedState { lsOff, lsOn };
 class TComLed;
 using TLedStateEvent = std::function<void(TComLed *Sender, TLedState AState)>;
 
-// The picture of a built-in lamp, lit or not: drawn here, once, as a 25 x 25 bitmap on the
-// fuchsia transparency key, under its resource name ("LEDREDON", "LEDBULBOFF", …).
+// The picture of a built-in lamp, lit or not: drawn here, once, as a 25 x 25 bitmap with
+// transparent surroundings. LedGlyphName gives its resource name ("LEDREDON", "LEDBULBOFF", …).
 // lkCustom has none (a null pixmap).
 QPixmap LedGlyph(TLedKind Kind, TLedState State);
 const char *LedGlyphName(TLedKind Kind, TLedState State);

@@ -46,6 +46,8 @@ TComTrmSetForm::TComTrmSetForm(QWidget *Parent) : QDialog(Parent) {
   cbEmulation->addItems({QStringLiteral("ANSI/VT100"), QStringLiteral("VT52"), QStringLiteral("None")});
   edtColumns = new QLineEdit(terminal);
   edtRows = new QLineEdit(terminal);
+  edtColumns->setMaximumWidth(70);
+  edtRows->setMaximumWidth(70);
   cbArrowKeys = new QComboBox(terminal);
   cbArrowKeys->addItems({QStringLiteral("Act as terminal keys"), QStringLiteral("Act as windows keys")});
   form->addRow(QStringLiteral("Caret"), cbCaret);

@@ -6,7 +6,7 @@
 #include <QLabel>
 #include <QStatusBar>
 #include <QToolBar>
-#include <QVBoxLayout>
+#include <QHBoxLayout>
 #include <cstdlib>
 
 #include "comport/serportctl.h"
@@ -104,6 +104,7 @@ TermWindow::TermWindow(const std::string &SettingsPath, const std::string &Port,
   BuildToolbar();
   status_ = new QLabel(this);
   statusBar()->addWidget(status_, 1);
+  BuildLamps();
   if (!name.empty())
     SelectPort(name);
   LoadTerminalSettings();
@@ -164,37 +165,37 @@ void TermWindow::BuildToolbar() {
   bar->addAction(QStringLiteral("Port setup…"), this, &TermWindow::PortSetup);
   bar->addAction(QStringLiteral("Terminal setup…"), this, &TermWindow::TerminalSetup);
   capture_action_ = bar->addAction(QStringLiteral("Capture…"), this, &TermWindow::ToggleCapture);
-  bar->addSeparator();
+}
 
+void TermWindow::BuildLamps() {
+  // The lamps sit at the right of the status bar, where they stay in view however narrow
+  // the window is.
+  auto *lamps = new QWidget(this);
+  auto *row = new QHBoxLayout(lamps);
+  row->setContentsMargins(0, 0, 0, 0);
+  row->setSpacing(2);
   const struct {
     const char *label;
     TComLedSignal signal;
     TLedKind kind;
-  } lamps[LedCount] = {
+  } kinds[LedCount] = {
       {"Open", lsConn, lkGreenLight}, {"CTS", lsCTS, lkYellowLight}, {"DSR", lsDSR, lkYellowLight},
-      {"CD", lsRLSD, lkYellowLight},  {"RI", lsRing, lkPurpleLight}, {"Rx", lsRx, lkRedLight},
+      {"CD", lsRLSD, lkYellowLight},  {"RI", lsRing, lkBulb},        {"Rx", lsRx, lkRedLight},
       {"Tx", lsTx, lkBlueLight},
   };
   for (int i = 0; i < LedCount; ++i) {
-    auto *cell = new QWidget(bar);
-    auto *layout = new QVBoxLayout(cell);
-    layout->setContentsMargins(3, 0, 3, 0);
-    layout->setSpacing(0);
-    auto *led = new TComLed(cell);
+    auto *led = new TComLed(lamps);
     led->setFixedSize(25, 25);
-    led->SetKind(lamps[i].kind);
-    led->SetLedSignal(lamps[i].signal);
+    led->SetKind(kinds[i].kind);
+    led->SetLedSignal(kinds[i].signal);
     led->SetComPort(&port_);
-    auto *label = new QLabel(QString::fromLatin1(lamps[i].label), cell);
-    label->setAlignment(Qt::AlignHCenter);
-    QFont small = label->font();
-    small.setPointSizeF(small.pointSizeF() * 0.8);
-    label->setFont(small);
-    layout->addWidget(led, 0, Qt::AlignHCenter);
-    layout->addWidget(label);
+    auto *label = new QLabel(QString::fromLatin1(kinds[i].label), lamps);
+    row->addWidget(led);
+    row->addWidget(label);
+    row->addSpacing(4);
     leds_[i] = led;
-    bar->addWidget(cell);
   }
+  statusBar()->addPermanentWidget(lamps);
 }
 
 void TermWindow::ShowError(const QString &Text) {

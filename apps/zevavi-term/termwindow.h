@@ -67,6 +67,7 @@ class TermWindow : public QMainWindow {
 
  private:
   void BuildToolbar();
+  void BuildLamps();
   void SelectPort(const std::string &Name);
   void LoadPortSettings();
   void LoadTerminalSettings();
