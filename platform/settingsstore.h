@@ -38,7 +38,7 @@ class IniFile {
     std::string key;  // empty for a comment, blank or unknown line
     std::string text;
   };
-  struct Section {
+  struct SectionLines {
     std::string name;
     std::vector<Line> lines;
   };
@@ -46,7 +46,7 @@ class IniFile {
 
   std::string path_;
   std::vector<Line> head_;  // lines before the first section
-  std::vector<Section> sections_;
+  std::vector<SectionLines> sections_;
 };
 
 enum class RegistryRoot { CurrentUser, LocalMachine };

@@ -105,8 +105,8 @@ TermWindow::TermWindow(const std::string &SettingsPath, const std::string &Port,
   status_ = new QLabel(this);
   statusBar()->addWidget(status_, 1);
   BuildLamps();
-  if (!name.empty())
-    SelectPort(name);
+  // With no port named anywhere, the port's own default (COM1) is the one kept.
+  SelectPort(name.empty() ? port_.Port() : name);
   LoadTerminalSettings();
   RefreshSelectors();
   ShowState();
@@ -239,8 +239,9 @@ void TermWindow::SelectPort(const std::string &Name) {
     port_.SetPort(Name);  // an open port re-opens on the new line
     LoadPortSettings();
   } catch (const std::exception &e) {
-    ShowError(QString::fromStdString(e.what()));
     RefreshSelectors();
+    ShowState();
+    ShowError(QString::fromStdString(e.what()));
     return;
   }
   RefreshSelectors();
@@ -366,8 +367,9 @@ void TermWindow::PortSetup() {
   try {
     EditComPort(&port_, this);
   } catch (const std::exception &e) {
-    ShowError(QString::fromStdString(e.what()));
     RefreshSelectors();
+    ShowState();
+    ShowError(QString::fromStdString(e.what()));
     return;
   }
   if (port_.Port() != before) {

@@ -151,4 +151,21 @@ TEST(TermWindow, TalksToTheSimulatedBoxCapturesLinesAndKeepsThePortsSettings) {
   box.stop();
 }
 
+TEST(TermWindow, APortOrCaptureFileThatCannotBeOpenedIsReportedAndNothingStarts) {
+  TempDir dir;
+  setenv("XDG_CONFIG_HOME", (dir.path() / "config").c_str(), 1);
+  const std::string missing = (dir.path() / "no-such-tty").string();
+  TermWindow window(TermSettingsPath(), missing);
+  EXPECT_FALSE(window.OpenPort());
+  EXPECT_FALSE(window.Port().Connected());
+  EXPECT_NE(window.StatusText().toStdString().find(missing), std::string::npos)
+      << window.StatusText().toStdString();
+  const QString capture = QString::fromStdString((dir.path() / "no-folder" / "capture.log").string());
+  EXPECT_FALSE(window.StartCapture(capture));
+  EXPECT_FALSE(window.Capture().Active());
+  EXPECT_TRUE(window.StatusText().contains(capture)) << window.StatusText().toStdString();
+  EXPECT_TRUE(window.SaveSettings());
+  EXPECT_EQ(IniFile(TermSettingsPath()).ReadString("zevavi-term", "Port", ""), missing);
+}
+
 }  // namespace

@@ -90,7 +90,7 @@ INSTANTIATE_TEST_SUITE_P(
                   ""},
         // Size wins over a stop string that is further away.
         SplitCase{"SizeBeforeStop", "", ";", 3, 1024, false, false, {"abcdef;"}, "P:abc|P:def|P:", ""}),
-    [](const auto &info) { return std::string(info.param.name); });
+    [](const auto &row) { return std::string(row.param.name); });
 
 TEST(PacketSplitter, CustomStartAndStopAndChangedRulesDiscard) {
   TComDataPacket splitter;
