@@ -22,7 +22,7 @@ set(ZEVAVI_PRIVATE_LIBDIR ${ZEVAVI_PRIVATE_LIBDIR}/zevavi)
 file(RELATIVE_PATH zv_bin_to_lib /zv/${CMAKE_INSTALL_BINDIR} /zv/${ZEVAVI_PRIVATE_LIBDIR})
 
 set(zv_programs)
-foreach(program ZeVavi zevavi-flash)
+foreach(program ZeVavi zevavi-flash zevavi-term)
   if(TARGET ${program})
     list(APPEND zv_programs ${program})
     set_target_properties(${program} PROPERTIES INSTALL_RPATH "\$ORIGIN/${zv_bin_to_lib}")
@@ -85,7 +85,7 @@ endif()
 
 # Manual pages and the changelog, compressed the way Debian ships them (no name, no time).
 find_program(ZEVAVI_GZIP gzip REQUIRED)
-foreach(source ZeVavi.1 zevavi-flash.1 changelog)
+foreach(source ZeVavi.1 zevavi-flash.1 zevavi-term.1 changelog)
   set(gz ${zv_out}/${source}.gz)
   add_custom_command(OUTPUT ${gz}
                      COMMAND ${CMAKE_COMMAND} -E make_directory ${zv_out}
@@ -96,8 +96,10 @@ foreach(source ZeVavi.1 zevavi-flash.1 changelog)
 endforeach()
 add_custom_target(zevavi-package-files ALL DEPENDS ${zv_generated})
 
-install(FILES ${zv_out}/ZeVavi.1.gz ${zv_out}/zevavi-flash.1.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
-install(FILES ${zv_pkg}/org.zevavi.zevavi.desktop DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
+install(FILES ${zv_out}/ZeVavi.1.gz ${zv_out}/zevavi-flash.1.gz ${zv_out}/zevavi-term.1.gz
+        DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+install(FILES ${zv_pkg}/org.zevavi.zevavi.desktop ${zv_pkg}/org.zevavi.zevavi-term.desktop
+        DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
 install(FILES ${zv_pkg}/org.zevavi.zevavi.metainfo.xml DESTINATION ${CMAKE_INSTALL_DATADIR}/metainfo)
 install(FILES ${zv_pkg}/copyright ${zv_out}/changelog.gz DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/zevavi)
 install(FILES ${zv_pkg}/lintian-overrides DESTINATION ${CMAKE_INSTALL_DATADIR}/lintian/overrides RENAME zevavi)

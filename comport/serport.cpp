@@ -58,6 +58,10 @@ TCustomComPort::~TCustomComPort() {
   } catch (const std::exception &e) {
     ZV_LOG(LOG_ERROR, "TCustomComPort.Destroy", "%s", e.what());
   }
+  // The LEDs, splitters and selectors still bound to this port let go of it now.
+  for (TComLink *link : LinksSnapshot())
+    if (link->OnDestroy)
+      link->OnDestroy(this);
   parity_.port_ = nullptr;
   flow_control_.port_ = nullptr;
   timeouts_.port_ = nullptr;

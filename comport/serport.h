@@ -22,6 +22,8 @@
 #include "platform/gui.h"
 
 class TCustomComPort;
+class IniFile;
+class RegistryKey;
 
 // ---- errors ----
 
@@ -91,6 +93,8 @@ class TComLink {
   TComNotifyEvent OnRing;
   TComSignalEvent OnTx;  // true when a write starts, false on transmit-empty
   TComSignalEvent OnRx;  // true when bytes are found waiting, false when a read empties the queue
+  // The port is being destroyed: forget it (unregistering is allowed, and not needed).
+  TComNotifyEvent OnDestroy;
 };
 
 // ---- asynchronous operations ----
@@ -280,6 +284,18 @@ class TCustomComPort {
   void SetOverlapped(bool Value);
   TStoredProps StoredProps() const { return stored_props_; }
   void SetStoredProps(TStoredProps Value) { stored_props_ = Value; }
+  // The component's name: the section of stored settings and the last part of their key.
+  const std::string &Name() const { return name_; }
+  void SetName(const std::string &Value) { name_ = Value; }
+
+  // -- stored settings (GUI thread) --
+  // Writes the groups of StoredProps to the ini file or registry key named by Location (a
+  // registry path begins with its root: "HKEY_CURRENT_USER\\Software\\Example"). Nothing
+  // is written unless every value could be; any failure raises EComPort code 16.
+  void StoreSettings(TStoreType StoreType, const std::string &Location);
+  // Reads the groups of StoredProps back inside one update block, so that an open port gets
+  // what was read once (also when the load failed half-way). Any failure raises code 17.
+  void LoadSettings(TStoreType StoreType, const std::string &Location);
 
   TComParity &Parity() { return parity_; }
   TComFlowControl &FlowControl() { return flow_control_; }
@@ -383,6 +399,10 @@ class TCustomComPort {
   virtual void ApplyTimeouts();
   virtual void ApplyBuffer();
   virtual void SetupComPort();
+  virtual void StoreIniFile(IniFile &Ini);
+  virtual void LoadIniFile(const IniFile &Ini);
+  virtual void StoreRegistry(RegistryKey &Key);
+  virtual void LoadRegistry(const RegistryKey &Key);
 
   virtual void DoRxChar(int Count);
   virtual void DoRxBuf(const char *Buffer, int Count);
@@ -447,6 +467,7 @@ class TCustomComPort {
   std::vector<TComLink *> links_;
   std::atomic<bool> has_link_{false};
 
+  std::string name_ = "ComPort";
   std::string port_ = "COM1";
   TBaudRate baud_rate_ = br9600;
   int custom_baud_rate_ = 9600;

@@ -53,6 +53,7 @@ enum TComLinkEvent : uint8_t { leConn, leCTS, leDSR, leRLSD, leRing, leRx, leTx,
 enum TOperationKind : uint8_t { okWrite, okRead };
 enum TThreadPriority : uint8_t { tpIdle, tpLowest, tpLower, tpNormal, tpHigher, tpHighest, tpTimeCritical };
 enum TStoredProp : uint8_t { spBasic, spFlowControl, spBuffer, spTimeouts, spParity, spOthers };
+enum TStoreType : uint8_t { stRegistry, stIniFile };
 
 // A set of enumeration values, bit n standing for ordinal n, held in Bits.
 template <typename E, typename Bits>

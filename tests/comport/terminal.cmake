@@ -23,3 +23,7 @@ if(ZV_XVFB_RUN AND ZV_IMPORT)
             ${CMAKE_CURRENT_LIST_DIR}/data/cfe_session.log ${CMAKE_BINARY_DIR}/artifacts/terminal_session.png)
   set_tests_properties(term_screenshot PROPERTIES TIMEOUT 240)
 endif()
+
+# The selectors, the signal LED and the two setup dialogs, bound to a port on the fake line.
+zevavi_add_test(test_comctl ${CMAKE_CURRENT_LIST_DIR}/test_comctl.cpp
+  LIBS zv_comdialogs zv_comctl zv_comm_fake zv_qt_test_main)

@@ -1,0 +1,241 @@
+// Stored port settings: the exact text of the ini file, the character and yes/no forms,
+// round trips of every group, the missing-value rules, and the registry's stand-in.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <functional>
+#include <unistd.h>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#include "comport/serport.h"
+#include "platform/settingsstore.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+std::string slurp(const fs::path &p) {
+  std::ifstream in(p, std::ios::binary);
+  std::ostringstream s;
+  s << in.rdbuf();
+  return s.str();
+}
+void spit(const fs::path &p, const std::string &text) {
+  fs::create_directories(p.parent_path());
+  std::ofstream(p, std::ios::binary) << text;
+}
+
+class PortStore : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    dir = fs::temp_directory_path() / ("zv-store-" + std::to_string(::getpid()) + "-" +
+                                       ::testing::UnitTest::GetInstance()->current_test_info()->name());
+    fs::remove_all(dir);
+    fs::create_directories(dir);
+    ini = (dir / "port.ini").string();
+    setenv("XDG_CONFIG_HOME", (dir / "user").c_str(), 1);
+    setenv("XDG_CONFIG_DIRS", (dir / "machine").string().append(":/etc/xdg").c_str(), 1);
+  }
+  void TearDown() override { fs::remove_all(dir); }
+  int FailureCode(const std::function<void()> &f) {
+    try {
+      f();
+    } catch (const EComPort &e) {
+      return e.Code();
+    }
+    return 0;
+  }
+  fs::path dir;
+  std::string ini;
+};
+
+TEST_F(PortStore, DefaultsWriteOnlyTheBasicGroupUnderTheComponentsName) {
+  TComPort port;
+  port.StoreSettings(stIniFile, ini);
+  EXPECT_EQ(slurp(ini),
+            "[ComPort]\nPort=COM1\nBaudRate=9600\nStopBits=1\nDataBits=8\nParity=None\nFlowControl=None\n");
+}
+
+TEST_F(PortStore, OtherSectionsAndCommentsOfTheFileSurviveAStore) {
+  spit(ini, "; kept\n[Other]\nKey = value \n\n[ComPort]\nBaudRate=110\nExtra=1\n");
+  TComPort port;
+  port.StoreSettings(stIniFile, ini);
+  EXPECT_EQ(slurp(ini),
+            "; kept\n[Other]\nKey = value\n\n[ComPort]\nBaudRate=9600\nExtra=1\nPort=COM1\nStopBits=1\n"
+            "DataBits=8\nParity=None\nFlowControl=None\n");
+}
+
+TEST_F(PortStore, CharacterForms) {
+  const struct {
+    int code;
+    const char *stored;
+  } writes[] = {{'A', "A"}, {17, "#17"}, {200, "#200"}, {0, "#0"}, {32, "#32"}, {33, "!"}, {127, "\x7f"}};
+  for (const auto &w : writes) {
+    TComPort port;
+    port.SetStoredProps({spOthers});
+    port.SetEventChar(static_cast<char>(w.code));
+    port.StoreSettings(stIniFile, ini);
+    EXPECT_EQ(IniFile(ini).ReadString("ComPort", "EventChar", "?"), w.stored) << w.code;
+    TComPort back;
+    back.SetStoredProps({spOthers});
+    back.SetEventChar('z');
+    back.LoadSettings(stIniFile, ini);
+    EXPECT_EQ(static_cast<unsigned char>(back.EventChar()), w.code);
+  }
+  const struct {
+    const char *text;
+    int code;
+  } reads[] = {{"#300", 44}, {"x#", 'x'}, {"#", '#'}, {"#abc", 0}, {"#-1", 255}, {"Yes", 'Y'}};
+  for (const auto &r : reads) {
+    spit(ini, std::string("[ComPort]\nEventChar=") + r.text + "\nDiscardNull=yEs\n");
+    TComPort port;
+    port.SetStoredProps({spOthers});
+    port.LoadSettings(stIniFile, ini);
+    EXPECT_EQ(static_cast<unsigned char>(port.EventChar()), r.code) << r.text;
+    EXPECT_TRUE(port.DiscardNull());
+  }
+}
+
+TEST_F(PortStore, EveryGroupRoundTrips) {
+  TComPort port;
+  port.SetName("Bench");
+  port.SetStoredProps({spBasic, spFlowControl, spBuffer, spTimeouts, spParity, spOthers});
+  port.SetPort("/dev/ttyUSB0");
+  port.SetBaudRate(brCustom);
+  port.SetCustomBaudRate(31250);
+  port.SetDataBits(dbSeven);
+  port.SetStopBits(sbOne5StopBits);
+  port.Parity().SetBits(prMark);
+  port.Parity().SetCheck(true);
+  port.Parity().SetReplaceChar('?');
+  port.FlowControl().SetControlRTS(rtsToggle);
+  port.FlowControl().SetControlDTR(dtrHandshake);
+  port.FlowControl().SetXonChar(1);
+  port.FlowControl().SetXoffChar('~');
+  port.FlowControl().SetTxContinueOnXoff(true);
+  port.Buffer().SetInputSize(4096);
+  port.Buffer().SetOutputSize(512);
+  port.Timeouts().SetReadInterval(7);
+  port.Timeouts().SetWriteTotalConstant(12345);
+  port.SetDiscardNull(true);
+  port.StoreSettings(stIniFile, ini);
+  EXPECT_NE(slurp(ini).find("BaudRate=Custom\nCustomBaudRate=31250\n"), std::string::npos) << slurp(ini);
+
+  TComPort back;
+  back.SetName("Bench");
+  back.SetStoredProps(port.StoredProps());
+  back.LoadSettings(stIniFile, ini);
+  EXPECT_EQ(back.Port(), "/dev/ttyUSB0");
+  EXPECT_EQ(back.CustomBaudRate(), 31250);
+  EXPECT_EQ(back.Buffer().InputSize(), 4096);
+  EXPECT_EQ(back.Buffer().OutputSize(), 512);
+  EXPECT_EQ(back.Timeouts().ReadInterval(), 7);
+  EXPECT_EQ(back.Timeouts().WriteTotalConstant(), 12345);
+  EXPECT_EQ(back.FlowControl().XoffChar(), '~');
+  const CommDcb a = back.BuildDCB(), b = port.BuildDCB();
+  EXPECT_EQ(std::memcmp(&a, &b, sizeof a), 0);
+  const CommTimeouts ta = back.BuildTimeouts(), tb = port.BuildTimeouts();
+  EXPECT_EQ(std::memcmp(&ta, &tb, sizeof ta), 0);
+}
+
+TEST_F(PortStore, AMissingIniKeyLeavesItsSettingAlone) {
+  spit(ini,
+       "[ComPort]\nFlowControl.OutCTSFlow=Yes\nFlowControl.ControlRTS=Handshake\nFlowControl.XonChar=#1\n"
+       "Buffer.InputSize=oops\n");
+  for (bool dsr : {false, true}) {
+    TComPort port;
+    port.SetStoredProps({spFlowControl, spBuffer, spBasic});
+    port.SetBaudRate(br57600);
+    port.FlowControl().SetOutDSRFlow(dsr);
+    port.LoadSettings(stIniFile, ini);
+    EXPECT_TRUE(port.FlowControl().OutCTSFlow());
+    EXPECT_EQ(port.FlowControl().OutDSRFlow(), dsr);
+    EXPECT_EQ(port.FlowControl().ControlRTS(), rtsHandshake);
+    EXPECT_EQ(port.FlowControl().XonChar(), 1);
+    EXPECT_EQ(port.Buffer().InputSize(), 1024);  // not a number: the current value
+    EXPECT_EQ(port.BaudRate(), br57600);
+  }
+  // Only CustomBaudRate falls back to 9600 rather than to the current value.
+  spit(ini, "[ComPort]\nBaudRate=custom\n");
+  TComPort port;
+  port.SetCustomBaudRate(250000);
+  port.LoadSettings(stIniFile, ini);
+  EXPECT_EQ(port.BaudRate(), brCustom);
+  EXPECT_EQ(port.CustomBaudRate(), 9600);
+}
+
+TEST_F(PortStore, RegistryPathsMapOntoKeyFiles) {
+  const struct {
+    const char *path;
+    std::string file;
+  } cases[] = {
+      {"HKEY_LOCAL_MACHINE\\Software\\Example", "machine/zevavi/registry/Software/Example/ComPort.ini"},
+      {"hkey_local_machine\\Software\\Example\\", "machine/zevavi/registry/Software/Example/ComPort.ini"},
+      {"HKEY_CURRENT_USER\\Software\\Example", "user/zevavi/registry/Software/Example/ComPort.ini"},
+      {"HKEY_CLASSES_ROOT\\Software", "user/zevavi/registry/Software/ComPort.ini"},
+  };
+  for (const auto &c : cases) {
+    TComPort port;
+    port.SetPort("COM3");
+    port.StoreSettings(stRegistry, c.path);
+    ASSERT_TRUE(fs::exists(dir / c.file)) << c.path;
+    TComPort back;
+    back.LoadSettings(stRegistry, c.path);
+    EXPECT_EQ(back.Port(), "COM3") << c.path;
+    fs::remove(dir / c.file);
+  }
+  TComPort port;
+  port.SetStoredProps({spBasic, spBuffer});
+  port.SetPort("a \"quoted\" \\ name ");
+  port.StoreSettings(stRegistry, "HKEY_LOCAL_MACHINE\\Software\\Example");
+  EXPECT_EQ(slurp(dir / cases[0].file),
+            "[HKEY_LOCAL_MACHINE\\Software\\Example\\ComPort]\nPort=\"a \\\"quoted\\\" \\\\ name \"\n"
+            "BaudRate=\"9600\"\nStopBits=\"1\"\nDataBits=\"8\"\nParity=\"None\"\nFlowControl=\"None\"\n"
+            "Buffer.OutputSize=dword:00000400\nBuffer.InputSize=dword:00000400\n");
+  TComPort back;
+  back.SetStoredProps({spBasic, spBuffer});
+  back.LoadSettings(stRegistry, "HKEY_LOCAL_MACHINE\\Software\\Example");
+  EXPECT_EQ(back.Port(), port.Port());
+}
+
+TEST_F(PortStore, RegistryMissingValuesAndRefusedPaths) {
+  // A missing text takes the conversion's fallback; a missing integer fails the load, with
+  // what was read before it kept.
+  spit(dir / "user/zevavi/registry/S/ComPort.ini", "[HKEY_CURRENT_USER\\S\\ComPort]\nBaudRate=\"57600\"\n");
+  TComPort port;
+  port.SetStoredProps({spBasic, spBuffer});
+  port.SetBaudRate(br110);
+  port.SetDataBits(dbFive);
+  EXPECT_EQ(FailureCode([&] { port.LoadSettings(stRegistry, "HKEY_CURRENT_USER\\S"); }), 17);
+  EXPECT_EQ(port.BaudRate(), br57600);
+  EXPECT_EQ(port.DataBits(), dbEight);
+  EXPECT_EQ(port.Port(), "");
+
+  for (const char *bad : {"HKEY_CURRENT_USER", "HKEY_CURRENT_USER\\..\\x", "HKEY_CURRENT_USER\\a\\\\b",
+                          "HKEY_CURRENT_USER\\a/b"}) {
+    TComPort p;
+    EXPECT_EQ(FailureCode([&] { p.StoreSettings(stRegistry, bad); }), 16) << bad;
+    EXPECT_EQ(FailureCode([&] { p.LoadSettings(stRegistry, bad); }), 17) << bad;
+  }
+  EXPECT_FALSE(fs::exists(dir / "user/zevavi/x"));
+}
+
+TEST_F(PortStore, AFailedStoreLeavesTheOldFileWhole) {
+  spit(ini, "[ComPort]\nPort=COM2\n");
+  TComPort port;
+  port.SetName("Bad\nName");  // a section a file cannot hold
+  EXPECT_EQ(FailureCode([&] { port.StoreSettings(stIniFile, ini); }), 16);
+  EXPECT_EQ(slurp(ini), "[ComPort]\nPort=COM2\n");
+  EXPECT_EQ(FailureCode([&] { TComPort().StoreSettings(stIniFile, (dir / "port.ini" / "x.ini").string()); }),
+            16);
+  try {
+    TComPort().StoreSettings(stIniFile, (dir / "port.ini" / "x.ini").string());
+  } catch (const EComPort &e) {
+    EXPECT_STREQ(e.what(), "COM1 Error: Failed to store settings");
+  }
+}
+
+}  // namespace
