@@ -29,10 +29,14 @@ TKyListView::TKyListView(QWidget *parent) : QTreeWidget(parent) {
   setSelectionBehavior(QAbstractItemView::SelectRows);
   setEditTriggers(QAbstractItemView::NoEditTriggers);
   setAllColumnsShowFocus(true);
-  // A flat one-pixel frame instead of the sunken border.
+  // A flat one-pixel frame in the shadow colour instead of the sunken border (a plain
+  // frame is drawn in the foreground colour; the rows' text uses another).
   setFrameShape(QFrame::Box);
   setFrameShadow(QFrame::Plain);
   setLineWidth(1);
+  QPalette flat = palette();
+  flat.setColor(QPalette::WindowText, flat.color(QPalette::Dark));
+  setPalette(flat);
   // Our own rule scrolls during a drag (below), not the view's.
   setAutoScroll(false);
   drag_scroll_timer_.setInterval(drag_scroll_interval_ms);
