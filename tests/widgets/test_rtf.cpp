@@ -117,6 +117,10 @@ INSTANTIATE_TEST_SUITE_P(
             "a[f=Arial]|b[f=Times New Roman pt=8]|c[f=Times New Roman]|"},
         RtfRow{"font_table_without_groups", R"({\rtf1{\fonttbl\f0\fnil Mono;\f1\fnil Sans;}\f1 s})",
                "s[f=Sans]|"},
+        RtfRow{"font_name_with_unicode", R"({\rtf1{\fonttbl{\f0\fnil Caf\u233?\'e9;}}\f0 x})",
+               "x[f=Caf\u00e9\u00e9]|"},
+        RtfRow{"font_name_without_control_characters_or_tabs", "{\\rtf1{\\fonttbl{\\f0 A\\u2?B\tC;}}\\f0 x}",
+               "x[f=ABC]|"},
         RtfRow{"font_table_skips_panose_and_alternates",
                R"({\rtf1{\fonttbl{\f0\froman{\*\panose 02020603050405020304}Times{\*\falt Tms};}}\f0 t})",
                "t[f=Times]|"},
@@ -157,7 +161,7 @@ INSTANTIATE_TEST_SUITE_P(
         RtfRow{"binary_data_is_never_text", "{\\rtf1 a{\\*\\blipuid x}\\bin4 }{\\x b}", "a b|"},
         RtfRow{"source_line_ends_are_not_text", "{\\rtf1 a\r\nb\\\r\nc}", "ab| / c|"},
         RtfRow{"no_header_reads_as_text", "just text", "just text|"}),
-    [](const auto &info) { return std::string(info.param.name); });
+    [](const auto &row) { return std::string(row.param.name); });
 
 struct DamagedRow {
   const char *name;
@@ -193,7 +197,7 @@ INSTANTIATE_TEST_SUITE_P(
         DamagedRow{"nul_bytes", std::string("{\\rtf1 a\0b}", 11), "ab"},
         DamagedRow{"colour_table_never_closed", R"({\rtf1{\colortbl;\red300\green-4)", ""},
         DamagedRow{"font_table_entry_never_ended", R"({\rtf1{\fonttbl{\f0 Arial}}\f0 x})", "x"}),
-    [](const auto &info) { return std::string(info.param.name); });
+    [](const auto &row) { return std::string(row.param.name); });
 
 // ---- documents written by real tools ----
 

@@ -405,6 +405,16 @@ class Reader {
       state_.dest = Dest::Skip;
       return;
     }
+    // Unicode characters and their fallback count hold in the font table too.
+    if (w == "uc") {
+      state_.uc = std::clamp(param, 0, 16);
+      return;
+    }
+    if (w == "u") {
+      if (has_param)
+        unicode(param);
+      return;
+    }
     if (state_.dest == Dest::FontTable) {
       if (w == "f") {
         finish_table_entry();
@@ -441,10 +451,6 @@ class Reader {
       code_page_ = param;
     else if (w == "deff")
       default_font_ = param;
-    else if (w == "uc")
-      state_.uc = std::clamp(param, 0, 16);
-    else if (w == "u" && has_param)
-      unicode(param);
     // Paragraphs.
     else if (w == "par" || w == "sect" || w == "page" || w == "row")
       end_paragraph(true);
@@ -600,7 +606,11 @@ class Reader {
     if (found == fonts_.end() || (found->second.name.isEmpty() && found->second.decoded.isEmpty()))
       return;
     FontEntry &font = found->second;
-    font.family = (font.decoded + decode(font.name, font.code_page > 0 ? font.code_page : 1252)).trimmed();
+    // A name is one line of text: tabs and line breaks in it are noise.
+    font.family = shown_text(font.decoded + decode(font.name, font.code_page > 0 ? font.code_page : 1252))
+                      .remove(QChar('\t'))
+                      .remove(QChar(QChar::LineSeparator))
+                      .trimmed();
     font.name.clear();
     font.decoded.clear();
   }
