@@ -14,6 +14,7 @@ ZV_PACKAGES=(
   iproute2 util-linux libcap2-bin python3 procps
   dpkg-dev desktop-file-utils appstream lintian librsvg2-bin groff-base man-db
   clang libclang-rt-dev  # the fuzz targets (libFuzzer) that ./test runs before the suite
+  pandoc enscript  # RTF written by real tools, for the RTF reader's tests
 )
 
 zv_install_packages() {

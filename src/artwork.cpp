@@ -8,10 +8,17 @@ QPixmap banner_artwork() {
   QPixmap pixmap(352, 66);
   QPainter p(&pixmap);
   p.setRenderHint(QPainter::Antialiasing);
-  QLinearGradient sky(0, 0, 0, 66);
+  QLinearGradient sky(0, 0, 0, 43);
   sky.setColorAt(0.0, QColor(0x1c, 0x3f, 0x7a));
   sky.setColorAt(1.0, QColor(0x3f, 0x7f, 0xc8));
-  p.fillRect(pixmap.rect(), sky);
+  p.fillRect(QRect(0, 0, 352, 43), sky);
+  // The lower band carries the red request to start the box: pure red on the blue above
+  // has almost the same brightness and is hard to read, on this pale band it stands out.
+  QLinearGradient band(0, 43, 0, 66);
+  band.setColorAt(0.0, QColor(0xf2, 0xf6, 0xfb));
+  band.setColorAt(1.0, QColor(0xdc, 0xe6, 0xf2));
+  p.fillRect(QRect(0, 43, 352, 23), band);
+  p.fillRect(QRect(0, 43, 352, 1), QColor(0x2a, 0x5a, 0x9c));
 
   // A set-top box with a cable to the word mark: what the tool is for, at a glance.
   p.setPen(Qt::NoPen);

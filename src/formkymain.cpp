@@ -21,7 +21,6 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
-#include <QListWidget>
 #include <QMouseEvent>
 #include <QPointer>
 #include <QProgressBar>
@@ -237,8 +236,12 @@ void VAzOdor::build_controls() {
   pcKyCtrl->addTab(tabInput, QString());
   pcKyCtrl->addTab(tabStatus, QString());
 
-  // Mostly clipped by the page control's lower edge, as the form places it.
-  KyBlockIndicator1 = placed<QWidget>(pcKyCtrl, "KyBlockIndicator1", 24, 160, 50, 50);
+  // Mostly clipped by the page control's lower edge, as the form places it; nothing drives
+  // it, only its own timer runs.
+  KyBlockIndicator1 = placed<TKyBlockIndicator>(pcKyCtrl, "KyBlockIndicator1", 24, 160, 50, 50);
+  KyBlockIndicator1->Appearance().SetBlockColor(0xEECF00);
+  KyBlockIndicator1->SetPadding(4);
+  KyBlockIndicator1->Loaded();
 
   lbComPort = caption_label(tabInput, "lbComPort", "Port", 3, 27, 50);
   lbMachine = caption_label(tabInput, "lbMachine", "Machine", 4, 59, 49);
@@ -271,10 +274,7 @@ void VAzOdor::build_controls() {
   btnOpenFileDialog = placed<QPushButton>(tabInput, "btnOpenFileDialog", 315, 89, 16, 21);
   btnOpenFileDialog->setText(QStringLiteral(">"));
 
-  lvStatusText = placed<QListWidget>(tabStatus, "lvStatusText", 12, 11, 320, 103);
-  lvStatusText->setFrameShape(QFrame::NoFrame);
-  lvStatusText->setSelectionBehavior(QAbstractItemView::SelectRows);
-  lvStatusText->setEditTriggers(QAbstractItemView::NoEditTriggers);
+  lvStatusText = placed<TKyListView>(tabStatus, "lvStatusText", 12, 11, 320, 103);
   pbStatusGage = placed<QProgressBar>(tabStatus, "pbStatusGage", 12, 113, 320, 15);
   pbStatusGage->setRange(0, 100);
   pbStatusGage->setTextVisible(true);
@@ -288,15 +288,16 @@ void VAzOdor::build_controls() {
   imgBottom->setPixmap(bottom_artwork());
   imgBottom->lower();
 
-  RTFLabel = placed<QLabel>(this, "RTFLabel", 34, 43, 289, 17);
-  RTFLabel->setTextFormat(Qt::RichText);
-  RTFLabel->setWordWrap(false);
-  RTFLabel->setAlignment(Qt::AlignCenter);
-  RTFLabel->setAttribute(Qt::WA_TranslucentBackground);
-  RTFLabel->setText(
-      QStringLiteral("<span style=\"font-family:'%1'; font-size:8pt; font-weight:bold; color:#ff0000\">"
-                     "Please, start or restart your machine!</span>")
-          .arg(installed_family({"Arial", "Liberation Sans", "Arimo", "Nimbus Sans"})));
+  // The request to start the box, over the banner's plain lower band: the document as a
+  // rich-edit control saves it (bold red Arial 8 pt, centred).
+  RTFLabel = placed<TRTFLabel>(this, "RTFLabel", 34, 43, 289, 17);
+  RTFLabel->SetTransparent(true);
+  RTFLabel->SetWordWrap(false);
+  RTFLabel->SetRichText(QByteArrayLiteral(
+      "{\\rtf1\\ansi\\ansicpg1252\\deff0\\deflang1033{\\fonttbl{\\f0\\fswiss\\fcharset0 Arial;}}\r\n"
+      "{\\colortbl ;\\red255\\green0\\blue0;}\r\n"
+      "\\viewkind4\\uc1\\pard\\qc\\cf1\\b\\f0\\fs16 Please, start or restart your machine!\\cf0\\b0\\par\r\n"
+      "}\r\n"));
 
   btnStatus = placed<QPushButton>(this, "btnStatus", 176, 218, 80, 27);
   btnStatus->setText(QStringLiteral("Next"));
@@ -327,9 +328,8 @@ void VAzOdor::show_status(int percent, const char *text) {
     int number = ++status_count_;
     if (line) {
       last_line_number_ = number;
-      lvStatusText->addItem(QStringLiteral("%1. %2").arg(number).arg(*line));
-      lvStatusText->setCurrentRow(lvStatusText->count() - 1);
-      lvStatusText->scrollToItem(lvStatusText->currentItem());
+      lvStatusText->Items().Add()->SetCaption(QStringLiteral("%1. %2").arg(number).arg(*line));
+      lvStatusText->SelectItem(lvStatusText->Items().Count() - 1);
     }
     pbStatusGage->setValue(percent);
   };
@@ -627,7 +627,7 @@ void VAzOdor::wizard_previous() {
   pcKyCtrl->setCurrentWidget(tabInput);
   pbStatusGage->setValue(0);
   status_count_ = 0;
-  lvStatusText->clear();
+  lvStatusText->Items().Clear();
   RTFLabel->hide();
 }
 

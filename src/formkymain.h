@@ -9,6 +9,9 @@
 #include "src/consolewatch.h"
 #include "src/upgrade.h"
 #include "src/wizardstate.h"
+#include "widgets/lists/kyblockindicator.h"
+#include "widgets/lists/kylistview.h"
+#include "widgets/lists/rtflabel.h"
 
 #include <QPoint>
 #include <QWidget>
@@ -22,7 +25,6 @@ class QComboBox;
 class QFrame;
 class QLabel;
 class QLineEdit;
-class QListWidget;
 class QProgressBar;
 class QPushButton;
 class QTabWidget;
@@ -126,13 +128,13 @@ class VAzOdor : public QWidget, public UpgradeHost, public WatcherHost {
   QLabel *imgBottom;
   TComTerminal *ComTerminal;
   QPushButton *btnExit;
-  QListWidget *lvStatusText;
+  TKyListView *lvStatusText;
   QComboBox *cbMachine;
   QLabel *lbMachine, *lbLocalIp;
   QLineEdit *edtLocalIp;
   QPushButton *btnOpenFileDialog;
-  QWidget *KyBlockIndicator1;
-  QLabel *RTFLabel;
+  TKyBlockIndicator *KyBlockIndicator1;
+  TRTFLabel *RTFLabel;
   TComPort ComPort;
   TZipArchiver ZipArchiver;
 

@@ -51,3 +51,19 @@ seed vt100_boot '\x0e\x05CFE version 1.0\r\n\x1b[2J\x1b[1;1HCFE> \x1b[0;31mred\x
 seed vt100_cursor '\x0e\x09\x1b[5;10H*\x1b[3A\x1b[2K\x1b[?25l\x1b[s\x1b[u\x1b[10;1r\x1bM\x1bD\x1b7\x1b8'
 seed vt100_small '\x00\x02abcdefgh\x1b[99;99Hx\r\n\x1b[1;33;44mz\x08\x08\x09y'
 seed vt52 '\x0f\x03\x1bH\x1bJline\x1bY%%*X\x1bA\x1bB\x1bC\x1bD\x1bK\x1bI\r\n'
+
+# RTF seeds: documents from real writers (pandoc, enscript) and the window's own prompt.
+# Needs pandoc and enscript.
+mkdir -p "$here/rtf"
+printf 'Plain **bold** *italic* ~~gone~~ caf\xc3\xa9 \xe6\x97\xa5\xf0\x9f\x98\x80 {x} \\\\y\n\nTwo\\\nlines\n\n- a\n- b\n' |
+  pandoc -s -f markdown -t rtf -o "$here/rtf/pandoc.rtf"
+printf '/* c */\nint main(void) {\n\treturn 0; /* caf\xe9 */\n}\n' |
+  enscript -q --language=rtf --highlight=c --color -o "$here/rtf/enscript.rtf"
+printf '%s\r\n' '{\rtf1\ansi\ansicpg1252\deff0\deflang1033{\fonttbl{\f0\fswiss\fcharset0 Arial;}}' \
+  '{\colortbl ;\red255\green0\blue0;}' \
+  '\viewkind4\uc1\pard\qc\cf1\b\f0\fs16 Please, start or restart your machine!\cf0\b0\par' '}' > "$here/rtf/prompt.rtf"
+cat > "$here/rtf/words.rtf" <<'RTF'
+{\rtf1\ansi\ansicpg1251{\fonttbl{\f0\fcharset204 A;}{\f1\fcharset128 B;}}{\colortbl;\red1\green2\blue3;}
+{\*\generator x;}{\info{\title t}}\f0\'cf\f1\'82\'a0\uc2\u26085\'93\'fa\uc1\u-10179?\u-8694?
+\ql\b\i\ul\strike\cf1\highlight1\fs40 a\line\tab b\par\qc\plain c\~\emdash\bin3 xyz\qr\qj d\par}
+RTF

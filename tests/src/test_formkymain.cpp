@@ -147,7 +147,7 @@ TEST_F(MainWindow, StartsOnTheCompactInputPage) {
   EXPECT_FALSE(window_->edtLocalIp->isEnabled());
   EXPECT_FALSE(window_->edtFilePath->isEnabled());
   EXPECT_EQ(window_->edtLocalIp->text().toStdString(), std::string(local_ip));
-  EXPECT_TRUE(window_->RTFLabel->text().contains("Please, start or restart your machine!"));
+  EXPECT_EQ(window_->RTFLabel->PlainText().toStdString(), "Please, start or restart your machine!");
 }
 
 TEST_F(MainWindow, ListsHoldTheirItemsWithNothingChosen) {
