@@ -9,6 +9,10 @@
 #include "src/consolewatch.h"
 #include "src/upgrade.h"
 #include "src/wizardstate.h"
+#include "widgets/skin/skinbutton.h"
+#include "widgets/skin/skinedit.h"
+#include "widgets/skin/skinpagecontrol.h"
+#include "widgets/skin/skinprogressbar.h"
 
 #include <QPoint>
 #include <QWidget>
@@ -18,14 +22,9 @@
 #include <string>
 
 class Dialogs;
-class QComboBox;
 class QFrame;
 class QLabel;
-class QLineEdit;
 class QListWidget;
-class QProgressBar;
-class QPushButton;
-class QTabWidget;
 class TComTerminal;
 class TCustomComTerminal;
 
@@ -113,24 +112,24 @@ class VAzOdor : public QWidget, public UpgradeHost, public WatcherHost {
 
   // The window's controls, named as in its form.
   QFrame *plComTerminal;
-  QTabWidget *pcKyCtrl;
-  QWidget *tabInput;
+  TskPageControl *pcKyCtrl;
+  TskTabSheet *tabInput;
   QLabel *lbComPort, *lbMachineIp, *lbFile;
-  QLineEdit *edtFilePath;
-  QLineEdit *edtMachineIp;
-  QComboBox *cbComPort;
-  QWidget *tabStatus;
-  QProgressBar *pbStatusGage;
+  TskEdit *edtFilePath;
+  TskEdit *edtMachineIp;
+  TskComboBox *cbComPort;
+  TskTabSheet *tabStatus;
+  TskProgressBar *pbStatusGage;
   QLabel *imgTop;
-  QPushButton *btnStatus;
+  TskButton *btnStatus;
   QLabel *imgBottom;
   TComTerminal *ComTerminal;
-  QPushButton *btnExit;
+  TskButton *btnExit;
   QListWidget *lvStatusText;
-  QComboBox *cbMachine;
+  TskComboBox *cbMachine;
   QLabel *lbMachine, *lbLocalIp;
-  QLineEdit *edtLocalIp;
-  QPushButton *btnOpenFileDialog;
+  TskEdit *edtLocalIp;
+  TskButton *btnOpenFileDialog;
   QWidget *KyBlockIndicator1;
   QLabel *RTFLabel;
   TComPort ComPort;
