@@ -293,17 +293,26 @@ TEST(SkinArtwork, StripsHaveTheirStatedSizes) {
     }
 }
 
-TEST(SkinArtwork, WinXPButtonsAreOpaqueAndItsTabsKeyed) {
-  QImage buttons, tabs;
-  ASSERT_TRUE(load_skin_resource("WINXP_BUTTON", buttons));
-  ASSERT_TRUE(load_skin_resource("WINXP_TAB", tabs));
-  const QRgb face = qRgb(236, 233, 216), key = qRgb(255, 0, 255);
-  for (int frame = 0; frame < 3; ++frame)
-    for (QPoint corner : {QPoint(0, 0), QPoint(17, 0), QPoint(0, 20), QPoint(17, 20)}) {
-      EXPECT_EQ(buttons.pixel(corner + QPoint(frame * 18, 0)), face) << frame;
-      for (int x = 0; x < buttons.width(); ++x)
-        ASSERT_NE(buttons.pixel(x, corner.y()), key);
+TEST(SkinArtwork, ButtonsDrawnOpaqueShowNoKeyAndWinXPTabsAreKeyed) {
+  const QRgb key = qRgb(255, 0, 255);
+  for (int style = MacOS; style <= BlueGlass; ++style) {
+    SCOPED_TRACE(style);
+    QImage buttons;
+    ASSERT_TRUE(GetInsideThemeBitmap(style, skin_element::ButtonImage, buttons));
+    if (GetInsideThemeBool(style, skin_element::ButtonTransparentBool)) {
+      EXPECT_EQ(buttons.pixel(0, 0), key) << "transparent looks key their corners";
+      continue;
     }
+    for (int y = 0; y < buttons.height(); ++y)
+      for (int x = 0; x < buttons.width(); ++x)
+        ASSERT_NE(buttons.pixel(x, y), key) << x << "," << y;
+  }
+  QImage xp_buttons, tabs;
+  ASSERT_TRUE(load_skin_resource("WINXP_BUTTON", xp_buttons));
+  for (int frame = 0; frame < 3; ++frame)
+    for (QPoint corner : {QPoint(0, 0), QPoint(17, 0), QPoint(0, 20), QPoint(17, 20)})
+      EXPECT_EQ(xp_buttons.pixel(corner + QPoint(frame * 18, 0)), qRgb(236, 233, 216)) << frame;
+  ASSERT_TRUE(load_skin_resource("WINXP_TAB", tabs));
   for (int frame = 0; frame < 2; ++frame) {
     EXPECT_EQ(tabs.pixel(frame * 9, 0), key) << frame;
     EXPECT_EQ(tabs.pixel(frame * 9 + 8, 0), key) << frame;

@@ -176,7 +176,7 @@ void TskCustomComboBox::paintEvent(QPaintEvent *) {
   if (style_ == MacOS || style_ == WinXP) {
     QImage face;
     if (load_skin_resource(style_ == MacOS ? "MACOS_COMBOBOX_BUTTON" : "WINXP_COMBOBOX_BUTTON", face))
-      p.drawImage(R, face);
+      p.drawImage(R, keyed(face));
   } else {
     p.fillRect(R, skin_color(button_color_));
     p.setPen(QPen(skin_color(border_color_), 0));

@@ -35,7 +35,9 @@ struct Look {
   QColor accent, accent_dark, mark;
   qreal radius;
   bool gloss;
-  bool opaque_buttons;  // button frames fill their corners with the face colour
+  // Button frames fill their corners with the backdrop: the looks whose buttons are not
+  // drawn transparent (the element table's ButtonTransparentBool) must not show the key.
+  bool opaque_buttons;
   QSize button, check, radio, progress, scroll_button, tab, tab_line, title_button, scrollbar_button,
       scrollbar_track;
   int title_height;
@@ -57,12 +59,12 @@ const Look looks[5] = {
     // The button faces stay light enough for the black captions the controls draw.
     {"DEEPBLUE", QColor(232, 232, 232), QColor(8, 20, 56), QColor(186, 204, 240), QColor(112, 140, 206),
      QColor(208, 224, 252), QColor(132, 164, 232), QColor(84, 108, 178), QColor(124, 150, 212), QColor(),
-     QColor(52, 96, 196), QColor(14, 34, 92), QColor(255, 255, 255), 2.0, false, false,
+     QColor(52, 96, 196), QColor(14, 34, 92), QColor(255, 255, 255), 2.0, false, true,
      {222, 21}, {52, 13}, {52, 13}, {1, 10}, {72, 17}, {12, 17}, {5, 5}, {342, 19}, {96, 16}, {21, 16}, 24},
     // Protein: soft pastel lilac and mint, round and light.
     {"PROTEIN", QColor(251, 251, 251), QColor(150, 140, 186), QColor(250, 246, 255), QColor(226, 216, 246),
      QColor(236, 252, 244), QColor(190, 234, 212), QColor(206, 192, 240), QColor(232, 222, 250), QColor(),
-     QColor(176, 222, 200), QColor(122, 186, 160), QColor(96, 78, 150), 6.0, false, false,
+     QColor(176, 222, 200), QColor(122, 186, 160), QColor(96, 78, 150), 6.0, false, true,
      {222, 21}, {52, 13}, {52, 13}, {1, 10}, {72, 17}, {18, 17}, {10, 5}, {342, 19}, {96, 16}, {21, 16}, 24},
     // BlueGlass: translucent blue glass with a white sheen, keyed round corners.
     {"BLUEGLASS", QColor(231, 231, 231), QColor(46, 92, 150), QColor(196, 226, 252), QColor(104, 164, 222),
@@ -471,8 +473,10 @@ QImage simple(QSize size, const QColor &matte, const std::function<void(QPainter
 }
 
 QImage combo_button(const Look &l, QSize size) {
-  // A light button face with a dark downward chevron: the arrow is part of the picture.
-  return simple(size, l.backdrop, [&](QPainter &p, const QRectF &r) {
+  // A light button face with a dark downward chevron: the arrow is part of the picture. It
+  // sits inside the white edit field, which fills its corners.
+  return simple(size, Qt::white, [&](QPainter &p, const QRectF &r) {
+    p.fillRect(r, Qt::white);
     surface(p, r.adjusted(0.5, 0.5, -0.5, -0.5), std::min<qreal>(l.radius, 3), l.border.lighter(170),
             l.hot_top.isValid() ? QColor(250, 252, 255) : l.face_top, QColor(196, 212, 246), l.gloss);
     arrow(p, r.center() + QPointF(0, 0.5), 3.2, 3, QColor(77, 97, 133), 2.0);
@@ -536,7 +540,8 @@ int main(int argc, char **argv) {
   // Bitmaps that single controls load by name.
   const Look &mac = looks[0], &xp = looks[1], &protein = looks[3];
   art["WINXP_COMBOBOX_BUTTON"] = combo_button(xp, QSize(16, 18));
-  art["MACOS_COMBOBOX_BUTTON"] = simple(QSize(16, 17), mac.backdrop, [&](QPainter &p, const QRectF &r) {
+  art["MACOS_COMBOBOX_BUTTON"] = simple(QSize(16, 17), Qt::white, [&](QPainter &p, const QRectF &r) {
+    p.fillRect(r, Qt::white);
     surface(p, r.adjusted(0.5, 0.5, -0.5, -0.5), 5, mac.accent_dark, mac.accent.lighter(120), mac.accent,
             true);
     arrow(p, r.center() + QPointF(0, -2.5), 2.4, 2, Qt::white, 1.4);
