@@ -6,6 +6,7 @@
 #include "widgets/skin/skinpagecontrol.h"
 #include "widgets/skin/skinprogressbar.h"
 
+#include <QAccessible>
 #include <QDialog>
 #include <QPainter>
 #include <QSignalSpy>
@@ -90,6 +91,25 @@ TEST(SkinButtonBehaviour, ReleaseOutsideDoesNotClickAndKeysClickOnRelease) {
   EXPECT_EQ(clicks.count(), 2);
 }
 
+TEST(SkinButtonBehaviour, EnterGoesToTheFocusedButtonElseToTheDefault) {
+  QWidget form;
+  auto *edit = new TskEdit(&form);
+  auto *other = new TskButton(&form);
+  auto *ok = new TskButton(&form);
+  ok->SetDefault(true);
+  form.show();
+  form.activateWindow();
+  ASSERT_TRUE(QTest::qWaitForWindowActive(&form));
+  QSignalSpy ok_clicks(ok, &QAbstractButton::clicked), other_clicks(other, &QAbstractButton::clicked);
+  edit->setFocus();
+  QTest::keyClick(edit, Qt::Key_Return);
+  EXPECT_EQ(ok_clicks.count(), 1);
+  other->setFocus();
+  QTest::keyClick(other, Qt::Key_Return);
+  EXPECT_EQ(ok_clicks.count(), 1);
+  EXPECT_EQ(other_clicks.count(), 1);
+}
+
 TEST(SkinButtonBehaviour, HoldingRepeatsUntilTheClick) {
   TskButton button;
   button.resize(80, 27);
@@ -146,6 +166,20 @@ TEST(SkinProgressBar, FillsToThePositionAndCaptionsThePercentage) {
       EXPECT_EQ(image.pixel(row.picture_right, 7), empty);
     }
   }
+}
+
+TEST(SkinAccessibility, ScreenReadersReadCaptionsAndTheGaugeValue) {
+  TskButton button;
+  button.setText("Next");
+  TskProgressBar bar;
+  bar.SetPosition(30);
+  QAccessibleInterface *reads_button = QAccessible::queryAccessibleInterface(&button);
+  QAccessibleInterface *reads_bar = QAccessible::queryAccessibleInterface(&bar);
+  ASSERT_TRUE(reads_button && reads_bar);
+  EXPECT_EQ(reads_button->role(), QAccessible::Button);
+  EXPECT_EQ(reads_button->text(QAccessible::Name), "Next");
+  EXPECT_EQ(reads_bar->role(), QAccessible::ProgressBar);
+  EXPECT_EQ(reads_bar->text(QAccessible::Value), "30%");
 }
 
 TEST(SkinProgressBar, SmartCaptionHidesTheTextAtMin) {

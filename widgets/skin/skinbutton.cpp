@@ -94,6 +94,23 @@ void TskCustomButton::SetCancel(bool cancel) {
   });
 }
 
+void TskCustomButton::SetDefault(bool is_default) {
+  if (is_default == Default())
+    return;
+  delete default_;
+  default_ = nullptr;
+  if (!is_default)
+    return;
+  // A focused button claims Enter through its shortcut override, so this fires only while
+  // the focus is elsewhere (an edit, a list), as the active-default rule wants.
+  default_ = new QShortcut(QKeySequence(Qt::Key_Return), this);
+  default_->setContext(Qt::WindowShortcut);
+  connect(default_, &QShortcut::activated, this, [this] {
+    if (isEnabled() && isVisible())
+      do_click();
+  });
+}
+
 bool TskCustomButton::PaintButton(int image_index, int spit_count, int spit_index, QImage &frame) const {
   return skin_bitmap(file_theme_, style_, image_index, frame, spit_count, spit_index) && !frame.isNull();
 }

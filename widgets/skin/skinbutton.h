@@ -43,6 +43,9 @@ class TskCustomButton : public QPushButton {
   // Escape clicks the button.
   bool Cancel() const { return cancel_ != nullptr; }
   void SetCancel(bool cancel);
+  // Enter clicks the button unless the focus is on another button, which takes it itself.
+  bool Default() const { return default_ != nullptr; }
+  void SetDefault(bool is_default);
 
   bool hot() const { return hot_; }
   bool held() const { return down_; }
@@ -103,6 +106,7 @@ class TskCustomButton : public QPushButton {
   bool pressed_here_ = false;
   std::unique_ptr<QTimer> repeat_;
   QShortcut *cancel_ = nullptr;
+  QShortcut *default_ = nullptr;
 };
 
 enum TskButtonLayout { blGlyphLeft, blGlyphRight, blGlyphTop, blGlyphBottom };
