@@ -108,6 +108,20 @@ TEST(SkinResolution, ContainerHandsTheStyleOnlyToSkinnedChildren) {
   EXPECT_FALSE(label->property("UIStyle").isValid());
 }
 
+TEST(SkinResolution, ThemeManagerStylesTheListedControlsOfItsForm) {
+  QWidget form;
+  auto *listed = new TskEdit(&form);
+  listed->setObjectName("listed");
+  auto *other = new TskEdit(&form);
+  TskThemeManager manager(&form);
+  manager.Components() << "listed"
+                       << "gone";
+  manager.SetUIStyle(WinXP);
+  EXPECT_EQ(listed->UIStyle(), WinXP);
+  EXPECT_EQ(other->UIStyle(), DeepBlue);
+  EXPECT_EQ(manager.Components(), QStringList{"listed"}) << "a missing component leaves the list";
+}
+
 TEST(SkinResolution, ADestroyedFileThemeFallsBackToDeepBlue) {
   TskEdit edit;
   auto theme = std::make_unique<TskFileTheme>();

@@ -366,6 +366,13 @@ void TskTab::paintEvent(QPaintEvent *) {
   }
 }
 
+TskTabControl::TskTabControl(QWidget *parent) : TskTab(parent) { SetUIStyle(UIStyle()); }
+
+void TskTabControl::TabActive(int index) {
+  emit TabActivated(this, index);
+  emit Changed(this);
+}
+
 // --- pages --------------------------------------------------------------------------
 
 TskTabSheet::TskTabSheet(TskPageControl *page_control) : QWidget(nullptr) { SetPageControl(page_control); }
@@ -550,15 +557,15 @@ void TskPageControl::TabActive(int index) {
     return;
   hide_old(index);
   TskTabSheet *page = pages_[index];
-  // The page's first control takes the focus when it can: labels never do.
+  show_page(page);
+  // The page's first control takes the focus when it can (labels never do); only once the
+  // page is enabled, since a disabled control cannot take it.
   const QList<QWidget *> children = page->findChildren<QWidget *>(Qt::FindDirectChildrenOnly);
   if (!children.isEmpty()) {
     QWidget *first = children.first();
-    if (!qobject_cast<QLabel *>(first) && first->isVisibleTo(page) && (first->focusPolicy() & Qt::TabFocus) &&
-        window()->isActiveWindow())
+    if (!qobject_cast<QLabel *>(first) && first->isVisibleTo(page) && (first->focusPolicy() & Qt::TabFocus))
       first->setFocus(Qt::OtherFocusReason);
   }
-  show_page(page);
   emit TabActivated(this, index);
   emit Changed(this);
 }

@@ -134,6 +134,22 @@ class TskTab : public QWidget {
   TskTabPosition position_ = skTop;
 };
 
+// A strip of tabs over one body, without pages: the caller reacts to TabIndex.
+class TskTabControl : public TskTab {
+  Q_OBJECT
+
+ public:
+  explicit TskTabControl(QWidget *parent = nullptr);
+
+  const QStringList &Tabs() const { return strip_->Tabs(); }
+  void SetTabs(const QStringList &tabs) { strip_->SetTabs(tabs); }
+  int TabIndex() const { return strip_->TabIndex(); }
+  void SetTabIndex(int index) override { strip_->SetTabIndex(index); }
+
+ protected:
+  void TabActive(int index) override;
+};
+
 class TskTabSheet : public QWidget {
   Q_OBJECT
 
