@@ -8,6 +8,7 @@
 #include "widgets/skin/skinpagecontrol.h"
 #include "widgets/skin/skinprogressbar.h"
 
+#include <QAbstractItemView>
 #include <QApplication>
 #include <QDir>
 #include <QEnterEvent>
@@ -201,6 +202,23 @@ TEST(SkinGallery, EveryControlInEveryLookAndState) {
   const QString path = artifacts() + "/skin-gallery.png";
   ASSERT_TRUE(gallery.save(path));
   EXPECT_EQ(QImage(path).size(), gallery.size());
+}
+
+TEST(SkinGallery, OpenComboListIsFramedInTheBorderColour) {
+  QWidget form;
+  auto *combo = new TskComboBox(&form);
+  combo->SetUIStyle(WinXP);
+  combo->addItems({"KESTA", "MORVA", "PELIN", "TORQA"});
+  combo->setGeometry(10, 10, 96, 21);
+  form.resize(200, 160);
+  form.show();
+  combo->showPopup();
+  QWidget *list = combo->view()->window();
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(list));
+  const QImage shot = list->grab().toImage().convertToFormat(QImage::Format_RGB32);
+  combo->hidePopup();
+  ASSERT_TRUE(shot.save(artifacts() + "/combo-open.png"));
+  EXPECT_EQ(shot.pixel(0, shot.height() / 2), skin_color(0x686868).rgb());
 }
 
 TEST(SkinGallery, MainWindowAtBothHeightsOnEachPage) {

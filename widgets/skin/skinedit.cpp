@@ -4,6 +4,7 @@
 
 #include <QAbstractItemView>
 #include <QEvent>
+#include <QFrame>
 #include <QPainter>
 #include <QPolygon>
 #include <QProxyStyle>
@@ -139,6 +140,19 @@ void TskCustomComboBox::SetColor(uint32_t color) {
   set_base(this, skin_color(color));
   if (lineEdit())
     set_base(lineEdit(), skin_color(color));
+}
+
+void TskCustomComboBox::showPopup() {
+  QComboBox::showPopup();
+  // The open list is framed in the border colour too: a plain box takes its colour from the
+  // frame's foreground.
+  if (auto *list_frame = qobject_cast<QFrame *>(view()->parentWidget())) {
+    QPalette palette = list_frame->palette();
+    palette.setColor(QPalette::WindowText, skin_color(border_color_));
+    list_frame->setPalette(palette);
+    list_frame->setFrameStyle(QFrame::Box | QFrame::Plain);
+    list_frame->setLineWidth(1);
+  }
 }
 
 void TskCustomComboBox::hidePopup() {

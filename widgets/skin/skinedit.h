@@ -67,6 +67,7 @@ class TskCustomComboBox : public QComboBox {
   // The drop-down button's rectangle inside a combo box of `size`.
   static QRect button_rect(QSize size);
 
+  void showPopup() override;
   void hidePopup() override;
 
  protected:
