@@ -41,6 +41,7 @@ struct Look {
   QSize button, check, radio, progress, scroll_button, tab, tab_line, title_button, scrollbar_button,
       scrollbar_track;
   int title_height;
+  QColor title;  // the caption bar's colour, under white or (MacOS) black caption text
 };
 
 // clang-format off
@@ -49,28 +50,28 @@ const Look looks[5] = {
     {"MACOS", QColor(231, 231, 231), QColor(120, 120, 128), QColor(255, 255, 255), QColor(206, 208, 214),
      QColor(214, 234, 255), QColor(120, 178, 240), QColor(82, 146, 222), QColor(36, 96, 188), QColor(),
      QColor(62, 144, 236), QColor(24, 84, 176), QColor(24, 24, 24), 11.5, true, false,
-     {252, 23}, {60, 17}, {64, 17}, {13, 10}, {72, 18}, {36, 27}, {17, 7}, {306, 17}, {96, 22}, {33, 16}, 22},
+     {252, 23}, {60, 17}, {64, 17}, {13, 10}, {72, 18}, {36, 27}, {17, 7}, {306, 17}, {96, 22}, {33, 16}, 22, QColor(214, 214, 218)},
     // WinXP: rounded dark-blue borders on a light face, orange glow when hot.
     {"WINXP", QColor(236, 233, 216), QColor(0, 60, 116), QColor(255, 255, 255), QColor(226, 223, 210),
      QColor(255, 255, 255), QColor(226, 223, 210), QColor(205, 202, 187), QColor(228, 226, 214),
      QColor(248, 179, 48), QColor(45, 210, 60), QColor(20, 150, 32), QColor(33, 161, 33), 3.0, false, true,
-     {54, 21}, {52, 13}, {52, 13}, {6, 10}, {72, 18}, {18, 18}, {8, 1}, {378, 21}, {96, 17}, {21, 16}, 30},
+     {54, 21}, {52, 13}, {52, 13}, {6, 10}, {72, 18}, {18, 18}, {8, 1}, {378, 21}, {96, 17}, {21, 16}, 30, QColor(22, 90, 226)},
     // DeepBlue: dark navy faces with a cool highlight, square-cut.
     // The button faces stay light enough for the black captions the controls draw.
     {"DEEPBLUE", QColor(232, 232, 232), QColor(8, 20, 56), QColor(186, 204, 240), QColor(112, 140, 206),
      QColor(208, 224, 252), QColor(132, 164, 232), QColor(84, 108, 178), QColor(124, 150, 212), QColor(),
      QColor(52, 96, 196), QColor(14, 34, 92), QColor(255, 255, 255), 2.0, false, true,
-     {222, 21}, {52, 13}, {52, 13}, {1, 10}, {72, 17}, {12, 17}, {5, 5}, {342, 19}, {96, 16}, {21, 16}, 24},
+     {222, 21}, {52, 13}, {52, 13}, {1, 10}, {72, 17}, {12, 17}, {5, 5}, {342, 19}, {96, 16}, {21, 16}, 24, QColor(24, 46, 120)},
     // Protein: soft pastel lilac and mint, round and light.
     {"PROTEIN", QColor(251, 251, 251), QColor(150, 140, 186), QColor(250, 246, 255), QColor(226, 216, 246),
      QColor(236, 252, 244), QColor(190, 234, 212), QColor(206, 192, 240), QColor(232, 222, 250), QColor(),
      QColor(176, 222, 200), QColor(122, 186, 160), QColor(96, 78, 150), 6.0, false, true,
-     {222, 21}, {52, 13}, {52, 13}, {1, 10}, {72, 17}, {18, 17}, {10, 5}, {342, 19}, {96, 16}, {21, 16}, 24},
+     {222, 21}, {52, 13}, {52, 13}, {1, 10}, {72, 17}, {18, 17}, {10, 5}, {342, 19}, {96, 16}, {21, 16}, 24, QColor(150, 128, 204)},
     // BlueGlass: translucent blue glass with a white sheen, keyed round corners.
     {"BLUEGLASS", QColor(231, 231, 231), QColor(46, 92, 150), QColor(196, 226, 252), QColor(104, 164, 222),
      QColor(214, 240, 255), QColor(124, 192, 246), QColor(72, 130, 196), QColor(128, 182, 232), QColor(),
      QColor(86, 164, 236), QColor(30, 96, 170), QColor(255, 255, 255), 9.0, true, false,
-     {231, 27}, {52, 13}, {52, 13}, {1, 10}, {72, 17}, {18, 17}, {10, 5}, {342, 19}, {102, 16}, {21, 16}, 30},
+     {231, 27}, {52, 13}, {52, 13}, {1, 10}, {72, 17}, {18, 17}, {10, 5}, {342, 19}, {102, 16}, {21, 16}, 30, QColor(58, 128, 208)},
 };
 // clang-format on
 
@@ -319,7 +320,8 @@ QImage more_scroll_button() {
                         {},
                         {},
                         {},
-                        0};
+                        0,
+                        QColor()};
   return scroll_button(neutral, QSize(72, 17));
 }
 
@@ -360,12 +362,12 @@ QImage tab_line(const Look &l) {
 // The 18 title-bar button frames: six glyphs (control box, help, maximise, restore,
 // minimise, close), each normal, hot and pressed.
 QImage title_buttons(const Look &l) {
-  return strip(l.title_button, 18, l.accent_dark, [&](QPainter &p, const QRectF &r, int f) {
+  return strip(l.title_button, 18, l.title.darker(120), [&](QPainter &p, const QRectF &r, int f) {
     int glyph = f / 3, state = f % 3;
     QRectF box = r.adjusted(0.5, 0.5, -0.5, -0.5);
     bool close = glyph == 5;
-    QColor top = close ? QColor(232, 112, 80) : l.accent.lighter(130),
-           bottom = close ? QColor(190, 50, 30) : l.accent;
+    QColor top = close ? QColor(232, 112, 80) : l.title.lighter(130),
+           bottom = close ? QColor(190, 50, 30) : l.title;
     if (state == 1) {
       top = top.lighter(115);
       bottom = bottom.lighter(115);
@@ -375,17 +377,19 @@ QImage title_buttons(const Look &l) {
     }
     surface(p, box, std::min<qreal>(l.radius, 4), QColor(255, 255, 255, 220), top, bottom, l.gloss);
     p.setRenderHint(QPainter::Antialiasing);
-    p.setPen(QPen(Qt::white, 1.6, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
+    // Light caption bars (MacOS) take dark glyphs; the close button is always red and white.
+    const QColor ink = !close && l.title.lightness() > 160 ? QColor(64, 64, 72) : QColor(Qt::white);
+    p.setPen(QPen(ink, 1.6, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
     p.setBrush(Qt::NoBrush);
     QPointF c = box.center();
     qreal s = std::min(box.width(), box.height()) * 0.22;
     switch (glyph) {
       case 0:
-        p.setBrush(Qt::white);
+        p.setBrush(ink);
         p.drawEllipse(c, s, s);
         break;
       case 1:
-        arrow(p, c + QPointF(0, -s * 0.3), s * 0.8, 2, Qt::white);
+        arrow(p, c + QPointF(0, -s * 0.3), s * 0.8, 2, ink);
         p.drawPoint(c + QPointF(0, s * 1.1));
         break;
       case 2:
@@ -423,7 +427,7 @@ QImage title_piece(const Look &l, int width, int part) {
   QPainterPath clip;
   clip.addRect(r);
   p.setPen(Qt::NoPen);
-  p.setBrush(vertical(0, r.height(), l.accent.lighter(125), l.accent_dark));
+  p.setBrush(vertical(0, r.height(), l.title.lighter(125), l.title.darker(115)));
   p.drawPath(shape.intersected(clip));
   if (l.gloss) {
     p.setBrush(QColor(255, 255, 255, 70));
