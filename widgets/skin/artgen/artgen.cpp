@@ -410,17 +410,17 @@ QImage title_buttons(const Look &l) {
   });
 }
 
-QImage title_piece(const Look &l, int width, int part) {
-  // part 0 left (round upper-left corner), 1 client (stretched), 2 right (round upper-right).
+QImage title_piece(const Look &l, int width, int which) {
+  // which: 0 the left end (round upper-left corner), 1 the stretched middle, 2 the right end.
   QImage drawn = canvas(QSize(width, l.title_height));
   QPainter p(&drawn);
   p.setRenderHint(QPainter::Antialiasing);
   QRectF r(0, 0, width, l.title_height);
   QPainterPath shape;
   qreal radius = std::max<qreal>(l.radius, 3);
-  if (part == 0)
+  if (which == 0)
     shape.addRoundedRect(r.adjusted(0, 0, radius * 2, 0), radius, radius);
-  else if (part == 2)
+  else if (which == 2)
     shape.addRoundedRect(r.adjusted(-radius * 2, 0, 0, 0), radius, radius);
   else
     shape.addRect(r);
