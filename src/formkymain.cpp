@@ -15,19 +15,13 @@
 
 #include <QApplication>
 #include <QCloseEvent>
-#include <QComboBox>
 #include <QFontDatabase>
 #include <QFrame>
 #include <QKeyEvent>
 #include <QLabel>
-#include <QLineEdit>
 #include <QMouseEvent>
 #include <QPointer>
-#include <QProgressBar>
-#include <QPushButton>
 #include <QScreen>
-#include <QTabBar>
-#include <QTabWidget>
 #include <QWindow>
 
 #include <chrono>
@@ -155,14 +149,15 @@ VAzOdor::VAzOdor(Dialogs &dialogs, QWidget *owner, const std::string &log_path)
   keep_previous_log(log_path_);
   log_open(log_path_.c_str(), LOG_HEX);
 
-  pcKyCtrl->tabBar()->hide();
-  pcKyCtrl->setCurrentWidget(tabInput);
+  tabInput->SetTabVisible(false);
+  tabStatus->SetTabVisible(false);
+  pcKyCtrl->SetActivePageIndex(0);
   plComTerminal->hide();
   set_outer_height(compact_height);
 
   status_count_ = 0;
   port_opened = 0;
-  pbStatusGage->setValue(0);
+  pbStatusGage->SetPosition(0);
   RTFLabel->hide();
 
   const char *address = get_local_ip();
@@ -225,16 +220,18 @@ void VAzOdor::build_controls() {
   ComTerminal->SetScrollBars(ssBoth);
   ComTerminal->OnChar = [this](TCustomComTerminal *sender, char ch) { ComTerminalChar(sender, ch); };
 
-  pcKyCtrl = placed<QTabWidget>(this, "pcKyCtrl", 0, 66, 352, 161);
-  pcKyCtrl->setTabPosition(QTabWidget::South);
-  pcKyCtrl->setDocumentMode(true);
+  // Every skinned control of the form wears the WinXP look; the page control's border is
+  // the form's grey, stored after the style.
+  pcKyCtrl = placed<TskPageControl>(this, "pcKyCtrl", 0, 66, 352, 161);
+  pcKyCtrl->SetTabPosition(skBottom);
+  pcKyCtrl->SetLeftMargin(10);
+  pcKyCtrl->SetUIStyle(WinXP);
+  pcKyCtrl->SetBorderColor(6842472);
 
-  tabInput = new QWidget;
+  tabInput = new TskTabSheet(pcKyCtrl);
   tabInput->setObjectName(QStringLiteral("tabInput"));
-  tabStatus = new QWidget;
+  tabStatus = new TskTabSheet(pcKyCtrl);
   tabStatus->setObjectName(QStringLiteral("tabStatus"));
-  pcKyCtrl->addTab(tabInput, QString());
-  pcKyCtrl->addTab(tabStatus, QString());
 
   // Mostly clipped by the page control's lower edge, as the form places it; nothing drives
   // it, only its own timer runs.
@@ -249,7 +246,8 @@ void VAzOdor::build_controls() {
   lbLocalIp = caption_label(tabInput, "lbLocalIp", "Local IP", 167, 27, 59);
   lbMachineIp = caption_label(tabInput, "lbMachineIp", "Machine IP", 167, 59, 59);
 
-  cbComPort = placed<QComboBox>(tabInput, "cbComPort", 63, 23, 96, 21);
+  cbComPort = placed<TskComboBox>(tabInput, "cbComPort", 63, 23, 96, 21);
+  cbComPort->SetUIStyle(WinXP);
   for (int n = 1; n <= 9; ++n)
     cbComPort->addItem(QStringLiteral("COM%1").arg(n));
   // After COM1..COM9 the serial devices this machine really has (USB adapters among them),
@@ -262,23 +260,30 @@ void VAzOdor::build_controls() {
   cbComPort->setInsertPolicy(QComboBox::NoInsert);
   cbComPort->setCurrentIndex(-1);
   cbComPort->setEditText(QString());
-  cbMachine = placed<QComboBox>(tabInput, "cbMachine", 63, 55, 96, 21);
+  cbMachine = placed<TskComboBox>(tabInput, "cbMachine", 63, 55, 96, 21);
+  cbMachine->SetUIStyle(WinXP);
   cbMachine->addItems({"KESTA", "MORVA", "PELIN", "TORQA"});
   cbMachine->setCurrentIndex(-1);
-  edtLocalIp = placed<QLineEdit>(tabInput, "edtLocalIp", 235, 23, 96, 21);
+  edtLocalIp = placed<TskEdit>(tabInput, "edtLocalIp", 235, 23, 96, 21);
+  edtLocalIp->SetUIStyle(WinXP);
   edtLocalIp->setEnabled(false);
-  edtMachineIp = placed<QLineEdit>(tabInput, "edtMachineIp", 235, 55, 96, 21);
+  edtMachineIp = placed<TskEdit>(tabInput, "edtMachineIp", 235, 55, 96, 21);
+  edtMachineIp->SetUIStyle(WinXP);
   edtMachineIp->setText(QStringLiteral("192.168.102.45"));
-  edtFilePath = placed<QLineEdit>(tabInput, "edtFilePath", 63, 89, 252, 21);
+  edtFilePath = placed<TskEdit>(tabInput, "edtFilePath", 63, 89, 252, 21);
+  edtFilePath->SetUIStyle(WinXP);
   edtFilePath->setEnabled(false);
-  btnOpenFileDialog = placed<QPushButton>(tabInput, "btnOpenFileDialog", 315, 89, 16, 21);
+  btnOpenFileDialog = placed<TskButton>(tabInput, "btnOpenFileDialog", 315, 89, 16, 21);
+  btnOpenFileDialog->SetUIStyle(WinXP);
   btnOpenFileDialog->setText(QStringLiteral(">"));
 
   lvStatusText = placed<TKyListView>(tabStatus, "lvStatusText", 12, 11, 320, 103);
-  pbStatusGage = placed<QProgressBar>(tabStatus, "pbStatusGage", 12, 113, 320, 15);
-  pbStatusGage->setRange(0, 100);
-  pbStatusGage->setTextVisible(true);
-  pbStatusGage->setOrientation(Qt::Horizontal);
+  pbStatusGage = placed<TskProgressBar>(tabStatus, "pbStatusGage", 12, 113, 320, 15);
+  pbStatusGage->SetUIStyle(WinXP);
+  pbStatusGage->SetMin(0);
+  pbStatusGage->SetMax(100);
+  pbStatusGage->SetShowCaption(true);
+  pbStatusGage->SetOrientation(skHorizontal);
 
   imgTop = new Banner(this, this);
   imgTop->setObjectName(QStringLiteral("imgTop"));
@@ -299,9 +304,11 @@ void VAzOdor::build_controls() {
       "\\viewkind4\\uc1\\pard\\qc\\cf1\\b\\f0\\fs16 Please, start or restart your machine!\\cf0\\b0\\par\r\n"
       "}\r\n"));
 
-  btnStatus = placed<QPushButton>(this, "btnStatus", 176, 218, 80, 27);
+  btnStatus = placed<TskButton>(this, "btnStatus", 176, 218, 80, 27);
+  btnStatus->SetUIStyle(WinXP);
   btnStatus->setText(QStringLiteral("Next"));
-  btnExit = placed<QPushButton>(this, "btnExit", 264, 218, 80, 27);
+  btnExit = placed<TskButton>(this, "btnExit", 264, 218, 80, 27);
+  btnExit->SetUIStyle(WinXP);
   btnExit->setText(QStringLiteral("Exit"));
   connect(btnExit, &QPushButton::clicked, this, [this] { btnExitClick(); });
   connect(btnStatus, &QPushButton::clicked, this, [this] { btnStatusClick(); });
@@ -331,7 +338,7 @@ void VAzOdor::show_status(int percent, const char *text) {
       lvStatusText->Items().Add()->SetCaption(QStringLiteral("%1. %2").arg(number).arg(*line));
       lvStatusText->SelectItem(lvStatusText->Items().Count() - 1);
     }
-    pbStatusGage->setValue(percent);
+    pbStatusGage->SetPosition(percent);
   };
   if (from_worker)
     post_from_worker(apply);
@@ -432,7 +439,7 @@ void VAzOdor::wizard_next() {
   if (!do_checkup_info())
     return;
   btnStatus->setText(QStringLiteral("Start"));
-  pcKyCtrl->setCurrentWidget(tabStatus);
+  pcKyCtrl->SetActivePageIndex(1);
 }
 
 int VAzOdor::do_checkup_info() {
@@ -624,8 +631,8 @@ void VAzOdor::wizard_previous() {
   btnStatus->setText(QStringLiteral("Next"));
   btnStatus->setEnabled(true);
   btnExit->setEnabled(true);
-  pcKyCtrl->setCurrentWidget(tabInput);
-  pbStatusGage->setValue(0);
+  pcKyCtrl->SetActivePageIndex(0);
+  pbStatusGage->SetPosition(0);
   status_count_ = 0;
   lvStatusText->Items().Clear();
   RTFLabel->hide();

@@ -12,6 +12,10 @@
 #include "widgets/lists/kyblockindicator.h"
 #include "widgets/lists/kylistview.h"
 #include "widgets/lists/rtflabel.h"
+#include "widgets/skin/skinbutton.h"
+#include "widgets/skin/skinedit.h"
+#include "widgets/skin/skinpagecontrol.h"
+#include "widgets/skin/skinprogressbar.h"
 
 #include <QPoint>
 #include <QWidget>
@@ -21,13 +25,8 @@
 #include <string>
 
 class Dialogs;
-class QComboBox;
 class QFrame;
 class QLabel;
-class QLineEdit;
-class QProgressBar;
-class QPushButton;
-class QTabWidget;
 class TComTerminal;
 class TCustomComTerminal;
 
@@ -115,24 +114,24 @@ class VAzOdor : public QWidget, public UpgradeHost, public WatcherHost {
 
   // The window's controls, named as in its form.
   QFrame *plComTerminal;
-  QTabWidget *pcKyCtrl;
-  QWidget *tabInput;
+  TskPageControl *pcKyCtrl;
+  TskTabSheet *tabInput;
   QLabel *lbComPort, *lbMachineIp, *lbFile;
-  QLineEdit *edtFilePath;
-  QLineEdit *edtMachineIp;
-  QComboBox *cbComPort;
-  QWidget *tabStatus;
-  QProgressBar *pbStatusGage;
+  TskEdit *edtFilePath;
+  TskEdit *edtMachineIp;
+  TskComboBox *cbComPort;
+  TskTabSheet *tabStatus;
+  TskProgressBar *pbStatusGage;
   QLabel *imgTop;
-  QPushButton *btnStatus;
+  TskButton *btnStatus;
   QLabel *imgBottom;
   TComTerminal *ComTerminal;
-  QPushButton *btnExit;
+  TskButton *btnExit;
   TKyListView *lvStatusText;
-  QComboBox *cbMachine;
+  TskComboBox *cbMachine;
   QLabel *lbMachine, *lbLocalIp;
-  QLineEdit *edtLocalIp;
-  QPushButton *btnOpenFileDialog;
+  TskEdit *edtLocalIp;
+  TskButton *btnOpenFileDialog;
   TKyBlockIndicator *KyBlockIndicator1;
   TRTFLabel *RTFLabel;
   TComPort ComPort;

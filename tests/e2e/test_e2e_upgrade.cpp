@@ -20,9 +20,7 @@
 #include <QLineEdit>
 #include <QListWidget>
 #include <QProcess>
-#include <QProgressBar>
 #include <QPushButton>
-#include <QTabWidget>
 #include <QTest>
 #include <gtest/gtest.h>
 
@@ -140,7 +138,7 @@ class Upgrade : public ::testing::Test {
     click(window_->btnStatus);
     ASSERT_EQ(window_->btnStatus->text(), "Start")
         << (dialogs_.messages.empty() ? "" : dialogs_.messages.back());
-    EXPECT_EQ(window_->pcKyCtrl->currentWidget(), window_->tabStatus);
+    EXPECT_EQ(window_->pcKyCtrl->ActivePage(), window_->tabStatus);
     dialogs_.answers.push_back(true);
     click(window_->btnStatus);
   }
@@ -205,7 +203,7 @@ TEST_P(WholeUpgrade, EveryFlashedByteEqualsTheImage) {
   if (run.zip)
     want = to_list(upgrade_expect::lines_with_splash);
   EXPECT_EQ(lines(), want);
-  EXPECT_EQ(window_->pbStatusGage->value(), 100);
+  EXPECT_EQ(window_->pbStatusGage->Position(), 100);
   EXPECT_TRUE(window_->btnStatus->isEnabled());
   EXPECT_TRUE(window_->btnExit->isEnabled());
   EXPECT_EQ(window_->btnStatus->text(), "Previous");
@@ -252,7 +250,7 @@ TEST_F(Upgrade, BoxFailureThenPreviousThenASecondUpgrade) {
   QStringList want = lines_without_splash.mid(0, 7);
   want << "9. Fail to upgrade your machine.[step : 7, err-code : -21]";
   EXPECT_EQ(lines(), want);
-  EXPECT_EQ(window_->pbStatusGage->value(), 0);
+  EXPECT_EQ(window_->pbStatusGage->Position(), 0);
   EXPECT_EQ(worker_running.load(), 0);
   EXPECT_FALSE(tftp_running());
   EXPECT_TRUE(window_->btnStatus->isEnabled());
@@ -261,9 +259,9 @@ TEST_F(Upgrade, BoxFailureThenPreviousThenASecondUpgrade) {
 
   click(window_->btnStatus);  // Previous
   EXPECT_EQ(window_->btnStatus->text(), "Next");
-  EXPECT_EQ(window_->pcKyCtrl->currentWidget(), window_->tabInput);
+  EXPECT_EQ(window_->pcKyCtrl->ActivePage(), window_->tabInput);
   EXPECT_EQ(window_->lvStatusText->count(), 0);
-  EXPECT_EQ(window_->pbStatusGage->value(), 0);
+  EXPECT_EQ(window_->pbStatusGage->Position(), 0);
   EXPECT_FALSE(window_->ComPort.Connected());
   EXPECT_EQ(window_->cbMachine->currentText(), "MORVA");
   EXPECT_EQ(window_->edtFilePath->text().toStdString(), path.string());
@@ -322,7 +320,7 @@ TEST_F(Upgrade, DamagedContainerNeverReachesTheBox) {
   next_and_start();
   ASSERT_TRUE(pump_until([&] { return lines().size() >= 2; }, 10000));
   EXPECT_EQ(lines(), QStringList({"1. Extract the image.", "2. Fail to unpack image."}));
-  EXPECT_EQ(window_->pbStatusGage->value(), 0);
+  EXPECT_EQ(window_->pbStatusGage->Position(), 0);
   EXPECT_TRUE(window_->btnStatus->isEnabled());
   EXPECT_FALSE(window_->worker_alive());
   EXPECT_FALSE(fs::exists(fs::path(temp_dir) / "kernel_cfe_auto.bin"));
@@ -476,7 +474,7 @@ TEST_F(FakeLine, DeviceVanishingEndsTheUpgrade) {
   EXPECT_TRUE(
       lines().last().endsWith(QString::fromStdString(". Lost the connection to " + box_->tty() + ".")))
       << lines().join("\n").toStdString();
-  EXPECT_EQ(window_->pbStatusGage->value(), 0);
+  EXPECT_EQ(window_->pbStatusGage->Position(), 0);
   EXPECT_TRUE(window_->btnExit->isEnabled());
   EXPECT_NE(read_file(log_).find("the device is not connected"), std::string::npos);
 }
@@ -502,7 +500,7 @@ class Fault : public Upgrade {
     EXPECT_TRUE(lines().last().endsWith(last)) << lines().join("\n").toStdString();
     for (const QString &line : lines())
       EXPECT_FALSE(line.contains("Finished")) << line.toStdString();
-    EXPECT_EQ(window_->pbStatusGage->value(), 0);
+    EXPECT_EQ(window_->pbStatusGage->Position(), 0);
     EXPECT_FALSE(tftp_running());
     EXPECT_EQ(worker_running.load(), 0);
     EXPECT_TRUE(window_->btnStatus->isEnabled());
@@ -552,7 +550,7 @@ TEST_F(Fault, ImageWithoutBootPartitionNeverReachesTheBox) {
   ASSERT_TRUE(pump_until([&] { return lines().size() >= 2; }, 10000));
   EXPECT_EQ(lines(), QStringList({"1. Extract the image.",
                                   "2. The image has no boot partition (boot_cfe_auto.jffs2)."}));
-  EXPECT_EQ(window_->pbStatusGage->value(), 0);
+  EXPECT_EQ(window_->pbStatusGage->Position(), 0);
   EXPECT_FALSE(window_->worker_alive());
   EXPECT_TRUE(window_->btnStatus->isEnabled());
   box_->stop();

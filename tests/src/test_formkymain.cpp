@@ -15,10 +15,7 @@
 #include <QLineEdit>
 #include <QListWidget>
 #include <QProcess>
-#include <QProgressBar>
 #include <QPushButton>
-#include <QTabBar>
-#include <QTabWidget>
 #include <QTest>
 #include <gtest/gtest.h>
 
@@ -136,13 +133,14 @@ TEST_F(MainWindow, StartsOnTheCompactInputPage) {
   EXPECT_EQ(window_->windowTitle(), "Ky+ Util");
   EXPECT_EQ(window_->outer_height(), 281);
   EXPECT_EQ(window_->width(), 352);
-  EXPECT_EQ(window_->pcKyCtrl->currentWidget(), window_->tabInput);
-  EXPECT_TRUE(window_->pcKyCtrl->tabBar()->isHidden());
+  EXPECT_EQ(window_->pcKyCtrl->ActivePage(), window_->tabInput);
+  EXPECT_FALSE(window_->tabInput->TabVisible());
+  EXPECT_FALSE(window_->tabStatus->TabVisible());
   EXPECT_TRUE(window_->plComTerminal->isHidden());
   EXPECT_TRUE(window_->RTFLabel->isHidden());
-  EXPECT_EQ(window_->pbStatusGage->value(), 0);
-  EXPECT_EQ(window_->pbStatusGage->minimum(), 0);
-  EXPECT_EQ(window_->pbStatusGage->maximum(), 100);
+  EXPECT_EQ(window_->pbStatusGage->Position(), 0);
+  EXPECT_EQ(window_->pbStatusGage->Min(), 0);
+  EXPECT_EQ(window_->pbStatusGage->Max(), 100);
   EXPECT_EQ(window_->status_count(), 0);
   EXPECT_FALSE(window_->edtLocalIp->isEnabled());
   EXPECT_FALSE(window_->edtFilePath->isEnabled());
@@ -231,13 +229,13 @@ TEST_F(MainWindow, StatusLinesAreNumberedAndTheLastSelected) {
   EXPECT_EQ(status_lines(),
             QStringList({"1. Extract the image.", "2. Enter into the CFE mode.", "3. Set IP address."}));
   EXPECT_EQ(window_->lvStatusText->currentRow(), 2);
-  EXPECT_EQ(window_->pbStatusGage->value(), 30);
+  EXPECT_EQ(window_->pbStatusGage->Position(), 30);
 }
 
 TEST_F(MainWindow, StatusWithoutTextCountsAndMovesTheBarOnly) {
   window_->show_status(10, "a");
   window_->show_status(90, nullptr);
-  EXPECT_EQ(window_->pbStatusGage->value(), 90);
+  EXPECT_EQ(window_->pbStatusGage->Position(), 90);
   window_->show_status(100, "b");
   EXPECT_EQ(status_lines(), QStringList({"1. a", "3. b"}));
 }
@@ -335,7 +333,7 @@ class StartWindow : public MainWindow {
   // worker, the refusal also told in a message, and no partition file anywhere.
   void expect_refused(const std::string &line) {
     EXPECT_EQ(status_lines().join("\n").toStdString(), "1. Extract the image.\n2. " + line);
-    EXPECT_EQ(window_->pbStatusGage->value(), 0);
+    EXPECT_EQ(window_->pbStatusGage->Position(), 0);
     EXPECT_TRUE(window_->btnStatus->isEnabled());
     EXPECT_TRUE(window_->btnExit->isEnabled());
     EXPECT_FALSE(window_->worker_alive());

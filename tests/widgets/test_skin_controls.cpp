@@ -1,0 +1,320 @@
+// The skinned controls on screen: their pixels (rendered off-screen with grab()) and the
+// behaviour the main window relies on (clicks, keys, page switching, the gauge's caption).
+#include "widgets/skin/skinbutton.h"
+#include "widgets/skin/skindraw.h"
+#include "widgets/skin/skinedit.h"
+#include "widgets/skin/skinpagecontrol.h"
+#include "widgets/skin/skinprogressbar.h"
+
+#include <QAccessible>
+#include <QDialog>
+#include <QPainter>
+#include <QSignalSpy>
+#include <QTest>
+#include <gtest/gtest.h>
+
+namespace {
+
+QImage grab_image(QWidget &widget) { return widget.grab().toImage().convertToFormat(QImage::Format_RGB32); }
+
+QRgb rgb(uint32_t value) { return skin_color(value).rgb(); }
+
+TEST(SkinButtonPixels, WinXPFrameCornerIsTheOpaqueFaceColour) {
+  QWidget form;
+  TskButton button(&form);
+  button.SetUIStyle(WinXP);
+  button.setGeometry(0, 0, 80, 27);
+  const QImage image = grab_image(button);
+  for (QPoint corner : {QPoint(0, 0), QPoint(79, 0), QPoint(0, 26), QPoint(79, 26)})
+    EXPECT_EQ(image.pixel(corner), qRgb(236, 233, 216)) << corner.x() << "," << corner.y();
+  EXPECT_FALSE(button.Transparent());
+}
+
+TEST(SkinButtonPixels, DisabledCaptionIsGreyOverAWhiteShadow) {
+  TskButton button;
+  button.SetUIStyle(WinXP);
+  QFont crisp = button.font();
+  crisp.setStyleStrategy(QFont::NoAntialias);
+  crisp.setPixelSize(14);
+  button.setFont(crisp);
+  button.setText("WWW");
+  button.resize(80, 27);
+  button.setEnabled(false);
+  const QImage image = grab_image(button);
+  int grey = 0;
+  for (int y = 0; y + 1 < image.height(); ++y)
+    for (int x = 0; x + 1 < image.width(); ++x)
+      if (image.pixel(x, y) == qRgb(0x80, 0x80, 0x80)) {
+        ++grey;
+        QRgb below_right = image.pixel(x + 1, y + 1);
+        ASSERT_TRUE(below_right == qRgb(255, 255, 255) || below_right == qRgb(0x80, 0x80, 0x80))
+            << x << "," << y;
+      }
+  EXPECT_GT(grey, 10);
+}
+
+TEST(SkinButtonPixels, FromThemeFileWithoutAThemeDrawsLikeDeepBlue) {
+  TskButton from_file, deep_blue;
+  from_file.SetUIStyle(FromThemeFile);
+  deep_blue.SetUIStyle(DeepBlue);
+  for (TskButton *button : {&from_file, &deep_blue}) {
+    button->setText("Next");
+    button->resize(80, 27);
+  }
+  EXPECT_EQ(grab_image(from_file), grab_image(deep_blue));
+}
+
+TEST(SkinButtonBehaviour, ReleaseOutsideDoesNotClickAndKeysClickOnRelease) {
+  TskButton button;
+  button.resize(80, 27);
+  button.show();
+  QSignalSpy clicks(&button, &QAbstractButton::clicked);
+  QTest::mousePress(&button, Qt::LeftButton, {}, QPoint(10, 10));
+  EXPECT_TRUE(button.held());
+  QTest::mouseRelease(&button, Qt::LeftButton, {}, QPoint(200, 10));
+  EXPECT_EQ(clicks.count(), 0);
+  EXPECT_FALSE(button.held());
+
+  button.activateWindow();
+  ASSERT_TRUE(QTest::qWaitForWindowActive(&button));
+  button.setFocus();
+  for (Qt::Key key : {Qt::Key_Space, Qt::Key_Return}) {
+    QTest::keyPress(&button, key);
+    EXPECT_TRUE(button.held()) << key;
+    QTest::keyRelease(&button, key);
+    EXPECT_FALSE(button.held()) << key;
+  }
+  EXPECT_EQ(clicks.count(), 2);
+
+  button.setEnabled(false);
+  QTest::mouseClick(&button, Qt::LeftButton, {}, QPoint(10, 10));
+  EXPECT_EQ(clicks.count(), 2);
+}
+
+TEST(SkinButtonBehaviour, EnterGoesToTheFocusedButtonElseToTheDefault) {
+  QWidget form;
+  auto *edit = new TskEdit(&form);
+  auto *other = new TskButton(&form);
+  auto *ok = new TskButton(&form);
+  ok->SetDefault(true);
+  form.show();
+  form.activateWindow();
+  ASSERT_TRUE(QTest::qWaitForWindowActive(&form));
+  QSignalSpy ok_clicks(ok, &QAbstractButton::clicked), other_clicks(other, &QAbstractButton::clicked);
+  edit->setFocus();
+  QTest::keyClick(edit, Qt::Key_Return);
+  EXPECT_EQ(ok_clicks.count(), 1);
+  other->setFocus();
+  QTest::keyClick(other, Qt::Key_Return);
+  EXPECT_EQ(ok_clicks.count(), 1);
+  EXPECT_EQ(other_clicks.count(), 1);
+}
+
+TEST(SkinButtonBehaviour, HoldingRepeatsUntilTheClick) {
+  TskButton button;
+  button.resize(80, 27);
+  button.show();
+  button.SetMouseContinuouslyDownInterval(10);
+  QSignalSpy repeats(&button, &TskCustomButton::MouseContinuouslyDown);
+  QSignalSpy clicks(&button, &QAbstractButton::clicked);
+  QTest::mousePress(&button, Qt::LeftButton, {}, QPoint(10, 10));
+  EXPECT_TRUE(QTest::qWaitFor([&] { return repeats.count() >= 3; }, 5000));
+  QTest::mouseRelease(&button, Qt::LeftButton, {}, QPoint(10, 10));
+  EXPECT_EQ(clicks.count(), 1);
+  const int after_release = int(repeats.count());
+  QTest::qWait(50);  // nothing may come once released: the timer went with the click
+  EXPECT_EQ(repeats.count(), after_release);
+}
+
+TEST(SkinButtonBehaviour, ClickWritesTheModalResultEvenWhenZero) {
+  for (int result : {0, 7}) {
+    QDialog dialog;
+    dialog.setResult(99);
+    TskButton button(&dialog);
+    button.SetModalResult(result);
+    QTest::mouseClick(&button, Qt::LeftButton, {}, QPoint(5, 5));
+    EXPECT_EQ(dialog.result(), result);
+  }
+}
+
+struct GaugeRow {
+  int position;
+  int picture_right;  // exclusive right edge of the stretched picture; 1 for none
+  const char *caption;
+};
+
+TEST(SkinProgressBar, FillsToThePositionAndCaptionsThePercentage) {
+  const GaugeRow rows[] = {
+      {0, 1, "0%"}, {50, 159, "50%"}, {100, 319, "100%"}, {150, 319, "150%"}, {-20, 1, "-20%"}};
+  for (const GaugeRow &row : rows) {
+    SCOPED_TRACE(row.position);
+    TskProgressBar bar;
+    bar.SetUIStyle(WinXP);
+    bar.resize(320, 15);
+    bar.SetPosition(row.position);
+    EXPECT_EQ(bar.Caption(), row.caption);
+    bar.SetShowCaption(false);
+    const QImage image = grab_image(bar);
+    const QRgb empty = rgb(0xDEEBEF);
+    EXPECT_EQ(image.pixel(0, 7), rgb(0x686868));
+    EXPECT_EQ(image.pixel(319, 7), rgb(0x686868));
+    if (row.picture_right > 1) {
+      EXPECT_NE(image.pixel(1, 7), empty);
+      EXPECT_EQ(image.pixel(row.picture_right - 1, 7), image.pixel(1, 7));
+    }
+    if (row.picture_right < 319) {
+      EXPECT_EQ(image.pixel(row.picture_right, 7), empty);
+    }
+  }
+}
+
+TEST(SkinAccessibility, ScreenReadersReadCaptionsAndTheGaugeValue) {
+  TskButton button;
+  button.setText("Next");
+  TskProgressBar bar;
+  bar.SetPosition(30);
+  QAccessibleInterface *reads_button = QAccessible::queryAccessibleInterface(&button);
+  QAccessibleInterface *reads_bar = QAccessible::queryAccessibleInterface(&bar);
+  ASSERT_TRUE(reads_button && reads_bar);
+  EXPECT_EQ(reads_button->role(), QAccessible::Button);
+  EXPECT_EQ(reads_button->text(QAccessible::Name), "Next");
+  EXPECT_EQ(reads_bar->role(), QAccessible::ProgressBar);
+  EXPECT_EQ(reads_bar->text(QAccessible::Value), "30%");
+}
+
+TEST(SkinProgressBar, SmartCaptionHidesTheTextAtMin) {
+  TskProgressBar smart, plain;
+  for (TskProgressBar *bar : {&smart, &plain}) {
+    bar->resize(320, 15);
+    bar->SetPosition(0);
+  }
+  smart.SetSmartShowCaption(true);
+  plain.SetShowCaption(false);
+  EXPECT_EQ(grab_image(smart), grab_image(plain));
+  smart.SetPosition(1);
+  EXPECT_NE(grab_image(smart), grab_image(plain));
+  EXPECT_EQ(TskProgressBar::percent(5, 5, 9), 0);
+}
+
+TEST(SkinEditPixels, DisabledEditKeepsItsTwoLineBorder) {
+  TskEdit edit;
+  edit.SetUIStyle(WinXP);
+  edit.resize(96, 21);
+  edit.setEnabled(false);
+  const QImage image = grab_image(edit);
+  EXPECT_EQ(image.pixel(0, 10), rgb(0x686868));
+  EXPECT_EQ(image.pixel(95, 10), rgb(0x686868));
+  EXPECT_EQ(image.pixel(1, 10), qRgb(255, 255, 255));
+  EXPECT_EQ(image.pixel(48, 19), qRgb(255, 255, 255));
+}
+
+TEST(SkinComboPixels, WinXPShowsItsButtonPictureAndOthersDrawAnArrow) {
+  for (int style : {WinXP, DeepBlue}) {
+    SCOPED_TRACE(style);
+    TskComboBox combo;
+    combo.SetUIStyle(style);
+    combo.resize(96, 21);
+    const QImage image = grab_image(combo);
+    const QRect R = TskCustomComboBox::button_rect(combo.size());
+    EXPECT_EQ(image.pixel(0, 0), rgb(style == WinXP ? 0x686868 : 0x000000));
+    const QPoint tip(R.left() + R.width() / 2, R.height() / 2 + 1);
+    if (style == WinXP) {
+      QImage face;
+      ASSERT_TRUE(load_skin_resource("WINXP_COMBOBOX_BUTTON", face));
+      QImage stretched(R.size(), QImage::Format_RGB32);
+      QPainter painter(&stretched);
+      painter.drawImage(QRect(QPoint(0, 0), R.size()), face);
+      painter.end();
+      EXPECT_EQ(image.copy(R), stretched);
+    } else {
+      EXPECT_EQ(image.pixel(tip), qRgb(0, 0, 0));
+      EXPECT_EQ(image.pixel(R.left() + 2, R.top() + 1), rgb(GetInsideThemeColor(DeepBlue, 15)));
+    }
+  }
+}
+
+// The main window's page control: two pages, tabs hidden, switched by program.
+struct PageStep {
+  const char *what;
+  enum { HideTab0, HideTab1, Activate } op;
+  int index;
+  int active;
+  bool page0_enabled, page1_enabled;
+};
+
+TEST(SkinPageControl, HidingTabsAndSwitchingKeepsOnePageEnabled) {
+  TskPageControl control;
+  control.resize(352, 161);
+  control.SetTabPosition(skBottom);
+  control.SetUIStyle(WinXP);
+  auto *page0 = new TskTabSheet(&control);
+  auto *page1 = new TskTabSheet(&control);
+  EXPECT_EQ(control.ActivePage(), page1) << "an inserted page becomes active";
+  const PageStep steps[] = {
+      {"hide page 0's tab", PageStep::HideTab0, 0, 1, false, true},
+      {"hide the active page's tab: nowhere to go", PageStep::HideTab1, 0, 1, false, true},
+      {"index out of range", PageStep::Activate, 2, 1, false, true},
+      {"switch to page 0", PageStep::Activate, 0, 0, true, false},
+      {"and back", PageStep::Activate, 1, 1, false, true},
+  };
+  for (const PageStep &step : steps) {
+    SCOPED_TRACE(step.what);
+    if (step.op == PageStep::HideTab0)
+      page0->SetTabVisible(false);
+    else if (step.op == PageStep::HideTab1)
+      page1->SetTabVisible(false);
+    else
+      control.SetActivePageIndex(step.index);
+    EXPECT_EQ(control.ActivePageIndex(), step.active);
+    EXPECT_EQ(page0->isEnabled(), step.page0_enabled);
+    EXPECT_EQ(page1->isEnabled(), step.page1_enabled);
+  }
+  EXPECT_EQ(page0->geometry(), QRect(3, 3, 346, 136));
+  EXPECT_EQ(control.Strip()->geometry(), QRect(0, 142, 352, 19));
+  const QImage image = grab_image(control);
+  EXPECT_EQ(image.pixel(0, 0), rgb(0x686868));
+  EXPECT_EQ(image.pixel(351, 100), rgb(0x686868));
+}
+
+TEST(SkinPageControl, HidingTheActiveTabMovesToTheNearestVisibleOne) {
+  TskPageControl control;
+  control.resize(300, 120);
+  TskTabSheet *pages[3] = {new TskTabSheet(&control), new TskTabSheet(&control), new TskTabSheet(&control)};
+  control.SetActivePageIndex(1);
+  pages[1]->SetTabVisible(false);
+  EXPECT_EQ(control.ActivePage(), pages[0]);
+  pages[0]->SetTabVisible(false);
+  EXPECT_EQ(control.ActivePage(), pages[2]);
+}
+
+TEST(SkinPageControl, TabsThatDoNotFitAreCutAndGetScrollArrows) {
+  TskPageControl control;
+  control.SetUIStyle(WinXP);
+  control.resize(200, 80);
+  control.show();
+  for (const char *caption : {"", "A rather long caption", "Third"}) {
+    auto *page = new TskTabSheet(&control);
+    page->SetCaption(caption);
+  }
+  control.SetActivePageIndex(0);
+  const QImage image = grab_image(control);
+  TskTabControlTopPanel *strip = control.Strip();
+  EXPECT_EQ(strip->TabWidth(0), 80);  // an empty caption
+  const int bw = 72 / 4;
+  EXPECT_EQ(strip->TabWidth(1), 200 - 2 * bw - 2 - (10 + 80)) << "cut to end before the arrows";
+  EXPECT_EQ(strip->TabWidth(2), -1) << "nothing after a cut tab is laid out";
+  EXPECT_TRUE(strip->ScrollArrowsShown());
+  // The right arrow's picture sits at the strip's right end.
+  QImage arrows;
+  ASSERT_TRUE(load_skin_resource("WINXP_SCROLLBUTTON", arrows));
+  // The strip (19 high) leaves no room to centre an 18-high arrow: it sits at the top.
+  const QPoint arrow_centre(200 - bw - 2 + bw / 2, 9);
+  EXPECT_EQ(image.pixel(arrow_centre), arrows.pixel(bw / 2, 9));
+
+  QSignalSpy changes(&control, &TskTab::Changed);
+  QTest::mouseClick(strip, Qt::LeftButton, {}, QPoint(10 + 80 + 5, 5));
+  EXPECT_EQ(control.ActivePageIndex(), 1);
+  EXPECT_EQ(changes.count(), 1);
+}
+
+}  // namespace

@@ -1,0 +1,136 @@
+// The skin engine's styles: the five built-in looks and the file-theme seam, the lookups
+// of theme elements, and the rules that pick and hand on a control's style.
+#pragma once
+
+#include "widgets/skin/elementtable.h"
+
+#include <QColor>
+#include <QImage>
+#include <QObject>
+#include <QStringList>
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+
+class QWidget;
+
+// One byte, in this order; the numbering is that of the element table's look columns + 1.
+enum TskUIStyle : uint8_t {
+  FromThemeFile = 0,
+  MacOS = 1,
+  WinXP = 2,
+  DeepBlue = 3,
+  Protein = 4,
+  BlueGlass = 5
+};
+
+// Element numbers (1-based) of the entries the controls read.
+namespace skin_element {
+constexpr int ButtonImage = 1, ButtonTransparentBool = 2, CheckBoxImage = 3, RadioButtonImage = 4,
+              FormBackgroundColor = 15, ProgressBarImage = 24, ControlBorderColor = 25,
+              ControlBackgroundColor = 26, ControlFontColor = 27, ScrollButtonImage = 38,
+              TabControlTabImage = 39, TabControlBarImage = 40;
+}
+
+// Colour values are 0x00BBGGRR (red in the low byte), the transparency key is fuchsia.
+constexpr uint32_t skin_key_value = 0xFF00FF;
+QColor skin_color(uint32_t value);
+uint32_t skin_color_value(const QColor &color);
+
+// Loads a bitmap of the compiled-in artwork by its resource name ("WINXP_BUTTON") as a
+// 32-bit image; false (and `image` left alone) when there is no such resource.
+bool load_skin_resource(const char *name, QImage &image);
+
+// Built-in table lookups; `style` 1..5, `index` 1..48. Out-of-range styles or indices and
+// entries of another kind give the documented defaults: bitmap unchanged (emptied when a
+// frame was asked for), colour 0, integer -1, boolean false. The bitmap lookup is false
+// when the entry names a resource the executable lacks.
+bool GetInsideThemeBitmap(int style, int index, QImage &bmp, int spit_count = 0, int spit_index = 0);
+uint32_t GetInsideThemeColor(int style, int index);
+int GetInsideThemeInt(int style, int index);
+bool GetInsideThemeBool(int style, int index);
+
+// What a theme file offers the engine: its entries by element key. The theme file reader
+// plugs in here; the engine itself reads no files.
+class ThemeSource {
+ public:
+  virtual ~ThemeSource() = default;
+  // The stored bitmap file image of `key`, or nothing.
+  virtual std::optional<QByteArray> file(const std::string &key) const = 0;
+  virtual std::optional<int64_t> integer(const std::string &key) const = 0;
+  virtual std::optional<bool> boolean(const std::string &key) const = 0;
+};
+
+// A style read from a theme file: the elements by the same index as the built-in table.
+// Without a loaded file bitmaps stay unchanged, colours and integers give 0, booleans false.
+class TskFileTheme : public QObject {
+  Q_OBJECT
+  Q_PROPERTY(QString ThemeFile READ ThemeFile)
+
+ public:
+  explicit TskFileTheme(QObject *owner = nullptr) : QObject(owner) {}
+  ~TskFileTheme() override;
+
+  const QString &ThemeFile() const { return theme_file_; }
+  // true when the last load succeeded.
+  bool CanUse() const { return source_ != nullptr; }
+  // Takes a loaded theme (null: the load failed) read from `path`.
+  void Load(const QString &path, std::unique_ptr<ThemeSource> source);
+
+  // The whole bitmap of element `index`; false (bmp unchanged) when the file lacks it.
+  bool GetBitmap(int index, QImage &bmp) const;
+  // Frame `spit_index` of `spit_count` (at least 1) of element `index`.
+  bool GetBitmap(int index, QImage &bmp, int spit_count, int spit_index) const;
+  uint32_t GetColor(int index) const;
+  int GetInt(int index) const;
+  bool GetBool(int index) const;
+
+ private:
+  QString theme_file_;
+  std::unique_ptr<ThemeSource> source_;
+};
+
+// The style a control really draws with: the given one, except that FromThemeFile reads
+// from `file_theme` when that has a usable file (true) and falls back to DeepBlue otherwise.
+bool UsingFileTheme(const TskFileTheme *file_theme, int style, int &resolved);
+
+// Element lookups through the resolution above, as every control makes them.
+bool skin_bitmap(const TskFileTheme *file_theme, int style, int index, QImage &bmp, int spit_count = 0,
+                 int spit_index = 0);
+uint32_t skin_color_of(const TskFileTheme *file_theme, int style, int index);
+bool skin_bool_of(const TskFileTheme *file_theme, int style, int index);
+
+// The starting style of a skinned control owned by `owner`: the UIStyle of the first
+// TskForm among a form's children, else DeepBlue.
+TskUIStyle GetSkinFormStyle(const QObject *owner);
+
+// Hands a style to every direct child that has both a "FileTheme" and a "UIStyle"
+// property, FileTheme first.
+void ContainerApplyUIStyle(QWidget *container, int style, TskFileTheme *file_theme);
+
+// Pushes one style to the components of its owner named in its list.
+class TskThemeManager : public QObject {
+  Q_OBJECT
+
+ public:
+  explicit TskThemeManager(QObject *owner);
+
+  int UIStyle() const { return style_; }
+  void SetUIStyle(int style);
+  TskFileTheme *FileTheme() const { return file_theme_; }
+  void SetFileTheme(TskFileTheme *theme);
+  QStringList &Components() { return components_; }
+  // Sets UIStyle and FileTheme of each listed component of the owner (a top-level widget).
+  void UpdateAll();
+
+ signals:
+  void UIStyleChanged(QObject *sender);
+
+ private:
+  int style_ = DeepBlue;
+  TskFileTheme *file_theme_ = nullptr;
+  QMetaObject::Connection theme_gone_;
+  QStringList components_;
+};
