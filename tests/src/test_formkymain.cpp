@@ -259,8 +259,6 @@ TEST_F(MainWindow, BannerDragMovesTheWindow) {
   window_->drag_to(start + QPoint(70, 10));
   window_->drag_end();
   window_->drag_to(start + QPoint(500, 500));  // released: no more moving
-  if (window_->pos() == start)
-    GTEST_SKIP() << "the window system moved the window itself";
   EXPECT_EQ(window_->pos(), start + QPoint(30, -10));
 }
 
