@@ -130,8 +130,10 @@ class Child {
   // The exit code (or kSignalled + signal) once the child has ended. A child still running
   // after `bound` is killed and kStillRunning returned.
   int wait_exit(std::chrono::milliseconds bound) {
-    if (pid_ <= 0)
+    if (pid_ <= 0) {
+      forget();
       return kNoChild;
+    }
     int code = wait_pid(pid_, bound);
     if (code == kStillRunning) {
       ::kill(pid_, SIGKILL);
