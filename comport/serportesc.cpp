@@ -1,6 +1,7 @@
 #include "comport/serportesc.h"
 
 #include <charconv>
+#include <cstdarg>
 #include <cstdio>
 
 namespace {
@@ -49,9 +50,12 @@ bool IsLetter(char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z');
 
 std::string Esc(const char *rest) { return std::string(1, ESC) + rest; }
 
-std::string EscFormat(const char *fmt, int a, int b) {
+[[gnu::format(printf, 1, 2)]] std::string EscFormat(const char *fmt, ...) {
   char buf[64];
-  std::snprintf(buf, sizeof buf, fmt, a, b);
+  va_list args;
+  va_start(args, fmt);
+  std::vsnprintf(buf, sizeof buf, fmt, args);
+  va_end(args);
   return std::string(1, ESC) + buf;
 }
 
@@ -157,8 +161,8 @@ TEscapeCode TEscapeCodesVT52::DetectCode(const std::string &Str) {
   }
 }
 
-std::string TEscapeCodesVT52::EscCodeToStr(TEscapeCode Code, const TEscapeParams *Params) const {
-  switch (Code) {
+std::string TEscapeCodesVT52::EscCodeToStr(TEscapeCode code, const TEscapeParams *params) const {
+  switch (code) {
     case ecCursorUp:
       return Esc("A");
     case ecCursorDown:
@@ -171,8 +175,8 @@ std::string TEscapeCodesVT52::EscCodeToStr(TEscapeCode Code, const TEscapeParams
       return Esc("H");
     case ecCursorMove: {
       std::string s = Esc("Y");
-      s += static_cast<char>(GetParam(1, Params) + 31);
-      s += static_cast<char>(GetParam(2, Params) + 31);
+      s += static_cast<char>(GetParam(1, params) + 31);
+      s += static_cast<char>(GetParam(2, params) + 31);
       return s;
     }
     case ecReverseLineFeed:
@@ -347,8 +351,8 @@ TEscapeCode TEscapeCodesVT100::DetectExtCode(const std::string &Str) {
   return code;
 }
 
-std::string TEscapeCodesVT100::EscCodeToStr(TEscapeCode Code, const TEscapeParams *Params) const {
-  switch (Code) {
+std::string TEscapeCodesVT100::EscCodeToStr(TEscapeCode code, const TEscapeParams *params) const {
+  switch (code) {
     case ecCursorUp:
       return Esc("[A");
     case ecCursorDown:
@@ -360,7 +364,7 @@ std::string TEscapeCodesVT100::EscCodeToStr(TEscapeCode Code, const TEscapeParam
     case ecCursorHome:
       return Esc("[H");
     case ecCursorMove:
-      return EscFormat("[%d;%df", GetParam(1, Params), GetParam(2, Params));
+      return EscFormat("[%d;%df", GetParam(1, params), GetParam(2, params));
     case ecAppCursorLeft:
       return Esc("OD");
     case ecAppCursorRight:
@@ -386,7 +390,7 @@ std::string TEscapeCodesVT100::EscCodeToStr(TEscapeCode Code, const TEscapeParam
     case ecIdentify:
       return Esc("[c");
     case ecIdentResponse:
-      return EscFormat("[?1;%dc", GetParam(1, Params), 0);
+      return EscFormat("[?1;%dc", GetParam(1, params));
     case ecQueryDevice:
       return Esc("[5n");
     case ecReportDeviceOK:
@@ -396,7 +400,7 @@ std::string TEscapeCodesVT100::EscCodeToStr(TEscapeCode Code, const TEscapeParam
     case ecQueryCursorPos:
       return Esc("[6n");
     case ecReportCursorPos:
-      return EscFormat("[%d;%dR", GetParam(1, Params), GetParam(2, Params));
+      return EscFormat("[%d;%dR", GetParam(1, params), GetParam(2, params));
     case ecAttributes:
       return Esc("[m");
     case ecSetMode:

@@ -18,7 +18,7 @@ std::mutex log_mutex;
 
 // Writes the entry prefix and the caller's message. Called with log_mutex held; returns
 // the stream written to, or null when the level is (now) disabled.
-FILE *write_entry(int level, const char *fmt, va_list args) {
+__attribute__((format(printf, 2, 0))) FILE *write_entry(int level, const char *fmt, va_list args) {
   if (level < 0 || level >= LOG_LEVELS)
     return nullptr;
   FILE *stream = log_streams[level].load(std::memory_order_acquire);

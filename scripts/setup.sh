@@ -9,7 +9,7 @@ ZV_PACKAGES=(
   build-essential cmake ninja-build pkg-config
   qt6-base-dev libgl-dev zlib1g-dev
   libgtest-dev libgmock-dev libbenchmark-dev
-  xvfb xauth imagemagick fonts-liberation
+  xvfb xauth imagemagick fonts-liberation fonts-dejavu-core
   socat tftp-hpa atftp curl zip unzip libarchive-tools tftpd-hpa libvterm-dev
   iproute2 util-linux libcap2-bin python3 procps
   dpkg-dev desktop-file-utils appstream lintian librsvg2-bin groff-base man-db
@@ -39,7 +39,11 @@ zv_install_packages() {
   fi
 }
 
+# ZV_CMAKE_ARGS: extra configure options from the caller's environment (CI sets
+# -DZEVAVI_WERROR=ON), split at blanks.
 zv_build() {
-  cmake -S "$ZV_ROOT" -B "$ZV_BUILD" -G Ninja "$@" >/dev/null
+  local extra=()
+  read -r -a extra <<<"${ZV_CMAKE_ARGS:-}"
+  cmake -S "$ZV_ROOT" -B "$ZV_BUILD" -G Ninja "${extra[@]}" "$@" >/dev/null
   cmake --build "$ZV_BUILD" -j 2
 }

@@ -685,9 +685,9 @@ void VAzOdor::ComPortDeviceLost(TCustomComPort *, uint32_t system_error) {
 
 // ---- what the worker asks of the window (on the worker's thread) ----
 
-bool VAzOdor::port_write(const char *data, int count, std::string &error) {
+bool VAzOdor::port_write(const char *bytes, int count, std::string &error) {
   try {
-    if (ComPort.Write(data, count) == count)
+    if (ComPort.Write(bytes, count) == count)
       return true;
     error = "short write";
   } catch (const std::exception &e) {

@@ -76,9 +76,10 @@ bool pause(int ms) {
 
 // "%s\n" around the table text, then the address into that: every command ends in one "\n".
 void build_command(char (&command)[128], const char *table_text, const char *address) {
-  char format[128] = {};
-  std::snprintf(format, sizeof format, "%s\n", table_text);
-  std::snprintf(command, sizeof command, format, address);
+  std::string text = table_text;
+  if (const auto at = text.find("%s"); at != std::string::npos)
+    text.replace(at, 2, address);
+  std::snprintf(command, sizeof command, "%s\n", text.c_str());
 }
 
 void log_sent(const char *data, int len, int step) {

@@ -3,7 +3,9 @@
 // exit code, the output and the report must tell the same story.
 #include "platform/net.h"
 #include "platform/paths.h"
+#include "tests/support/process.h"
 #include "tests/support/upgrade_expect.h"
+#include "tests/support/wait.h"
 #include "tools/demo/sampleimage.h"
 
 #include <QJsonArray>
@@ -13,7 +15,6 @@
 
 #include <fcntl.h>
 #include <signal.h>
-#include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -25,8 +26,6 @@
 #include <sstream>
 #include <thread>
 
-extern char **environ;
-
 namespace {
 
 namespace fs = std::filesystem;
@@ -34,45 +33,10 @@ namespace fs = std::filesystem;
 using upgrade_expect::read_file;
 using upgrade_expect::sha256_of;
 
-// Starts `args` with its standard output and error in files. 0 when it could not start.
-pid_t spawn(const std::vector<std::string> &args, const fs::path &out, const fs::path &err) {
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-  posix_spawn_file_actions_addopen(&actions, 1, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-  posix_spawn_file_actions_addopen(&actions, 2, err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-  std::vector<char *> argv;
-  for (const std::string &a : args)
-    argv.push_back(const_cast<char *>(a.c_str()));
-  argv.push_back(nullptr);
-  pid_t pid = 0;
-  if (posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ) != 0)
-    pid = 0;
-  posix_spawn_file_actions_destroy(&actions);
-  return pid;
-}
-
-// The exit code once `pid` has ended, or -1 when it is still running after `limit_ms` (it is
-// then killed). A death by signal counts as 1000 + the signal, apart from any exit code.
-int wait_exit(pid_t pid, int limit_ms) {
-  int status = 0;
-  for (int waited = 0; waited <= limit_ms; waited += 20) {
-    pid_t got = ::waitpid(pid, &status, WNOHANG);
-    if (got == pid)
-      return WIFEXITED(status) ? WEXITSTATUS(status) : 1000 + WTERMSIG(status);
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
-  }
-  ::kill(pid, SIGKILL);
-  ::waitpid(pid, &status, 0);
-  return -1;
-}
-
 // Polls `done` until it holds or `limit_ms` passes.
 template <class Done>
 bool wait_for(Done done, int limit_ms) {
-  for (int waited = 0; waited < limit_ms && !done(); waited += 20)
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
-  return done();
+  return zv_test::wait_until(done, std::chrono::milliseconds(limit_ms), std::chrono::milliseconds(20));
 }
 
 std::vector<std::string> numbered_lines(const std::string &text) {
@@ -117,23 +81,23 @@ class Flash : public ::testing::Test {
                                      "--speed",
                                      "20"};
     args.insert(args.end(), extra.begin(), extra.end());
-    box_ = spawn(args, dir_ / "box.out", dir_ / "box.err");
-    ASSERT_NE(box_, 0);
+    ASSERT_TRUE(box_.start(args, outputs("box.")));
     ASSERT_TRUE(wait_for([&] { return fs::exists(tty()); }, 10000)) << "the box made no pty";
   }
-  void stop_box() {
-    if (box_ == 0)
-      return;
-    ::kill(box_, SIGTERM);
-    wait_exit(box_, 10000);
-    box_ = 0;
+  void stop_box() { box_.stop(SIGTERM, std::chrono::seconds(10)); }
+  // Standard output and error into <prefix>out and <prefix>err of the test's folder.
+  zv_test::SpawnOptions outputs(const std::string &prefix = "") const {
+    zv_test::SpawnOptions options;
+    options.out = dir_ / (prefix + "out");
+    options.err = dir_ / (prefix + "err");
+    return options;
   }
   QJsonObject report() {
     return QJsonDocument::fromJson(QByteArray::fromStdString(read_file(dir_ / "box.json"))).object();
   }
 
   // Starts zevavi-flash on the box's pty with `model` and `image`.
-  pid_t start_flash(const char *model, const fs::path &image, const std::vector<std::string> &extra = {}) {
+  bool start_flash(const char *model, const fs::path &image, const std::vector<std::string> &extra = {}) {
     std::vector<std::string> args = {std::string(ZEVAVI_BIN_DIR) + "/zevavi-flash",
                                      "--port",
                                      tty().string(),
@@ -147,11 +111,10 @@ class Flash : public ::testing::Test {
                                      "400"};
     args.insert(args.end(), extra.begin(), extra.end());
     args.push_back(image.string());
-    return spawn(args, dir_ / "out", dir_ / "err");
+    return flash_.start(args, outputs());
   }
   int flash(const char *model, const fs::path &image, const std::vector<std::string> &extra = {}) {
-    pid_t pid = start_flash(model, image, extra);
-    return pid == 0 ? -2 : wait_exit(pid, 500000);
+    return start_flash(model, image, extra) ? flash_.wait_exit(std::chrono::seconds(500)) : -2;
   }
   std::string out() { return read_file(dir_ / "out"); }
   std::string err() { return read_file(dir_ / "err"); }
@@ -181,7 +144,7 @@ class Flash : public ::testing::Test {
 
   fs::path dir_;
   std::string pc_, box_address_;
-  pid_t box_ = 0;
+  zv_test::Child box_, flash_;
   SamplePartitions image_;
 };
 
@@ -233,8 +196,9 @@ INSTANTIATE_TEST_SUITE_P(Models, WholeFlash,
                          ::testing::Values(ModelRun{"KESTA", false}, ModelRun{"MORVA", false},
                                            ModelRun{"PELIN", false}, ModelRun{"TORQA", false},
                                            ModelRun{"TORQA", true}),
-                         [](const auto &info) {
-                           return std::string(info.param.model) + (info.param.zip ? "_zip" : "_container");
+                         [](const auto &test_case) {
+                           return std::string(test_case.param.model) +
+                                  (test_case.param.zip ? "_zip" : "_container");
                          });
 
 struct Fault {
@@ -313,9 +277,8 @@ TEST_F(Flash, RefusalsEndBeforeTheBoxIsTouched) {
         args.push_back(value);
       }
     args.push_back(opts["--image"]);
-    pid_t pid = spawn(args, dir_ / "out", dir_ / "err");
-    ASSERT_NE(pid, 0);
-    EXPECT_EQ(wait_exit(pid, 60000), refusal.exit_code) << out() << err();
+    ASSERT_TRUE(flash_.start(args, outputs()));
+    EXPECT_EQ(flash_.wait_exit(std::chrono::seconds(60)), refusal.exit_code) << out() << err();
     EXPECT_NE((out() + err()).find(refusal.said), std::string::npos) << out() << err();
     expect_no_partition_files();
   }
@@ -326,15 +289,15 @@ TEST_F(Flash, RefusalsEndBeforeTheBoxIsTouched) {
 TEST_F(Flash, InterruptMidTransferStopsCleanly) {
   const fs::path path = container(5);
   start_box();
-  pid_t pid = start_flash("TORQA", path);
-  ASSERT_NE(pid, 0);
+  ASSERT_TRUE(start_flash("TORQA", path));
+  const pid_t pid = flash_.pid();
   // The server is sending the kernel to the box.
   ASSERT_TRUE(wait_for(
       [&] { return read_file(dir_ / "zevavi.log").find("sending data!!") != std::string::npos; }, 120000))
       << out();
-  ::kill(pid, SIGINT);
+  flash_.signal(SIGINT);
   // A bound that only a server left to its own time-outs would miss.
-  EXPECT_EQ(wait_exit(pid, 5000), 130) << out() << err();
+  EXPECT_EQ(flash_.wait_exit(std::chrono::seconds(5)), 130) << out() << err();
   EXPECT_NE(err().find("Interrupted"), std::string::npos) << err();
   EXPECT_FALSE(fs::exists("/proc/" + std::to_string(pid)));
   expect_no_partition_files();

@@ -58,10 +58,12 @@ TEST(TermWindow, TalksToTheSimulatedBoxCapturesLinesAndKeepsThePortsSettings) {
   TempDir dir;
   setenv("XDG_CONFIG_HOME", (dir.path() / "config").c_str(), 1);
   Child box;
+  zv_test::SpawnOptions captured;
+  captured.capture_out = true;
   ASSERT_TRUE(box.start({bin_dir() + "/boxsim", "--report", (dir.path() / "box.json").string(),
                          "--autostart-ms", "0", "--fast"},
-                        true));
-  const std::string tty = box.read_stdout_line();
+                        captured));
+  const std::string tty = box.read_line();
   ASSERT_FALSE(tty.empty());
   const fs::path capture = dir.path() / "capture.log";
   const std::string settings = TermSettingsPath();

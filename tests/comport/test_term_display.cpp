@@ -280,7 +280,7 @@ const PixelCase kPixelCases[] = {
 void PrintTo(const PixelCase &c, std::ostream *os) { *os << c.name; }
 
 INSTANTIATE_TEST_SUITE_P(Views, ScrolledPixels, ::testing::ValuesIn(kPixelCases),
-                         [](const auto &info) { return std::string(info.param.name); });
+                         [](const auto &test_case) { return std::string(test_case.param.name); });
 
 TEST(TermDisplay, VerticalLineAndPage) {
   TComTerminal t;

@@ -166,7 +166,7 @@ TEST_P(ParserScript, BytesInCodesOut) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Scripts, ParserScript, ::testing::ValuesIn(kScripts),
-                         [](const auto &info) { return std::string(info.param.name); });
+                         [](const auto &test_case) { return std::string(test_case.param.name); });
 
 TEST(ParserVT100, ResultsPerByte) {
   TEscapeCodesVT100 p;

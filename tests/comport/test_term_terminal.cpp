@@ -198,7 +198,7 @@ TEST_P(TerminalScreen, BlocksInScreenOut) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Scripts, TerminalScreen, ::testing::ValuesIn(kScreens),
-                         [](const auto &info) { return std::string(info.param.name); });
+                         [](const auto &test_case) { return std::string(test_case.param.name); });
 
 TEST(Terminal, OnCharSeesEachCharacterAfterItIsShown) {
   // The console watcher reads the screen position of what it is told about.

@@ -2,15 +2,15 @@
 // leaves it no chance to clean up) takes its boxsim along, through boxsim's orderly shutdown
 // (the pty link is removed). This process becomes the child subreaper, so that the orphaned
 // box is re-parented here and its end can be waited for with a bound.
+#include "tests/support/process.h"
+#include "tests/support/wait.h"
+
 #include <gtest/gtest.h>
 
 #include <dirent.h>
 #include <fcntl.h>
-#include <poll.h>
 #include <signal.h>
-#include <spawn.h>
 #include <sys/prctl.h>
-#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -22,35 +22,11 @@
 #include <thread>
 #include <vector>
 
-extern char **environ;
-
 namespace {
 
 namespace fs = std::filesystem;
-using Clock = std::chrono::steady_clock;
 
 const fs::path kBin = ZEVAVI_BIN_DIR;
-
-pid_t spawn(const std::vector<std::string> &argv, const std::vector<std::string> &extra_env) {
-  std::vector<std::string> env_text(extra_env);
-  for (char **e = environ; *e; ++e)
-    env_text.emplace_back(*e);
-  std::vector<char *> args, env;
-  for (const auto &a : argv)
-    args.push_back(const_cast<char *>(a.c_str()));
-  args.push_back(nullptr);
-  for (auto &e : env_text)
-    env.push_back(e.data());
-  env.push_back(nullptr);
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-  posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
-  pid_t pid = -1;
-  int rc = ::posix_spawn(&pid, args[0], &actions, nullptr, args.data(), env.data());
-  posix_spawn_file_actions_destroy(&actions);
-  return rc == 0 ? pid : -1;
-}
 
 // The children of pid whose command name is boxsim.
 std::vector<pid_t> boxsim_children(pid_t parent) {
@@ -82,18 +58,7 @@ std::vector<pid_t> boxsim_children(pid_t parent) {
 }
 
 // Waits up to `bound` for the process to end; reaps it (it is our child by then).
-bool ends_within(pid_t pid, std::chrono::milliseconds bound) {
-  int fd = int(::syscall(SYS_pidfd_open, pid, 0));
-  if (fd < 0)
-    return false;
-  pollfd p{fd, POLLIN, 0};
-  int ready = ::poll(&p, 1, int(bound.count()));
-  ::close(fd);
-  if (ready != 1)
-    return false;
-  int status = 0;
-  return ::waitpid(pid, &status, 0) == pid;
-}
+bool ends_within(pid_t pid, std::chrono::milliseconds bound) { return zv_test::wait_pid(pid, bound) >= 0; }
 
 struct Parent {
   const char *name;
@@ -143,26 +108,26 @@ class KilledParent : public ::testing::TestWithParam<Parent> {
 
 TEST_P(KilledParent, TakesItsBoxAlong) {
   const Parent &parent = GetParam();
-  pid_t pid = spawn(parent.command(dir_), {"QT_QPA_PLATFORM=offscreen", "XDG_CACHE_HOME=" + dir_.string()});
-  ASSERT_GT(pid, 0);
-  leftovers_.push_back(pid);
+  zv_test::Child parent_process;
+  zv_test::SpawnOptions options;
+  options.env = {"QT_QPA_PLATFORM=offscreen", "XDG_CACHE_HOME=" + dir_.string()};
+  ASSERT_TRUE(parent_process.start(parent.command(dir_), options));
+  const pid_t pid = parent_process.pid();
 
   // The box is up once its pty link exists.
   const fs::path link = parent.link(dir_);
   std::vector<pid_t> boxes;
-  for (auto deadline = Clock::now() + std::chrono::seconds(60); Clock::now() < deadline;) {
-    boxes = boxsim_children(pid);
-    if (!boxes.empty() && fs::is_symlink(link))
-      break;
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
-  }
+  zv_test::wait_until(
+      [&] {
+        boxes = boxsim_children(pid);
+        return !boxes.empty() && fs::is_symlink(link);
+      },
+      std::chrono::seconds(60), std::chrono::milliseconds(20));
   ASSERT_EQ(boxes.size(), 1u) << "the parent started no box";
   ASSERT_TRUE(fs::is_symlink(link)) << "the box made no pty link";
   leftovers_.push_back(boxes[0]);
 
-  ASSERT_EQ(::kill(pid, SIGKILL), 0);
-  ASSERT_EQ(::waitpid(pid, nullptr, 0), pid);
-  leftovers_.erase(leftovers_.begin());
+  ASSERT_EQ(parent_process.stop(SIGKILL), zv_test::kSignalled + SIGKILL);
 
   ASSERT_TRUE(ends_within(boxes[0], std::chrono::seconds(20))) << "boxsim outlived its parent";
   leftovers_.clear();
@@ -170,6 +135,6 @@ TEST_P(KilledParent, TakesItsBoxAlong) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Boxsim, KilledParent, ::testing::ValuesIn(kParents),
-                         [](const auto &info) { return std::string(info.param.name); });
+                         [](const auto &test_case) { return std::string(test_case.param.name); });
 
 }  // namespace

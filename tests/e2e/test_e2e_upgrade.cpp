@@ -93,6 +93,10 @@ class Box {
     return QJsonDocument::fromJson(QByteArray::fromStdString(read_file(report_))).object();
   }
   std::string tty() const { return tty_.string(); }
+  // The box has taken `line` as a command (its report lists each one as it comes).
+  bool took(const std::string &line) const {
+    return read_file(report_).find("\"line\": \"" + line + "\"") != std::string::npos;
+  }
 
  private:
   fs::path tty_, report_;
@@ -144,14 +148,14 @@ class Upgrade : public ::testing::Test {
   }
   // Runs the event loop until the worker has ended and handed the buttons back.
   bool wait_for_the_worker(int limit_ms = 240000) {
-    QTest::qWait(200);
-    for (int waited = 0; waited < limit_ms; waited += 100) {
-      if (!window_->worker_alive() && window_->btnStatus->isEnabled())
-        break;
-      QTest::qWait(100);
-    }
-    QTest::qWait(300);  // the worker's last posts
+    pump_until([&] { return !window_->worker_alive() && window_->btnStatus->isEnabled(); }, limit_ms);
+    deliver_posted();  // the worker's last posts
     return !window_->worker_alive() && window_->btnStatus->isEnabled();
+  }
+  // Whatever other threads posted to the window so far has landed once this returns.
+  static void deliver_posted() {
+    QCoreApplication::sendPostedEvents();
+    QCoreApplication::processEvents();
   }
   QStringList lines() const {
     QStringList out;
@@ -209,7 +213,8 @@ TEST_P(WholeUpgrade, EveryFlashedByteEqualsTheImage) {
   EXPECT_EQ(window_->btnStatus->text(), "Previous");
   EXPECT_FALSE(window_->RTFLabel->isVisible()) << "the box answered; the request to start it must go";
 
-  QTest::qWait(500);  // the box takes the reboot line
+  ASSERT_TRUE(pump_until([&] { return box_->took("reboot"); }, 30000))
+      << "the box never took the reboot line";
   box_->stop();
   QJsonObject report = box_->report();
   expect_flashed(report, "flash0.kernel", image.kernel);
@@ -232,8 +237,9 @@ INSTANTIATE_TEST_SUITE_P(Models, WholeUpgrade,
                          ::testing::Values(ModelRun{"KESTA", false}, ModelRun{"MORVA", false},
                                            ModelRun{"PELIN", false}, ModelRun{"TORQA", false},
                                            ModelRun{"TORQA", true}),
-                         [](const auto &info) {
-                           return std::string(info.param.model) + (info.param.zip ? "_zip" : "_container");
+                         [](const auto &test_case) {
+                           return std::string(test_case.param.model) +
+                                  (test_case.param.zip ? "_zip" : "_container");
                          });
 
 // The box fails the root step with -21; Previous then resets the wizard, and a second
@@ -265,7 +271,7 @@ TEST_F(Upgrade, BoxFailureThenPreviousThenASecondUpgrade) {
   EXPECT_FALSE(window_->ComPort.Connected());
   EXPECT_EQ(window_->cbMachine->currentText(), "MORVA");
   EXPECT_EQ(window_->edtFilePath->text().toStdString(), path.string());
-  QTest::qWait(1500);  // anything the stopped worker still posted must not land
+  deliver_posted();  // anything the stopped worker still posted must not land
   EXPECT_EQ(window_->lvStatusText->count(), 0);
 
   // A file left from an earlier image must not be flashed: the second Start clears them.
@@ -294,16 +300,21 @@ TEST_F(Upgrade, NoBoxAnsweringKeepsSendingTheBreakKeyThenExit) {
   box_->start({"--boot-delay-ms", "600000"});  // powered off
   fill_inputs("KESTA", path);
   next_and_start();
-  QTest::qWait(4500);
+  auto breaks_sent = [&] {
+    const std::string log = read_file(log_);
+    size_t n = 0;
+    for (size_t at = log.find("STEP > 0\n"); at != std::string::npos; at = log.find("STEP > 0\n", at + 1))
+      ++n;
+    return n;
+  };
+  ASSERT_TRUE(pump_until([&] { return breaks_sent() >= 3; }, 30000))
+      << "the break key went out " << breaks_sent() << " times";
+  deliver_posted();
   EXPECT_EQ(lines(), QStringList({"1. Extract the image.", "2. Enter into the CFE mode."}));
   EXPECT_FALSE(window_->btnStatus->isEnabled());
   EXPECT_TRUE(window_->btnExit->isEnabled());
   EXPECT_TRUE(window_->RTFLabel->isVisible());
-  std::string log = read_file(log_);
-  size_t breaks = 0;
-  for (size_t at = log.find("STEP > 0\n"); at != std::string::npos; at = log.find("STEP > 0\n", at + 1))
-    ++breaks;
-  EXPECT_GE(breaks, 3u);
+  EXPECT_GE(breaks_sent(), 3u);
   EXPECT_TRUE(fs::exists(fs::path(temp_dir) / "kernel_cfe_auto.bin"));
 
   click(window_->btnExit);
@@ -357,7 +368,7 @@ INSTANTIATE_TEST_SUITE_P(
                       CheckRow{"no_model", true, false, true, true, "Please, Select Machine!!"},
                       CheckRow{"no_machine_ip", true, true, false, true, "Please, Input Machine-IP!!"},
                       CheckRow{"no_image", true, true, true, false, "Please, Select Image!!"}),
-    [](const auto &info) { return std::string(info.param.name); });
+    [](const auto &test_case) { return std::string(test_case.param.name); });
 
 TEST_F(Upgrade, NextRefusesAPortAnotherProgramHolds) {
   box_->start();

@@ -1,4 +1,5 @@
 #include "lib/log.h"
+#include "tests/support/fs.h"
 
 #include <gtest/gtest.h>
 
@@ -22,12 +23,7 @@ namespace fs = std::filesystem;
 const std::string header = "================== BINARY HEX ================= ==== ASCII =====\n";
 const std::string footer = std::string(47, '-') + " " + std::string(16, '-') + "\n";
 
-std::string read_file(const fs::path &path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream out;
-  out << in.rdbuf();
-  return out.str();
-}
+using zv_test::read_file;
 
 class LogFile : public ::testing::Test {
  protected:
@@ -104,7 +100,7 @@ INSTANTIATE_TEST_SUITE_P(
                                "72 65 62 6f 6f 74 0a " + std::string(27, ' ') + "reboot.\n"},
                       DumpCase{"high_and_control_bytes", std::string("\x00\x7f\x80\xff ~", 6),
                                "00 7f 80 ff 20 7e " + std::string(30, ' ') + ".... ~\n"}),
-    [](const auto &info) { return std::string(info.param.name); });
+    [](const auto &test_case) { return std::string(test_case.param.name); });
 
 TEST(LogDumpText, SingleByteTextColumnStartsAtCharacter49) {
   std::string row = log_dump_text("\x03", 1).substr(header.size());

@@ -91,7 +91,9 @@ INSTANTIATE_TEST_SUITE_P(Files, TftpSizes,
                                            SizeCase{511, 1, false}, SizeCase{512, 2, true},
                                            SizeCase{513, 2, false}, SizeCase{1000, 2, false},
                                            SizeCase{1024, 3, true}, SizeCase{5000, 10, false}),
-                         [](const auto &info) { return "Bytes" + std::to_string(info.param.size); });
+                         [](const auto &test_case) {
+                           return "Bytes" + std::to_string(test_case.param.size);
+                         });
 
 TEST_F(Tftp, AnswersFromItsOwnPortAndLogsEachStage) {
   int port = serve(test_pattern(700));
@@ -366,7 +368,7 @@ TEST_P(TftpWrap, BlockNumberWrapsToZero) {
 INSTANTIATE_TEST_SUITE_P(Large, TftpWrap,
                          ::testing::Values(WrapCase{"ShortBlockZeroEnds", 65535u * 512 + 100, 0},
                                            WrapCase{"GoesOnToBlockOne", 65536u * 512 + 100, 1}),
-                         [](const auto &info) { return std::string(info.param.name); });
+                         [](const auto &test_case) { return std::string(test_case.param.name); });
 
 TEST_F(Tftp, StartRejectsMissingNames) {
   EXPECT_EQ(tftp_start(nullptr), 0);
@@ -501,7 +503,7 @@ TEST_P(TftpAbort, StopReturnsPromptlyAfterAbort) {
 INSTANTIATE_TEST_SUITE_P(Waits, TftpAbort,
                          ::testing::Values(AbortCase{"WaitingForTheRequest", false},
                                            AbortCase{"WaitingForAnAck", true}),
-                         [](const auto &info) { return std::string(info.param.name); });
+                         [](const auto &test_case) { return std::string(test_case.param.name); });
 
 // An abort with no server running (never started, or already ended) is a no-op: it must not
 // end the next server.

@@ -4,6 +4,7 @@
 #include "lib/tftpthread.h"
 #include "tests/lib/logcapture.h"
 #include "tests/lib/tftpclient.h"
+#include "tests/support/process.h"
 
 #include <gtest/gtest.h>
 
@@ -11,15 +12,12 @@
 #include <net/if.h>
 #include <sched.h>
 #include <signal.h>
-#include <spawn.h>
 #include <sys/ioctl.h>
 #include <sys/wait.h>
 
 #include <chrono>
 #include <cstring>
 #include <thread>
-
-extern char **environ;
 
 namespace {
 
@@ -31,29 +29,11 @@ bool on_path(const std::string &program) {
 // Runs a program with its output discarded; returns its exit status, or -1 when it could
 // not be started or had to be killed (a client that hangs must not hang the suite).
 int run_program(const std::vector<std::string> &argv) {
-  std::vector<char *> args;
-  for (const auto &a : argv)
-    args.push_back(const_cast<char *>(a.c_str()));
-  args.push_back(nullptr);
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-  posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
-  pid_t pid = -1;
-  int rc = posix_spawnp(&pid, args[0], &actions, nullptr, args.data(), environ);
-  posix_spawn_file_actions_destroy(&actions);
-  if (rc != 0)
+  zv_test::Child child;
+  if (!child.start(argv))
     return -1;
-  int status = 0;
-  for (int waited = 0; waited < 1200; ++waited) {
-    pid_t done = ::waitpid(pid, &status, WNOHANG);
-    if (done == pid)
-      return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    std::this_thread::sleep_for(std::chrono::milliseconds(100));
-  }
-  ::kill(pid, SIGKILL);
-  ::waitpid(pid, &status, 0);
-  return -1;
+  const int code = child.wait_exit(std::chrono::seconds(120));
+  return code >= zv_test::kSignalled ? -1 : code;
 }
 
 enum class Client { TftpHpa, Atftp, Curl };
@@ -144,12 +124,13 @@ std::vector<InteropCase> interop_cases() {
   return cases;
 }
 
-INSTANTIATE_TEST_SUITE_P(Clients, TftpInterop, ::testing::ValuesIn(interop_cases()), [](const auto &info) {
-  return std::string(info.param.client == Client::TftpHpa ? "TftpHpa"
-                     : info.param.client == Client::Atftp ? "Atftp"
-                                                          : "Curl") +
-         "_" + std::to_string(info.param.size);
-});
+INSTANTIATE_TEST_SUITE_P(Clients, TftpInterop, ::testing::ValuesIn(interop_cases()),
+                         [](const auto &test_case) {
+                           return std::string(test_case.param.client == Client::TftpHpa ? "TftpHpa"
+                                              : test_case.param.client == Client::Atftp ? "Atftp"
+                                                                                        : "Curl") +
+                                  "_" + std::to_string(test_case.param.size);
+                         });
 
 bool write_text(const char *path, const std::string &text) {
   int fd = ::open(path, O_WRONLY);

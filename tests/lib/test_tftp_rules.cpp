@@ -343,7 +343,7 @@ TEST_P(TftpRules, DatagramInStateGivesEventAndReply) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Table, TftpRules, ::testing::ValuesIn(rule_cases),
-                         [](const auto &info) { return std::string(info.param.name); });
+                         [](const auto &test_case) { return std::string(test_case.param.name); });
 
 // A file that cannot be read fails the transfer and tells the client.
 TEST(TftpRulesFile, UnreadableFileEndsWithAnErrorToTheClient) {

@@ -3,6 +3,7 @@
 #include "platform/files.h"
 
 #include "tests/support/fifo_watchdog.h"
+#include "tests/support/fs.h"
 
 #include <gtest/gtest.h>
 
@@ -17,22 +18,10 @@ namespace {
 
 namespace fs = std::filesystem;
 
-std::string slurp(const fs::path &path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream out;
-  out << in.rdbuf();
-  return out.str();
-}
-
 class Files : public ::testing::Test {
  protected:
-  void SetUp() override {
-    base_ = fs::temp_directory_path() / ("zevavi-files-" + std::to_string(::getpid()));
-    fs::remove_all(base_);
-    fs::create_directories(base_);
-  }
-  void TearDown() override { fs::remove_all(base_); }
-  fs::path base_;
+  zv_test::TempDir tmp_{"zevavi-files"};
+  fs::path base_ = tmp_.path();
 };
 
 // What the chosen input is.
@@ -102,7 +91,7 @@ INSTANTIATE_TEST_SUITE_P(
                       InputRow{"Missing", Input::missing, false, false, "No such file or directory"},
                       InputRow{"DanglingLink", Input::dangling_link, false, false,
                                "No such file or directory"}),
-    [](const auto &info) { return std::string(info.param.name); });
+    [](const auto &test_case) { return std::string(test_case.param.name); });
 
 // What is already at the name a file is created under.
 enum class AtName { nothing, regular, link_to_file, dangling_link, folder, fifo };
@@ -152,13 +141,13 @@ TEST_P(CreateInFolder, ReplacesFilesAndLinksAndRefusesTheRest) {
     std::fputs("new", file);
     std::fclose(file);
     EXPECT_TRUE(fs::is_regular_file(fs::symlink_status(name)));
-    EXPECT_EQ(slurp(name), "new");
+    EXPECT_EQ(zv_test::read_file(name), "new");
   } else {
     EXPECT_FALSE(reason.empty());
     EXPECT_EQ(fs::is_directory(fs::symlink_status(name)), row.at_name == AtName::folder);
     EXPECT_EQ(fs::is_fifo(fs::symlink_status(name)), row.at_name == AtName::fifo);
   }
-  EXPECT_EQ(slurp(victim), "the victim's own bytes");
+  EXPECT_EQ(zv_test::read_file(victim), "the victim's own bytes");
   EXPECT_FALSE(fs::exists(fs::symlink_status(base_ / "created-elsewhere")));
 }
 
@@ -169,7 +158,7 @@ INSTANTIATE_TEST_SUITE_P(Kinds, CreateInFolder,
                                            CreateRow{"DanglingLink", AtName::dangling_link, true},
                                            CreateRow{"Folder", AtName::folder, false},
                                            CreateRow{"Fifo", AtName::fifo, false}),
-                         [](const auto &info) { return std::string(info.param.name); });
+                         [](const auto &test_case) { return std::string(test_case.param.name); });
 
 // The folder is checked once and held: swapped for a link afterwards, it still takes the
 // files itself and the link's target gets nothing.
@@ -187,7 +176,7 @@ TEST_F(Files, FolderSwappedForALinkAfterTheCheckStillTakesTheFiles) {
   ASSERT_NE(file, nullptr) << reason;
   std::fputs("root", file);
   std::fclose(file);
-  EXPECT_EQ(slurp(moved / "root_cfe_auto.jffs2"), "root");
+  EXPECT_EQ(zv_test::read_file(moved / "root_cfe_auto.jffs2"), "root");
   EXPECT_TRUE(fs::is_empty(elsewhere));
 }
 
@@ -234,6 +223,6 @@ INSTANTIATE_TEST_SUITE_P(
                       FolderRow{"NamedLink", 0, false, true, ""},
                       FolderRow{"NamedFile", 1, false, false, "it is not a directory"},
                       FolderRow{"NamedForeign", 2, false, true, ""}),
-    [](const auto &info) { return std::string(info.param.name); });
+    [](const auto &test_case) { return std::string(test_case.param.name); });
 
 }  // namespace

@@ -1,5 +1,6 @@
 // The GUI hand-off against a running Qt event loop and real threads.
 #include "platform/gui.h"
+#include "tests/support/wait.h"
 
 #include <QCoreApplication>
 #include <QEventLoop>
@@ -120,10 +121,14 @@ TEST(GuiJoinableThread, JoinServesSynchronizeOfTheJoinedThread) {
       // One more delivery after the stop request, as an event thread finishing its last event.
       synchronize([&] { ++delivered; });
     });
-    while (delivered < 3)
-      QCoreApplication::processEvents();
+    const bool delivering = run_gui_until([&] { return delivered >= 3; });
     stop = true;
-    events.join();  // must return although the thread still synchronises after `stop`
+    {
+      zv_test::HangGuard guard(std::chrono::seconds(30),
+                               "GuiJoinableThread::join deadlocked with the thread it joins");
+      events.join();  // must return although the thread still synchronises after `stop`
+    }
+    ASSERT_TRUE(delivering) << "round " << round;
     EXPECT_FALSE(events.running());
     EXPECT_GE(delivered.load(), 4) << "round " << round;
   }
@@ -146,7 +151,10 @@ TEST(WaitServingSynchronize, ReturnsWhenTheConditionBecomesTrue) {
     flag = true;
     gui_wake_waiters();
   });
-  wait_serving_synchronize([&] { return flag.load(); });
+  {
+    zv_test::HangGuard guard(std::chrono::seconds(30), "wait_serving_synchronize missed the wake-up");
+    wait_serving_synchronize([&] { return flag.load(); });
+  }
   setter.join();
   EXPECT_TRUE(flag);
 }

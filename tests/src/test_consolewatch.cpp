@@ -127,7 +127,7 @@ INSTANTIATE_TEST_SUITE_P(
                0,
                {std::string(fail_8) + "-21]"}},
         Script{"letters_after_equals_keep_waiting", 2, 7, 1, "status = ok 3", 7, 1, 1, {}}),
-    [](const auto &info) { return std::string(info.param.name); });
+    [](const auto &test_case) { return std::string(test_case.param.name); });
 
 TEST(Watcher, StateCarriesAcrossCalls) {
   // The pattern may arrive split over deliveries; the watcher sees characters, not blocks.

@@ -3,6 +3,7 @@
 
 #include "platform/paths.h"
 #include "tests/lib/logcapture.h"
+#include "tests/support/fs.h"
 
 #include <gtest/gtest.h>
 
@@ -44,15 +45,12 @@ std::optional<Bytes> read_file(const std::string &path) {
 class ImagePrep : public ::testing::Test {
  protected:
   void SetUp() override {
-    char dir[] = "/tmp/zv_imgXXXXXX";
-    ASSERT_NE(::mkdtemp(dir), nullptr);
-    cache_ = dir;
-    ::setenv("XDG_CACHE_HOME", dir, 1);
+    cache_ = tmp_.str();
+    ::setenv("XDG_CACHE_HOME", cache_.c_str(), 1);
     std::string error;
     ASSERT_TRUE(make_temp_dir(error)) << error;
     files_ = image_files();
   }
-  void TearDown() override { fs::remove_all(cache_); }
 
   std::string write_image(const Bytes &bytes) {
     std::string path = cache_ + "/image.nfi";
@@ -60,6 +58,7 @@ class ImagePrep : public ::testing::Test {
     return path;
   }
 
+  zv_test::TempDir tmp_{"zv_img"};
   std::string cache_;
   std::array<std::string, IMAGE_FILE_COUNT> files_;
   LogCapture log_;
@@ -123,7 +122,7 @@ INSTANTIATE_TEST_SUITE_P(
         UnpackCase{"CopiedInPassesWithRemainder", Bytes("\0\0\0\x02", 4), {1500}, {0, -1, -1, -1}},
         UnpackCase{"ExactMultipleOfPass", Bytes("\0\0\0\x04", 4), {3072}, {-1, -1, 0, -1}},
         UnpackCase{"TrailingBytesNotRead", Bytes("\0\0\0\x02", 4), {10}, {0, -1, -1, -1}, Bytes("garbage")}),
-    [](const auto &info) { return std::string(info.param.name); });
+    [](const auto &test_case) { return std::string(test_case.param.name); });
 
 TEST_F(ImagePrep, UnpackReplacesTheFilesOfAnEarlierRun) {
   ASSERT_EQ(unpack_nfi(write_image(header(Bytes("\0\0\0\x02", 4)) + record(pattern(5000, 1))).c_str()), 1);
@@ -187,7 +186,7 @@ INSTANTIATE_TEST_SUITE_P(
                 "Fail to unpack file : [%t]", "Image file ends before the end of the partition : [%t]", 3},
         BadCase{"TruncatedLength", header(Bytes("\0\0\0\x04", 4)) + Bytes("\xA0\x50\x30\xA0\0\0", 6),
                 "Fail to unpack file : [%t]", "Image file ends before the end of the partition : [%t]", 2}),
-    [](const auto &info) { return std::string(info.param.name); });
+    [](const auto &test_case) { return std::string(test_case.param.name); });
 
 TEST_F(ImagePrep, MissingImageFails) {
   std::string path = cache_ + "/none.nfi";
@@ -317,7 +316,7 @@ INSTANTIATE_TEST_SUITE_P(Names, PlantedLink,
                                            PlantedLinkCase{"Boot", 2, false},
                                            PlantedLinkCase{"Root", 3, false},
                                            PlantedLinkCase{"KernelToNowhere", 0, true}),
-                         [](const auto &info) { return std::string(info.param.name); });
+                         [](const auto &test_case) { return std::string(test_case.param.name); });
 
 // Something other than our own folder where the partition folder should be: the unpack
 // writes nothing, neither there nor where a link points.
@@ -349,7 +348,7 @@ TEST_P(UnsafeFolder, UnpackWritesNothing) {
 INSTANTIATE_TEST_SUITE_P(Folders, UnsafeFolder,
                          ::testing::Values(FolderCase{"Link", true, "it is a symbolic link"},
                                            FolderCase{"File", false, "it is not a directory"}),
-                         [](const auto &info) { return std::string(info.param.name); });
+                         [](const auto &test_case) { return std::string(test_case.param.name); });
 
 // The kind of an image comes from its bytes. Archives come from Info-ZIP's zip; a
 // self-extractor is a stub put in front of one, with and without `zip -A` adjusting the
@@ -414,6 +413,6 @@ INSTANTIATE_TEST_SUITE_P(
         KindCase{"UnknownBytes", Built::bytes, pattern(70000, 7), ImageKind::unknown},
         KindCase{"ExecutableAlone", Built::bytes, "MZ" + pattern(9000, 8), ImageKind::unknown},
         KindCase{"StrayEndRecord", Built::bytes, stray_end_record(pattern(300, 4)), ImageKind::unknown}),
-    [](const auto &info) { return std::string(info.param.name); });
+    [](const auto &test_case) { return std::string(test_case.param.name); });
 
 }  // namespace

@@ -5,6 +5,8 @@
 #include "lib/log.h"
 #include "platform/paths.h"
 #include "src/wizardstate.h"
+#include "tests/support/fs.h"
+#include "tests/support/wait.h"
 
 #include <gtest/gtest.h>
 
@@ -72,9 +74,6 @@ class RecordingWindow final : public UpgradeHost {
 class Worker : public ::testing::Test {
  protected:
   void SetUp() override {
-    base_ = fs::temp_directory_path() / ("zevavi-worker-" + std::to_string(::getpid()));
-    fs::remove_all(base_);
-    fs::create_directories(base_);
     ::setenv("XDG_CACHE_HOME", base_.c_str(), 1);
     std::snprintf(machine_ip, sizeof machine_ip, "192.168.102.45");
     std::snprintf(local_ip, sizeof local_ip, "192.168.102.10");
@@ -85,7 +84,6 @@ class Worker : public ::testing::Test {
     if (thread_.joinable())
       thread_.join();
     log_close();
-    fs::remove_all(base_);
   }
   void start() {
     thread_ = std::thread([this] { threadCommandMain(&window_); });
@@ -94,12 +92,7 @@ class Worker : public ::testing::Test {
     if (thread_.joinable())
       thread_.join();
   }
-  std::string log() {
-    std::ifstream in(base_ / "zevavi.log");
-    std::ostringstream out;
-    out << in.rdbuf();
-    return out.str();
-  }
+  std::string log() { return zv_test::read_file(base_ / "zevavi.log"); }
   static int count(const std::string &text, const std::string &what) {
     int n = 0;
     for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1))
@@ -107,7 +100,8 @@ class Worker : public ::testing::Test {
     return n;
   }
 
-  fs::path base_;
+  zv_test::TempDir tmp_{"zevavi-worker"};
+  fs::path base_ = tmp_.path();
   RecordingWindow window_;
   std::thread thread_;
 };
@@ -137,7 +131,8 @@ TEST_F(Worker, TypesOneCommandPerPromptAndSkipsAMissingSplash) {
   ASSERT_TRUE(window_.wait_writes(1));
   upgrade_step = 1;
   prompt_ready = 0;
-  std::this_thread::sleep_for(1500ms);  // a pass at step 1 hides the prompt label
+  // A pass at step 1 hides the prompt label.
+  zv_test::wait_until([&] { return !window_.label_visible; }, 30s);
   EXPECT_FALSE(window_.label_visible);
 
   size_t before = window_.copy_writes().size();
@@ -155,8 +150,10 @@ TEST_F(Worker, TypesOneCommandPerPromptAndSkipsAMissingSplash) {
   EXPECT_EQ(writes[before + 2], "\x03");
   EXPECT_EQ(upgrade_step.load(), 5);
 
-  // A pass with no fresh prompt sends nothing.
-  std::this_thread::sleep_for(1500ms);
+  // A pass with no fresh prompt sends nothing: once the log shows the start of the pass after
+  // it, that whole pass has run.
+  const int passes = count(log(), "STEP : [5]");
+  ASSERT_TRUE(zv_test::wait_until([&] { return count(log(), "STEP : [5]") >= passes + 2; }, 30s));
   EXPECT_EQ(window_.copy_writes().size(), before + 3);
 
   upgrade_step = 8;
@@ -243,6 +240,6 @@ INSTANTIATE_TEST_SUITE_P(
                  60000},
         // A reboot that never reached the box is no finished upgrade.
         FaultRow{"reboot_unwritten", 8, 1, true, "0 Fail to write to COM7.", "reboot", 60000}),
-    [](const auto &info) { return std::string(info.param.name); });
+    [](const auto &test_case) { return std::string(test_case.param.name); });
 
 }  // namespace

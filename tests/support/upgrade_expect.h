@@ -2,6 +2,8 @@
 // end-to-end tests, which drive the same worker and must agree line for line.
 #pragma once
 
+#include "tests/support/fs.h"
+
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -11,12 +13,7 @@
 
 namespace upgrade_expect {
 
-inline std::string read_file(const std::filesystem::path &path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream out;
-  out << in.rdbuf();
-  return out.str();
-}
+using zv_test::read_file;
 
 // SHA-256 of `bytes` by a program nobody here wrote; `scratch` takes a copy of them.
 inline std::string sha256_of(const std::string &bytes, const std::filesystem::path &scratch) {

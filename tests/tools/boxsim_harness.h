@@ -2,6 +2,10 @@
 // child processes, in.tftpd on a loopback port, the box over its pty.
 #pragma once
 
+#include "tests/support/fs.h"
+#include "tests/support/process.h"
+#include "tests/support/wait.h"
+
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
@@ -10,9 +14,7 @@
 #include <poll.h>
 #include <pwd.h>
 #include <signal.h>
-#include <spawn.h>
 #include <sys/socket.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -27,8 +29,6 @@
 #include <thread>
 #include <vector>
 
-extern char **environ;
-
 namespace boxsim_test {
 
 namespace fs = std::filesystem;
@@ -36,28 +36,16 @@ namespace fs = std::filesystem;
 // A guard against a hung peer, not a measurement: a healthy run is far below it.
 constexpr int kHangGuardMs = 30000;
 
-class TempDir {
+// in.tftpd drops to another user unless run as root; let it read what we put here.
+class TempDir : public zv_test::TempDir {
  public:
-  TempDir() {
-    std::string pattern = (fs::temp_directory_path() / "boxsim-test-XXXXXX").string();
-    path_ = ::mkdtemp(pattern.data());
-    // in.tftpd drops to another user unless run as root; let it read what we put here.
-    fs::permissions(path_, fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec |
-                               fs::perms::others_read | fs::perms::others_exec);
+  TempDir() : zv_test::TempDir("boxsim-test") {
+    fs::permissions(path(), fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec |
+                                fs::perms::others_read | fs::perms::others_exec);
   }
-  ~TempDir() { fs::remove_all(path_); }
-  const fs::path &path() const { return path_; }
-
- private:
-  fs::path path_;
 };
 
-inline std::string read_file(const fs::path &path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream out;
-  out << in.rdbuf();
-  return out.str();
-}
+using zv_test::read_file;
 
 inline std::string random_bytes(std::size_t size, unsigned seed) {
   std::mt19937 gen(seed);
@@ -68,8 +56,7 @@ inline std::string random_bytes(std::size_t size, unsigned seed) {
 }
 
 inline void write_file(const fs::path &path, const std::string &data) {
-  fs::create_directories(path.parent_path());
-  std::ofstream(path, std::ios::binary) << data;
+  zv_test::write_file(path, data);
   fs::permissions(
       path, fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read | fs::perms::others_read);
 }
@@ -112,74 +99,10 @@ inline bool udp_port_taken(std::uint16_t port) {
   return taken;
 }
 
-class Child {
- public:
-  Child() = default;
-  Child(const Child &) = delete;
-  Child &operator=(const Child &) = delete;
-  ~Child() { stop(SIGKILL); }
+using zv_test::Child;
 
-  // Starts argv[0] (searched in PATH); its stdout goes to a pipe when `capture`.
-  bool start(std::vector<std::string> argv, bool capture, const fs::path &cwd = {}) {
-    std::vector<char *> args;
-    for (auto &a : argv)
-      args.push_back(a.data());
-    args.push_back(nullptr);
-    int out[2] = {-1, -1};
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-    if (capture) {
-      if (::pipe2(out, O_CLOEXEC) != 0)
-        return false;
-      posix_spawn_file_actions_adddup2(&actions, out[1], 1);
-    }
-    if (!cwd.empty())
-      posix_spawn_file_actions_addchdir_np(&actions, cwd.c_str());
-    int rc = ::posix_spawnp(&pid_, args[0], &actions, nullptr, args.data(), environ);
-    posix_spawn_file_actions_destroy(&actions);
-    if (capture) {
-      ::close(out[1]);
-      stdout_fd_ = out[0];
-    }
-    if (rc != 0)
-      pid_ = -1;
-    return rc == 0;
-  }
-  std::string read_stdout_line() {
-    std::string line;
-    char c;
-    while (::read(stdout_fd_, &c, 1) == 1 && c != '\n')
-      line += c;
-    return line;
-  }
-  // Returns the exit status, or -1 when it ended on a signal.
-  int wait() {
-    if (pid_ <= 0)
-      return -1;
-    int status = 0;
-    ::waitpid(pid_, &status, 0);
-    pid_ = -1;
-    if (stdout_fd_ >= 0)
-      ::close(stdout_fd_), stdout_fd_ = -1;
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  }
-  int stop(int signo = SIGTERM) {
-    if (pid_ > 0)
-      ::kill(pid_, signo);
-    return wait();
-  }
-  // Only ever the child's own id: kill(-1, ...) would reach every process we may signal.
-  void signal(int signo) {
-    if (pid_ > 0)
-      ::kill(pid_, signo);
-  }
-  pid_t pid() const { return pid_; }
-
- private:
-  pid_t pid_ = -1;
-  int stdout_fd_ = -1;
-};
+// Exit code of a child that may not hang the test.
+inline int wait_bounded(Child &child) { return child.wait_exit(std::chrono::milliseconds(kHangGuardMs)); }
 
 // in.tftpd from tftpd-hpa, in the foreground on 127.0.0.1:port, serving `root`.
 class Tftpd {
@@ -187,17 +110,18 @@ class Tftpd {
   explicit Tftpd(const fs::path &root) : port_(free_udp_port()) {
     const bool is_root = ::geteuid() == 0;
     std::vector<std::string> argv = {"/usr/sbin/in.tftpd", "-L", "-a", "127.0.0.1:" + std::to_string(port_)};
+    zv_test::SpawnOptions options;
     if (is_root) {
       argv.insert(argv.end(), {"-s", "-u", "root", root.string()});
-      started_ = child_.start(argv, false);
     } else {
       passwd *pw = ::getpwuid(::geteuid());
       argv.insert(argv.end(), {"-u", pw ? pw->pw_name : "nobody"});
-      started_ = child_.start(argv, false, root);
+      options.cwd = root;
     }
+    started_ = child_.start(argv, options);
     // Ready once it holds its port.
-    for (int i = 0; started_ && i < kHangGuardMs / 10 && !udp_port_taken(port_); ++i)
-      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    if (started_)
+      zv_test::wait_until([&] { return udp_port_taken(port_); }, std::chrono::milliseconds(kHangGuardMs));
   }
   bool ready() const { return started_ && udp_port_taken(port_); }
   std::uint16_t port() const { return port_; }
@@ -223,9 +147,11 @@ class BoxUnderTest {
       : report_(report) {
     std::vector<std::string> argv = {bin_dir() + "/boxsim", "--report", report.string()};
     argv.insert(argv.end(), options.begin(), options.end());
-    if (!child_.start(argv, true))
+    zv_test::SpawnOptions captured;
+    captured.capture_out = true;
+    if (!child_.start(argv, captured))
       return;
-    slave_ = child_.read_stdout_line();
+    slave_ = child_.read_line();
     const std::string path = other_end.empty() ? slave_ : other_end.string();
     fd_ = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
   }

@@ -190,10 +190,12 @@ TEST_F(Boxsim, PowerCycleSignalRestartsFromAnyState) {
 TEST_F(Boxsim, UnreadOutputIsDroppedNotStalled) {
   auto box = start({"--fast", "--autostart-ms", "0", "--burst", "300000@boot"}, false);
   std::string report;
-  for (int i = 0; i < kHangGuardMs / 20 && top_field(report, "state") != "autostart"; ++i) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    report = box->report();
-  }
+  zv_test::wait_until(
+      [&] {
+        report = box->report();
+        return top_field(report, "state") == "autostart";
+      },
+      std::chrono::milliseconds(kHangGuardMs));
   ASSERT_EQ(top_field(report, "state"), "autostart");
   EXPECT_GT(std::stoul(top_field(report, "console_bytes_dropped")), 0u);
   EXPECT_FALSE(box->read_until(kCancelled, true).empty());
@@ -203,10 +205,10 @@ TEST_F(Boxsim, TalksOnAGivenDeviceAndLinksItsPty) {
   // A serial device stands here as one end of a socat pty pair.
   Child socat;
   const fs::path a = dir.path() / "a", b = dir.path() / "b";
-  ASSERT_TRUE(socat.start({"socat", "pty,raw,echo=0,link=" + a.string(), "pty,raw,echo=0,link=" + b.string()},
-                          false));
-  for (int i = 0; i < kHangGuardMs / 10 && !(fs::exists(a) && fs::exists(b)); ++i)
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  ASSERT_TRUE(
+      socat.start({"socat", "pty,raw,echo=0,link=" + a.string(), "pty,raw,echo=0,link=" + b.string()}));
+  zv_test::wait_until([&] { return fs::exists(a) && fs::exists(b); },
+                      std::chrono::milliseconds(kHangGuardMs));
   {
     BoxUnderTest box({"--fast", "--device", a.string()}, report(), b);
     ASSERT_TRUE(box.ok());
@@ -314,20 +316,22 @@ TEST_F(Boxsim, VanishedLineHangsUpThePort) {
   box->type("ifconfig eth0 -addr=10.0.0.9 -mask=255.255.255.0");
   EXPECT_TRUE(box->read_until("never printed").empty());
   EXPECT_TRUE(box->hung_up);
-  EXPECT_EQ(box->process().wait(), 0);
+  EXPECT_EQ(wait_bounded(box->process()), 0);
   const std::string report = box->report();
   EXPECT_EQ(top_field(report, "vanished"), "true");
   EXPECT_EQ(top_field(report, "state"), "vanished");
 }
 
 TEST(BoxsimCommandLine, RejectsBadOptionsAndHelps) {
+  zv_test::SpawnOptions captured;
+  captured.capture_out = true;
   Child bad;
-  ASSERT_TRUE(bad.start({bin_dir() + "/boxsim", "--fail-at", "x=y"}, true));
-  EXPECT_EQ(bad.wait(), 2);
+  ASSERT_TRUE(bad.start({bin_dir() + "/boxsim", "--fail-at", "x=y"}, captured));
+  EXPECT_EQ(wait_bounded(bad), 2);
   Child help;
-  ASSERT_TRUE(help.start({bin_dir() + "/boxsim", "--help"}, true));
-  EXPECT_EQ(help.read_stdout_line(), "Usage: boxsim [OPTION]...");
-  EXPECT_EQ(help.wait(), 0);
+  ASSERT_TRUE(help.start({bin_dir() + "/boxsim", "--help"}, captured));
+  EXPECT_EQ(help.read_line(), "Usage: boxsim [OPTION]...");
+  EXPECT_EQ(wait_bounded(help), 0);
 }
 
 }  // namespace

@@ -38,7 +38,7 @@ TEST_P(BoxsimSha256Vectors, OneShot) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Fips, BoxsimSha256Vectors, ::testing::ValuesIn(kVectors),
-                         [](const auto &info) { return std::string(info.param.name); });
+                         [](const auto &test_case) { return std::string(test_case.param.name); });
 
 // Transfers arrive in 512-byte blocks and the box could hash them as they come; any split
 // of the input must give the same digest as sha256sum gives for the whole file.

@@ -212,7 +212,7 @@ INSTANTIATE_TEST_SUITE_P(
                       AckCase{"duplicate_ack", 1000, 2000, {}, {2}, 0, {1, 2, 2, 3}, 0},
                       // A repeated block is acknowledged again and not stored twice.
                       AckCase{"repeated_block", 1000, 2000, {}, {}, 1, {1, 1, 2, 3}, 0}),
-    [](const auto &info) { return std::string(info.param.name); });
+    [](const auto &test_case) { return std::string(test_case.param.name); });
 
 TEST(BoxsimScriptedTftp, SilentServerGetsEveryRetryThenTimeout) {
   Udp listen;
@@ -322,6 +322,6 @@ INSTANTIATE_TEST_SUITE_P(Client, BoxsimRefusals,
                                          -22, 4},
                              // Over the staging buffer: cancelled with ERROR 3, not cut short in silence.
                              RefusalCase{"too_large", data_packet(1, std::string(512, 'z')), 700, -5, 3}),
-                         [](const auto &info) { return std::string(info.param.name); });
+                         [](const auto &test_case) { return std::string(test_case.param.name); });
 
 }  // namespace

@@ -149,7 +149,7 @@ TEST(ZipHash, HashFollowsItsRule) {
   EXPECT_EQ(ZipNameHash("a"), 65u);
   EXPECT_EQ(ZipNameHash("AB"), (65u << 4) + 66u);
   // Bytes above 127 count as negative values.
-  EXPECT_EQ(ZipNameHash("\xE9"), 0xFFFFFFE9u & 0x0FFFFFFFu ^ (0xF0000000u >> 24));
+  EXPECT_EQ(ZipNameHash("\xE9"), (0xFFFFFFE9u & 0x0FFFFFFFu) ^ (0xF0000000u >> 24));
   // Long names fold the top nibble back in and stay below 2^28.
   EXPECT_LT(ZipNameHash(std::string(200, 'z')), 0x10000000u);
   EXPECT_EQ(ZipNameHash("Kernel.BIN"), ZipNameHash("kernel.bin"));

@@ -216,8 +216,9 @@ TEST_F(ArchiverTest, FreshenUpdateAndTestOnly) {
     else
       EXPECT_FALSE(fs::exists(root));
     EXPECT_EQ(fs::exists(kernel), r.expect_kernel);
-    if (r.opts.Has(ExtrTest))
+    if (r.opts.Has(ExtrTest)) {
       EXPECT_EQ(zip_.SuccessCnt(), 2);
+    }
   }
 }
 

@@ -226,7 +226,7 @@ TEST_P(DamagedArchive, ClearErrorAndNothingOutsideBase) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Damage, DamagedArchive, ::testing::ValuesIn(kCases),
-                         [](const auto &info) { return std::string(info.param.name); });
+                         [](const auto &test_case) { return std::string(test_case.param.name); });
 
 TEST(DamagedArchiveDetails, RefusedNameCarriesItsMessageNumber) {
   TempDir tmp;

@@ -174,7 +174,7 @@ TEST_P(RealArchive, ExtractionMatchesUnzip) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Tools, RealArchive, ::testing::ValuesIn(kCases),
-                         [](const auto &info) { return std::string(info.param.name); });
+                         [](const auto &test_case) { return std::string(test_case.param.name); });
 
 class RealArchiveDetails : public ::testing::Test {
  protected:

@@ -2,13 +2,14 @@
 // and unzip, python3's zipfile, bsdtar) run as peers, and file comparison.
 #pragma once
 
+#include "tests/support/fs.h"
+
 #include <gtest/gtest.h>
 
 #include <array>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
 #include <map>
 #include <random>
 #include <sstream>
@@ -20,27 +21,13 @@ namespace ziptest {
 namespace fs = std::filesystem;
 
 // A fresh folder removed with everything in it at the end of the test.
-class TempDir {
+class TempDir : public zv_test::TempDir {
  public:
-  TempDir() {
-    std::random_device rd;
-    path_ = fs::temp_directory_path() / ("zvzip-" + std::to_string(rd()) + std::to_string(rd()));
-    fs::create_directories(path_);
-  }
-  ~TempDir() {
-    std::error_code ec;
-    fs::remove_all(path_, ec);
-  }
-  TempDir(const TempDir &) = delete;
-  TempDir &operator=(const TempDir &) = delete;
-  const fs::path &path() const { return path_; }
-  std::string str(const std::string &sub = "") const {
-    return sub.empty() ? path_.string() : (path_ / sub).string();
-  }
-
- private:
-  fs::path path_;
+  TempDir() : zv_test::TempDir("zvzip") {}
 };
+
+using zv_test::read_file;
+using zv_test::write_file;
 
 inline std::string quote(const std::string &s) {
   std::string out = "'";
@@ -67,18 +54,6 @@ inline int run(const std::string &cmd, std::string *output = nullptr) {
   if (output)
     *output = out;
   return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
-
-inline void write_file(const fs::path &p, const std::string &data) {
-  fs::create_directories(p.parent_path());
-  std::ofstream(p, std::ios::binary) << data;
-}
-
-inline std::string read_file(const fs::path &p) {
-  std::ifstream in(p, std::ios::binary);
-  std::ostringstream os;
-  os << in.rdbuf();
-  return os.str();
 }
 
 // Bytes that compress somewhat, like firmware: runs, text and noise.

@@ -214,6 +214,6 @@ TEST_P(PlantedLink, TargetStaysUntouched) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Links, PlantedLink, ::testing::ValuesIn(kLinkCases),
-                         [](const auto &info) { return std::string(info.param.name); });
+                         [](const auto &test_case) { return std::string(test_case.param.name); });
 
 }  // namespace
