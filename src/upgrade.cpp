@@ -275,6 +275,11 @@ int threadCommandMain(UpgradeHost *window) {
 
     // The step is read again: boot output that arrived during this pass may have moved it.
     if (upgrade_step != 0 && command[0] != '\0') {
+      // The prompt is taken before the command goes out, so the box's next prompt, which
+      // may come back before this pass ends, moves the step on instead of being ignored;
+      // a prompt the pass did not act on stays for the next pass.
+      if (step >= 2)
+        prompt_ready = 0;
       if (send(window, command, int(std::strlen(command))) && upgrade_step == 5) {
         // The second break brings a fresh prompt once the erase has had its time; that
         // prompt, arriving after this pass, is what moves the upgrade on to the boot image.
@@ -293,7 +298,6 @@ int threadCommandMain(UpgradeHost *window) {
       pass.tftp_started = 0;
     }
 
-    prompt_ready = 0;
     pause(pause_ms);
   }
 

@@ -5,7 +5,8 @@
 // The step state is shared with the console watcher and the wizard without a lock; every
 // write is a single store or increment. prompt_ready is the hand-off: the watcher advances
 // the step only while it is 0, the worker acts on steps 2..8 only while it is 1 and clears
-// it after every pass, so each prompt yields exactly one command.
+// it as it sends that step's command, so each prompt yields exactly one command and a prompt
+// that arrives while a pass is still running is neither lost nor taken twice.
 #pragma once
 
 #include <atomic>

@@ -2,6 +2,8 @@
 // Flash steps need the TFTP server on port 69 and are covered by the end-to-end upgrades.
 #include "src/upgrade.h"
 
+#include "src/consolewatch.h"
+
 #include "lib/log.h"
 #include "platform/paths.h"
 #include "src/wizardstate.h"
@@ -10,11 +12,13 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <condition_variable>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <mutex>
 #include <sstream>
 #include <thread>
@@ -35,6 +39,8 @@ class RecordingWindow final : public UpgradeHost {
     }
     writes.emplace_back(data, size_t(count));
     changed.notify_all();
+    if (on_write)
+      on_write(std::string(data, size_t(count)));
     return true;
   }
   void show_status(int percent, const char *text) override {
@@ -67,6 +73,8 @@ class RecordingWindow final : public UpgradeHost {
   std::condition_variable changed;
   std::vector<std::string> writes, statuses;
   bool fail_writes = false;
+  // A box that answers inside the write, before the worker's pass goes on (set before start).
+  std::function<void(const std::string &)> on_write;
   std::atomic<int> last_line{0};
   std::atomic<bool> exit_enabled{false}, label_visible{false}, finished{false};
 };
@@ -170,6 +178,54 @@ TEST_F(Worker, TypesOneCommandPerPromptAndSkipsAMissingSplash) {
   std::string text = log();
   EXPECT_NE(text.find("\tSTEP > 2\n"), std::string::npos);
   EXPECT_NE(text.find("65 72 61 73 65 5f 66 6c 61 73 68 32 3b 20 65 72 erase_flash2; er"), std::string::npos);
+}
+
+// A box whose answers come back while the worker's pass is still running: the first break
+// meets the end of its boot output and the prompt, the repeated break a second prompt, the
+// ifconfig command the next prompt. Each prompt is taken once: the address is set before
+// anything is flashed, and the upgrade goes on past it.
+TEST_F(Worker, PromptsArrivingDuringAPassAreNeitherLostNorTakenTwice) {
+  struct Host final : WatcherHost {
+    int machine() const override { return 2; }
+    int status_count() const override { return 0; }
+    int last_line_number() const override { return 0; }
+    void show_status(int, const char *) override {}
+    void release_upgrade() override {}
+  } host;
+  ConsoleWatcher watcher;
+  bool booted = false;
+  std::mutex box_mutex;
+  std::vector<int> steps_after_ifconfig;
+  window_.on_write = [&](const std::string &w) {
+    std::lock_guard lock(box_mutex);
+    std::string answer;
+    if (w == "\x03") {
+      answer = booted ? "^C\r\nCFE> "
+                      : "**********\r\nAutomatic startup canceled via Ctrl-C\r\n**********\r\n\r\nCFE> ";
+      booted = true;
+    } else if (w.rfind("ifconfig", 0) == 0) {
+      answer = "Device eth0:  ipaddr 192.168.102.45, mask 255.255.255.0\r\n*** command status = 0\r\nCFE> ";
+    }
+    for (char ch : answer)
+      watcher.on_char(ch, host);
+    if (w.rfind("ifconfig", 0) == 0)
+      steps_after_ifconfig.push_back(upgrade_step.load());
+  };
+  start();
+  // Without partition files the kernel step cannot serve, which ends the upgrade there.
+  ASSERT_TRUE(zv_test::wait_until([&] { return window_.finished.load(); }, 30s));
+  finish();
+  auto writes = window_.copy_writes();
+  auto ifconfig = std::find_if(writes.begin(), writes.end(),
+                               [](const std::string &w) { return w.rfind("ifconfig", 0) == 0; });
+  ASSERT_NE(ifconfig, writes.end());
+  EXPECT_EQ(std::count_if(writes.begin(), writes.end(),
+                          [](const std::string &w) { return w.rfind("ifconfig", 0) == 0; }),
+            1);
+  for (auto w = writes.begin(); w != ifconfig; ++w)
+    EXPECT_EQ(*w, "\x03");
+  EXPECT_EQ(steps_after_ifconfig, std::vector<int>{3});
+  EXPECT_EQ(window_.copy_statuses().back(), "0 Fail to serve kernel_cfe_auto.bin over TFTP.");
 }
 
 TEST_F(Worker, FailedWriteEndsTheUpgradeWithALine) {
