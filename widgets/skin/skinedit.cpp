@@ -57,13 +57,11 @@ void TskEdit::SetUIStyle(int style) {
 }
 
 void TskEdit::SetFileTheme(TskFileTheme *theme) {
-  disconnect(theme_gone_);
   file_theme_ = theme;
-  if (theme)
-    theme_gone_ = connect(theme, &QObject::destroyed, this, [this] {
-      file_theme_ = nullptr;
-      SetUIStyle(DeepBlue);
-    });
+  FollowFileTheme(this, theme_gone_, theme, [this] {
+    file_theme_ = nullptr;
+    SetUIStyle(DeepBlue);
+  });
   SetUIStyle(style_);
 }
 
@@ -109,13 +107,11 @@ void TskCustomComboBox::SetUIStyle(int style) {
 }
 
 void TskCustomComboBox::SetFileTheme(TskFileTheme *theme) {
-  disconnect(theme_gone_);
   file_theme_ = theme;
-  if (theme)
-    theme_gone_ = connect(theme, &QObject::destroyed, this, [this] {
-      file_theme_ = nullptr;
-      SetUIStyle(DeepBlue);
-    });
+  FollowFileTheme(this, theme_gone_, theme, [this] {
+    file_theme_ = nullptr;
+    SetUIStyle(DeepBlue);
+  });
   SetUIStyle(style_);
 }
 

@@ -278,13 +278,11 @@ void TskTab::SetUIStyle(int style) {
 }
 
 void TskTab::SetFileTheme(TskFileTheme *theme) {
-  disconnect(theme_gone_);
   file_theme_ = theme;
-  if (theme)
-    theme_gone_ = connect(theme, &QObject::destroyed, this, [this] {
-      file_theme_ = nullptr;
-      SetUIStyle(DeepBlue);
-    });
+  FollowFileTheme(this, theme_gone_, theme, [this] {
+    file_theme_ = nullptr;
+    SetUIStyle(DeepBlue);
+  });
   SetUIStyle(style_);
 }
 

@@ -117,13 +117,11 @@ void TskProgressBar::SetUIStyle(int style) {
 }
 
 void TskProgressBar::SetFileTheme(TskFileTheme *theme) {
-  disconnect(theme_gone_);
   file_theme_ = theme;
-  if (theme)
-    theme_gone_ = connect(theme, &QObject::destroyed, this, [this] {
-      file_theme_ = nullptr;
-      SetUIStyle(DeepBlue);
-    });
+  FollowFileTheme(this, theme_gone_, theme, [this] {
+    file_theme_ = nullptr;
+    SetUIStyle(DeepBlue);
+  });
   reload_style();
 }
 

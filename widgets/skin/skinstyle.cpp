@@ -6,6 +6,8 @@
 #include <QMetaProperty>
 #include <QWidget>
 
+#include <utility>
+
 // The artwork is compiled into this static library; its registration must be pulled in
 // by name from outside any namespace.
 static void init_skin_artwork() { Q_INIT_RESOURCE(skinart); }
@@ -176,6 +178,13 @@ void TskThemeManager::SetUIStyle(int style) {
   UpdateAll();
   if (changed)
     emit UIStyleChanged(this);
+}
+
+void FollowFileTheme(QObject *control, QMetaObject::Connection &watch, TskFileTheme *theme,
+                     std::function<void()> gone) {
+  QObject::disconnect(watch);
+  watch = theme ? QObject::connect(theme, &QObject::destroyed, control, std::move(gone))
+                : QMetaObject::Connection();
 }
 
 void TskThemeManager::SetFileTheme(TskFileTheme *theme) {

@@ -10,6 +10,7 @@
 #include <QStringList>
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -101,6 +102,12 @@ bool skin_bitmap(const TskFileTheme *file_theme, int style, int index, QImage &b
                  int spit_index = 0);
 uint32_t skin_color_of(const TskFileTheme *file_theme, int style, int index);
 bool skin_bool_of(const TskFileTheme *file_theme, int style, int index);
+
+// A control's hold on its file theme: `watch` now follows `theme` instead of the theme it
+// followed before, and `gone` runs when `theme` is destroyed (the control forgets it and
+// falls back to DeepBlue), so no control ever draws from a destroyed theme.
+void FollowFileTheme(QObject *control, QMetaObject::Connection &watch, TskFileTheme *theme,
+                     std::function<void()> gone);
 
 // The starting style of a skinned control owned by `owner`: the UIStyle of the first
 // TskForm among a form's children, else DeepBlue.
