@@ -621,6 +621,19 @@ void TCustomComPort::WaitForEvent(TComEvents &Events, const CommEvent *StopEvent
 
 // ---- links ----
 
+void RebindComLink(TComLink &Link, TCustomComPort *&Bound, TCustomComPort *To) {
+  if (Bound == To)
+    return;
+  if (TCustomComPort *old = Bound) {
+    Bound = nullptr;
+    old->UnRegisterLink(&Link);
+  }
+  if (To) {
+    To->RegisterLink(&Link);
+    Bound = To;
+  }
+}
+
 void TCustomComPort::RegisterLink(TComLink *Link) {
   {
     std::lock_guard lock(links_mutex_);

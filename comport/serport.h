@@ -487,6 +487,11 @@ class TCustomComPort {
   TComBuffer buffer_;
 };
 
+// Makes `Link` follow the port `To` instead of `Bound` (either may be null): the link leaves
+// the old port with `Bound` already cleared, then joins the new one; `Bound` ends as `To`.
+// What every component that follows a port does when it is given another.
+void RebindComLink(TComLink &Link, TCustomComPort *&Bound, TCustomComPort *To);
+
 // The published component.
 class TComPort : public TCustomComPort {};
 

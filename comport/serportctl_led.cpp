@@ -208,13 +208,8 @@ void TComLed::BindSlots() {
 void TComLed::SetComPort(TCustomComPort *Value) {
   if (port_ == Value)
     return;
-  if (port_)
-    port_->UnRegisterLink(link_.get());
-  port_ = Value;
-  if (!port_)
-    return;
-  port_->RegisterLink(link_.get());
-  if (!port_->Connected())
+  RebindComLink(*link_, port_, Value);
+  if (!port_ || !port_->Connected())
     return;
   bool on = false;
   switch (signal_) {

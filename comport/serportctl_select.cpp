@@ -56,11 +56,7 @@ TComSelect::~TComSelect() {
 void TComSelect::SetComPort(TCustomComPort *Value) {
   if (port_ == Value)
     return;
-  if (port_)
-    port_->UnRegisterLink(link_.get());
-  port_ = Value;
-  if (port_)
-    port_->RegisterLink(link_.get());
+  RebindComLink(*link_, port_, Value);
   UpdateSettings();
 }
 

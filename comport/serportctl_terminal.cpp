@@ -54,19 +54,7 @@ TCustomComTerminal::~TCustomComTerminal() {
 
 // ------------------------------------------------------------------------------ the port
 
-void TCustomComTerminal::SetComPort(TCustomComPort *Port) {
-  if (Port == port_)
-    return;
-  if (port_ != nullptr) {
-    TCustomComPort *old = port_;
-    port_ = nullptr;
-    old->UnRegisterLink(link_.get());
-  }
-  if (Port != nullptr) {
-    Port->RegisterLink(link_.get());
-    port_ = Port;
-  }
-}
+void TCustomComTerminal::SetComPort(TCustomComPort *Port) { RebindComLink(*link_, port_, Port); }
 
 bool TCustomComTerminal::Connected() const { return PortConnected(); }
 

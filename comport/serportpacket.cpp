@@ -14,15 +14,7 @@ TComDataPacket::TComDataPacket() : link_(std::make_unique<TComLink>()) {
 
 TComDataPacket::~TComDataPacket() { SetComPort(nullptr); }
 
-void TComDataPacket::SetComPort(TCustomComPort *Value) {
-  if (port_ == Value)
-    return;
-  if (port_)
-    port_->UnRegisterLink(link_.get());
-  port_ = Value;
-  if (port_)
-    port_->RegisterLink(link_.get());
-}
+void TComDataPacket::SetComPort(TCustomComPort *Value) { RebindComLink(*link_, port_, Value); }
 
 void TComDataPacket::SetStartString(const std::string &Value) {
   if (start_ == Value)

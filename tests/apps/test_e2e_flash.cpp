@@ -150,13 +150,7 @@ class Flash : public ::testing::Test {
 
 using upgrade_expect::lines_without_splash;
 
-struct ModelRun {
-  const char *model;
-  bool zip;
-  friend void PrintTo(const ModelRun &r, std::ostream *os) {
-    *os << r.model << (r.zip ? " zip" : " container");
-  }
-};
+using upgrade_expect::ModelRun;
 
 class WholeFlash : public Flash, public ::testing::WithParamInterface<ModelRun> {};
 

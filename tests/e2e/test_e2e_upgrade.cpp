@@ -180,13 +180,7 @@ class Upgrade : public ::testing::Test {
 
 const QStringList lines_without_splash = to_list(upgrade_expect::lines_without_splash);
 
-struct ModelRun {
-  const char *model;
-  bool zip;
-  friend void PrintTo(const ModelRun &r, std::ostream *os) {
-    *os << r.model << (r.zip ? " zip" : " container");
-  }
-};
+using upgrade_expect::ModelRun;
 
 class WholeUpgrade : public Upgrade, public ::testing::WithParamInterface<ModelRun> {};
 

@@ -264,14 +264,11 @@ TEST_P(WorkerFault, EndsTheUpgradeWithALine) {
     std::lock_guard lock(window_.mutex);
     window_.fail_writes = row.fail_writes;
   }
-  // The watcher's side: the pass that sent the break key may still be running and clears
-  // the prompt at its end, so the prompt is shown again until the worker has acted on it.
-  for (int i = 0; i < 300 && !window_.finished; ++i) {
-    upgrade_step = row.step;
-    if (row.ready)
-      prompt_ready = 1;
-    std::this_thread::sleep_for(100ms);
-  }
+  // The watcher's side: the step, and the prompt, which stays until the worker acts on it.
+  upgrade_step = row.step;
+  if (row.ready)
+    prompt_ready = 1;
+  ASSERT_TRUE(zv_test::wait_until([&] { return window_.finished.load(); }, 30s));
   finish();
   box_silence_limit_ms = box_silence_limit_default_ms;
   EXPECT_EQ(worker_running.load(), 0);

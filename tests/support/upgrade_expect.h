@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <ostream>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -14,6 +15,15 @@
 namespace upgrade_expect {
 
 using zv_test::read_file;
+
+// One whole upgrade of the suites' model table: a model's image as a zip or as a container.
+struct ModelRun {
+  const char *model;
+  bool zip;
+  friend void PrintTo(const ModelRun &r, std::ostream *os) {
+    *os << r.model << (r.zip ? " zip" : " container");
+  }
+};
 
 // SHA-256 of `bytes` by a program nobody here wrote; `scratch` takes a copy of them.
 inline std::string sha256_of(const std::string &bytes, const std::filesystem::path &scratch) {
