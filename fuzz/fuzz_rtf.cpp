@@ -9,6 +9,7 @@
 #include <QTextDocument>
 
 #include <cstdint>
+#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -56,6 +57,17 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   QByteArray written = write_rtf(first);
   QTextDocument second;
   check(read_rtf(written, second), "the writer wrote no RTF header");
-  check(looks(first) == looks(second), "a document changed on its way through the writer");
+  const std::vector<std::string> before = looks(first), after = looks(second);
+  if (before != after) {
+    // Say where: the first character whose look differs, so a crash report explains itself.
+    size_t i = 0;
+    while (i < before.size() && i < after.size() && before[i] == after[i])
+      ++i;
+    std::fprintf(stderr, "at character %zu of %zu/%zu: [%s] became [%s]\n", i, before.size(), after.size(),
+                 i < before.size() ? before[i].c_str() : "(end)",
+                 i < after.size() ? after[i].c_str() : "(end)");
+    std::fprintf(stderr, "written: %s\n", written.constData());
+  }
+  check(before == after, "a document changed on its way through the writer");
   return 0;
 }

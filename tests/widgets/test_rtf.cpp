@@ -128,6 +128,8 @@ INSTANTIATE_TEST_SUITE_P(
                R"({\rtf1\ql l\par\qc c\par\qr r\par\qj j\par\pard p\par})",
                "l| / <c>c| / <r>r| / <j>j| / p|"},
         RtfRow{"paragraph_properties_in_a_group", R"({\rtf1{\pard\qc a\par}b\par})", "<c>a| / b|"},
+        RtfRow{"final_par_keeps_its_paragraphs_alignment", R"({\rtf1\qc a\par})", "<c>a|"},
+        RtfRow{"unclosed_empty_paragraph_keeps_its_alignment", R"({\rtf1\qr)", "<r>"},
         RtfRow{"line_and_tab", R"({\rtf1 a\line b\tab c})", "a<br>b\tc|"},
         RtfRow{"empty_paragraph_kept_trailing_par_dropped", R"({\rtf1 a\par\par b\par})", "a| /  / b|"},
         RtfRow{"escaped_braces_and_backslash", R"({\rtf1 \{x\}\\})", "{x}\\|"},

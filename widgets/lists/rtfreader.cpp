@@ -687,7 +687,11 @@ class Reader {
     block.setAlignment(state_.align);
     if (!new_paragraph) {
       if (!paragraph_has_text_ && paragraphs_ > 0) {
-        cursor_.deletePreviousChar();  // the separator of the empty last block
+        // Dropping the separator of the empty last block merges it into the paragraph the
+        // final \par ended, and the merged block must keep that paragraph's look.
+        const QTextBlockFormat ended = cursor_.block().previous().blockFormat();
+        cursor_.deletePreviousChar();
+        cursor_.setBlockFormat(ended);
         return;
       }
       cursor_.setBlockFormat(block);
