@@ -15,27 +15,50 @@
 
 #include <cstdio>
 
+namespace {
+
+// QApplication takes --style for itself (the name of a widget style): ours is read and
+// removed before it sees the arguments.
+QString take_look(int &argc, char **argv) {
+  QString look = QStringLiteral("DeepBlue");
+  int kept = 1;
+  for (int i = 1; i < argc; ++i) {
+    const QString arg = QString::fromLocal8Bit(argv[i]);
+    if ((arg == QLatin1String("--style") || arg == QLatin1String("-style")) && i + 1 < argc) {
+      look = QString::fromLocal8Bit(argv[++i]);
+    } else if (arg.startsWith(QLatin1String("--style="))) {
+      look = arg.mid(8);
+    } else {
+      argv[kept++] = argv[i];
+    }
+  }
+  argc = kept;
+  argv[argc] = nullptr;
+  return look;
+}
+
+}  // namespace
+
 int main(int argc, char **argv) {
+  const QString look = take_look(argc, argv);
   QApplication app(argc, argv);
   QCommandLineParser options;
   options.setApplicationDescription(QStringLiteral("The skinned form in the five built-in looks."));
   options.addHelpOption();
-  const QCommandLineOption style_option(QStringLiteral("style"), QStringLiteral("The look."),
-                                        QStringLiteral("LOOK"), QStringLiteral("DeepBlue"));
   const QCommandLineOption caption_option(QStringLiteral("caption"), QStringLiteral("The caption."),
                                           QStringLiteral("TEXT"));
   const QCommandLineOption size_option(QStringLiteral("size"), QStringLiteral("The window's size."),
                                        QStringLiteral("WxH"), QStringLiteral("420x300"));
   const QCommandLineOption shot_option(
       QStringLiteral("screenshot"), QStringLiteral("Save a picture and quit."), QStringLiteral("FILE.png"));
-  options.addOptions({style_option, caption_option, size_option, shot_option});
+  options.addOptions({caption_option, size_option, shot_option});
   options.process(app);
 
-  const std::optional<int> style = skin_style_named(options.value(style_option));
+  const std::optional<int> style = skin_style_named(look);
   if (!style) {
     std::fprintf(stderr,
                  "zevavi-skindemo: unknown look \"%s\" (MacOS, WinXP, DeepBlue, Protein, BlueGlass)\n",
-                 qPrintable(options.value(style_option)));
+                 qPrintable(look));
     return 2;
   }
   const QStringList size_parts = options.value(size_option).split(QLatin1Char('x'));

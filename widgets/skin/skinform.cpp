@@ -120,21 +120,25 @@ void TskForm::load_style() {
   update();
 }
 
+QColor TskForm::menu_bar_colour() const {
+  int resolved = style_;
+  // The MacOS look's colour entries for its menu bar and pop-up menus are black
+  // placeholders: its bar takes the colour of the form's menu area, its menus are white.
+  if (!UsingFileTheme(file_theme_, style_, resolved) && resolved == MacOS)
+    return skin_color(skin_color_of(file_theme_, style_, MenuMenuBarColor));
+  return skin_color(skin_color_of(file_theme_, style_, MenuBarColor));
+}
+
 void TskForm::apply_menu_colours() {
   if (!menu_)
     return;
   auto colour = [this](int index) { return skin_color(skin_color_of(file_theme_, style_, index)).name(); };
-  QString bar = QStringLiteral("background: %1;").arg(colour(MenuBarColor));
   const QString selected = QStringLiteral("background: %1;").arg(colour(MenuSelectedBackgroundColor));
-  QString popup = colour(MenuBackgroundColor);
+  const QString bar = QStringLiteral("background: %1;").arg(menu_bar_colour().name());
   int resolved = style_;
-  if (!UsingFileTheme(file_theme_, style_, resolved) && resolved == MacOS) {
-    // The MacOS look's colour entries for its menu bar and pop-up menus are black
-    // placeholders: the bar takes the colour of the form's menu area, and the menus are
-    // white.
-    bar = QStringLiteral("background: %1;").arg(colour(MenuMenuBarColor));
-    popup = QStringLiteral("#ffffff");
-  }
+  const QString popup = !UsingFileTheme(file_theme_, style_, resolved) && resolved == MacOS
+                            ? QStringLiteral("#ffffff")
+                            : colour(MenuBackgroundColor);
   menu_->setStyleSheet(
       QStringLiteral("QMenuBar { %1 color: %2; border: none; }"
                      "QMenuBar::item { background: transparent; padding: 3px 8px; color: %2; }"
@@ -392,7 +396,7 @@ void TskForm::paintEvent(QPaintEvent *) {
   // Beside the menu bar the frame's inner ring takes the bar's colour, so the bar reaches
   // the border line.
   if (menu_ && bw < frame_min) {
-    const QColor bar = skin_color(skin_color_of(file_theme_, style_, MenuBarColor));
+    const QColor bar = menu_bar_colour();
     const QRect menu = menu_->geometry();
     p.fillRect(ltrb(bw, menu.top(), menu.left(), menu.bottom() + 1), bar);
     p.fillRect(ltrb(menu.right() + 1, menu.top(), w - bw, menu.bottom() + 1), bar);

@@ -100,6 +100,7 @@ class TskForm : public QWidget {
 
  private:
   void load_style();
+  QColor menu_bar_colour() const;
   void apply_menu_colours();
   void relayout();
   void update_mask();
