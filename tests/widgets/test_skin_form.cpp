@@ -390,7 +390,7 @@ TEST(SkinFormPictures, DemoWindowInEveryLookAndACaptionAtThreeWidths) {
     EXPECT_TRUE(window_picture(*demo.window).save(path)) << path.toStdString();
   }
   for (int width : {600, 300, 180}) {
-    SkinDemo demo = make_skin_demo(WinXP, QSize(width, 140));
+    SkinDemo demo = make_skin_demo(WinXP, QSize(width, 180));
     demo.form->SetCaption(QStringLiteral("ZeVavi \u2013 upgrading TORQA at 192.168.102.45"));
     demo.window->show();
     QApplication::processEvents();

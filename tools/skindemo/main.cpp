@@ -43,7 +43,9 @@ int main(int argc, char **argv) {
   const QString look = take_look(argc, argv);
   QApplication app(argc, argv);
   QCommandLineParser options;
-  options.setApplicationDescription(QStringLiteral("The skinned form in the five built-in looks."));
+  options.setApplicationDescription(
+      QStringLiteral("The skinned form in the five built-in looks.\n"
+                     "  --style LOOK  MacOS, WinXP, DeepBlue (the default), Protein or BlueGlass"));
   options.addHelpOption();
   const QCommandLineOption caption_option(QStringLiteral("caption"), QStringLiteral("The caption."),
                                           QStringLiteral("TEXT"));
