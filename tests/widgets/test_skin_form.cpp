@@ -207,13 +207,18 @@ TEST(SkinForm, MaximiseCoversTheAvailableAreaAndRestoreReturns) {
     QTest::mouseClick(w.form->TitleBar(), Qt::LeftButton, {}, w.centre_of(Max));
     EXPECT_TRUE(settle([&] { return w.window.geometry() == available; }));
     EXPECT_TRUE(w.form->Maximized());
-    EXPECT_TRUE(w.form->TitleBar()->Maximized());
+    QImage restore;
+    GetInsideThemeBitmap(style, 5, restore, 18, 10);
+    EXPECT_EQ(w.form->TitleBar()->Buttons()[Max].Pictures[0], restore) << "the restore glyph shows";
     EXPECT_TRUE(w.window.mask().isEmpty()) << "no rounding at the screen's edges";
     EXPECT_EQ(w.form->geometry(), QRect(QPoint(), available.size()));
 
     QTest::mouseClick(w.form->TitleBar(), Qt::LeftButton, {}, w.centre_of(Max));
     EXPECT_TRUE(settle([&] { return w.window.geometry() == normal; }));
     EXPECT_FALSE(w.form->Maximized());
+    QImage maximise;
+    GetInsideThemeBitmap(style, 5, maximise, 18, 7);
+    EXPECT_EQ(w.form->TitleBar()->Buttons()[Max].Pictures[0], maximise);
 
     // A maximise that does not come from our button (the window manager's) is followed too,
     // and a double click on the caption restores.

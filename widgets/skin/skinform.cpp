@@ -424,7 +424,11 @@ void TskForm::mousePressEvent(QMouseEvent *event) {
 
 void TskForm::mouseMoveEvent(QMouseEvent *event) {
   if (resizing_ == Qt::Edges()) {
-    setCursor(CursorFor(EdgesAt(event->position().toPoint())));
+    const Qt::Edges edges = EdgesAt(event->position().toPoint());
+    if (edges == Qt::Edges())
+      unsetCursor();
+    else
+      setCursor(CursorFor(edges));
     return;
   }
   const QPoint d = event->globalPosition().toPoint() - resize_origin_;

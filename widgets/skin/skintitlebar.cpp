@@ -210,8 +210,6 @@ int TskTitleBar::BarHeight() const {
   return height > 0 ? height : 24;
 }
 
-int TskTitleBar::button_top(const TskTitleBarButton &button) const { return button.Top; }
-
 QRect TskTitleBar::ButtonRect(int index) const {
   if (index < 0 || index >= int(buttons_.size()) || !buttons_[index].Visible)
     return QRect();
@@ -225,7 +223,7 @@ QRect TskTitleBar::ButtonRect(int index) const {
     if (!button.Visible || button.ButtonType == skControlBox)
       continue;
     const QSize size = button.Pictures[0].size();
-    const QRect rect(right - size.width(), button_top(button), size.width(), size.height());
+    const QRect rect(right - size.width(), button.Top, size.width(), size.height());
     if (i == index)
       return rect;
     right = rect.left() - interval_ - 1;
@@ -240,7 +238,7 @@ QRect TskTitleBar::IconRect() const {
     const int left = left_offset_ + frame_width_;
     if (draw_app_icon_)
       return QRect(left, (BarHeight() - 16) / 2, 16, 16);
-    return QRect(QPoint(left, button_top(button)), button.Pictures[0].size());
+    return QRect(QPoint(left, button.Top), button.Pictures[0].size());
   }
   return QRect();
 }
@@ -407,10 +405,12 @@ void TskTitleBar::mouseMoveEvent(QMouseEvent *event) {
     update();
   }
   auto *form = qobject_cast<TskForm *>(parentWidget());
-  if (form && hot < 0 && pressed_ < 0)
-    setCursor(TskForm::CursorFor(form->EdgesAt(mapTo(form, event->position().toPoint()))));
-  else
+  const Qt::Edges edges =
+      form && hot < 0 && pressed_ < 0 ? form->EdgesAt(mapTo(form, event->position().toPoint())) : Qt::Edges();
+  if (edges == Qt::Edges())
     unsetCursor();
+  else
+    setCursor(TskForm::CursorFor(edges));
 }
 
 void TskTitleBar::mouseReleaseEvent(QMouseEvent *event) {

@@ -125,7 +125,6 @@ class TskTitleBar : public QWidget {
  private:
   void load_style();
   void load_button_pictures(TskTitleBarButton &button) const;
-  int button_top(const TskTitleBarButton &button) const;
   int picture_index(int index) const;  // 0 normal, 1 mouse on, 2 mouse down
   void toggle_maximized();
 
