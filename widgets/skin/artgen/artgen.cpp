@@ -40,6 +40,8 @@ struct Look {
   bool opaque_buttons;
   QSize button, check, radio, progress, scroll_button, tab, tab_line, title_button, scrollbar_button,
       scrollbar_track;
+  // The caption bar's height: its buttons (at the look's button top) sit as far from its
+  // bottom as from its top.
   int title_height;
   QColor title;  // the caption bar's colour, under white or (MacOS) black caption text
 };
@@ -50,28 +52,28 @@ const Look looks[5] = {
     {"MACOS", QColor(231, 231, 231), QColor(120, 120, 128), QColor(255, 255, 255), QColor(206, 208, 214),
      QColor(214, 234, 255), QColor(120, 178, 240), QColor(82, 146, 222), QColor(36, 96, 188), QColor(),
      QColor(62, 144, 236), QColor(24, 84, 176), QColor(24, 24, 24), 11.5, true, false,
-     {252, 23}, {60, 17}, {64, 17}, {13, 10}, {72, 18}, {36, 27}, {17, 7}, {306, 17}, {96, 22}, {33, 16}, 22, QColor(214, 214, 218)},
+     {252, 23}, {60, 17}, {64, 17}, {13, 10}, {72, 18}, {36, 27}, {17, 7}, {306, 17}, {96, 22}, {33, 16}, 25, QColor(214, 214, 218)},
     // WinXP: rounded dark-blue borders on a light face, orange glow when hot.
     {"WINXP", QColor(236, 233, 216), QColor(0, 60, 116), QColor(255, 255, 255), QColor(226, 223, 210),
      QColor(255, 255, 255), QColor(226, 223, 210), QColor(205, 202, 187), QColor(228, 226, 214),
      QColor(248, 179, 48), QColor(45, 210, 60), QColor(20, 150, 32), QColor(33, 161, 33), 3.0, false, true,
-     {54, 21}, {52, 13}, {52, 13}, {6, 10}, {72, 18}, {18, 18}, {8, 1}, {378, 21}, {96, 17}, {21, 16}, 30, QColor(22, 90, 226)},
+     {54, 21}, {52, 13}, {52, 13}, {6, 10}, {72, 18}, {18, 18}, {8, 1}, {378, 21}, {96, 17}, {21, 16}, 31, QColor(22, 90, 226)},
     // DeepBlue: dark navy faces with a cool highlight, square-cut.
     // The button faces stay light enough for the black captions the controls draw.
     {"DEEPBLUE", QColor(232, 232, 232), QColor(8, 20, 56), QColor(186, 204, 240), QColor(112, 140, 206),
      QColor(208, 224, 252), QColor(132, 164, 232), QColor(84, 108, 178), QColor(124, 150, 212), QColor(),
      QColor(52, 96, 196), QColor(14, 34, 92), QColor(255, 255, 255), 2.0, false, true,
-     {222, 21}, {52, 13}, {52, 13}, {1, 10}, {72, 17}, {12, 17}, {5, 5}, {342, 19}, {96, 16}, {21, 16}, 24, QColor(24, 46, 120)},
+     {222, 21}, {52, 13}, {52, 13}, {1, 10}, {72, 17}, {12, 17}, {5, 5}, {342, 19}, {96, 16}, {21, 16}, 23, QColor(24, 46, 120)},
     // Protein: soft pastel lilac and mint, round and light.
     {"PROTEIN", QColor(251, 251, 251), QColor(150, 140, 186), QColor(250, 246, 255), QColor(226, 216, 246),
      QColor(236, 252, 244), QColor(190, 234, 212), QColor(206, 192, 240), QColor(232, 222, 250), QColor(),
      QColor(176, 222, 200), QColor(122, 186, 160), QColor(96, 78, 150), 6.0, false, true,
-     {222, 21}, {52, 13}, {52, 13}, {1, 10}, {72, 17}, {18, 17}, {10, 5}, {342, 19}, {96, 16}, {21, 16}, 24, QColor(150, 128, 204)},
+     {222, 21}, {52, 13}, {52, 13}, {1, 10}, {72, 17}, {18, 17}, {10, 5}, {342, 19}, {96, 16}, {21, 16}, 23, QColor(150, 128, 204)},
     // BlueGlass: translucent blue glass with a white sheen, keyed round corners.
     {"BLUEGLASS", QColor(231, 231, 231), QColor(46, 92, 150), QColor(196, 226, 252), QColor(104, 164, 222),
      QColor(214, 240, 255), QColor(124, 192, 246), QColor(72, 130, 196), QColor(128, 182, 232), QColor(),
      QColor(86, 164, 236), QColor(30, 96, 170), QColor(255, 255, 255), 9.0, true, false,
-     {231, 27}, {52, 13}, {52, 13}, {1, 10}, {72, 17}, {18, 17}, {10, 5}, {342, 19}, {102, 16}, {21, 16}, 30, QColor(58, 128, 208)},
+     {231, 27}, {52, 13}, {52, 13}, {1, 10}, {72, 17}, {18, 17}, {10, 5}, {342, 19}, {102, 16}, {21, 16}, 31, QColor(58, 128, 208)},
 };
 // clang-format on
 
@@ -359,10 +361,27 @@ QImage tab_line(const Look &l) {
   return flatten(drawn, l.backdrop);
 }
 
+// The caption bar's face, of which `r` shows the rows from `top` down.
+void title_face(QPainter &p, const Look &l, const QRectF &r, qreal top) {
+  p.save();
+  p.translate(0, -top);
+  const QRectF bar(r.left(), 0, r.width(), l.title_height);
+  p.setClipRect(r.translated(0, top));
+  p.fillRect(bar, vertical(0, bar.height(), l.title.lighter(125), l.title.darker(115)));
+  if (l.gloss)
+    p.fillRect(QRectF(r.left(), 1, r.width(), bar.height() * 0.45), QColor(255, 255, 255, 70));
+  p.restore();
+}
+
 // The 18 title-bar button frames: six glyphs (control box, help, maximise, restore,
-// minimise, close), each normal, hot and pressed.
-QImage title_buttons(const Look &l) {
+// minimise, close), each normal, hot and pressed. The looks that draw them opaque get the
+// caption bar's face around each button instead of the key, so no fuchsia corner shows.
+QImage title_buttons(const Look &l, int look) {
+  const bool opaque = theme_elements[5].looks[look].number == 0;
+  const qreal button_top = qreal(theme_elements[8].looks[look].number);
   return strip(l.title_button, 18, l.title.darker(120), [&](QPainter &p, const QRectF &r, int f) {
+    if (opaque)
+      title_face(p, l, r, button_top);
     int glyph = f / 3, state = f % 3;
     QRectF box = r.adjusted(0.5, 0.5, -0.5, -0.5);
     bool close = glyph == 5;
@@ -498,7 +517,8 @@ int main(int argc, char **argv) {
   QDir().mkpath(out_dir);
   std::map<std::string, QImage> art;
 
-  for (const Look &l : looks) {
+  for (int look = 0; look < 5; ++look) {
+    const Look &l = looks[look];
     const std::string w = l.word;
     art[w + "_BUTTON"] = button(l);
     art[w + "_CHECKBOX"] = check_box(l, l.check, false);
@@ -508,7 +528,7 @@ int main(int argc, char **argv) {
       art[w + "_SCROLLBUTTON"] = scroll_button(l, l.scroll_button);
     art[w + "_TAB"] = tab(l);
     art[w + "_TAB_LINE"] = tab_line(l);
-    art[w + "_TITLEBTN"] = title_buttons(l);
+    art[w + "_TITLEBTN"] = title_buttons(l, look);
     art[w + "_TITLE_LEFT"] = title_piece(l, 30, 0);
     art[w + "_TITLE_CLIENT"] = title_piece(l, 10, 1);
     art[w + "_TITLE_RIGHT"] = title_piece(l, 30, 2);
@@ -571,7 +591,7 @@ int main(int argc, char **argv) {
   art["MENU_CHECKED"] = simple(QSize(16, 16), QColor(255, 255, 255), [&](QPainter &p, const QRectF &r) {
     check_mark(p, r.adjusted(2, 2, -2, -2), QColor(20, 20, 20));
   });
-  art["MDI_CONTROL_BUTTON"] = title_buttons(xp);
+  art["MDI_CONTROL_BUTTON"] = title_buttons(xp, 1);
   art["PANEL_BUTTON"] = strip(QSize(39, 13), 3, xp.backdrop, [&](QPainter &p, const QRectF &r, int f) {
     surface(p, r.adjusted(0.5, 0.5, -0.5, -0.5), 2, xp.border, f == 2 ? xp.down_top : xp.face_top,
             f == 2 ? xp.down_bottom : xp.face_bottom, false, f == 1 ? xp.hot_ring : QColor());
