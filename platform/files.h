@@ -2,6 +2,7 @@
 // FIFO or a device, and a folder whose files a planted link must never redirect.
 #pragma once
 
+#include <cstdint>
 #include <cstdio>
 #include <string>
 
@@ -42,6 +43,19 @@ class Folder {
  private:
   int fd_ = -1;
 };
+
+// How a copy of part of one file into another ended.
+enum class CopyEnd { done, source_ended, write_failed };
+
+// Copies `count` bytes from `from`, starting at its current position, to the end of what was
+// written to `to`, and leaves `from` just after them (just after what was read when the copy
+// ends early) and `to` at its end. Between regular files whose bytes line up within their
+// pages the kernel copies them without a trip through this process; otherwise, and where the
+// kernel refuses (another file system, a stream that cannot seek), a plain loop with a large
+// buffer carries on from the same place, with the same bytes.
+// `source_ended`: `from` ended or could not be read before `count` bytes; `write_failed`: `to`
+// refused them (a full disk, a size limit).
+CopyEnd copy_file_part(FILE *from, FILE *to, uint64_t count);
 
 // Whether the standard output goes to a terminal (rather than a file or a pipe).
 bool stdout_is_terminal();

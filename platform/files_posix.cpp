@@ -1,8 +1,13 @@
 #include "platform/files.h"
+#include "platform/filestestseam.h"
 
+#include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
+#include <memory>
+#include <new>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -129,6 +134,97 @@ void Folder::remove(const char *name) {
   struct stat st {};
   if (::fstatat(fd_, name, &st, AT_SYMLINK_NOFOLLOW) == 0 && (S_ISREG(st.st_mode) || S_ISLNK(st.st_mode)))
     ::unlinkat(fd_, name, 0);
+}
+
+namespace {
+
+std::atomic<bool> refuse_kernel_copy{false};
+
+// Copies inside the kernel from `offset` of `in` to the position of `out`, until `count` is
+// done or the kernel stops (refuses the pair of files, meets the end of `in`, fails); the
+// caller's plain loop goes on from there and tells which it was. Returns the bytes copied.
+uint64_t kernel_copy(int in, off_t &offset, int out, uint64_t count) {
+  uint64_t copied = 0;
+#ifdef __linux__
+  if (refuse_kernel_copy.load())
+    return 0;
+  // Where the two files' bytes sit at different places within their pages, the kernel copies
+  // piece by piece and loses to the plain loop (about 1.3 times slower on ext4 for a
+  // container's records, which start 20 bytes into a page); where they line up it wins by
+  // about two.
+  const off_t at = ::lseek(out, 0, SEEK_CUR);
+  const long page = ::sysconf(_SC_PAGESIZE);
+  if (at < 0 || page <= 0 || offset % page != at % page)
+    return 0;
+  while (copied < count) {
+    size_t ask = size_t(std::min<uint64_t>(count - copied, 1u << 30));
+    ssize_t n = ::copy_file_range(in, &offset, out, nullptr, ask, 0);
+    if (n < 0 && errno == EINTR)
+      continue;
+    if (n <= 0)
+      break;
+    copied += uint64_t(n);
+  }
+#else
+  (void)in, (void)offset, (void)out, (void)count;
+#endif
+  return copied;
+}
+
+bool write_all(int fd, const char *data, size_t size) {
+  while (size > 0) {
+    ssize_t n = ::write(fd, data, size);
+    if (n < 0 && errno == EINTR)
+      continue;
+    if (n <= 0)
+      return false;
+    data += n;
+    size -= size_t(n);
+  }
+  return true;
+}
+
+}  // namespace
+
+void files_seam_refuse_kernel_copy(bool refuse) { refuse_kernel_copy.store(refuse); }
+
+CopyEnd copy_file_part(FILE *from, FILE *to, uint64_t count) {
+  // Whatever the caller wrote through `to` lands first; the bytes below go past its buffer.
+  if (std::fflush(to) != 0)
+    return CopyEnd::write_failed;
+  const int out = ::fileno(to);
+  auto finish = [&](CopyEnd end) {
+    ::fseeko(to, 0, SEEK_END);
+    return end;
+  };
+
+  // The stream's position counts what it has buffered; the descriptor's does not, so the
+  // kernel copy works from an explicit offset and the stream is moved past it afterwards.
+  const off_t start = ::ftello(from);
+  if (start >= 0) {
+    off_t offset = start;
+    count -= kernel_copy(::fileno(from), offset, out, count);
+    if (::fseeko(from, offset, SEEK_SET) != 0)
+      return finish(CopyEnd::source_ended);
+    if (count == 0)
+      return finish(CopyEnd::done);
+  }
+
+  constexpr size_t large = 1 << 20;
+  char small[16 * 1024];
+  std::unique_ptr<char[]> heap(new (std::nothrow) char[large]);
+  char *buffer = heap ? heap.get() : small;
+  const size_t size = heap ? large : sizeof small;
+  while (count > 0) {
+    size_t chunk = size_t(std::min<uint64_t>(count, size));
+    size_t got = std::fread(buffer, 1, chunk, from);
+    if (got > 0 && !write_all(out, buffer, got))
+      return finish(CopyEnd::write_failed);
+    if (got != chunk)
+      return finish(CopyEnd::source_ended);
+    count -= got;
+  }
+  return finish(CopyEnd::done);
 }
 
 bool stdout_is_terminal() { return ::isatty(STDOUT_FILENO) == 1; }

@@ -125,6 +125,9 @@ bool ZaOutFile::create(const ZaOutDir &dir, const std::string &rel) {
       ::unlinkat(dir_fd_, temp_.c_str(), 0);
       break;
     }
+    // The inflater hands over large chunks: each goes out in one write, not cut at the edge
+    // of a stdio buffer.
+    std::setvbuf(file_, nullptr, _IONBF, 0);
     return true;
   }
   temp_.clear();
@@ -141,6 +144,12 @@ ZaOutFile::Result ZaOutFile::commit(std::time_t mtime) {
     ::futimens(::fileno(file_), times);  // a file system without times is no reason to fail
   ok = std::fclose(file_) == 0 && ok;
   file_ = nullptr;
+  // Only a checked, complete file gets here. Renaming over an existing file makes some file
+  // systems (ext4) write the new file out first; with the old one unlinked just before, the
+  // rename is a plain one. A link goes, never its target; a folder stays (unlinkat without
+  // AT_REMOVEDIR refuses it) and the rename below fails on it.
+  if (ok)
+    ::unlinkat(dir_fd_, leaf_.c_str(), 0);
   Result r = !ok                                                               ? kWriteFailed
              : ::renameat(dir_fd_, temp_.c_str(), dir_fd_, leaf_.c_str()) == 0 ? kOk
                                                                                : kRenameFailed;

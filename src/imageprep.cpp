@@ -7,8 +7,6 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
-#include <memory>
-#include <new>
 #include <vector>
 
 const char *const image_file_names[IMAGE_FILE_COUNT] = {
@@ -29,31 +27,18 @@ std::array<std::string, IMAGE_FILE_COUNT> image_files() {
 namespace {
 
 constexpr unsigned char record_magic[4] = {0xA0, 0x50, 0x30, 0xA0};
-constexpr size_t copy_chunk = 1024;
-// Partitions run to tens of MiB; stdio's default 4 KiB buffers would turn the 1 KiB copy
-// passes into one system call per 4 KiB. Larger buffers keep the unpack near `cp` speed.
-constexpr size_t stream_buffer = 256 * 1024;
 
-// A FILE with a buffer of our own that outlives it: closing happens here, before the
-// buffer goes, whatever path the caller leaves by.
-class BufferedFile {
+// A FILE closed here whatever path the caller leaves by; close() tells whether every byte
+// reached the file.
+class ClosingFile {
  public:
-  explicit BufferedFile(FILE *file) : file_(file) {
-    if (!file_)
-      return;
-    try {
-      buffer_ = std::make_unique_for_overwrite<char[]>(stream_buffer);
-      std::setvbuf(file_, buffer_.get(), _IOFBF, stream_buffer);
-    } catch (const std::bad_alloc &) {
-      // stdio's own small buffer still works, only slower.
-    }
-  }
-  BufferedFile(const BufferedFile &) = delete;
-  BufferedFile &operator=(const BufferedFile &) = delete;
-  ~BufferedFile() { close(); }
+  explicit ClosingFile(FILE *file) : file_(file) {}
+  ClosingFile(const ClosingFile &) = delete;
+  ClosingFile &operator=(const ClosingFile &) = delete;
+  ~ClosingFile() { close(); }
 
   FILE *get() const { return file_; }
-  // 0 when every buffered byte reached the file; a full disk often shows only here.
+  // 0 when every written byte reached the file; a full disk sometimes shows only here.
   int close() {
     int rc = 0;
     if (file_)
@@ -64,7 +49,6 @@ class BufferedFile {
 
  private:
   FILE *file_ = nullptr;
-  std::unique_ptr<char[]> buffer_;
 };
 
 // One record into `name` inside `folder`; `target` is the full path, for the log.
@@ -81,7 +65,7 @@ int write_record(FILE *image, Folder &folder, const char *name, const char *targ
   // Created inside the folder opened before, never through a link at the name: a link
   // planted there would otherwise send the partition over whatever file it points to.
   std::string reason;
-  BufferedFile out(folder.create(name, reason));
+  ClosingFile out(folder.create(name, reason));
   if (!out.get()) {
     ZV_LOG(LOG_ERROR, "write_file", "Fail to open file : [%s]", target);
     ZV_LOG(LOG_DEBUG, "write_file", "%s : [%s]", reason.c_str(), target);
@@ -108,14 +92,14 @@ int write_record(FILE *image, Folder &folder, const char *name, const char *targ
   uint64_t remaining =
       uint64_t(length[0]) << 24 | uint64_t(length[1]) << 16 | uint64_t(length[2]) << 8 | uint64_t(length[3]);
 
-  char buffer[copy_chunk];
-  while (remaining > 0) {
-    size_t chunk = size_t(std::min<uint64_t>(remaining, copy_chunk));
-    if (std::fread(buffer, 1, chunk, image) != chunk)
+  // Partitions run to tens of MiB: the copy stays in the kernel where it can.
+  switch (copy_file_part(image, out.get(), remaining)) {
+    case CopyEnd::done:
+      break;
+    case CopyEnd::source_ended:
       return truncated();
-    if (std::fwrite(buffer, 1, chunk, out.get()) != chunk)
+    case CopyEnd::write_failed:
       return write_failed();
-    remaining -= chunk;
   }
   if (out.close() != 0)
     return write_failed();
@@ -151,7 +135,7 @@ int write_file(FILE *image, const char *target) {
 int unpack_nfi(const char *path) {
   std::string reason;
   bool not_regular = false;
-  BufferedFile image(path ? open_regular_file(path, reason, not_regular) : nullptr);
+  ClosingFile image(path ? open_regular_file(path, reason, not_regular) : nullptr);
   if (!path || !image.get()) {
     ZV_LOG(LOG_ERROR, "unpack_nfi", "Fail to open file : [%s]", path ? path : "");
     return 0;

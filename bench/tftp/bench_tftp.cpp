@@ -1,19 +1,15 @@
-// Throughput of the TFTP server against tftpd-hpa, and of the container unpack against cp,
-// measured in the same run on the same bytes.
+// Throughput of the TFTP server against tftpd-hpa and atftpd, measured in the same run on the
+// same bytes: a 64 MiB file over loopback in 512-byte blocks to the same client (curl with
+// --tftp-no-options, so no server negotiates a larger block), from our server and from peer
+// servers we start ourselves on loopback ports (never port 69). Each iteration is one whole
+// fetch, client start-up included on every side.
 //
-// Serving: a 64 MiB file over loopback in 512-byte blocks to the same client (curl with
-// --tftp-no-options, so neither server negotiates a larger block), once from our server and
-// once from an in.tftpd we start ourselves on a loopback port. Each iteration is one whole
-// fetch, client start-up included on both sides.
-//
-// Unpacking: unpack_nfi of a container holding one 64 MiB partition, against `cp` of a
-// plain 64 MiB file; both read from the page cache and write into the same folder.
+// The atftpd binary is taken from $ZV_ATFTPD (bench/tftp/run.sh unpacks it from its Debian
+// package into the build folder); without it that peer reports an error and the others run.
 //
 // Run bench/tftp/run.sh for medians and ratios.
 #include "lib/tftptestseam.h"
 #include "lib/tftpthread.h"
-#include "platform/paths.h"
-#include "src/imageprep.h"
 
 #include <benchmark/benchmark.h>
 
@@ -40,6 +36,7 @@ namespace fs = std::filesystem;
 
 constexpr size_t file_size = 64u << 20;
 constexpr int tftpd_port = 16969;
+constexpr int atftpd_port = 16970;
 
 std::string work_dir;
 
@@ -65,9 +62,8 @@ int spawn(const std::vector<std::string> &argv, pid_t *pid_out = nullptr) {
   return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
-void write_pattern(const std::string &path, const std::string &prefix) {
+void write_pattern(const std::string &path) {
   FILE *f = std::fopen(path.c_str(), "wb");
-  std::fwrite(prefix.data(), 1, prefix.size(), f);
   std::vector<char> block(1 << 20);
   uint32_t x = 12345;
   for (size_t done = 0; done < file_size; done += block.size()) {
@@ -109,27 +105,26 @@ void BM_Serve_ZeVavi(benchmark::State &state) {
   state.SetBytesProcessed(int64_t(state.iterations()) * int64_t(file_size));
 }
 
-void BM_Serve_TftpdHpa(benchmark::State &state) {
+// Fetches from a peer server started with `argv` (listening on `port`) until the state ends.
+void serve_from_peer(benchmark::State &state, const std::vector<std::string> &argv, int port) {
   pid_t server = -1;
-  // Foreground listen mode on a loopback port, rooted in the work folder.
-  if (spawn({"in.tftpd", "-L", "-a", "127.0.0.1:" + std::to_string(tftpd_port), "-s", work_dir}, &server) !=
-      0) {
-    state.SkipWithError("in.tftpd could not be started (tftpd-hpa installed? run as root)");
+  if (spawn(argv, &server) != 0) {
+    state.SkipWithError((argv[0] + " could not be started").c_str());
     return;
   }
   // Until it answers: a fetch that succeeds.
   bool up = false;
   for (int i = 0; i < 50 && !up; ++i) {
     up = spawn({"curl", "-s", "--tftp-no-options", "-o", "/dev/null",
-                "tftp://127.0.0.1:" + std::to_string(tftpd_port) + "/small.bin"}) == 0;
+                "tftp://127.0.0.1:" + std::to_string(port) + "/small.bin"}) == 0;
     if (!up)
       std::this_thread::sleep_for(std::chrono::milliseconds(100));
   }
   if (!up) {
-    state.SkipWithError("in.tftpd does not answer");
+    state.SkipWithError((argv[0] + " does not answer").c_str());
   } else {
     for (auto _ : state) {
-      if (spawn(curl_fetch(tftpd_port)) != 0) {
+      if (spawn(curl_fetch(port)) != 0) {
         state.SkipWithError("transfer failed");
         break;
       }
@@ -140,40 +135,30 @@ void BM_Serve_TftpdHpa(benchmark::State &state) {
   state.SetBytesProcessed(int64_t(state.iterations()) * int64_t(file_size));
 }
 
-void BM_Unpack_Nfi(benchmark::State &state) {
-  std::string image = work_dir + "/image.nfi";
-  std::string target = image_files()[0];
-  for (auto _ : state) {
-    state.PauseTiming();
-    std::remove(target.c_str());
-    state.ResumeTiming();
-    if (unpack_nfi(image.c_str()) != 1) {
-      state.SkipWithError("unpack failed");
-      break;
-    }
-  }
-  state.SetBytesProcessed(int64_t(state.iterations()) * int64_t(file_size));
+// Foreground listen mode on a loopback port, rooted in the work folder (it chroots and drops
+// to "nobody": run as root).
+void BM_Serve_TftpdHpa(benchmark::State &state) {
+  serve_from_peer(state, {"in.tftpd", "-L", "-a", "127.0.0.1:" + std::to_string(tftpd_port), "-s", work_dir},
+                  tftpd_port);
 }
 
-void BM_Unpack_Cp(benchmark::State &state) {
-  std::string source = work_dir + "/serve.bin";
-  std::string target = temp_dir_path() + "/copy.bin";
-  for (auto _ : state) {
-    state.PauseTiming();
-    std::remove(target.c_str());
-    state.ResumeTiming();
-    if (spawn({"cp", source, target}) != 0) {
-      state.SkipWithError("cp failed");
-      break;
-    }
+// Standalone and in the foreground on a loopback port, logging nowhere.
+void BM_Serve_Atftpd(benchmark::State &state) {
+  const char *binary = std::getenv("ZV_ATFTPD");
+  if (!binary || !*binary) {
+    state.SkipWithError("ZV_ATFTPD does not name an atftpd binary (run bench/tftp/run.sh)");
+    return;
   }
-  state.SetBytesProcessed(int64_t(state.iterations()) * int64_t(file_size));
+  serve_from_peer(
+      state,
+      {binary, "--daemon", "--no-fork", "--bind-address", "127.0.0.1", "--port", std::to_string(atftpd_port),
+       "--logfile", "/dev/null", "--user", "nobody", "--group", "nogroup", work_dir},
+      atftpd_port);
 }
 
 BENCHMARK(BM_Serve_ZeVavi)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(1);
 BENCHMARK(BM_Serve_TftpdHpa)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(1);
-BENCHMARK(BM_Unpack_Nfi)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(3);
-BENCHMARK(BM_Unpack_Cp)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(3);
+BENCHMARK(BM_Serve_Atftpd)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(1);
 
 }  // namespace
 
@@ -182,25 +167,14 @@ int main(int argc, char **argv) {
   if (!::mkdtemp(dir))
     return 1;
   work_dir = dir;
-  ::chmod(dir, 0755);  // in.tftpd drops to "nobody" and must read the file
-  ::setenv("XDG_CACHE_HOME", dir, 1);
-  std::string error;
-  if (!make_temp_dir(error)) {
-    std::fprintf(stderr, "%s\n", error.c_str());
-    return 1;
-  }
-  write_pattern(work_dir + "/serve.bin", "");
+  ::chmod(dir, 0755);  // the peers drop to "nobody" and must read the file
+  write_pattern(work_dir + "/serve.bin");
   {
     FILE *f = std::fopen((work_dir + "/small.bin").c_str(), "wb");
     std::fputs("x", f);
     std::fclose(f);
     ::chmod((work_dir + "/small.bin").c_str(), 0644);
   }
-  // A container with the kernel flag and one record of 64 MiB.
-  std::string head("KXB\0\0\0\0\0\0\0\0\x02", 12);
-  head += std::string("\xA0\x50\x30\xA0", 4);
-  head += std::string{char(file_size >> 24), char(file_size >> 16), char(file_size >> 8), char(file_size)};
-  write_pattern(work_dir + "/image.nfi", head);
 
   benchmark::Initialize(&argc, argv);
   benchmark::RunSpecifiedBenchmarks();

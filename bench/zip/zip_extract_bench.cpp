@@ -1,12 +1,13 @@
 // Extracting a four-partition zip image: the archive component (Extract, folder names dropped,
-// overwrite) against Info-ZIP `unzip -o -j` on the same archive, alternating in one run.
-// Prints the medians and the ratio unzip / ours (above 1.0: we are faster).
+// overwrite) against Info-ZIP `unzip -o -j` and libarchive's `bsdtar -x` on the same archive,
+// interleaved in one run, twice: into an emptied folder (what the program does, its temporary
+// folder cleared) and over the files of the previous round (every target replaced).
 //
-// Usage: zip_extract_bench [rounds]   (needs zip and unzip on PATH)
+// Usage: zip_extract_bench [rounds]   (needs zip, unzip and bsdtar on PATH)
+#include "bench/support/sidebyside.h"
 #include "zip/ziparchiver.h"
 
 #include <algorithm>
-#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -47,23 +48,12 @@ void write_partition(const fs::path &p, size_t size, unsigned seed) {
   }
 }
 
-double seconds_since(std::chrono::steady_clock::time_point t0) {
-  return std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
-}
-
-double median(std::vector<double> v) {
-  std::sort(v.begin(), v.end());
-  return v[v.size() / 2];
-}
-
 }  // namespace
 
 int main(int argc, char **argv) {
-  int rounds = argc > 1 ? std::max(1, std::atoi(argv[1])) : 5;
+  int rounds = argc > 1 ? std::max(1, std::atoi(argv[1])) : 7;
   fs::path dir = fs::temp_directory_path() / ("zvzip-bench-" + std::to_string(std::random_device{}()));
   fs::create_directories(dir / "parts");
-  fs::create_directories(dir / "ours");
-  fs::create_directories(dir / "theirs");
   const struct {
     const char *name;
     size_t size;
@@ -74,52 +64,72 @@ int main(int argc, char **argv) {
   unsigned seed = 1;
   for (auto &p : parts)
     write_partition(dir / "parts" / p.name, p.size, seed++);
+  const double mib = 77.0;
   std::string archive = (dir / "image.zip").string();
   std::string cmd = "cd '" + (dir / "parts").string() + "' && zip -q -r '" + archive + "' .";
   if (std::system(cmd.c_str()) != 0) {
     std::fprintf(stderr, "zip failed\n");
     return 1;
   }
-  std::printf("archive: %.1f MiB uncompressed, %.1f MiB compressed, %d rounds\n", 77.0,
-              static_cast<double>(fs::file_size(archive)) / (1 << 20), rounds);
+  std::printf("archive: %.1f MiB uncompressed, %.1f MiB compressed\n", mib,
+              static_cast<double>(fs::file_size(archive)) / (1 << 20));
 
   TZipArchiver zip;
   zip.SetUnattended(true);
   zip.SetNoPump(true);
-  std::vector<double> ours, theirs;
-  std::string unzip_cmd = "unzip -qq -o -j '" + archive + "' -d '" + (dir / "theirs").string() + "'";
-  for (int r = 0; r < rounds; ++r) {
-    auto t0 = std::chrono::steady_clock::now();
+  auto ours = [&](const fs::path &out) {
     zip.SetZipFileName(archive);
-    zip.SetExtrBaseDir((dir / "ours").string());
+    zip.SetExtrBaseDir(out.string());
     zip.SetExtrOptions(ExtrOpts{ExtrOverWrite});
     zip.FSpecArgs().clear();
     int rc = zip.Extract();
-    ours.push_back(seconds_since(t0));
-    if (rc != 0) {
-      std::fprintf(stderr, "Extract failed: %d %s\n", rc, zip.ErrMessage().c_str());
-      return 1;
+    if (rc != 0)
+      std::fprintf(stderr, "Extract: %d %s\n", rc, zip.ErrMessage().c_str());
+    return rc == 0;
+  };
+  auto unzip = [&](const fs::path &out) {
+    return bench::run_program({"unzip", "-qq", "-o", "-j", archive, "-d", out.string()});
+  };
+  auto bsdtar = [&](const fs::path &out) {
+    return bench::run_program({"bsdtar", "-x", "-f", archive, "-C", out});
+  };
+
+  const std::vector<std::pair<const char *, std::function<bool(const fs::path &)>>> jobs = {
+      {"ours (Extract)", ours}, {"unzip -o -j", unzip}, {"bsdtar -x", bsdtar}};
+  int failures = 0;
+  for (bool overwrite : {false, true}) {
+    auto out_dir = [&](size_t job) { return dir / ((overwrite ? "over-" : "empty-") + std::to_string(job)); };
+    std::vector<bench::Contender> contenders;
+    for (size_t j = 0; j < jobs.size(); ++j) {
+      fs::path out = out_dir(j);
+      fs::create_directories(out);
+      auto job = jobs[j].second;
+      auto empty = [out] {
+        std::error_code ec;
+        for (const auto &e : fs::directory_iterator(out))
+          fs::remove_all(e.path(), ec);
+        return !ec;
+      };
+      // Overwriting needs the files there before the first timed round.
+      if (overwrite && !job(out))
+        return 1;
+      contenders.push_back(
+          {jobs[j].first, overwrite ? std::function<bool()>() : empty, [job, out] { return job(out); }});
     }
-    t0 = std::chrono::steady_clock::now();
-    if (std::system(unzip_cmd.c_str()) != 0) {
-      std::fprintf(stderr, "unzip failed\n");
+    if (!bench::race(contenders, rounds))
       return 1;
-    }
-    theirs.push_back(seconds_since(t0));
+    bench::report(overwrite ? "over the previous round's files" : "into an emptied folder", contenders, mib);
+    // The same bytes everywhere, or the times mean nothing.
+    for (auto &p : parts)
+      for (size_t j = 1; j < jobs.size(); ++j) {
+        std::string a = (out_dir(0) / p.name).string(), b = (out_dir(j) / p.name).string();
+        if (std::system(("cmp -s '" + a + "' '" + b + "'").c_str()) != 0) {
+          std::fprintf(stderr, "outputs differ: %s (%s)\n", p.name, jobs[j].first);
+          ++failures;
+        }
+      }
   }
-  for (auto &p : parts) {
-    std::string a = (dir / "ours" / p.name).string(), b = (dir / "theirs" / p.name).string();
-    if (std::system(("cmp -s '" + a + "' '" + b + "'").c_str()) != 0) {
-      std::fprintf(stderr, "outputs differ: %s\n", p.name);
-      return 1;
-    }
-  }
-  double mo = median(ours), mt = median(theirs);
-  std::printf("Extract (ours)   median %.3f s  (%.0f MiB/s)\n", mo, 77.0 / mo);
-  std::printf("unzip -o -j      median %.3f s  (%.0f MiB/s)\n", mt, 77.0 / mt);
-  std::printf("ratio unzip/ours %.2f\n", mt / mo);
-  fs::current_path(fs::temp_directory_path());
   std::error_code ec;
   fs::remove_all(dir, ec);
-  return 0;
+  return failures ? 1 : 0;
 }

@@ -1,6 +1,7 @@
 // Files under hostile surroundings: an input that is no regular file is refused unread, and
 // files created in a held folder go where the folder really is, never through a link.
 #include "platform/files.h"
+#include "platform/filestestseam.h"
 
 #include "tests/support/fifo_watchdog.h"
 #include "tests/support/fs.h"
@@ -11,6 +12,9 @@
 #include <fstream>
 #include <sstream>
 
+#include <csignal>
+#include <fcntl.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -223,6 +227,102 @@ INSTANTIATE_TEST_SUITE_P(
                       FolderRow{"NamedLink", 0, false, true, ""},
                       FolderRow{"NamedFile", 1, false, false, "it is not a directory"},
                       FolderRow{"NamedForeign", 2, false, true, ""}),
+    [](const auto &test_case) { return std::string(test_case.param.name); });
+
+// Part of one file into another: whichever way the bytes go (inside the kernel, or through
+// the plain loop where the kernel is refused or the source cannot seek), the target holds what
+// was written to it before and then exactly the range, and the source stands right after it.
+enum class Source { lined_up, shifted, kernel_refused, pipe };
+
+struct CopyRow {
+  const char *name;
+  Source source;
+  size_t count;       // bytes asked for
+  size_t available;   // bytes the source holds from the copy's start
+  rlim_t size_limit;  // largest file the target may grow to; 0: no limit
+  CopyEnd end;
+  friend void PrintTo(const CopyRow &r, std::ostream *os) { *os << r.name; }
+};
+
+class CopyPart : public Files, public ::testing::WithParamInterface<CopyRow> {
+ protected:
+  void TearDown() override { files_seam_refuse_kernel_copy(false); }
+};
+
+TEST_P(CopyPart, TargetGetsExactlyTheRangeAfterItsOwnBytes) {
+  const CopyRow &row = GetParam();
+  const size_t page = size_t(::sysconf(_SC_PAGESIZE));
+  const std::string lead = "written through the stream before the copy";
+  // The kernel copies only where both sides sit at the same place within a page.
+  const size_t start = row.source == Source::shifted ? 20 : page + lead.size();
+  std::string bytes(start + row.available, '\0');
+  for (size_t i = 0; i < bytes.size(); ++i)
+    bytes[i] = char((i * 131 + i / 4093) & 0xff);
+  const std::string tail = bytes.substr(std::min(start + row.count, bytes.size()), 16);
+
+  FILE *from = nullptr;
+  if (row.source == Source::pipe) {
+    int fds[2];
+    ASSERT_EQ(::pipe(fds), 0);
+    ASSERT_LT(bytes.size(), size_t(::fcntl(fds[1], F_GETPIPE_SZ)));
+    ASSERT_EQ(::write(fds[1], bytes.data(), bytes.size()), ssize_t(bytes.size()));
+    ::close(fds[1]);
+    from = ::fdopen(fds[0], "rb");
+  } else {
+    zv_test::write_file(base_ / "source", bytes);
+    from = std::fopen((base_ / "source").c_str(), "rb");
+  }
+  ASSERT_NE(from, nullptr);
+  // Read up to the start through the stream, so it holds bytes beyond it in its buffer.
+  std::string skipped(start, '\0');
+  ASSERT_EQ(std::fread(skipped.data(), 1, start, from), start);
+  FILE *to = std::fopen((base_ / "target").c_str(), "wb");
+  ASSERT_NE(to, nullptr);
+  std::fputs(lead.c_str(), to);
+
+  files_seam_refuse_kernel_copy(row.source == Source::kernel_refused);
+  struct rlimit old {};
+  ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &old), 0);
+  auto old_handler = std::signal(SIGXFSZ, SIG_IGN);
+  if (row.size_limit) {
+    struct rlimit limit = old;
+    limit.rlim_cur = row.size_limit;
+    ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &limit), 0);
+  }
+  CopyEnd end = copy_file_part(from, to, row.count);
+  ::setrlimit(RLIMIT_FSIZE, &old);
+  std::signal(SIGXFSZ, old_handler);
+  EXPECT_EQ(end, row.end);
+
+  if (end == CopyEnd::done) {
+    std::fputs("after", to);  // the stream writes on at the end
+    std::string next(tail.size(), '\0');
+    EXPECT_EQ(std::fread(next.data(), 1, next.size(), from), tail.size());
+    EXPECT_EQ(next, tail);
+  }
+  std::fclose(from);
+  std::fclose(to);
+  if (end == CopyEnd::done) {
+    std::string got = zv_test::read_file(base_ / "target");
+    EXPECT_EQ(got.size(), lead.size() + row.count + 5);
+    EXPECT_TRUE(got == lead + bytes.substr(start, row.count) + "after");
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Ways, CopyPart,
+    ::testing::Values(
+        CopyRow{"LinedUp", Source::lined_up, 300001, 300017, 0, CopyEnd::done},
+        CopyRow{"Shifted", Source::shifted, 300001, 300001, 0, CopyEnd::done},
+        CopyRow{"KernelRefused", Source::kernel_refused, 300001, 300017, 0, CopyEnd::done},
+        CopyRow{"Pipe", Source::pipe, 40001, 40017, 0, CopyEnd::done},
+        CopyRow{"NothingAsked", Source::lined_up, 0, 10, 0, CopyEnd::done},
+        CopyRow{"LinedUpSourceShort", Source::lined_up, 300001, 300000, 0, CopyEnd::source_ended},
+        CopyRow{"ShiftedSourceShort", Source::shifted, 300001, 1000, 0, CopyEnd::source_ended},
+        CopyRow{"PipeSourceShort", Source::pipe, 40001, 40000, 0, CopyEnd::source_ended},
+        CopyRow{"LinedUpTargetFull", Source::lined_up, 300001, 300001, 65536, CopyEnd::write_failed},
+        CopyRow{"ShiftedTargetFull", Source::shifted, 300001, 300001, 65536, CopyEnd::write_failed},
+        CopyRow{"PipeTargetFull", Source::pipe, 40001, 40001, 4096, CopyEnd::write_failed}),
     [](const auto &test_case) { return std::string(test_case.param.name); });
 
 }  // namespace

@@ -118,8 +118,11 @@ INSTANTIATE_TEST_SUITE_P(
         // Only the last flag byte counts, and only its three bits.
         UnpackCase{"OtherBitsIgnored", Bytes("\xFF\xFF\xFF\xF3", 4), {4000}, {0, -1, -1, -1}},
         UnpackCase{"ZeroLengthPartition", Bytes("\0\0\0\x0A", 4), {0, 1}, {1, -1, -1, 0}},
-        // 1500 is one full 1 KiB pass and a remainder of 476.
+        // Sizes that are no multiple of a block or a page.
         UnpackCase{"CopiedInPassesWithRemainder", Bytes("\0\0\0\x02", 4), {1500}, {0, -1, -1, -1}},
+        // The boot record's data starts on a page boundary (20 + 8164 + 8), as its file
+        // does: that one is copied inside the kernel, the others through the plain loop.
+        UnpackCase{"RecordOnAPageBoundary", Bytes("\0\0\0\x0E", 4), {8164, 300001, 5}, {2, -1, 1, 0}},
         UnpackCase{"ExactMultipleOfPass", Bytes("\0\0\0\x04", 4), {3072}, {-1, -1, 0, -1}},
         UnpackCase{"TrailingBytesNotRead", Bytes("\0\0\0\x02", 4), {10}, {0, -1, -1, -1}, Bytes("garbage")}),
     [](const auto &test_case) { return std::string(test_case.param.name); });
