@@ -182,6 +182,16 @@ const DamageCase kCases[] = {
      {}},
 };
 
+// Extraction leaves the process in the base folder, which each case's TempDir then removes;
+// the next case's tools must not start in a deleted folder.
+struct BackToTempAfterEachCase : ::testing::EmptyTestEventListener {
+  void OnTestEnd(const ::testing::TestInfo &) override { fs::current_path(fs::temp_directory_path()); }
+};
+const bool back_to_temp = [] {
+  ::testing::UnitTest::GetInstance()->listeners().Append(new BackToTempAfterEachCase);
+  return true;
+}();
+
 class DamagedArchive : public ::testing::TestWithParam<DamageCase> {};
 
 TEST_P(DamagedArchive, ClearErrorAndNothingOutsideBase) {
@@ -328,7 +338,6 @@ TEST(DamagedArchiveDetails, RandomDamageStaysContained) {
       EXPECT_TRUE(is_original) << name;
     }
   }
-  fs::current_path(fs::temp_directory_path());
 }
 
 }  // namespace
