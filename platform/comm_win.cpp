@@ -11,6 +11,8 @@
 #undef CreateFile
 
 #include <algorithm>
+#include <atomic>
+#include <cctype>
 #include <cerrno>
 #include <condition_variable>
 #include <cstdlib>
@@ -36,7 +38,7 @@ uint32_t comm_error_from_win(DWORD error) {
     case ERROR_DEVICE_REMOVED:
     case ERROR_BROKEN_PIPE:
     case ERROR_HANDLE_EOF:
-    case ERROR_UNEXP_NET_ERR:  // Wine's word for the EIO of a pty whose far end closed
+    case ERROR_NOT_READY:  // Wine's word for the EIO of a pty whose far end closed
       return COMM_ERR_DEVICE_NOT_CONNECTED;
     default:
       return static_cast<uint32_t>(error);
@@ -89,7 +91,7 @@ struct Pending {
 
 class WinCommDevice final : public CommDevice {
  public:
-  WinCommDevice(HANDLE h, bool overlapped) : h_(h), overlapped_(overlapped) {
+  WinCommDevice(HANDLE h, HANDLE claim, bool overlapped) : h_(h), claim_(claim), overlapped_(overlapped) {
     DWORD status = 0;
     has_lines_ = ::GetCommModemStatus(h_, &status) != 0;
     wait_event_ = ::CreateEventW(nullptr, TRUE, FALSE, nullptr);
@@ -153,7 +155,10 @@ class WinCommDevice final : public CommDevice {
     Use use(this);
     if (!use.ok)
       return COMM_ERR_INVALID_HANDLE;
-    return ::SetCommMask(h_, Mask) ? COMM_OK : last_comm_error();
+    if (!::SetCommMask(h_, Mask))
+      return last_comm_error();
+    mask_.store(Mask);
+    return COMM_OK;
   }
 
   uint32_t WaitCommEvent(uint32_t &Mask, const CommEvent *Stop, int TimeoutMs) override {
@@ -164,9 +169,31 @@ class WinCommDevice final : public CommDevice {
     if (!overlapped_)
       return COMM_ERR_INVALID_FUNCTION;  // a stop event needs an overlapped wait
     const ULONGLONG deadline = TimeoutMs < 0 ? 0 : ::GetTickCount64() + static_cast<ULONGLONG>(TimeoutMs);
+    auto left_ms = [&]() -> DWORD {
+      if (TimeoutMs < 0)
+        return INFINITE;
+      ULONGLONG now = ::GetTickCount64();
+      return now >= deadline ? 0 : static_cast<DWORD>(deadline - now);
+    };
     for (;;) {
       if (Stop && Stop->is_set())
         return COMM_OK;
+      if (polling_.load()) {
+        uint32_t rc = poll_input(Mask);
+        if (rc != COMM_OK || Mask)
+          return rc;
+        DWORD wait_ms = std::min<DWORD>(left_ms(), kPollMs);
+        switch (wait_stop_or_close(Stop, wait_ms)) {
+          case 0:
+            return COMM_OK;
+          case 1:
+            return COMM_ERR_OPERATION_ABORTED;
+          default:
+            if (left_ms() == 0)
+              return COMM_OK;
+            continue;
+        }
+      }
       OVERLAPPED ov{};
       ov.hEvent = wait_event_;
       DWORD events = 0;
@@ -180,12 +207,7 @@ class WinCommDevice final : public CommDevice {
           handles[count++] = event_of(*Stop);  // the stop wins over anything else that is ready
         handles[count++] = close_event_;
         handles[count++] = wait_event_;
-        DWORD wait_ms = INFINITE;
-        if (TimeoutMs >= 0) {
-          ULONGLONG now = ::GetTickCount64();
-          wait_ms = now >= deadline ? 0 : static_cast<DWORD>(deadline - now);
-        }
-        DWORD which = ::WaitForMultipleObjects(count, handles, FALSE, wait_ms);
+        DWORD which = ::WaitForMultipleObjects(count, handles, FALSE, left_ms());
         if (which != WAIT_OBJECT_0 + count - 1) {
           // Stopped, closed or out of time: the wait is taken back before its record goes.
           ::CancelIoEx(h_, &ov);
@@ -198,15 +220,23 @@ class WinCommDevice final : public CommDevice {
             Mask = events;
           return COMM_OK;
         }
-        if (!::GetOverlappedResult(h_, &ov, &transferred, FALSE))
+        if (!::GetOverlappedResult(h_, &ov, &transferred, FALSE)) {
+          // Wine ends the wait of a line without modem lines (a pty) at once, as aborted,
+          // whenever nothing was pending when it began: from then on the device is watched
+          // by looking at its input queue instead.
+          if (::GetLastError() == ERROR_OPERATION_ABORTED && !has_lines_) {
+            polling_.store(true);
+            continue;
+          }
           return last_comm_error();
+        }
       }
       // A mask changed during the wait ends it with no events: wait again under the new one.
       if (events) {
         Mask = events;
         return COMM_OK;
       }
-      if (TimeoutMs >= 0 && ::GetTickCount64() >= deadline)
+      if (left_ms() == 0)
         return COMM_OK;
     }
   }
@@ -275,7 +305,7 @@ class WinCommDevice final : public CommDevice {
     COMSTAT s{};
     if (!::ClearCommError(h_, &errors, &s))
       return last_comm_error();
-    Errors = errors;
+    Errors = errors | held_errors_.exchange(0);
     if (Stat) {
       Stat->Flags = (s.fCtsHold ? 1u : 0u) | (s.fDsrHold ? 2u : 0u) | (s.fRlsdHold ? 4u : 0u) |
                     (s.fXoffHold ? 8u : 0u) | (s.fXoffSent ? 16u : 0u) | (s.fEof ? 32u : 0u) |
@@ -335,6 +365,7 @@ class WinCommDevice final : public CommDevice {
     ops_.clear();
     ::CloseHandle(h_);
     h_ = INVALID_HANDLE_VALUE;
+    ::CloseHandle(claim_);  // the port is free for the next open only now
   }
 
  private:
@@ -356,6 +387,33 @@ class WinCommDevice final : public CommDevice {
     WinCommDevice *dev;
     bool ok;
   };
+
+  // Where the system's wait does not work (see WaitCommEvent): bytes in the input queue
+  // are reported as EV_RXCHAR for as long as they are there, so none is left unread.
+  // Line errors stay with ClearCommError; a failed look means the device went.
+  uint32_t poll_input(uint32_t &Mask) {
+    DWORD errors = 0;
+    COMSTAT s{};
+    if (!::ClearCommError(h_, &errors, &s))
+      return last_comm_error();
+    held_errors_.fetch_or(errors);
+    if ((mask_.load() & COMM_EV_RXCHAR) && s.cbInQue > 0)
+      Mask = COMM_EV_RXCHAR;
+    return COMM_OK;
+  }
+
+  // 0 when the stop was set, 1 when the device is closing, 2 after wait_ms.
+  int wait_stop_or_close(const CommEvent *Stop, DWORD wait_ms) {
+    HANDLE handles[2];
+    DWORD count = 0;
+    if (Stop)
+      handles[count++] = event_of(*Stop);
+    handles[count++] = close_event_;
+    DWORD which = ::WaitForMultipleObjects(count, handles, FALSE, wait_ms);
+    if (which == WAIT_TIMEOUT || which >= WAIT_OBJECT_0 + count)
+      return 2;
+    return Stop && which == WAIT_OBJECT_0 ? 0 : 1;
+  }
 
   uint32_t start(bool write, void *buffer, uint32_t count, uint32_t &Done, CommAsync *Async) {
     Done = 0;
@@ -423,7 +481,12 @@ class WinCommDevice final : public CommDevice {
 
   std::mutex m_;
   std::condition_variable cv_;
+  static constexpr DWORD kPollMs = 10;
   HANDLE h_;
+  HANDLE claim_;
+  std::atomic<bool> polling_{false};
+  std::atomic<uint32_t> mask_{0};
+  std::atomic<uint32_t> held_errors_{0};
   const bool overlapped_;
   bool has_lines_ = false;
   bool closed_ = false;
@@ -434,21 +497,44 @@ class WinCommDevice final : public CommDevice {
   std::map<CommAsync *, std::unique_ptr<Pending>> ops_;
 };
 
+// A named mutex per port held for as long as the port is open. Windows' serial drivers
+// refuse a second open themselves; Wine's COM mapping (a tty underneath) does not, so
+// without this the same program could open one port twice there and both would take
+// each other's bytes.
+HANDLE claim_port(const std::string &path) {
+  std::string name = "Local\\ZeVavi.port.";
+  for (char c : path)
+    name += c == '\\' ? '/' : static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  HANDLE claim = ::CreateMutexA(nullptr, FALSE, name.c_str());
+  if (claim && ::GetLastError() == ERROR_ALREADY_EXISTS) {
+    ::CloseHandle(claim);
+    return nullptr;
+  }
+  return claim;
+}
+
 class WinCommBackend final : public CommBackend {
  public:
   uint32_t CreateFile(const std::string &Port, bool Overlapped,
                       std::shared_ptr<CommDevice> &Device) override {
     Device.reset();
     const std::string path = comm_device_path(Port);
+    HANDLE claim = claim_port(path);
+    if (!claim)
+      return COMM_ERR_ACCESS_DENIED;
     HANDLE h = ::CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
                              Overlapped ? FILE_FLAG_OVERLAPPED : 0, nullptr);
-    if (h == INVALID_HANDLE_VALUE)
-      return last_comm_error();
+    if (h == INVALID_HANDLE_VALUE) {
+      uint32_t error = last_comm_error();
+      ::CloseHandle(claim);
+      return error;
+    }
     if (::GetFileType(h) != FILE_TYPE_CHAR) {
       ::CloseHandle(h);
+      ::CloseHandle(claim);
       return COMM_ERR_INVALID_FUNCTION;
     }
-    Device = std::make_shared<WinCommDevice>(h, Overlapped);
+    Device = std::make_shared<WinCommDevice>(h, claim, Overlapped);
     return COMM_OK;
   }
 };

@@ -18,3 +18,9 @@ zevavi_wine_test(test_consolewatch ${T}/src/test_consolewatch.cpp LIBS zv_upgrad
 zevavi_wine_test(test_comm_fake ${T}/platform/test_comm_fake.cpp LIBS zv_comm_fake)
 zevavi_wine_test(test_serport_store ${T}/comport/test_serport_store.cpp ${T}/comport/test_serport_packet.cpp
                  LIBS zv_serport zv_settingsstore)
+
+# The Windows halves of the interop checks, driven by scripts on the Linux side.
+add_executable(comm_check comm_check.cpp)
+target_link_libraries(comm_check PRIVATE zv_comm)
+add_executable(tftp_serve tftp_serve.cpp)
+target_link_libraries(tftp_serve PRIVATE zv_tftp zv_log)
