@@ -458,6 +458,13 @@ class WinCommDevice final : public CommDevice {
       ops_.erase(&op);
       return op.error;
     }
+    {
+      // A close that began while this was being issued has already cancelled what was
+      // there: this one is cancelled here, or the close would wait for it for ever.
+      std::lock_guard lock(m_);
+      if (closed_ && !ok)
+        ::CancelIoEx(h_, ov);
+    }
     if (ok || !Async) {
       DWORD error = ::GetOverlappedResult(h_, ov, &n, TRUE) ? 0 : ::GetLastError();
       finish(op, n, error);

@@ -72,7 +72,8 @@ std::string RegistryKeyFile(RegistryRoot, const std::string &) { return {}; }
 
 RegistryKey::RegistryKey(RegistryRoot Root, const std::string &KeyPath)
     : file_(std::string()),
-      section_((Root == RegistryRoot::LocalMachine ? "HKEY_LOCAL_MACHINE\\" : "HKEY_CURRENT_USER\\") + KeyPath) {
+      section_((Root == RegistryRoot::LocalMachine ? "HKEY_LOCAL_MACHINE\\" : "HKEY_CURRENT_USER\\") +
+               KeyPath) {
   check_path(KeyPath);
   while (!section_.empty() && section_.back() == '\\')
     section_.pop_back();
@@ -87,8 +88,8 @@ bool RegistryKey::ReadString(const std::string &Name, std::string &Value) const 
       ERROR_SUCCESS)
     return false;
   std::string text(size, '\0');
-  if (::RegGetValueA(root_key(section_), path.c_str(), Name.c_str(), RRF_RT_REG_SZ, &type, text.data(), &size) !=
-      ERROR_SUCCESS)
+  if (::RegGetValueA(root_key(section_), path.c_str(), Name.c_str(), RRF_RT_REG_SZ, &type, text.data(),
+                     &size) != ERROR_SUCCESS)
     return false;
   text.resize(size > 0 ? size - 1 : 0);  // the size counts the terminating zero
   Value = text;
@@ -124,10 +125,11 @@ void RegistryKey::WriteInteger(const std::string &Name, int Value) {
 void RegistryKey::Flush() {
   const std::string path = key_path(section_);
   HKEY key = nullptr;
-  LONG rc = ::RegCreateKeyExA(root_key(section_), path.c_str(), 0, nullptr, 0, KEY_SET_VALUE, nullptr, &key, nullptr);
+  LONG rc = ::RegCreateKeyExA(root_key(section_), path.c_str(), 0, nullptr, 0, KEY_SET_VALUE, nullptr, &key,
+                              nullptr);
   if (rc != ERROR_SUCCESS)
-    throw std::runtime_error("The registry key " + section_ + " cannot be written (error " + std::to_string(rc) +
-                             ").");
+    throw std::runtime_error("The registry key " + section_ + " cannot be written (error " +
+                             std::to_string(rc) + ").");
   // The pending values, read back from their ini form: "name=value" below the one section.
   std::istringstream lines(file_.Text());
   std::string line;
@@ -140,7 +142,8 @@ void RegistryKey::Flush() {
     std::string text;
     if (raw.rfind("dword:", 0) == 0) {
       DWORD data = static_cast<DWORD>(std::strtoul(raw.c_str() + 6, nullptr, 16));
-      rc = ::RegSetValueExA(key, name.c_str(), 0, REG_DWORD, reinterpret_cast<const BYTE *>(&data), sizeof data);
+      rc = ::RegSetValueExA(key, name.c_str(), 0, REG_DWORD, reinterpret_cast<const BYTE *>(&data),
+                            sizeof data);
     } else if (unquote(raw, text)) {
       rc = ::RegSetValueExA(key, name.c_str(), 0, REG_SZ, reinterpret_cast<const BYTE *>(text.c_str()),
                             static_cast<DWORD>(text.size() + 1));
@@ -148,7 +151,7 @@ void RegistryKey::Flush() {
   }
   ::RegCloseKey(key);
   if (rc != ERROR_SUCCESS)
-    throw std::runtime_error("The registry key " + section_ + " cannot be written (error " + std::to_string(rc) +
-                             ").");
+    throw std::runtime_error("The registry key " + section_ + " cannot be written (error " +
+                             std::to_string(rc) + ").");
   file_ = IniFile(std::string());
 }
