@@ -81,6 +81,8 @@ DCB to_win(const CommDcb &d) {
   return w;
 }
 
+constexpr uint32_t kLineEvents = COMM_EV_CTS | COMM_EV_DSR | COMM_EV_RLSD | COMM_EV_RING;
+
 bool is_line_function(uint32_t f) { return f >= COMM_SETRTS && f <= COMM_CLRDTR; }
 
 // One overlapped operation, kept by the device while the kernel may still write to it.
@@ -155,7 +157,10 @@ class WinCommDevice final : public CommDevice {
     Use use(this);
     if (!use.ok)
       return COMM_ERR_INVALID_HANDLE;
-    if (!::SetCommMask(h_, Mask))
+    // A line without modem lines never raises their events, and Wine refuses to wait on a
+    // mask that names them there.
+    const uint32_t system_mask = has_lines_ ? Mask : Mask & ~kLineEvents;
+    if (!::SetCommMask(h_, system_mask))
       return last_comm_error();
     mask_.store(Mask);
     return COMM_OK;
@@ -199,8 +204,13 @@ class WinCommDevice final : public CommDevice {
       DWORD events = 0;
       DWORD transferred = 0;
       if (!::WaitCommEvent(h_, &events, &ov)) {
-        if (::GetLastError() != ERROR_IO_PENDING)
-          return last_comm_error();
+        const DWORD error = ::GetLastError();
+        if (error == ERROR_NOT_SUPPORTED && !has_lines_) {
+          polling_.store(true);
+          continue;
+        }
+        if (error != ERROR_IO_PENDING)
+          return comm_error_from_win(error);
         HANDLE handles[3];
         DWORD count = 0;
         if (Stop)

@@ -4,12 +4,20 @@
 //   comm_check PORT SEND_COUNT RECEIVE_COUNT
 // It opens the port as the port component does (overlapped, exclusive, 115200 8N1),
 // proves a second open refused, sends SEND_COUNT bytes of a known pattern, receives
-// RECEIVE_COUNT bytes of another through WaitCommEvent and overlapped reads, then waits for
+// RECEIVE_COUNT bytes of another through WaitCommEvent and overlapped reads, does the same
+// through the port component (TComPort, its event thread on this backend), then waits for
 // the far end to vanish. Exit status 0 when every step went as it should.
+#include "comport/serport.h"
+#include "lib/log.h"
 #include "platform/comm.h"
+
+#include <chrono>
+#include <condition_variable>
+#include <mutex>
 
 #include <cstdio>
 #include <cstdlib>
+#include <exception>
 #include <string>
 #include <vector>
 
@@ -38,12 +46,12 @@ int main(int argc, char **argv) {
     std::fprintf(stderr, "usage: comm_check PORT SEND_COUNT RECEIVE_COUNT\n");
     return 2;
   }
-  const std::string port = argv[1];
+  const std::string port_arg = argv[1];
   const uint32_t send_count = static_cast<uint32_t>(std::strtoul(argv[2], nullptr, 10));
   const uint32_t receive_count = static_cast<uint32_t>(std::strtoul(argv[3], nullptr, 10));
 
   std::shared_ptr<CommDevice> dev;
-  uint32_t rc = comm_os_backend().CreateFile(port, true, dev);
+  uint32_t rc = comm_os_backend().CreateFile(port_arg, true, dev);
   if (rc != COMM_OK)
     return fail("open", rc);
   CommDcb dcb;
@@ -70,7 +78,7 @@ int main(int argc, char **argv) {
   say("OPEN " + std::to_string(status));
 
   std::shared_ptr<CommDevice> second;
-  uint32_t again = comm_os_backend().CreateFile(port, true, second);
+  uint32_t again = comm_os_backend().CreateFile(port_arg, true, second);
   say("EXCLUSIVE " + std::to_string(again));
   if (again != COMM_ERR_ACCESS_DENIED)
     return fail("second open", again);
@@ -111,6 +119,49 @@ int main(int argc, char **argv) {
       return fail("received byte differs at", i);
   say("RECEIVED " + std::to_string(got) + " after " + std::to_string(events) + " events");
 
+  // The same line through the port component, as the program uses it: its event thread
+  // delivers the received bytes (no GUI thread here, so it delivers them itself).
+  dev->CloseHandle();
+  {
+    TComPort port;
+    port.SetPort(port_arg);
+    port.SetBaudRate(br115200);
+    std::mutex m;
+    std::condition_variable cv;
+    std::string got_text;
+    // The component logs what goes wrong in its event thread; ZV_COMM_CHECK_LOG names a file.
+    if (const char *log = std::getenv("ZV_COMM_CHECK_LOG"))
+      log_open(log, LOG_HEX);
+    port.OnRxChar = [&](TCustomComPort *p, int count) {
+      std::string chunk;
+      p->ReadStr(chunk, count);
+      std::lock_guard lock(m);
+      got_text += chunk;
+      cv.notify_all();
+    };
+    try {
+      port.Open();
+    } catch (const std::exception &e) {
+      std::printf("FAIL component open: %s\n", e.what());
+      return 1;
+    }
+    say("COMPONENT-OPEN");
+    const std::string line = "through the component\r\n";
+    if (port.WriteStr(line) != static_cast<int>(line.size()))
+      return fail("component write", COMM_ERR_GEN_FAILURE);
+    std::unique_lock lock(m);
+    if (!cv.wait_for(lock, std::chrono::seconds(20), [&] { return got_text.size() >= receive_count; }))
+      return fail("component received too little", static_cast<uint32_t>(got_text.size()));
+    for (uint32_t i = 0; i < receive_count; ++i)
+      if (static_cast<unsigned char>(got_text[i]) != received_byte(i))
+        return fail("component byte differs at", i);
+    say("COMPONENT-RECEIVED " + std::to_string(got_text.size()));
+    lock.unlock();
+    port.Close();
+  }
+  if ((rc = comm_os_backend().CreateFile(port_arg, true, dev)) != COMM_OK)
+    return fail("reopen", rc);
+
   // The far end closes now; the next wait or read must report the device gone, not hang
   // or pass as "no data".
   say("AWAIT-GONE");
@@ -132,7 +183,7 @@ int main(int argc, char **argv) {
   dev->CloseHandle();
   // The port is free again once closed.
   std::shared_ptr<CommDevice> third;
-  uint32_t reopen = comm_os_backend().CreateFile(port, true, third);
+  uint32_t reopen = comm_os_backend().CreateFile(port_arg, true, third);
   say("CLOSED " + std::to_string(reopen));
   return gone == COMM_ERR_DEVICE_NOT_CONNECTED ? 0 : 1;
 }

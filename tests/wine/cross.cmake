@@ -21,7 +21,7 @@ zevavi_wine_test(test_serport_store ${T}/comport/test_serport_store.cpp ${T}/com
 
 # The Windows halves of the interop checks, driven by scripts on the Linux side.
 add_executable(comm_check comm_check.cpp)
-target_link_libraries(comm_check PRIVATE zv_comm)
+target_link_libraries(comm_check PRIVATE zv_serport zv_comm)
 add_executable(tftp_serve tftp_serve.cpp)
 target_link_libraries(tftp_serve PRIVATE zv_tftp zv_log)
 add_executable(unzip_report unzip_report.cpp)

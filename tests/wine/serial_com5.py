@@ -4,8 +4,8 @@
 A pty stands for the cable: its slave end becomes COM5 of the Wine prefix (a dosdevices
 link) and this script plays the far end on the master. The Windows program comm_check
 reports each step on its standard output; the script answers and checks:
-115200 8N1 on the line, bytes both ways intact, a second open refused, and the far end's
-going reported as the device gone.
+115200 8N1 on the line, bytes both ways intact (on the bare device and through the port
+component), a second open refused, and the far end's going reported as the device gone.
 
     serial_com5.py WINE_RUN COMM_CHECK_EXE
 """
@@ -20,6 +20,7 @@ import tty
 SEND = 20000     # program -> far end
 RECEIVE = 50000  # far end -> program
 BOUND_S = 60     # any single step; only a broken run waits this long
+COMPONENT_LINE = b"through the component\r\n"
 
 
 def sent_byte(i):
@@ -89,6 +90,13 @@ def main():
             if word == "SENT":
                 os.write(master, bytes(received_byte(i) for i in range(RECEIVE)))
                 print("far end: sent %d bytes" % RECEIVE, flush=True)
+            if word == "COMPONENT-OPEN":
+                text = read_exactly(master, len(COMPONENT_LINE))
+                if text != COMPONENT_LINE:
+                    fail("the component wrote %r" % text)
+                print("far end: the component's line came whole", flush=True)
+                os.write(master, bytes(received_byte(i) for i in range(RECEIVE)))
+                print("far end: sent %d bytes to the component" % RECEIVE, flush=True)
             if word == "AWAIT-GONE":
                 os.close(master)
                 os.close(slave)
@@ -111,10 +119,12 @@ def main():
             fail("expected '%s', the program said '%s'" % (want, report.get(word)))
     if not report.get("RECEIVED", "").startswith("RECEIVED %d " % RECEIVE):
         fail("the program did not receive %d bytes" % RECEIVE)
+    if report.get("COMPONENT-RECEIVED") != "COMPONENT-RECEIVED %d" % RECEIVE:
+        fail("the port component did not receive %d bytes" % RECEIVE)
     if rc != 0:
         fail("the program ended with %d" % rc)
-    print("serial through COM5: %d bytes out, %d bytes in, second open refused (5), far end gone (1167)"
-          % (SEND, RECEIVE), flush=True)
+    print("serial through COM5: %d bytes out, %d bytes in; the port component %d bytes out, %d in; "
+          "second open refused (5), far end gone (1167)" % (SEND, RECEIVE, len(COMPONENT_LINE), RECEIVE), flush=True)
 
 
 if __name__ == "__main__":
