@@ -7,7 +7,8 @@
 std::string executable_path();
 
 // The temporary folder of the partition files, without a trailing delimiter. On Linux it is
-// per user and private: ${XDG_CACHE_HOME:-$HOME/.cache}/zevavi/ky_tmp; on Windows "c:/ky_tmp".
+// per user and private: ${XDG_CACHE_HOME:-$HOME/.cache}/zevavi/ky_tmp; on Windows
+// %LOCALAPPDATA%\zevavi\ky_tmp.
 // The last component stays "ky_tmp": the boot loader's commands name the files inside it.
 std::string temp_dir_path();
 

@@ -36,7 +36,7 @@ class PortStore : public ::testing::Test {
     fs::remove_all(dir);
     fs::create_directories(dir);
     ini = (dir / "port.ini").string();
-    setenv("XDG_CONFIG_HOME", (dir / "user").c_str(), 1);
+    setenv("XDG_CONFIG_HOME", (dir / "user").string().c_str(), 1);
     setenv("XDG_CONFIG_DIRS", (dir / "machine").string().append(":/etc/xdg").c_str(), 1);
   }
   void TearDown() override { fs::remove_all(dir); }

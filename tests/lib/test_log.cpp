@@ -32,13 +32,13 @@ class LogFile : public ::testing::Test {
     std::replace(name.begin(), name.end(), '/', '_');
     path_ = fs::temp_directory_path() / ("zevavi-log-" + std::to_string(::getpid()) + "-" + name + ".log");
     fs::remove(path_);
-    log_open(path_.c_str(), LOG_HEX);
+    log_open(path_.string().c_str(), LOG_HEX);
   }
   void TearDown() override {
     log_close();
     fs::remove(path_);
   }
-  std::string contents() { return read_file(path_); }
+  std::string contents() { return zv_test::read_text_file(path_); }
   fs::path path_;
 };
 
@@ -187,7 +187,7 @@ TEST_F(LogFile, WritesAfterCloseAreDropped) {
 TEST_F(LogFile, OpenAppendsToAnExistingFile) {
   log_print(LOG_INFO, "one\n");
   log_close();
-  log_open(path_.c_str(), LOG_HEX);
+  log_open(path_.string().c_str(), LOG_HEX);
   log_print(LOG_INFO, "two\n");
   EXPECT_EQ(without_times(contents()), "[ INFO][T]one\n[ INFO][T]two\n");
 }
@@ -195,14 +195,14 @@ TEST_F(LogFile, OpenAppendsToAnExistingFile) {
 TEST(LogOpen, MinimumLevelLeavesLowerLevelsOff) {
   fs::path path = fs::temp_directory_path() / ("zevavi-min-" + std::to_string(::getpid()) + ".log");
   fs::remove(path);
-  log_open(path.c_str(), LOG_WARN);
+  log_open(path.string().c_str(), LOG_WARN);
   EXPECT_FALSE(log_enabled(LOG_INFO));
   EXPECT_TRUE(log_enabled(LOG_WARN));
   EXPECT_TRUE(log_enabled(LOG_CRIT));
   log_print(LOG_DEBUG, "hidden\n");
   log_print(LOG_ERROR, "shown\n");
   log_close();
-  EXPECT_EQ(without_times(read_file(path)), "[ERROR][T]shown\n");
+  EXPECT_EQ(without_times(zv_test::read_text_file(path)), "[ERROR][T]shown\n");
   fs::remove(path);
 }
 
@@ -267,7 +267,7 @@ TEST(LogClose, RacingWritersAndCloseLeaveWholeEntries) {
   fs::path path = fs::temp_directory_path() / ("zevavi-race-" + std::to_string(::getpid()) + ".log");
   for (int round = 0; round < 20; ++round) {
     fs::remove(path);
-    log_open(path.c_str(), LOG_HEX);
+    log_open(path.string().c_str(), LOG_HEX);
     std::atomic<bool> go{false};
     std::vector<std::thread> writers;
     for (int t = 0; t < 2; ++t)
@@ -282,7 +282,7 @@ TEST(LogClose, RacingWritersAndCloseLeaveWholeEntries) {
     log_close();
     for (auto &w : writers)
       w.join();
-    std::string text = without_times(read_file(path));
+    std::string text = without_times(zv_test::read_text_file(path));
     std::string one = "[  HEX][T]w\n" + log_dump_text("0123456789abcdefXYZ", 19);
     ASSERT_EQ(text.size() % one.size(), 0u) << "round " << round;
     for (size_t at = 0; at < text.size(); at += one.size())

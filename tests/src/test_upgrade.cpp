@@ -82,10 +82,10 @@ class RecordingWindow final : public UpgradeHost {
 class Worker : public ::testing::Test {
  protected:
   void SetUp() override {
-    ::setenv("XDG_CACHE_HOME", base_.c_str(), 1);
+    ::setenv("XDG_CACHE_HOME", base_.string().c_str(), 1);
     std::snprintf(machine_ip, sizeof machine_ip, "192.168.102.45");
     std::snprintf(local_ip, sizeof local_ip, "192.168.102.10");
-    log_open((base_ / "zevavi.log").c_str(), LOG_HEX);
+    log_open((base_ / "zevavi.log").string().c_str(), LOG_HEX);
   }
   void TearDown() override {
     stop_worker();
@@ -100,7 +100,7 @@ class Worker : public ::testing::Test {
     if (thread_.joinable())
       thread_.join();
   }
-  std::string log() { return zv_test::read_file(base_ / "zevavi.log"); }
+  std::string log() { return zv_test::read_text_file(base_ / "zevavi.log"); }
   static int count(const std::string &text, const std::string &what) {
     int n = 0;
     for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1))

@@ -47,6 +47,14 @@ inline std::string read_file(const fs::path &path) {
   return out.str();
 }
 
+// A text file as the program reads text: on Windows its CR LF line ends become "\n".
+inline std::string read_text_file(const fs::path &path) {
+  std::ifstream in(path);
+  std::ostringstream out;
+  out << in.rdbuf();
+  return out.str();
+}
+
 // Replaces the file, making the folders on its way.
 inline void write_file(const fs::path &path, const std::string &data) {
   if (path.has_parent_path())

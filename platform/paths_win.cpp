@@ -1,0 +1,116 @@
+// Paths on Windows: the partition folder and the log's fallback live under the user's
+// %LOCALAPPDATA%, which only that user (and the administrators) may reach.
+#include "platform/paths.h"
+
+#include "platform/files.h"
+
+#include <windows.h>
+
+#include <cstdlib>
+
+namespace {
+
+std::string local_app_data() {
+  const char *base = std::getenv("LOCALAPPDATA");
+  if (base && *base)
+    return base;
+  char temp[MAX_PATH + 1] = "";
+  DWORD n = ::GetTempPathA(sizeof temp, temp);
+  std::string path(temp, n);
+  while (!path.empty() && (path.back() == '\\' || path.back() == '/'))
+    path.pop_back();
+  return path.empty() ? "." : path;
+}
+
+bool make_dir(const std::string &path) {
+  return ::CreateDirectoryA(path.c_str(), nullptr) || ::GetLastError() == ERROR_ALREADY_EXISTS;
+}
+
+std::string last_error_text() {
+  char text[512] = "";
+  DWORD error = ::GetLastError();
+  DWORD n = ::FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, error, 0,
+                             text, sizeof text, nullptr);
+  while (n > 0 && (text[n - 1] == '\n' || text[n - 1] == '\r' || text[n - 1] == ' ' || text[n - 1] == '.'))
+    text[--n] = 0;
+  return n ? std::string(text) : "error " + std::to_string(error);
+}
+
+bool check_own_dir(const std::string &path, std::string &error) {
+  Folder folder;
+  std::string reason;
+  if (folder.open(path, true, reason))
+    return true;
+  error = "The temporary folder " + path + " is not safe to use (" + reason + ").";
+  return false;
+}
+
+std::string zevavi_dir() { return local_app_data() + "\\zevavi"; }
+
+}  // namespace
+
+std::string executable_path() {
+  char buffer[MAX_PATH * 2];
+  DWORD n = ::GetModuleFileNameA(nullptr, buffer, sizeof buffer);
+  if (n == 0 || n >= sizeof buffer)
+    return {};
+  return std::string(buffer, n);
+}
+
+std::string temp_dir_path() { return zevavi_dir() + "\\ky_tmp"; }
+
+bool make_temp_dir(std::string &error) {
+  const std::string parent = zevavi_dir();
+  const std::string path = temp_dir_path();
+  if (!make_dir(parent)) {
+    error = "The temporary folder " + parent + " cannot be created (" + last_error_text() + ").";
+    return false;
+  }
+  if (!check_own_dir(parent, error))
+    return false;
+  if (!make_dir(path)) {
+    error = "The temporary folder " + path + " cannot be created (" + last_error_text() + ").";
+    return false;
+  }
+  return check_own_dir(path, error);
+}
+
+bool temp_dir_exists() {
+  DWORD attributes = ::GetFileAttributesA(temp_dir_path().c_str());
+  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) &&
+         !(attributes & FILE_ATTRIBUTE_REPARSE_POINT);
+}
+
+void remove_temp_files(const char *const *names, int count) {
+  const std::string path = temp_dir_path();
+  {
+    Folder folder;
+    std::string reason;
+    if (!folder.open(path, true, reason))
+      return;
+    for (int i = 0; i < count; ++i)
+      folder.remove(names[i]);
+  }  // the folder is let go first: a held folder cannot be removed
+  ::RemoveDirectoryA(path.c_str());
+}
+
+std::string log_fallback_path() {
+  make_dir(zevavi_dir());
+  return zevavi_dir() + "\\zevavi.log";
+}
+
+bool remove_file(const std::string &path) {
+  if (::DeleteFileA(path.c_str()))
+    return true;
+  DWORD error = ::GetLastError();
+  return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
+}
+
+bool can_write_file(const std::string &path) {
+  HANDLE h = ::CreateFileA(path.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                           OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (h == INVALID_HANDLE_VALUE)
+    return false;
+  ::CloseHandle(h);
+  return true;
+}

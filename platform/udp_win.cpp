@@ -1,0 +1,220 @@
+// The UDP operations over Winsock. Differences from BSD sockets that matter to the TFTP
+// server are handled here: WSAStartup, an ICMP "port unreachable" that would otherwise fail
+// the next receive of an unconnected socket, and an address-reuse option that on Windows
+// would let a second program share the port silently.
+#include "platform/udp.h"
+
+#include <winsock2.h>
+#include <ws2tcpip.h>
+#include <mstcpip.h>
+#include <windows.h>
+
+#include <mutex>
+
+#ifndef SIO_UDP_CONNRESET
+#define SIO_UDP_CONNRESET _WSAIOW(IOC_VENDOR, 12)
+#endif
+#include <utility>
+
+namespace udp {
+
+namespace {
+
+SOCKET sock_of(intptr_t handle) { return static_cast<SOCKET>(handle); }
+
+sockaddr_in to_sockaddr(const Peer &peer) {
+  sockaddr_in a{};
+  a.sin_family = AF_INET;
+  a.sin_addr.s_addr = htonl(peer.address);
+  a.sin_port = htons(peer.port);
+  return a;
+}
+
+std::mutex startup_mutex;
+int startup_count = 0;
+
+void drain(SOCKET s) {
+  char buffer[64];
+  u_long available = 0;
+  while (::ioctlsocket(s, FIONREAD, &available) == 0 && available > 0)
+    if (::recv(s, buffer, sizeof buffer, 0) < 0)
+      break;
+}
+
+}  // namespace
+
+std::string dotted(uint32_t address) {
+  char text[INET_ADDRSTRLEN] = "?";
+  in_addr a{};
+  a.s_addr = htonl(address);
+  ::inet_ntop(AF_INET, &a, text, sizeof text);
+  return text;
+}
+
+int last_error() { return ::WSAGetLastError(); }
+
+bool is_interrupted(int error) { return error == WSAEINTR; }
+
+std::string error_text(int error) {
+  char text[512] = "";
+  DWORD n = ::FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
+                             static_cast<DWORD>(error), 0, text, sizeof text, nullptr);
+  while (n > 0 && (text[n - 1] == '\n' || text[n - 1] == '\r' || text[n - 1] == ' ' || text[n - 1] == '.'))
+    text[--n] = 0;
+  return n ? std::string(text) : "error " + std::to_string(error);
+}
+
+bool sockets_startup() {
+  std::lock_guard lock(startup_mutex);
+  if (startup_count == 0) {
+    WSADATA data;
+    if (::WSAStartup(MAKEWORD(2, 2), &data) != 0)
+      return false;
+  }
+  ++startup_count;
+  return true;
+}
+
+void sockets_cleanup() {
+  std::lock_guard lock(startup_mutex);
+  if (startup_count > 0 && --startup_count == 0)
+    ::WSACleanup();
+}
+
+// A loopback UDP socket connected to itself: a datagram it sends makes it readable until
+// the datagram is read, which select() can watch together with the server's socket.
+Waker::Waker() : handle_(-1) {
+  sockets_startup();
+  SOCKET s = ::socket(AF_INET, SOCK_DGRAM, IPPROTO_UDP);
+  if (s == INVALID_SOCKET)
+    return;
+  sockaddr_in a = to_sockaddr({loopback, 0});
+  int len = sizeof a;
+  u_long nonblocking = 1;
+  if (::bind(s, reinterpret_cast<sockaddr *>(&a), sizeof a) != 0 ||
+      ::getsockname(s, reinterpret_cast<sockaddr *>(&a), &len) != 0 ||
+      ::connect(s, reinterpret_cast<sockaddr *>(&a), sizeof a) != 0 ||
+      ::ioctlsocket(s, FIONBIO, &nonblocking) != 0) {
+    ::closesocket(s);
+    return;
+  }
+  handle_ = static_cast<intptr_t>(s);
+}
+
+Waker::~Waker() {
+  if (handle_ >= 0)
+    ::closesocket(sock_of(handle_));
+  sockets_cleanup();
+}
+
+void Waker::wake() const {
+  char byte = 1;
+  if (handle_ >= 0)
+    ::send(sock_of(handle_), &byte, 1, 0);
+}
+
+void Waker::clear() const {
+  if (handle_ >= 0)
+    drain(sock_of(handle_));
+}
+
+Socket &Socket::operator=(Socket &&other) noexcept {
+  if (this != &other) {
+    close();
+    handle_ = std::exchange(other.handle_, -1);
+  }
+  return *this;
+}
+
+bool Socket::open() {
+  close();
+  SOCKET s = ::WSASocketW(AF_INET, SOCK_DGRAM, IPPROTO_UDP, nullptr, 0, WSA_FLAG_NO_HANDLE_INHERIT);
+  if (s == INVALID_SOCKET)
+    return false;
+  // Otherwise an ICMP "port unreachable" for an earlier send fails the next recvfrom with
+  // WSAECONNRESET, and one vanished client would end the server's loop.
+  BOOL report = FALSE;
+  DWORD returned = 0;
+  ::WSAIoctl(s, SIO_UDP_CONNRESET, &report, sizeof report, nullptr, 0, &returned, nullptr, nullptr);
+  handle_ = static_cast<intptr_t>(s);
+  return true;
+}
+
+void Socket::close() {
+  if (handle_ >= 0)
+    ::closesocket(sock_of(handle_));
+  handle_ = -1;
+}
+
+// Windows' SO_REUSEADDR would let a second program bind the same port and take datagrams
+// meant for us; a UDP port is free again at once after its close there anyway.
+bool Socket::set_reuse_address() const { return handle_ >= 0; }
+
+bool Socket::bind_any(uint16_t port) const {
+  sockaddr_in a{};
+  a.sin_family = AF_INET;
+  a.sin_addr.s_addr = htonl(INADDR_ANY);
+  a.sin_port = htons(port);
+  return ::bind(sock_of(handle_), reinterpret_cast<sockaddr *>(&a), sizeof a) == 0;
+}
+
+int Socket::local_port() const {
+  sockaddr_in a{};
+  int len = sizeof a;
+  if (::getsockname(sock_of(handle_), reinterpret_cast<sockaddr *>(&a), &len) != 0)
+    return -1;
+  return ntohs(a.sin_port);
+}
+
+Wait Socket::wait_readable(int timeout_ms, const Waker *waker) const {
+  fd_set readable;
+  FD_ZERO(&readable);
+  FD_SET(sock_of(handle_), &readable);
+  if (waker && waker->valid())
+    FD_SET(sock_of(waker->handle_), &readable);
+  timeval tv{};
+  tv.tv_sec = timeout_ms / 1000;
+  tv.tv_usec = (timeout_ms % 1000) * 1000;
+  int n = ::select(0, &readable, nullptr, nullptr, timeout_ms < 0 ? nullptr : &tv);
+  if (n == SOCKET_ERROR)
+    return Wait::Failed;
+  if (waker && waker->valid() && FD_ISSET(sock_of(waker->handle_), &readable))
+    return Wait::Woken;
+  return n == 0 ? Wait::TimedOut : Wait::Ready;
+}
+
+long Socket::recv_from(void *buffer, size_t size, Peer &peer) const {
+  sockaddr_in a{};
+  int len = sizeof a;
+  long n = ::recvfrom(sock_of(handle_), static_cast<char *>(buffer), static_cast<int>(size), 0,
+                      reinterpret_cast<sockaddr *>(&a), &len);
+  if (n == SOCKET_ERROR && ::WSAGetLastError() == WSAEMSGSIZE)
+    n = static_cast<long>(size);  // Windows reports a datagram cut to the buffer as an error
+  if (n >= 0)
+    peer = {ntohl(a.sin_addr.s_addr), ntohs(a.sin_port)};
+  return n;
+}
+
+bool Socket::connect(const Peer &peer) const {
+  sockaddr_in a = to_sockaddr(peer);
+  return ::connect(sock_of(handle_), reinterpret_cast<const sockaddr *>(&a), sizeof a) == 0;
+}
+
+long Socket::send(const void *data, size_t size) const {
+  return ::send(sock_of(handle_), static_cast<const char *>(data), static_cast<int>(size), 0);
+}
+
+long Socket::send_to(const Peer &peer, const void *data, size_t size) const {
+  sockaddr_in a = to_sockaddr(peer);
+  return ::sendto(sock_of(handle_), static_cast<const char *>(data), static_cast<int>(size), 0,
+                  reinterpret_cast<const sockaddr *>(&a), sizeof a);
+}
+
+long Socket::recv(void *buffer, size_t size) const {
+  long n = ::recv(sock_of(handle_), static_cast<char *>(buffer), static_cast<int>(size), 0);
+  if (n == SOCKET_ERROR && ::WSAGetLastError() == WSAEMSGSIZE)
+    n = static_cast<long>(size);
+  return n;
+}
+
+}  // namespace udp
