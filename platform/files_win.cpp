@@ -8,7 +8,10 @@
 #include <io.h>
 #include <windows.h>
 
+#include <algorithm>
 #include <cstdio>
+#include <memory>
+#include <new>
 
 namespace {
 
@@ -178,6 +181,26 @@ void Folder::remove(const char *name) {
     ::DeleteFileA(path.c_str());
   else if (is_link(attributes))
     ::RemoveDirectoryA(path.c_str());
+}
+
+// Windows has no in-kernel copy between open files at offsets; a loop with a large buffer
+// keeps the part copy to a few system calls per megabyte.
+CopyEnd copy_file_part(FILE *from, FILE *to, uint64_t count) {
+  constexpr size_t large = 1 << 20;
+  std::unique_ptr<char[]> heap(new (std::nothrow) char[large]);
+  char small[16 * 1024];
+  char *buffer = heap ? heap.get() : small;
+  const size_t size = heap ? large : sizeof small;
+  while (count > 0) {
+    size_t chunk = size_t(std::min<uint64_t>(count, size));
+    size_t got = std::fread(buffer, 1, chunk, from);
+    if (got > 0 && std::fwrite(buffer, 1, got, to) != got)
+      return CopyEnd::write_failed;
+    if (got != chunk)
+      return CopyEnd::source_ended;
+    count -= got;
+  }
+  return std::fflush(to) == 0 ? CopyEnd::done : CopyEnd::write_failed;
 }
 
 bool stdout_is_terminal() { return ::_isatty(::_fileno(stdout)) != 0; }
