@@ -209,6 +209,14 @@ TEST(SkinThemeFile, HostileFilesEndTheLoadWithAReason) {
       {"cut before the terminating head", [](QByteArray &f) { f.chop(77); }, "runs past the end"},
       {"integer of 2 bytes", [](QByteArray &f) { f[second + 64] = 1; }, "instead of 4"},
       {"boolean without its byte", [](QByteArray &f) { f[first + 64] = 2; }, "instead of 1"},
+      {"records sharing their data beyond the file's size",
+       [](QByteArray &f) {
+         for (int head : {first, second}) {
+           put32(f, head + 65, 0);
+           put32(f, head + 69, uint32_t(f.size()) - 10);
+         }
+       },
+       "more than the file holds"},
       {"larger than any theme", [](QByteArray &f) { f.append(QByteArray(skin_file::max_file_size, '\0')); },
        "no theme file is that big"},
   };

@@ -111,7 +111,10 @@ void TskThemeFileReader::Parse(const QByteArray &bytes, const QString &origin) {
   if (at < header)
     return fail(QStringLiteral("the first record at offset %1 lies inside the header").arg(at));
   // Every head starts at least one head's length after the one before, so the walk ends
-  // within size / 77 steps whatever the offsets say.
+  // within size / 77 steps whatever the offsets say. Records may point their data at the
+  // same bytes; the copies together may not exceed the file, or a small file could ask for
+  // gigabytes.
+  qint64 copied = 0;
   for (;;) {
     if (at + head_size > size)
       return fail(QStringLiteral("the record head at offset %1 runs past the end of the file (%2 bytes)")
@@ -143,8 +146,16 @@ void TskThemeFileReader::Parse(const QByteArray &bytes, const QString &origin) {
                       .arg(length)
                       .arg(kind == uint8_t(Kind::Integer) ? 4 : 1));
     // Records of a kind this reader does not know are passed over, as a newer writer's would be.
-    if (kind <= uint8_t(Kind::String))
+    if (kind <= uint8_t(Kind::String)) {
+      copied += length;
+      if (copied > size)
+        return fail(
+            QStringLiteral("%1 brings the records' data to %2 bytes, more than the file holds (%3 bytes)")
+                .arg(where)
+                .arg(copied)
+                .arg(size));
       entries_.push_back({name, Kind(kind), bytes.mid(data, length)});
+    }
     at = next;
   }
 }
