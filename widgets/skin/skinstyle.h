@@ -53,8 +53,8 @@ uint32_t GetInsideThemeColor(int style, int index);
 int GetInsideThemeInt(int style, int index);
 bool GetInsideThemeBool(int style, int index);
 
-// What a theme file offers the engine: its entries by element key. The theme file reader
-// plugs in here; the engine itself reads no files.
+// What a theme file offers the engine: its entries by element key. Loading a theme file
+// (skinfiletheme.cpp) puts its reader behind this; tests may plug in any source.
 class ThemeSource {
  public:
   virtual ~ThemeSource() = default;
