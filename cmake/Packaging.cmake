@@ -122,10 +122,11 @@ prompt over the serial console, types the flash commands and serves each
 partition from its own TFTP server on UDP port 69.
 
 The package holds the window (ZeVavi), the same upgrade from the command
-line (zevavi-flash), a serial console (zevavi-term) and a tool that makes and
-checks theme files of the skinned controls (zevavi-skin). Both are given cap_net_bind_service at installation, so
-that they need no root for the TFTP port; users need the dialout group for
-the serial port.")
+line (zevavi-flash), a serial console (zevavi-term) and a tool that makes
+and checks theme files of the skinned controls (zevavi-skin). ZeVavi and
+zevavi-flash are given cap_net_bind_service at installation, so that they
+need no root for the TFTP port; users need the dialout group for the serial
+port.")
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION utils)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
