@@ -45,6 +45,31 @@ for name, data in seeds.items():
         f.write(data)
 PY
 
+# Theme file seeds: header, record heads and the terminating head as the writer lays them out.
+mkdir -p "$here/skinfile"
+python3 - "$here/skinfile" <<'PY'
+import os, struct, sys
+out = sys.argv[1]
+def theme(records):
+    data = bytearray(b'DODIvez_TB\0\0' + struct.pack('<III', 24, 1, 24))
+    for name, kind, payload in records:
+        at = len(data)
+        data += name.ljust(64, b'\0')[:64] + bytes([kind]) + struct.pack('<III', at + 77, len(payload), at + 77 + len(payload))
+        data += payload
+    return bytes(data + b'\0' * 64 + b'\x02' + b'\0' * 12)
+bmp = b'BM' + struct.pack('<IHHI', 62, 0, 0, 54) + struct.pack('<IiiHHIIiiII', 40, 2, 1, 1, 24, 0, 8, 0, 0, 0, 0) + b'\xff\x00\xff\x00\x00\xff\0\0'
+seeds = {
+    'empty.skn': theme([]),
+    'elements.skn': theme([(b'ButtonImage', 0, bmp), (b'Author', 3, b'me'),
+                           (b'FormRoundCornerInt', 1, struct.pack('<i', 13)), (b'ControlBorderColor', 1, struct.pack('<i', 0x686868)),
+                           (b'ButtonTransparentBool', 2, b'\x01')]),
+    'duplicates.skn': theme([(b'Key', 1, struct.pack('<i', 1)), (b'KEY', 1, struct.pack('<i', -2)), (b'n' * 64, 2, b'\x00')]),
+}
+for name, data in seeds.items():
+    with open(os.path.join(out, name), 'wb') as f:
+        f.write(data)
+PY
+
 # Escape seeds: a set-up byte, a cut byte, then console output (see fuzz_escape.cpp).
 seed() { printf "$2" > "$here/escape/$1"; }
 seed vt100_boot '\x0e\x05CFE version 1.0\r\n\x1b[2J\x1b[1;1HCFE> \x1b[0;31mred\x1b[m\r\n'

@@ -10,7 +10,7 @@ set -u
 build=$1
 source=$2
 command -v dpkg-deb >/dev/null 2>&1 || { echo "SKIP: dpkg-deb is missing"; exit 77; }
-for f in bin/ZeVavi bin/zevavi-flash bin/zevavi-term bin/KyUnzip179.so bin/boxsim packaging/changelog.gz; do
+for f in bin/ZeVavi bin/zevavi-flash bin/zevavi-term bin/zevavi-skin share/zevavi/themes/sample.skn bin/KyUnzip179.so bin/boxsim packaging/changelog.gz; do
   [ -e "$build/$f" ] || { echo "FAIL: $build/$f is not built"; exit 1; }
 done
 
@@ -49,7 +49,8 @@ lintian --fail-on error,warning "$deb" >"$tmp/lintian.out" 2>&1 || { cat "$tmp/l
 root=$tmp/root
 dpkg-deb -x "$deb" "$root" || fail "dpkg-deb -x"
 arch=$(dpkg-architecture -qDEB_HOST_MULTIARCH 2>/dev/null || gcc -print-multiarch)
-for f in usr/bin/ZeVavi usr/bin/zevavi-flash usr/bin/zevavi-term "usr/lib/$arch/zevavi/KyUnzip179.so" \
+for f in usr/bin/ZeVavi usr/bin/zevavi-flash usr/bin/zevavi-term usr/bin/zevavi-skin usr/share/zevavi/themes/sample.skn \
+  usr/share/man/man1/zevavi-skin.1.gz "usr/lib/$arch/zevavi/KyUnzip179.so" \
   usr/share/applications/org.zevavi.zevavi.desktop usr/share/applications/org.zevavi.zevavi-term.desktop usr/share/metainfo/org.zevavi.zevavi.metainfo.xml \
   usr/share/icons/hicolor/scalable/apps/zevavi.svg usr/share/man/man1/ZeVavi.1.gz \
   usr/share/man/man1/zevavi-flash.1.gz usr/share/man/man1/zevavi-term.1.gz usr/share/doc/zevavi/copyright usr/share/doc/zevavi/changelog.gz; do
@@ -64,6 +65,10 @@ done
 
 help=$("$root/usr/bin/zevavi-flash" --help 2>&1) || fail "zevavi-flash --help exits $?"
 [[ "$help" == "Usage: zevavi-flash "* ]] || fail "zevavi-flash --help: $help"
+# The installed theme tool reads the installed sample theme.
+listed=$("$root/usr/bin/zevavi-skin" list "$root/usr/share/zevavi/themes/sample.skn" 2>&1) ||
+  fail "zevavi-skin list of the sample theme exits $?: $listed"
+[[ "$listed" == *"ButtonImage"*" records" ]] || fail "zevavi-skin list of the sample theme: $listed"
 
 # The rest runs in a private network namespace (for UDP port 69) and a private mount
 # namespace. As root the package is installed there for real: the unpacked root laid over

@@ -53,8 +53,8 @@ uint32_t GetInsideThemeColor(int style, int index);
 int GetInsideThemeInt(int style, int index);
 bool GetInsideThemeBool(int style, int index);
 
-// What a theme file offers the engine: its entries by element key. The theme file reader
-// plugs in here; the engine itself reads no files.
+// What a theme file offers the engine: its entries by element key. Loading a theme file
+// (skinfiletheme.cpp) puts its reader behind this; tests may plug in any source.
 class ThemeSource {
  public:
   virtual ~ThemeSource() = default;
@@ -68,7 +68,7 @@ class ThemeSource {
 // Without a loaded file bitmaps stay unchanged, colours and integers give 0, booleans false.
 class TskFileTheme : public QObject {
   Q_OBJECT
-  Q_PROPERTY(QString ThemeFile READ ThemeFile)
+  Q_PROPERTY(QString ThemeFile READ ThemeFile WRITE SetThemeFile)
 
  public:
   explicit TskFileTheme(QObject *owner = nullptr) : QObject(owner) {}
@@ -80,6 +80,18 @@ class TskFileTheme : public QObject {
   // Takes a loaded theme (null: the load failed) read from `path`.
   void Load(const QString &path, std::unique_ptr<ThemeSource> source);
 
+  // Finds the file (as given; else its name beside the program; else in the installed
+  // themes folders), checks its signature and loads it. A file found nowhere or without the
+  // signature changes nothing and is false with ThemeError() set; a damaged file is loaded
+  // as unusable (CanUse() false, ThemeError() says where it breaks). After a usable load
+  // every skinned control of the owning window that follows this theme redraws from it.
+  bool OpenThemeFile(const QString &path);
+  void SetThemeFile(const QString &path) { OpenThemeFile(path); }
+  // The same from a theme's bytes, `origin` naming them in error texts.
+  bool LoadThemeBytes(const QByteArray &bytes, const QString &origin);
+  // Why the last open or load failed; empty after a success.
+  const QString &ThemeError() const { return theme_error_; }
+
   // The whole bitmap of element `index`; false (bmp unchanged) when the file lacks it.
   bool GetBitmap(int index, QImage &bmp) const;
   // Frame `spit_index` of `spit_count` (at least 1) of element `index`.
@@ -89,7 +101,10 @@ class TskFileTheme : public QObject {
   bool GetBool(int index) const;
 
  private:
+  void RestyleFollowers();
+
   QString theme_file_;
+  QString theme_error_;
   std::unique_ptr<ThemeSource> source_;
 };
 
