@@ -176,12 +176,11 @@ void TCustomComTerminal::PutChar(char Ch) {
       break;
     default:
       if (u >= 32) {
-        // Built whole, then stored: patching one byte of a fresh copy right before the
-        // store costs a store-forwarding stall per character.
+        // Field by field (see SetChar): the attributes come back in registers, and no cell
+        // is built in memory to be copied.
         const TComTermChar attr = GetCharAttr();
-        const TComTermChar cell{Ch, attr.TextColor, attr.FillColor, attr.Underscore};
-        buffer_.SetChar(caret_x_, caret_y_, cell);
-        DrawChar(caret_x_ - top_left_x_ + 1, caret_y_ - top_left_y_ + 1, cell);
+        buffer_.SetChar(caret_x_, caret_y_, Ch, attr.TextColor, attr.FillColor, attr.Underscore);
+        DrawChar(caret_x_ - top_left_x_ + 1, caret_y_ - top_left_y_ + 1);
         AdvanceCaret(acChar);
       }
       break;
