@@ -711,7 +711,8 @@ class PosixCommDevice final : public CommDevice {
     if (rx_size_ == before)
       return;
     pending_ev_ |= comm_events_for_input(before, rx_size_, capacity_, saw_event_char);
-    rx_ready_.set();  // latched: a system call only when the queue was empty
+    if (rx_waiters_ > 0)
+      rx_ready_.set();  // latched: a system call only when the queue was empty
     event_kick_.set();
   }
 
@@ -856,12 +857,30 @@ class PosixCommDevice final : public CommDevice {
   }
 
   uint32_t wait_op(CommAsync &op, bool wait) {
+    // While this read polls it is counted in rx_waiters_, so bytes that another thread
+    // queues set rx_ready_ for it.
+    struct Waiting {
+      PosixCommDevice *dev;
+      bool counted = false;
+      void leave_locked() {
+        if (counted)
+          --dev->rx_waiters_;
+        counted = false;
+      }
+      ~Waiting() {
+        if (!counted)
+          return;
+        std::lock_guard lock(dev->m_);
+        leave_locked();
+      }
+    } waiting{this};
     for (;;) {
       pollfd fds[4];
       int nfds = 0;
       int timeout = -1;
       {
         std::unique_lock lock(m_);
+        waiting.leave_locked();
         if (!op.pending)
           return op.error;
         if (op.abort->is_set()) {
@@ -898,6 +917,10 @@ class PosixCommDevice final : public CommDevice {
         if (op.is_write) {
           fds[nfds++] = {fd_.get(), POLLOUT, 0};
         } else {
+          ++rx_waiters_;
+          waiting.counted = true;
+          if (rx_size_ > 0 || hung_up_)
+            rx_ready_.set();
           fds[nfds++] = {static_cast<int>(rx_ready_.native_handle()), POLLIN, 0};
           if (!hung_up_ && rx_size_ < capacity_)
             fds[nfds++] = {fd_.get(), POLLIN, 0};
@@ -917,7 +940,10 @@ class PosixCommDevice final : public CommDevice {
   int inflight_ = 0;
   CommEvent close_event_;
   LatchedEvent event_kick_;  // something changed that the event waiter should look at
-  LatchedEvent rx_ready_;    // the input queue holds bytes (or the device hung up)
+  // The input queue holds bytes (or the device hung up); kept up only while a read waits
+  // (rx_waiters_), so a queue that fills and empties under a busy reader costs no calls.
+  LatchedEvent rx_ready_;
+  int rx_waiters_ = 0;
   std::shared_ptr<CommEvent> rx_abort_ = std::make_shared<CommEvent>();
   std::shared_ptr<CommEvent> tx_abort_ = std::make_shared<CommEvent>();
 

@@ -7,6 +7,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <filesystem>
 #include <fstream>
@@ -14,6 +15,7 @@
 
 #include "platform/comm.h"
 #include "tests/platform/pty_pair.h"
+#include "tests/support/wait.h"
 
 namespace fs = std::filesystem;
 
@@ -406,6 +408,35 @@ TEST(CommIo, ReadTimeoutsEndABlockingReadWithWhatCame) {
   ASSERT_EQ(dev->SetCommTimeouts(t), COMM_OK);
   EXPECT_EQ(dev->ReadFile(buf, 3, done, nullptr), COMM_OK);
   EXPECT_EQ(std::string(buf, done), "xyz");
+}
+
+// A read that waits while another thread (the event waiter, an InputCount) takes the arriving
+// bytes into the queue must still be woken for them: the device has nothing left to tell it.
+TEST(CommIo, AWaitingReadGetsBytesThatAnotherThreadQueued) {
+  PtyPair pty;
+  ASSERT_TRUE(pty.ok());
+  auto dev = open_device(pty.slave_name);
+  ASSERT_NE(dev, nullptr);
+  ASSERT_EQ(dev->SetCommTimeouts(CommTimeouts{}), COMM_OK);  // a read waits for all it asked for
+  zv_test::HangGuard guard(std::chrono::seconds(60), "a waiting read missed bytes another thread queued");
+  for (int round = 0; round < 50; ++round) {
+    std::atomic<bool> finished{false};
+    std::string got;
+    std::thread reader([&] {
+      char buf[3];
+      uint32_t done = 0;
+      if (dev->ReadFile(buf, sizeof buf, done, nullptr) == COMM_OK)
+        got.assign(buf, done);
+      finished = true;
+    });
+    EXPECT_TRUE(pty.send("abc"));
+    // Taking the bytes in here, while the reader polls, is the case under test.
+    uint32_t errors = 0, queued = 0;
+    while (!finished)
+      dev->ClearCommErrorInput(errors, queued);
+    reader.join();
+    EXPECT_EQ(got, "abc");
+  }
 }
 
 TEST(CommIo, VanishedPeerEndsWaitsWithAnErrorInsteadOfHanging) {
