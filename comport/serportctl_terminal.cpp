@@ -181,7 +181,12 @@ void TCustomComTerminal::PutChar(char Ch) {
         const TComTermChar attr = GetCharAttr();
         buffer_.SetChar(caret_x_, caret_y_, Ch, attr.TextColor, attr.FillColor, attr.Underscore);
         DrawChar(caret_x_ - top_left_x_ + 1, caret_y_ - top_left_y_ + 1);
-        AdvanceCaret(acChar);
+        // Most characters only step the caret right within its row, with no caret drawn:
+        // that much needs no call (MoveCaret would find nothing to clamp or repaint).
+        if (!caret_created_ && caret_x_ >= 0 && caret_x_ < columns_ && caret_y_ >= 1 && caret_y_ <= rows_)
+          ++caret_x_;
+        else
+          AdvanceCaret(acChar);
       }
       break;
   }
