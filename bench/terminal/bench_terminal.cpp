@@ -46,8 +46,12 @@ std::string Session() {
 // The session with sequences added: status lines in bold green, prompts after an
 // erase-line, now and then a cursor move between a save and a restore.
 std::string AnsiSession(bool decsc) {
-  const std::string save = decsc ? "\x1b" "7" : "\x1b[s";
-  const std::string restore = decsc ? "\x1b" "8" : "\x1b[u";
+  const std::string save = decsc ? "\x1b"
+                                   "7"
+                                 : "\x1b[s";
+  const std::string restore = decsc ? "\x1b"
+                                      "8"
+                                    : "\x1b[u";
   const std::string plain = Session();
   std::string out;
   size_t start = 0;
