@@ -6,12 +6,17 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <optional>
 
 #include "lib/log.h"
 
 namespace {
 
 constexpr uint32_t kWindowMessage = 1025;  // WM_USER + 1: one event for the notification window
+
+// What one wake-up hands to the links before it lets the GUI thread go on (a few
+// milliseconds of terminal work); what is left brings the next wake-up.
+constexpr size_t kMaxRxPerWakeUp = 64 * 1024;
 
 // The stand-in for OutputDebugString: a debugger's output window, here stderr when
 // ZEVAVI_DEBUG_OUTPUT is set. Never the program's log, whose entries are fixed: a line for
@@ -427,9 +432,39 @@ int TCustomComPort::ReadStrAsync(std::string &Str, int Count, PSerPortAsync &Asy
 }
 
 int TCustomComPort::Read(void *Buffer, int Count) {
-  AsyncGuard async;
-  ReadAsync(Buffer, Count, async.ptr);
-  return WaitForAsync(async.ptr);
+  int left = 0;
+  return ReadBlock(Buffer, Count, left);
+}
+
+int TCustomComPort::ReadBlock(void *Buffer, int Count, int &Left) {
+  std::unique_lock lock(read_record_mutex_, std::try_to_lock);
+  std::optional<AsyncGuard> own;
+  PSerPortAsync record = &read_record_;
+  if (!lock.owns_lock())
+    record = own.emplace().ptr;
+  // The record must not keep a closed device alive until the next read.
+  struct Release {
+    PSerPortAsync record;
+    ~Release() { record->Device.reset(); }
+  } release{record};
+  ReadAsync(Buffer, Count, record);
+  uint32_t transferred = 0;
+  if (auto dev = record->Device) {
+    uint32_t rc = dev->GetOverlappedResult(record->Overlapped, transferred, true);
+    if (rc != COMM_OK)
+      throw EComPortExt(port_, 3, static_cast<int32_t>(rc));
+  }
+  Left = AfterRead();
+  return static_cast<int>(transferred);
+}
+
+int TCustomComPort::AfterRead() {
+  if (!Handle())
+    return -1;
+  const int left = InputCount();
+  if (left == 0)
+    SendSignalToLink(leRx, false);
+  return left;
 }
 
 int TCustomComPort::ReadStr(std::string &Str, int Count) {
@@ -449,8 +484,7 @@ int TCustomComPort::WaitForAsync(PSerPortAsync &AsyncPtr) {
       throw EComPortExt(port_, AsyncPtr->Kind == okWrite ? 2 : 3, static_cast<int32_t>(rc));
   }
   if (AsyncPtr->Kind == okRead) {
-    if (Handle() && InputCount() == 0)
-      SendSignalToLink(leRx, false);
+    AfterRead();
   } else if (AsyncPtr->Data) {
     TxNotifyLink(AsyncPtr->Data, AsyncPtr->Size);
   }
@@ -511,10 +545,14 @@ void TCustomComPort::ClearCommErrorOrRaise(uint32_t &Errors, CommStat &Stat) {
 }
 
 int TCustomComPort::InputCount() {
-  uint32_t errors;
-  CommStat stat;
-  ClearCommErrorOrRaise(errors, stat);
-  return static_cast<int>(stat.cbInQue);
+  // Asked once per received block: the output queue, which costs the device a call of its
+  // own, is not wanted here.
+  auto dev = Handle();
+  uint32_t errors = 0, waiting = 0;
+  uint32_t rc = dev ? dev->ClearCommErrorInput(errors, waiting) : COMM_ERR_INVALID_HANDLE;
+  if (rc != COMM_OK)
+    throw EComPortExt(port_, 10, static_cast<int32_t>(rc));
+  return static_cast<int>(waiting);
 }
 
 int TCustomComPort::OutputCount() {
@@ -805,25 +843,40 @@ void TCustomComPort::CallRxChar() {
   if (count > 0)
     SendSignalToLink(leRx, true);
   if (count > 0 && !TriggersOnRxChar()) {
+    // Everything waiting goes out in this one delivery, as blocks of at most the input
+    // queue (one read each), so a busy line costs one hand-off per many blocks rather than
+    // one per block. Bounded: what is left after kMaxRxPerWakeUp brings the next wake-up.
     std::vector<char> buffer;
-    bool read = false;
-    int n = 0;
-    auto read_once = [&] {
-      buffer.resize(static_cast<size_t>(count));
-      n = Read(buffer.data(), count);
-      read = true;
-      DoRxBuf(buffer.data(), n);
-    };
-    for (TComLink *link : LinksSnapshot()) {
-      if (!link->OnRxBuf)
-        continue;
-      if (!read)
+    size_t delivered = 0;
+    bool any_read = false;
+    while (count > 0) {
+      bool read = false;
+      int n = 0, left = 0;
+      auto read_once = [&] {
+        buffer.resize(static_cast<size_t>(count));
+        n = ReadBlock(buffer.data(), count, left);
+        read = true;
+        DoRxBuf(buffer.data(), n);
+      };
+      for (TComLink *link : LinksSnapshot()) {
+        if (!link->OnRxBuf)
+          continue;
+        if (!read)
+          read_once();
+        link->OnRxBuf(this, buffer.data(), n);
+      }
+      if (!read && !triggers_on_rx_char_)
         read_once();
-      link->OnRxBuf(this, buffer.data(), n);
+      if (!read)
+        break;
+      any_read = true;
+      delivered += static_cast<size_t>(std::max(n, 0));
+      // A handler may have closed the port; its queue is gone with it.
+      if (n <= 0 || delivered >= kMaxRxPerWakeUp || !connected_.load() || closing_.load())
+        break;
+      count = left;
     }
-    if (!read && !triggers_on_rx_char_)
-      read_once();
-    if (read)
+    if (any_read)
       count = 0;
   }
   if (count > 0)

@@ -443,6 +443,10 @@ class TCustomComPort {
   friend class TComBuffer;
 
   int WriteAsyncWrapper(const void *Buffer, int Count);
+  // Read, also giving what the input queue still holds afterwards (-1 with no device).
+  int ReadBlock(void *Buffer, int Count, int &Left);
+  // After a read: the count still waiting; an emptied queue switches the links' Rx off.
+  int AfterRead();
   std::vector<TComLink *> LinksSnapshot() const;
   void RecomputeHasLink();
   void ClearCommErrorOrRaise(uint32_t &Errors, CommStat &Stat);
@@ -462,6 +466,11 @@ class TCustomComPort {
   // Bumped at each close: smWindowSync messages queued before it are dropped.
   std::shared_ptr<std::atomic<uint64_t>> window_generation_ = std::make_shared<std::atomic<uint64_t>>(0);
   bool window_created_ = false;
+
+  // The record of the port's own reads: one event for the life of the port rather than one
+  // per read. A read that finds it busy (reads from two threads at once) takes its own.
+  std::mutex read_record_mutex_;
+  TSerPortAsync read_record_;
 
   mutable std::mutex links_mutex_;
   std::vector<TComLink *> links_;

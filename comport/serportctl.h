@@ -215,7 +215,8 @@ class TCustomComTerminal : public QAbstractScrollArea, private TComTermBufferOwn
   void SetAttributes(const TEscapeParams &Params);
   void SetMode(const TEscapeParams &Params, bool OnOff);
   TComTermChar GetCharAttr() const;
-  void DrawChar(int X, int Y, const TComTermChar &Cell);
+  // Repaints the screen cell (X, Y) from the buffer.
+  void DrawChar(int X, int Y);
   void HideCaret();
   void ShowCaret();
 

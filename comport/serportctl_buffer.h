@@ -50,10 +50,21 @@ class TComTermBuffer {
   // Coordinates are 1-based. The terminal keeps its caret inside the grid; a cell outside
   // the grid the buffer was last initialised with is ignored (SetChar) or reads as empty
   // (GetChar), so a caret left behind by a size change cannot write past the cells.
-  // Inline: called once per received character, with a cell the caller just built.
   void SetChar(int X, int Y, const TComTermChar &Cell) {
-    if (Inside(X, Y))
-      Row(Y)[X - 1] = Cell;
+    SetChar(X, Y, Cell.Ch, Cell.TextColor, Cell.FillColor, Cell.Underscore);
+  }
+  // The same from the fields. Inline, once per received character: each field goes to the
+  // cell with a store of its own. A cell built on the stack and copied in whole has its copy
+  // read the bytes the building stores just wrote, in pieces that do not line up with them,
+  // and the read waits for those stores to retire every time.
+  void SetChar(int X, int Y, char Ch, TColor TextColor, TColor FillColor, bool Underscore) {
+    if (!Inside(X, Y))
+      return;
+    TComTermChar &cell = Row(Y)[X - 1];
+    cell.Ch = Ch;
+    cell.TextColor = TextColor;
+    cell.FillColor = FillColor;
+    cell.Underscore = Underscore;
   }
   TComTermChar GetChar(int X, int Y) const { return Inside(X, Y) ? Row(Y)[X - 1] : TComTermChar{}; }
 

@@ -138,7 +138,7 @@ QRect TCustomComTerminal::CellPixels(int X, int Y) const {
   return QRect((X - top_left_x_) * cell_width_, (Y - top_left_y_) * cell_height_, cell_width_, cell_height_);
 }
 
-void TCustomComTerminal::DrawChar(int X, int Y, const TComTermChar & /*Cell*/) {
+void TCustomComTerminal::DrawChar(int X, int Y) {
   // X, Y are screen cells; the paint draws the buffer cell shown there. A hidden terminal
   // (the program's panel until the user opens it) has nothing to invalidate.
   if (!isVisible())

@@ -176,13 +176,17 @@ void TCustomComTerminal::PutChar(char Ch) {
       break;
     default:
       if (u >= 32) {
-        // Built whole, then stored: patching one byte of a fresh copy right before the
-        // store costs a store-forwarding stall per character.
+        // Field by field (see SetChar): the attributes come back in registers, and no cell
+        // is built in memory to be copied.
         const TComTermChar attr = GetCharAttr();
-        const TComTermChar cell{Ch, attr.TextColor, attr.FillColor, attr.Underscore};
-        buffer_.SetChar(caret_x_, caret_y_, cell);
-        DrawChar(caret_x_ - top_left_x_ + 1, caret_y_ - top_left_y_ + 1, cell);
-        AdvanceCaret(acChar);
+        buffer_.SetChar(caret_x_, caret_y_, Ch, attr.TextColor, attr.FillColor, attr.Underscore);
+        DrawChar(caret_x_ - top_left_x_ + 1, caret_y_ - top_left_y_ + 1);
+        // Most characters only step the caret right within its row, with no caret drawn:
+        // that much needs no call (MoveCaret would find nothing to clamp or repaint).
+        if (!caret_created_ && caret_x_ >= 0 && caret_x_ < columns_ && caret_y_ >= 1 && caret_y_ <= rows_)
+          ++caret_x_;
+        else
+          AdvanceCaret(acChar);
       }
       break;
   }

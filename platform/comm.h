@@ -167,6 +167,7 @@ int comm_wait_any(const CommEvent *const *events, int count, int timeout_ms);
 struct CommAsync {
   CommEvent event{true};
   // Device bookkeeping.
+  bool signalled = true;  // what `event` holds, so a device touches it only on a change
   bool pending = false;
   bool is_write = false;
   char *buffer = nullptr;
@@ -207,6 +208,14 @@ class CommDevice {
   virtual uint32_t PurgeComm(uint32_t Flags) = 0;
   // Reads and clears the error state; fills Stat when given.
   virtual uint32_t ClearCommError(uint32_t &Errors, CommStat *Stat) = 0;
+  // ClearCommError for a caller that wants only the input queue's count: a device whose
+  // output count costs a system call of its own can leave it out.
+  virtual uint32_t ClearCommErrorInput(uint32_t &Errors, uint32_t &InQueue) {
+    CommStat stat;
+    const uint32_t rc = ClearCommError(Errors, &stat);
+    InQueue = stat.cbInQue;
+    return rc;
+  }
   // A device without modem lines (a pty) reports 0 and succeeds.
   virtual uint32_t GetCommModemStatus(uint32_t &Status) = 0;
   virtual uint32_t EscapeCommFunction(uint32_t Function) = 0;

@@ -21,6 +21,7 @@
 #include <sys/file.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
+#include <sys/uio.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -31,6 +32,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <mutex>
+#include <optional>
 
 namespace {
 
@@ -66,6 +68,29 @@ constexpr BaudCode kBaudCodes[] = {
 
 // A tty's EIO means the other end is gone (pty peer closed, adapter unplugged).
 uint32_t io_error(int err) { return err == EIO ? COMM_ERR_DEVICE_NOT_CONNECTED : comm_error_from_errno(err); }
+
+// An event that remembers its own state, so setting a set event or resetting a clear one
+// costs no system call. Used only under the device's lock, which keeps flag and event alike.
+class LatchedEvent {
+ public:
+  void set() {
+    if (!set_) {
+      event_.set();
+      set_ = true;
+    }
+  }
+  void reset() {
+    if (set_) {
+      event_.reset();
+      set_ = false;
+    }
+  }
+  intptr_t native_handle() const { return event_.native_handle(); }
+
+ private:
+  CommEvent event_;
+  bool set_ = false;
+};
 
 }  // namespace
 
@@ -236,10 +261,12 @@ class PosixCommDevice final : public CommDevice {
           return COMM_OK;  // the stop wins over anything else that is ready
         if (closed_)
           return COMM_ERR_OPERATION_ABORTED;
-        event_kick_.reset();
         fill_locked();
         if (has_lines_ && (mask_ & kLineEvents))
           check_lines_locked();
+        // Everything a kick could announce is looked at below, under this same lock; what our
+        // own fill just announced is no reason to wake up again.
+        event_kick_.reset();
         if (tx_pending_) {
           if (!(mask_ & COMM_EV_TXEMPTY)) {
             tx_pending_ = false;
@@ -294,8 +321,9 @@ class PosixCommDevice final : public CommDevice {
   }
 
   uint32_t ReadFile(void *Buffer, uint32_t Count, uint32_t &Done, CommAsync *Async) override {
-    CommAsync local;
-    CommAsync &op = Async ? *Async : local;
+    // A record of our own only for a blocking call: each one costs an event.
+    std::optional<CommAsync> local;
+    CommAsync &op = Async ? *Async : local.emplace();
     Done = 0;
     Use use(this);
     if (!use.ok)
@@ -315,13 +343,14 @@ class PosixCommDevice final : public CommDevice {
       else if (t.ReadTotalTimeoutMultiplier || t.ReadTotalTimeoutConstant)
         op.deadline_ms = now + int64_t{t.ReadTotalTimeoutMultiplier} * Count + t.ReadTotalTimeoutConstant;
       progress_read_locked(op);
+      arm_locked(op);
     }
     return finish_call(op, Async != nullptr, Done);
   }
 
   uint32_t WriteFile(const void *Buffer, uint32_t Count, uint32_t &Done, CommAsync *Async) override {
-    CommAsync local;
-    CommAsync &op = Async ? *Async : local;
+    std::optional<CommAsync> local;
+    CommAsync &op = Async ? *Async : local.emplace();
     Done = 0;
     Use use(this);
     if (!use.ok)
@@ -333,6 +362,7 @@ class PosixCommDevice final : public CommDevice {
       op.ticket = next_ticket_++;
       op.deadline_ms = kDeadlineUnset;
       progress_write_locked(op);
+      arm_locked(op);
     }
     return finish_call(op, Async != nullptr, Done);
   }
@@ -394,6 +424,20 @@ class PosixCommDevice final : public CommDevice {
       Stat->cbInQue = static_cast<uint32_t>(rx_size_);
       Stat->cbOutQue = output_queue_locked();
     }
+    return COMM_OK;
+  }
+
+  uint32_t ClearCommErrorInput(uint32_t &Errors, uint32_t &InQueue) override {
+    Errors = 0;
+    InQueue = 0;
+    Use use(this);
+    if (!use.ok)
+      return COMM_ERR_INVALID_HANDLE;
+    std::lock_guard lock(m_);
+    fill_locked();
+    Errors = errors_;
+    errors_ = 0;
+    InQueue = static_cast<uint32_t>(rx_size_);
     return COMM_OK;
   }
 
@@ -525,13 +569,24 @@ class PosixCommDevice final : public CommDevice {
     op.timeouts = timeouts_;
     op.deadline_ms = -1;
     op.last_byte_ms = -1;
-    op.event.reset();
   }
 
-  void complete(CommAsync &op, uint32_t error) {
+  // An operation that completed within its call leaves the event set, as it was: only one
+  // that goes on in the background clears it.
+  static void arm_locked(CommAsync &op) {
+    if (op.pending && op.signalled) {
+      op.event.reset();
+      op.signalled = false;
+    }
+  }
+
+  static void complete(CommAsync &op, uint32_t error) {
     op.pending = false;
     op.error = error;
-    op.event.set();
+    if (!op.signalled) {
+      op.event.set();
+      op.signalled = true;
+    }
   }
 
   uint32_t output_queue_locked() const {
@@ -551,16 +606,28 @@ class PosixCommDevice final : public CommDevice {
     rx_ready_.set();  // readers waiting for bytes that will never come must look again
   }
 
-  // Moves what the kernel holds into the input queue, as far as it fits.
+  // Moves what the kernel holds into the input queue, as far as it fits: straight into the
+  // ring, unless nulls are to be dropped on the way.
   void fill_locked() {
     if (hung_up_ || closed_)
       return;
     char tmp[4096];
+    const bool discard_null = dcb_.Flags & DCB_NULL;
     while (rx_size_ < capacity_) {
-      size_t want = std::min(sizeof tmp, capacity_ - rx_size_);
-      ssize_t n = ::read(fd_.get(), tmp, want);
+      const size_t want = std::min(discard_null ? sizeof tmp : rxq_.size(), capacity_ - rx_size_);
+      ssize_t n;
+      if (discard_null) {
+        n = ::read(fd_.get(), tmp, want);
+      } else {
+        iovec parts[2];
+        const int count = free_space_locked(want, parts);
+        n = ::readv(fd_.get(), parts, count);
+      }
       if (n > 0) {
-        accept_locked(tmp, static_cast<size_t>(n));
+        if (discard_null)
+          accept_locked(tmp, static_cast<size_t>(n));
+        else
+          accepted_in_place_locked(static_cast<size_t>(n));
         if (static_cast<size_t>(n) < want)
           break;
         continue;
@@ -581,22 +648,71 @@ class PosixCommDevice final : public CommDevice {
       check_counters_locked();
   }
 
+  // The free part of the ring after the queued bytes, at most `want` bytes, as one or two
+  // pieces (the second where it wraps to the start).
+  int free_space_locked(size_t want, iovec (&parts)[2]) {
+    const size_t cap = rxq_.size();
+    size_t tail = rx_head_ + rx_size_;
+    if (tail >= cap)
+      tail -= cap;
+    const size_t first = std::min(want, cap - tail);
+    parts[0] = {rxq_.data() + tail, first};
+    parts[1] = {rxq_.data(), want - first};
+    return want > first ? 2 : 1;
+  }
+
+  // Queues bytes (dropping nulls when the line settings say so) with at most two copies
+  // per run between nulls.
   void accept_locked(const char *bytes, size_t n) {
-    const size_t before = rx_size_;
     const bool discard_null = dcb_.Flags & DCB_NULL;
+    const size_t before = rx_size_;
     bool saw_event_char = false;
-    for (size_t i = 0; i < n; ++i) {
-      char c = bytes[i];
-      if (discard_null && c == 0)
-        continue;
-      saw_event_char |= c == dcb_.EvtChar;
-      rxq_[(rx_head_ + rx_size_) % rxq_.size()] = c;
-      ++rx_size_;
+    while (n > 0) {
+      size_t run = n;
+      if (discard_null) {
+        const void *nul = std::memchr(bytes, 0, n);
+        run = nul ? static_cast<size_t>(static_cast<const char *>(nul) - bytes) : n;
+      }
+      if (run > 0) {
+        saw_event_char |= std::memchr(bytes, dcb_.EvtChar, run) != nullptr;
+        iovec parts[2];
+        const int count = free_space_locked(run, parts);
+        for (int i = 0; i < count; ++i) {
+          std::memcpy(parts[i].iov_base, bytes, parts[i].iov_len);
+          bytes += parts[i].iov_len;
+        }
+        rx_size_ += run;
+      }
+      if (run < n) {  // skip the null
+        ++bytes;
+        --n;
+      }
+      n -= run;
     }
+    queued_locked(before, saw_event_char);
+  }
+
+  // The kernel wrote n bytes straight behind the queued ones.
+  void accepted_in_place_locked(size_t n) {
+    const size_t before = rx_size_;
+    const size_t cap = rxq_.size();
+    size_t tail = rx_head_ + rx_size_;
+    if (tail >= cap)
+      tail -= cap;
+    const size_t first = std::min(n, cap - tail);
+    const char evt = dcb_.EvtChar;
+    const bool saw_event_char = std::memchr(rxq_.data() + tail, evt, first) != nullptr ||
+                                (n > first && std::memchr(rxq_.data(), evt, n - first) != nullptr);
+    rx_size_ += n;
+    queued_locked(before, saw_event_char);
+  }
+
+  void queued_locked(size_t before, bool saw_event_char) {
     if (rx_size_ == before)
       return;
     pending_ev_ |= comm_events_for_input(before, rx_size_, capacity_, saw_event_char);
-    rx_ready_.set();
+    if (rx_waiters_ > 0)
+      rx_ready_.set();  // latched: a system call only when the queue was empty
     event_kick_.set();
   }
 
@@ -609,14 +725,17 @@ class PosixCommDevice final : public CommDevice {
       std::memcpy(dst + i, rxq_.data() + pos, chunk);
       i += chunk;
     }
-    if (consume) {
+    if (consume && n > 0) {
+      const bool was_full = rx_size_ >= capacity_;
       rx_head_ = (rx_head_ + n) % cap;
       rx_size_ -= n;
       if (rx_size_ == 0) {
         rx_head_ = 0;
         rx_ready_.reset();
       }
-      event_kick_.set();  // room again: the waiter may take more from the kernel
+      // A waiter stops watching the device while the queue is full: tell it there is room.
+      if (was_full && rx_size_ < capacity_)
+        event_kick_.set();
     }
     return n;
   }
@@ -738,12 +857,30 @@ class PosixCommDevice final : public CommDevice {
   }
 
   uint32_t wait_op(CommAsync &op, bool wait) {
+    // While this read polls it is counted in rx_waiters_, so bytes that another thread
+    // queues set rx_ready_ for it.
+    struct Waiting {
+      PosixCommDevice *dev;
+      bool counted = false;
+      void leave_locked() {
+        if (counted)
+          --dev->rx_waiters_;
+        counted = false;
+      }
+      ~Waiting() {
+        if (!counted)
+          return;
+        std::lock_guard lock(dev->m_);
+        leave_locked();
+      }
+    } waiting{this};
     for (;;) {
       pollfd fds[4];
       int nfds = 0;
       int timeout = -1;
       {
         std::unique_lock lock(m_);
+        waiting.leave_locked();
         if (!op.pending)
           return op.error;
         if (op.abort->is_set()) {
@@ -780,6 +917,10 @@ class PosixCommDevice final : public CommDevice {
         if (op.is_write) {
           fds[nfds++] = {fd_.get(), POLLOUT, 0};
         } else {
+          ++rx_waiters_;
+          waiting.counted = true;
+          if (rx_size_ > 0 || hung_up_)
+            rx_ready_.set();
           fds[nfds++] = {static_cast<int>(rx_ready_.native_handle()), POLLIN, 0};
           if (!hung_up_ && rx_size_ < capacity_)
             fds[nfds++] = {fd_.get(), POLLIN, 0};
@@ -798,8 +939,11 @@ class PosixCommDevice final : public CommDevice {
   bool closed_ = false;
   int inflight_ = 0;
   CommEvent close_event_;
-  CommEvent event_kick_;  // something changed that the event waiter should look at
-  CommEvent rx_ready_;    // the input queue holds bytes (or the device hung up)
+  LatchedEvent event_kick_;  // something changed that the event waiter should look at
+  // The input queue holds bytes (or the device hung up); kept up only while a read waits
+  // (rx_waiters_), so a queue that fills and empties under a busy reader costs no calls.
+  LatchedEvent rx_ready_;
+  int rx_waiters_ = 0;
   std::shared_ptr<CommEvent> rx_abort_ = std::make_shared<CommEvent>();
   std::shared_ptr<CommEvent> tx_abort_ = std::make_shared<CommEvent>();
 

@@ -4,7 +4,10 @@
 //
 // Each run pushes the same bytes into the pty master as fast as the pty takes them; the time
 // runs from the first write to the last byte received (by the link, or until cat exits after
-// the master closed). Output: medians over the runs and their ratio.
+// the master closed). The variants take turns within each run, so a busy machine slows them
+// alike. Output: medians over the runs and their ratios to cat.
+//   bench_serial_rx [MiB, 8] [runs, 5] [only: 1-4, one variant and no idle part, for profilers
+//   such as strace -c or callgrind]
 #include <fcntl.h>
 #include <poll.h>
 #include <pty.h>
@@ -69,14 +72,16 @@ void write_all(int fd, const std::string &data) {
   }
 }
 
-// sync: smThreadSync (the program's way: each block handed to the GUI thread) or smNone
-// (delivered on the event thread itself), which shows what the hand-off costs.
-double run_port(const std::string &data, TSyncMethod sync) {
+// sync: smThreadSync (the program's way: deliveries run on the GUI thread) or smNone
+// (delivered on the event thread itself), which shows what the hand-off costs. queue: the
+// input queue the port asks for (the program's 1024, or larger to see what that would give).
+double run_port(const std::string &data, TSyncMethod sync, int queue) {
   Pty pty;
   TComPort port;
   port.SetPort(pty.slave);
   port.SetBaudRate(br115200);
   port.SetSyncMethod(sync);
+  port.Buffer().SetInputSize(queue);
   std::atomic<size_t> received{0};
   QEventLoop loop;
   TComLink link;
@@ -141,22 +146,39 @@ int main(int argc, char **argv) {
   gui_install();
   const size_t mib = argc > 1 ? std::strtoul(argv[1], nullptr, 10) : 8;
   const int runs = argc > 2 ? std::atoi(argv[2]) : 5;
+  const int only = argc > 3 ? std::atoi(argv[3]) : 0;
   std::string data(mib << 20, '\0');
   for (size_t i = 0; i < data.size(); ++i)
     data[i] = static_cast<char>(i * 131 + (i >> 12));
 
-  std::vector<double> port_mbs, direct_mbs, cat_mbs;
-  for (int r = 0; r < runs; ++r) {
-    port_mbs.push_back(mib / run_port(data, smThreadSync));
-    direct_mbs.push_back(mib / run_port(data, smNone));
-    cat_mbs.push_back(mib / run_cat(data));
+  struct Variant {
+    const char *name;
+    TSyncMethod sync;
+    int queue;  // 0: cat
+    std::vector<double> mbs;
+  } variants[] = {
+      {"TComPort, GUI hand-off (smThreadSync), 1024-byte queue", smThreadSync, 1024, {}},
+      {"TComPort, on the event thread (smNone), 1024-byte queue", smNone, 1024, {}},
+      {"TComPort, GUI hand-off (smThreadSync), 4096-byte queue", smThreadSync, 4096, {}},
+      {"cat of the same pty", smNone, 0, {}},
+  };
+  if (only > 0 && only <= 4) {
+    Variant &v = variants[only - 1];
+    for (int r = 0; r < runs; ++r)
+      v.mbs.push_back(mib / (v.queue ? run_port(data, v.sync, v.queue) : run_cat(data)));
+    std::printf("%s: median %.1f MiB/s\n", v.name, median(v.mbs));
+    gui_uninstall();
+    return 0;
   }
-  std::printf("receive %zu MiB x %d runs (blocks of at most the 1024-byte input queue)\n", mib, runs);
-  std::printf("  TComPort, GUI hand-off (smThreadSync): median %8.1f MiB/s\n", median(port_mbs));
-  std::printf("  TComPort, on the event thread (smNone): median %8.1f MiB/s\n", median(direct_mbs));
-  std::printf("  cat of the same pty:                   median %8.1f MiB/s\n", median(cat_mbs));
-  std::printf("  ratio port (smThreadSync) / cat:       %8.2f\n", median(port_mbs) / median(cat_mbs));
-  std::printf("  ratio port (smNone) / cat:             %8.2f\n", median(direct_mbs) / median(cat_mbs));
+  for (int r = 0; r < runs; ++r)
+    for (Variant &v : variants)
+      v.mbs.push_back(mib / (v.queue ? run_port(data, v.sync, v.queue) : run_cat(data)));
+  const double cat = median(variants[3].mbs);
+  std::printf("receive %zu MiB x %d runs (each block at most the input queue), medians:\n", mib, runs);
+  for (const Variant &v : variants) {
+    const double m = median(v.mbs);
+    std::printf("  %-56s %8.1f MiB/s  ratio to cat %5.2f\n", v.name, m, m / cat);
+  }
   std::printf("  console line rate for scale: 115200 baud = 0.011 MiB/s\n");
 
   // Idle: the port open with all events asked for, the GUI loop running, nothing arriving.

@@ -295,6 +295,49 @@ TEST_F(SerportFake, ALinkGetsEachWakeUpAsOneBlockAndOnRxCharStaysQuiet) {
   port.UnRegisterLink(&link);
 }
 
+// What waits beyond one queue's worth goes out in the same delivery, as blocks of at most
+// the queue (1024 bytes); a line that never pauses is cut off after 64 KiB, and the rest comes
+// with the next wake-up.
+TEST_F(SerportFake, OneWakeUpDeliversAllThatWaitsInBlocksOfAtMostTheQueue) {
+  const struct {
+    size_t bytes;
+    size_t first_blocks;  // the first delivery: full blocks, then the rest
+    bool first_empties;   // the first delivery leaves the queue empty (Rx goes off)
+  } cases[] = {{2500, 3, true}, {70000, 64, false}};
+  for (const auto &c : cases) {
+    SCOPED_TRACE(c.bytes);
+    std::string sent(c.bytes, '\0');
+    for (size_t i = 0; i < sent.size(); ++i)
+      sent[i] = static_cast<char>('a' + i % 23);
+    TComLink link;
+    std::vector<size_t> sizes;
+    std::string got;
+    std::vector<bool> rx;
+    link.OnRxBuf = [&](TCustomComPort *, const char *buf, int n) {
+      sizes.push_back(static_cast<size_t>(n));
+      got.append(buf, static_cast<size_t>(n));
+    };
+    link.OnRx = [&](TCustomComPort *, bool on) { rx.push_back(on); };
+    port.RegisterLink(&link);
+    port.Open();
+    line->push_input(sent);
+    ASSERT_TRUE(pump_until([&] { return sizes.size() >= c.first_blocks; }));
+    ASSERT_EQ(sizes.size(), c.first_blocks);
+    for (size_t i = 0; i + 1 < sizes.size(); ++i)
+      EXPECT_EQ(sizes[i], 1024u);
+    EXPECT_EQ(rx, (c.first_empties ? std::vector<bool>{true, false} : std::vector<bool>{true}));
+    if (!c.first_empties) {
+      sent += "!";
+      line->push_input("!");
+      ASSERT_TRUE(pump_until([&] { return got.size() == sent.size(); }));
+      EXPECT_EQ(rx, (std::vector<bool>{true, true, false}));
+    }
+    EXPECT_TRUE(got == sent);
+    port.Close();
+    port.UnRegisterLink(&link);
+  }
+}
+
 TEST_F(SerportFake, WithoutALinkOnRxCharGetsTheCountAndTheBytesStay) {
   std::atomic<int> count{0};
   port.OnRxChar = [&](TCustomComPort *, int n) { count = n; };

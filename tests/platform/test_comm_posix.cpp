@@ -7,6 +7,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <filesystem>
 #include <fstream>
@@ -14,6 +15,7 @@
 
 #include "platform/comm.h"
 #include "tests/platform/pty_pair.h"
+#include "tests/support/wait.h"
 
 namespace fs = std::filesystem;
 
@@ -282,6 +284,63 @@ TEST(CommIo, EventCharacterAndDiscardedNulls) {
   EXPECT_TRUE(seen & COMM_EV_RXFLAG);
 }
 
+// Bytes that arrive while a partly read queue holds the rest of a block go in across the end
+// of its ring: order, dropped nulls and the event character must come through the wrap.
+TEST(CommIo, BytesWrappingAroundAPartlyReadQueueKeepOrderNullsAndEventCharacter) {
+  using namespace std::string_literals;
+  const struct {
+    const char *name;
+    bool discard_null;
+    char event_char;
+    std::string second;  // queued behind 2 bytes at offset 10 of 16: wraps after 4 bytes
+    std::string queued;
+    bool flag;
+  } cases[] = {
+      {"plain", false, '>', "abcdefghijkl", "abcdefghijkl", false},
+      {"event character after the wrap", false, '>', "abcdef>hijkl", "abcdef>hijkl", true},
+      {"event character before the wrap", false, '>', "ab>defghijkl", "ab>defghijkl", true},
+      {"nulls dropped on both sides", true, '>', "ab\0def\0h>jk\0"s, "abdefh>jk", true},
+      {"null as the event character", false, '\0', "abcdef\0hijkl"s, "abcdef\0hijkl"s, true},
+  };
+  for (const auto &c : cases) {
+    SCOPED_TRACE(c.name);
+    PtyPair pty;
+    ASSERT_TRUE(pty.ok());
+    auto dev = open_device(pty.slave_name);
+    ASSERT_NE(dev, nullptr);
+    ASSERT_EQ(dev->SetupComm(16, 16), COMM_OK);
+    CommDcb d = dcb_8n1(115200);
+    d.EvtChar = c.event_char;
+    if (c.discard_null)
+      d.Flags |= DCB_NULL;
+    ASSERT_EQ(dev->SetCommState(d), COMM_OK);
+    ASSERT_EQ(dev->SetCommTimeouts(immediate_reads()), COMM_OK);
+    ASSERT_EQ(dev->SetCommMask(COMM_EV_RXCHAR | COMM_EV_RXFLAG), COMM_OK);
+    // The events seen until the queue holds n bytes, and those still pending then.
+    auto wait_for_queue = [&](uint32_t n) {
+      uint32_t seen = 0, mask = 0, errors = 0, queued = 0;
+      for (int i = 0; i < 50 && dev->ClearCommErrorInput(errors, queued) == COMM_OK && queued < n; ++i)
+        if (dev->WaitCommEvent(mask, nullptr, 2000) == COMM_OK)
+          seen |= mask;
+      EXPECT_EQ(queued, n);
+      dev->WaitCommEvent(mask, nullptr, 0);
+      return seen | mask;
+    };
+    ASSERT_TRUE(pty.send("0123456789AB"));
+    wait_for_queue(12);
+    std::string buf(16, '\0');
+    uint32_t done = 0;
+    CommAsync op;
+    ASSERT_EQ(dev->ReadFile(buf.data(), 10, done, &op), COMM_OK);
+    ASSERT_EQ(buf.substr(0, done), "0123456789");
+    ASSERT_TRUE(pty.send(c.second));
+    const uint32_t seen = wait_for_queue(static_cast<uint32_t>(2 + c.queued.size()));
+    ASSERT_EQ(dev->ReadFile(buf.data(), 16, done, &op), COMM_OK);
+    EXPECT_EQ(buf.substr(0, done), "AB" + c.queued);
+    EXPECT_EQ((seen & COMM_EV_RXFLAG) != 0, c.flag);
+  }
+}
+
 TEST(CommIo, StopEventEndsAWaitAndATimeoutEndsItEmpty) {
   PtyPair pty;
   ASSERT_TRUE(pty.ok());
@@ -349,6 +408,35 @@ TEST(CommIo, ReadTimeoutsEndABlockingReadWithWhatCame) {
   ASSERT_EQ(dev->SetCommTimeouts(t), COMM_OK);
   EXPECT_EQ(dev->ReadFile(buf, 3, done, nullptr), COMM_OK);
   EXPECT_EQ(std::string(buf, done), "xyz");
+}
+
+// A read that waits while another thread (the event waiter, an InputCount) takes the arriving
+// bytes into the queue must still be woken for them: the device has nothing left to tell it.
+TEST(CommIo, AWaitingReadGetsBytesThatAnotherThreadQueued) {
+  PtyPair pty;
+  ASSERT_TRUE(pty.ok());
+  auto dev = open_device(pty.slave_name);
+  ASSERT_NE(dev, nullptr);
+  ASSERT_EQ(dev->SetCommTimeouts(CommTimeouts{}), COMM_OK);  // a read waits for all it asked for
+  zv_test::HangGuard guard(std::chrono::seconds(60), "a waiting read missed bytes another thread queued");
+  for (int round = 0; round < 50; ++round) {
+    std::atomic<bool> finished{false};
+    std::string got;
+    std::thread reader([&] {
+      char buf[3];
+      uint32_t done = 0;
+      if (dev->ReadFile(buf, sizeof buf, done, nullptr) == COMM_OK)
+        got.assign(buf, done);
+      finished = true;
+    });
+    EXPECT_TRUE(pty.send("abc"));
+    // Taking the bytes in here, while the reader polls, is the case under test.
+    uint32_t errors = 0, queued = 0;
+    while (!finished)
+      dev->ClearCommErrorInput(errors, queued);
+    reader.join();
+    EXPECT_EQ(got, "abc");
+  }
 }
 
 TEST(CommIo, VanishedPeerEndsWaitsWithAnErrorInsteadOfHanging) {
