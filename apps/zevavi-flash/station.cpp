@@ -515,10 +515,12 @@ int run_station(const FlashOptions &options, int stop_requests) {
     unit.start(pc, files, 1);
   }
 
+  bool interrupted = false;
   if (!all_settled()) {
     QSocketNotifier signal_watch(stop_requests, QSocketNotifier::Read);
     QObject::connect(&signal_watch, &QSocketNotifier::activated, [&] {
       stop_requests_take();
+      interrupted = true;
       ZV_LOG(LOG_WARN, station_name, "interrupted");
       for (auto &unit : units)
         unit->stop_with(exit_interrupted, "Interrupted; the upgrade was stopped.");
@@ -557,7 +559,7 @@ int run_station(const FlashOptions &options, int stop_requests) {
   remove_partition_files();
   board.redraw();
   const int total = int(units.size());
-  const int code = finished == total ? exit_finished : exit_some_failed;
+  const int code = finished == total ? exit_finished : interrupted ? exit_interrupted : exit_some_failed;
   std::string text = std::to_string(finished) + " of " + std::to_string(total) + " boxes finished.";
   if (!options.json)
     text = "Summary: " + text + "\n" + summary.substr(0, summary.size() - 1);
