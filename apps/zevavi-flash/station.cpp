@@ -89,7 +89,7 @@ class Board {
   void outcome(size_t i, int exit_code, const std::string &text) {
     std::lock_guard lock(mutex_);
     Row &row = rows_[i];
-    row.doing = (exit_code == exit_finished ? "finished: " : "FAILED: ") + text;
+    row.doing = exit_code == exit_finished ? std::string("finished") : "FAILED: " + text;
     if (json_)
       put_line("{\"type\":\"unit\"" + who(row) + ",\"exit\":" + std::to_string(exit_code) +
                ",\"text\":" + json_text(text) + "}");
@@ -122,7 +122,7 @@ class Board {
     if (drawn_ > 0)
       out += "\033[" + std::to_string(drawn_) + "A";
     char line[512];
-    std::snprintf(line, sizeof line, "\r\033[K%-22s %-15s %4s  %s\n", "PORT", "BOX", "", "STEP / STATE");
+    std::snprintf(line, sizeof line, "\r\033[K%-22s %-15s %4s  %s\n", "PORT", "BOX", "DONE", "STEP / STATE");
     out += line;
     for (const Row &row : rows_) {
       std::string port = row.port.size() > 22 ? "..." + row.port.substr(row.port.size() - 19) : row.port;
