@@ -10,37 +10,40 @@ namespace {
 const char *const watcher_name = "VAzOdor::ComTerminalChar";
 }
 
+ConsoleWatcher::ConsoleWatcher() : session_(window_session) {}
+
 void ConsoleWatcher::on_char(char ch, WatcherHost &host) {
-  note_console_activity();
+  session_.note_console_activity();
   std::memmove(console_tail, console_tail + 1, 3);
   console_tail[3] = ch;
 
   if (std::memcmp(console_tail, "****", 4) == 0) {
     // The box is booting (again): whatever step we were at, the sequence starts over.
-    upgrade_step = 1;
-    prompt_ready = 0;
+    session_.upgrade_step = 1;
+    session_.prompt_ready = 0;
   } else if (std::memcmp(console_tail, "us =", 4) == 0) {
     err_capture = 1;
     err_len = 0;
-  } else if (std::memcmp(console_tail, "CFE>", 4) == 0 && prompt_ready == 0 && upgrade_step != 0) {
+  } else if (std::memcmp(console_tail, "CFE>", 4) == 0 && session_.prompt_ready == 0 &&
+             session_.upgrade_step != 0) {
     int machine = host.machine();
-    if (upgrade_step == 3 && (machine == 0 || machine == 1))
-      upgrade_step = 5;  // these models have no splash picture
+    if (session_.upgrade_step == 3 && (machine == 0 || machine == 1))
+      session_.upgrade_step = 5;  // these models have no splash picture
     else
-      ++upgrade_step;
-    prompt_ready = 1;
+      ++session_.upgrade_step;
+    session_.prompt_ready = 1;
   }
 
   if (err_capture && ch != ' ') {
     if (ch == '-') {
-      stop_worker();
+      session_.stop_worker();
       err_capture = 0;
       host.release_upgrade();
       std::memset(err_code, 0, sizeof err_code);
       err_code[err_len++] = '-';
     } else if (ch >= '0' && ch <= '9') {
       err_capture = 0;
-      ZV_LOG(LOG_DEBUG, watcher_name, "SUCCESS >> Setp : [%d]", upgrade_step.load());
+      ZV_LOG(LOG_DEBUG, watcher_name, "SUCCESS >> Setp : [%d]", session_.upgrade_step.load());
     }
   }
 
@@ -51,7 +54,7 @@ void ConsoleWatcher::on_char(char ch, WatcherHost &host) {
   if (ch == ' ') {
     int count = host.status_count();
     ZV_LOG(LOG_DEBUG, watcher_name, "FAIL >> Setp : [%d], ProcessStep : [%d], ErrNo : [%s]",
-           upgrade_step.load(), count, err_code);
+           session_.upgrade_step.load(), count, err_code);
     // The step quoted is the numbered line of the command that failed, as the user sees it;
     // the call count would also hold the progress-only updates that have no line.
     char line[128];

@@ -3,6 +3,8 @@
 // result code of each command, and moves the upgrade step on.
 #pragma once
 
+class UpgradeSession;
+
 // What the watcher needs from the window. Called on the GUI thread.
 class WatcherHost {
  public:
@@ -19,11 +21,15 @@ class WatcherHost {
 
 class ConsoleWatcher {
  public:
+  // Watches for the window's session.
+  ConsoleWatcher();
+  explicit ConsoleWatcher(UpgradeSession &session) : session_(session) {}
   void on_char(char ch, WatcherHost &host);
   // Longest failure code kept: "-" and three digits. Further digits are dropped.
   static constexpr int max_code_length = 4;
 
  private:
+  UpgradeSession &session_;
   char console_tail[4] = {};
   int err_capture = 0;
   int err_len = 0;

@@ -14,9 +14,12 @@
 #include <filesystem>
 #include <mutex>
 
-std::atomic<int> upgrade_step{0};
-std::atomic<int> prompt_ready{0};
-std::atomic<int> worker_running{0};
+UpgradeSession window_session;
+// Bound to members of an object of static storage: constant-initialised, so usable from any
+// translation unit's start-up code.
+std::atomic<int> &upgrade_step = window_session.upgrade_step;
+std::atomic<int> &prompt_ready = window_session.prompt_ready;
+std::atomic<int> &worker_running = window_session.worker_running;
 
 const char *const cfe_commands[8] = {
     "erase_flash2",
@@ -47,31 +50,10 @@ namespace {
 
 const char *const worker_name = "threadCommandMain";
 
-std::mutex pause_mutex;
-std::condition_variable pause_wake;
-
-// Steady-clock milliseconds of the box's last console character; 0 when none came since the
-// worker started.
-std::atomic<int64_t> last_console_ms{0};
-
 int64_t now_ms() {
   using namespace std::chrono;
   // Never 0, so 0 can mean "nothing yet".
   return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count() + 1;
-}
-
-// Set when the box's first character since the worker started arrives: the pass sleeping
-// at step 0 wakes to go on with the short break-key cadence at once.
-bool wake_pass = false;  // under pause_mutex
-
-// Sleeps `ms`, or less when stop_worker is called (or the box starts talking) meanwhile.
-// Returns worker_running.
-bool pause(int ms) {
-  std::unique_lock lock(pause_mutex);
-  pause_wake.wait_for(lock, std::chrono::milliseconds(ms),
-                      [] { return worker_running.load() == 0 || wake_pass; });
-  wake_pass = false;
-  return worker_running.load() != 0;
 }
 
 // "%s\n" around the table text, then the address into that: every command ends in one "\n".
@@ -82,41 +64,21 @@ void build_command(char (&command)[128], const char *table_text, const char *add
   std::snprintf(command, sizeof command, "%s\n", text.c_str());
 }
 
-void log_sent(const char *data, int len, int step) {
-  ZV_LOG_DUMP(LOG_HEX, worker_name, data, len, "STEP > %d", step);
-}
+// The window's server: the single-file TFTP server on port 69.
+class SingleFileServer final : public PartitionServer {
+ public:
+  bool start(const std::string &file) override { return tftp_start(file.c_str()) != 0; }
+  bool finish() override { return tftp_stop(0) != 0; }
+  void abort() override { tftp_abort(); }
+  unsigned long long bytes_served() const override { return tftp_bytes_served.load(); }
+};
 
-// Ends the upgrade with a failure line, unless something else (Exit, Previous, the box's own
-// failure code, a lost line) has ended it already and said so.
-void end_upgrade(UpgradeHost *window, const std::string &line) {
-  if (worker_running.exchange(0))
-    window->show_status(0, line.c_str());
-}
+SingleFileServer single_file_server;
 
-// Writes to the port; on failure ends the upgrade with a status line and a log line rather
-// than leaving the box waiting and the technician looking at a stalled bar.
-bool send(UpgradeHost *window, const char *data, int len) {
-  std::string error;
-  if (window->port_write(data, len, error))
-    return true;
-  ZV_LOG(LOG_ERROR, worker_name, "Fail to write to %s : %s", window->port_name().c_str(), error.c_str());
-  end_upgrade(window, "Fail to write to " + window->port_name() + ".");
-  return false;
-}
-
-// Starts serving a flash step's partition. When that is impossible (the file went, the port
-// was taken) the flash command is not typed: the box would wait for a transfer that never
-// comes, and the steps after it would erase what this one could not rewrite.
-bool serve(UpgradeHost *window, const std::string &file) {
-  if (tftp_start(file.c_str()))
-    return true;
-  ZV_LOG(LOG_ERROR, worker_name, "no TFTP server for [%s]: the flash command is not sent", file.c_str());
-  end_upgrade(window, "Fail to serve " + std::filesystem::path(file).filename().string() + " over TFTP.");
-  return false;
-}
+}  // namespace
 
 // What the worker remembers across passes.
-struct Pass {
+struct UpgradeSession::Pass {
   int cfe_msg_shown = 0;
   int tftp_started = 0;
   bool label_shown = false;
@@ -125,25 +87,71 @@ struct Pass {
   std::string served_file;     // the partition of the flash step in progress
 };
 
+// Sleeps `ms`, or less when stop_worker is called (or the box starts talking) meanwhile.
+// Returns worker_running.
+bool UpgradeSession::pause(int ms) {
+  std::unique_lock lock(pause_mutex_);
+  pause_wake_.wait_for(lock, std::chrono::milliseconds(ms),
+                       [this] { return worker_running.load() == 0 || wake_pass_; });
+  wake_pass_ = false;
+  return worker_running.load() != 0;
+}
+
+void UpgradeSession::log_sent(const char *data, int len, int step) {
+  ZV_LOG_DUMP(LOG_HEX, worker_name, data, len, "%sSTEP > %d", log_tag.c_str(), step);
+}
+
+// Ends the upgrade with a failure line, unless something else (Exit, Previous, the box's own
+// failure code, a lost line) has ended it already and said so.
+void UpgradeSession::end_upgrade(UpgradeHost *host, const std::string &line) {
+  if (worker_running.exchange(0))
+    host->show_status(0, line.c_str());
+}
+
+// Writes to the port; on failure ends the upgrade with a status line and a log line rather
+// than leaving the box waiting and the technician looking at a stalled bar.
+bool UpgradeSession::send(UpgradeHost *host, const char *data, int len) {
+  std::string error;
+  if (host->port_write(data, len, error))
+    return true;
+  ZV_LOG(LOG_ERROR, worker_name, "%sFail to write to %s : %s", log_tag.c_str(), host->port_name().c_str(),
+         error.c_str());
+  end_upgrade(host, "Fail to write to " + host->port_name() + ".");
+  return false;
+}
+
+// Starts serving a flash step's partition. When that is impossible (the file went, the port
+// was taken) the flash command is not typed: the box would wait for a transfer that never
+// comes, and the steps after it would erase what this one could not rewrite.
+bool UpgradeSession::serve(UpgradeHost *host, const std::string &file) {
+  if (server && server->start(file))
+    return true;
+  ZV_LOG(LOG_ERROR, worker_name, "%sno TFTP server for [%s]: the flash command is not sent", log_tag.c_str(),
+         file.c_str());
+  end_upgrade(host, "Fail to serve " + std::filesystem::path(file).filename().string() + " over TFTP.");
+  return false;
+}
+
 // At steps 1..8 a box that says nothing for too long has hung or lost its cable.
-bool box_went_silent(UpgradeHost *window, int step, const Pass &pass) {
+bool UpgradeSession::box_went_silent(UpgradeHost *host, int step, const Pass &pass) {
   if (step < 1 || step > 8)
     return false;
-  const int64_t last = std::max(last_console_ms.load(), pass.own_mark_ms);
+  const int64_t last = std::max(last_console_ms_.load(), pass.own_mark_ms);
   const int limit = box_silence_limit_ms.load();
   if (now_ms() - last <= limit)
     return false;
-  ZV_LOG(LOG_ERROR, worker_name, "no answer from the machine for %d ms at step %d", limit, step);
+  ZV_LOG(LOG_ERROR, worker_name, "%sno answer from the machine for %d ms at step %d", log_tag.c_str(), limit,
+         step);
   char line[96];
-  std::snprintf(line, sizeof line, "The machine stopped answering at step %d.", window->last_line_number());
-  end_upgrade(window, line);
+  std::snprintf(line, sizeof line, "The machine stopped answering at step %d.", host->last_line_number());
+  end_upgrade(host, line);
   return true;
 }
 
 // Step 0's pause: once a second while the box is silent; often while its boot output runs,
 // so a short autostart wait still meets a break key.
-int step0_pause_ms(Pass &pass) {
-  const int64_t heard = last_console_ms.load();
+int UpgradeSession::step0_pause_ms(Pass &pass) {
+  const int64_t heard = last_console_ms_.load();
   if (heard != 0 && pass.boot_output_ms == 0)
     pass.boot_output_ms = heard;
   if (pass.boot_output_ms != 0 && now_ms() - pass.boot_output_ms < fast_break_window_ms)
@@ -151,44 +159,52 @@ int step0_pause_ms(Pass &pass) {
   return 1000;
 }
 
-}  // namespace
-
-void note_console_activity() {
-  if (last_console_ms.exchange(now_ms()) != 0)
+void UpgradeSession::note_console_activity() {
+  if (last_console_ms_.exchange(now_ms()) != 0)
     return;
   {
-    std::lock_guard lock(pause_mutex);
-    wake_pass = true;
+    std::lock_guard lock(pause_mutex_);
+    wake_pass_ = true;
   }
-  pause_wake.notify_all();
+  pause_wake_.notify_all();
 }
 
-void stop_worker() {
+void UpgradeSession::stop_worker() {
   {
-    std::lock_guard lock(pause_mutex);
+    std::lock_guard lock(pause_mutex_);
     worker_running = 0;
   }
-  pause_wake.notify_all();
+  pause_wake_.notify_all();
 }
 
+void note_console_activity() { window_session.note_console_activity(); }
+
+void stop_worker() { window_session.stop_worker(); }
+
 int threadCommandMain(UpgradeHost *window) {
+  window_session.box_ip = machine_ip;
+  window_session.pc_ip = local_ip;
+  window_session.files = image_files();
+  window_session.server = &single_file_server;
+  return window_session.run(window);
+}
+
+int UpgradeSession::run(UpgradeHost *window) {
   worker_running = 1;
   prompt_ready = 1;
   upgrade_step = 0;
-  last_console_ms = 0;
+  last_console_ms_ = 0;
   {
-    std::lock_guard lock(pause_mutex);
-    wake_pass = false;
+    std::lock_guard lock(pause_mutex_);
+    wake_pass_ = false;
   }
   Pass pass;
   pass.own_mark_ms = now_ms();
-  const auto files = image_files();
-
   while (worker_running) {
     char command[128] = {};
     int step = upgrade_step;
     int pause_ms = 1000;
-    ZV_LOG(LOG_DEBUG, worker_name, "STEP : [%d]", step);
+    ZV_LOG(LOG_DEBUG, worker_name, "%sSTEP : [%d]", log_tag.c_str(), step);
     if (box_went_silent(window, step, pass))
       break;
 
@@ -220,7 +236,7 @@ int threadCommandMain(UpgradeHost *window) {
         if (!ready)
           break;
         window->show_status(step_status[2].percent, step_status[2].text);
-        build_command(command, cfe_commands[2], machine_ip);
+        build_command(command, cfe_commands[2], box_ip.c_str());
         log_sent(command, int(std::strlen(command)), step);
         break;
       case 3:
@@ -234,7 +250,7 @@ int threadCommandMain(UpgradeHost *window) {
           continue;
         }
         window->show_status(step_status[step].percent, step_status[step].text);
-        build_command(command, cfe_commands[step], local_ip);
+        build_command(command, cfe_commands[step], pc_ip.c_str());
         log_sent(command, int(std::strlen(command)), step);
         pass.served_file = files[step - 3];
         if (!(pass.tftp_started = serve(window, pass.served_file)))
@@ -252,7 +268,7 @@ int threadCommandMain(UpgradeHost *window) {
         if (!ready)
           break;
         window->show_status(step_status[step].percent, step_status[step].text);
-        build_command(command, cfe_commands[step - 1], local_ip);
+        build_command(command, cfe_commands[step - 1], pc_ip.c_str());
         log_sent(command, int(std::strlen(command)), step);
         pass.served_file = files[step - 4];
         if (!(pass.tftp_started = serve(window, pass.served_file)))
@@ -289,9 +305,9 @@ int threadCommandMain(UpgradeHost *window) {
     }
 
     if (pass.tftp_started) {
-      int delivered = tftp_stop(0);
+      const bool delivered = server->finish();
       pass.own_mark_ms = now_ms();
-      window->transfer_ended(pass.served_file, delivered != 0, tftp_bytes_served.load());
+      window->transfer_ended(pass.served_file, delivered, server->bytes_served());
       // 90 % means the root image reached the box; not a transfer the box or the user ended.
       if (upgrade_step == 7 && delivered && worker_running)
         window->show_status(90, nullptr);
@@ -302,7 +318,7 @@ int threadCommandMain(UpgradeHost *window) {
   }
 
   window->worker_finished();
-  ZV_LOG(LOG_INFO, worker_name, "stop write-thread!!");
-  ZV_LOG(LOG_INFO, worker_name, "Closed %s", window->port_name().c_str());
+  ZV_LOG(LOG_INFO, worker_name, "%sstop write-thread!!", log_tag.c_str());
+  ZV_LOG(LOG_INFO, worker_name, "%sClosed %s", log_tag.c_str(), window->port_name().c_str());
   return 0;
 }

@@ -2,6 +2,12 @@
 // and, when the box has shown its prompt, types that step's command, serving the step's
 // partition file over TFTP where the command is a flash command.
 //
+// Everything one upgrade needs lives in an UpgradeSession: its step state, its inputs, its
+// partition files and the server that hands them to its box, so that a station can drive
+// many boxes side by side. The window has one session of its own, whose step state keeps
+// the window's names (upgrade_step, prompt_ready, worker_running) and whose inputs are the
+// wizard's (machine_ip, local_ip, the partition files of temp_dir).
+//
 // The step state is shared with the console watcher and the wizard without a lock; every
 // write is a single store or increment. prompt_ready is the hand-off: the watcher advances
 // the step only while it is 0, the worker acts on steps 2..8 only while it is 1 and clears
@@ -9,12 +15,14 @@
 // that arrives while a pass is still running is neither lost nor taken twice.
 #pragma once
 
-#include <atomic>
-#include <string>
+#include "src/imageprep.h"
 
-extern std::atomic<int> upgrade_step;    // 0..8
-extern std::atomic<int> prompt_ready;    // 1: the box showed its prompt, the command is due
-extern std::atomic<int> worker_running;  // the worker loops while 1
+#include <array>
+#include <atomic>
+#include <condition_variable>
+#include <cstdint>
+#include <mutex>
+#include <string>
 
 constexpr char break_key = 0x03;
 extern const char *const cfe_commands[8];
@@ -62,14 +70,82 @@ extern std::atomic<int> box_silence_limit_ms;
 constexpr int fast_break_interval_ms = 100;
 constexpr int fast_break_window_ms = 20000;
 
-// Called for every character the box's console delivers (the console watcher does): the box
-// is alive, and at step 0 its boot output has begun.
-void note_console_activity();
+// How a session's partition files reach its box. The worker calls start and finish in turn
+// on its own thread; abort may come from any thread and never blocks.
+class PartitionServer {
+ public:
+  virtual ~PartitionServer() = default;
+  // Serves `file` to the box: true when the box's read request can now be answered; false
+  // (and a log line) when it cannot, so the flash command is not typed.
+  virtual bool start(const std::string &file) = 0;
+  // Waits until the transfer started last has ended: true when the box took all of it.
+  virtual bool finish() = 0;
+  // Ends a running transfer now; finish then returns within moments.
+  virtual void abort() = 0;
+  // Bytes of the file the box acknowledged in the last transfer.
+  virtual unsigned long long bytes_served() const = 0;
+};
 
-// The worker's body. Returns 0 when the loop has ended (reboot sent, or worker_running
-// cleared by Exit, Previous, the box's failure code or a failed write to the port).
+class UpgradeSession {
+ public:
+  UpgradeSession() = default;
+  UpgradeSession(const UpgradeSession &) = delete;
+  UpgradeSession &operator=(const UpgradeSession &) = delete;
+
+  // Inputs, set before run and only read while the worker runs.
+  std::string box_ip;                               // typed into the box's ifconfig
+  std::string pc_ip;                                // the address the box fetches its partitions from
+  std::array<std::string, IMAGE_FILE_COUNT> files;  // as image_files() orders them
+  PartitionServer *server = nullptr;
+  // Put before the worker's log lines, so that the lines of many boxes can be told apart.
+  std::string log_tag;
+
+  std::atomic<int> upgrade_step{0};    // 0..8
+  std::atomic<int> prompt_ready{0};    // 1: the box showed its prompt, the command is due
+  std::atomic<int> worker_running{0};  // the worker loops while 1
+
+  // The worker's body. Returns 0 when the loop has ended (reboot sent, or worker_running
+  // cleared by stop_worker, the box's failure code or a failed write to the port).
+  int run(UpgradeHost *host);
+
+  // Clears worker_running and wakes a worker sleeping between passes, so that leaving the
+  // upgrade or the box's failure do not wait out a one- or ten-second pause.
+  void stop_worker();
+
+  // Called for every character the box's console delivers (the console watcher does): the
+  // box is alive, and at step 0 its boot output has begun.
+  void note_console_activity();
+
+ private:
+  struct Pass;
+  bool pause(int ms);
+  void end_upgrade(UpgradeHost *host, const std::string &line);
+  bool send(UpgradeHost *host, const char *data, int len);
+  bool serve(UpgradeHost *host, const std::string &file);
+  bool box_went_silent(UpgradeHost *host, int step, const Pass &pass);
+  int step0_pause_ms(Pass &pass);
+  void log_sent(const char *data, int len, int step);
+
+  std::mutex pause_mutex_;
+  std::condition_variable pause_wake_;
+  // Set when the box's first character since the worker started arrives: the pass sleeping
+  // at step 0 wakes to go on with the short break-key cadence at once.
+  bool wake_pass_ = false;  // under pause_mutex_
+  // Steady-clock milliseconds of the box's last console character; 0 when none came since
+  // the worker started.
+  std::atomic<int64_t> last_console_ms_{0};
+};
+
+// The window's session: the wizard's step state under its own names.
+extern UpgradeSession window_session;
+extern std::atomic<int> &upgrade_step;
+extern std::atomic<int> &prompt_ready;
+extern std::atomic<int> &worker_running;
+
+// The window's worker: runs window_session with the wizard's inputs (machine_ip, local_ip,
+// the partition files of temp_dir) and the single-file TFTP server.
 int threadCommandMain(UpgradeHost *window);
 
-// Clears worker_running and wakes a worker sleeping between passes, so that Previous and
-// the failure path do not wait out a one- or ten-second pause.
+// window_session.note_console_activity() and .stop_worker().
+void note_console_activity();
 void stop_worker();

@@ -3,10 +3,125 @@
 #include "src/addresscheck.h"
 
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
+#include <fstream>
+#include <set>
+#include <sstream>
 
 namespace {
 const char *const models[] = {"KESTA", "MORVA", "PELIN", "TORQA"};
+
+std::string trimmed(const std::string &text) {
+  const size_t first = text.find_first_not_of(" \t\r");
+  if (first == std::string::npos)
+    return {};
+  return text.substr(first, text.find_last_not_of(" \t\r") - first + 1);
+}
+
+// Every line of a units file that is not blank or a comment, with its line number in the
+// error when it is not a unit.
+bool read_units_file(const std::string &path, std::vector<StationUnit> &units, std::string &error) {
+  std::ifstream in(path);
+  if (!in) {
+    error = "--units: can't read \"" + path + "\".";
+    return false;
+  }
+  int number = 0;
+  for (std::string line; std::getline(in, line);) {
+    ++number;
+    if (size_t hash = line.find('#'); hash != std::string::npos)
+      line.erase(hash);
+    line = trimmed(line);
+    if (line.empty())
+      continue;
+    StationUnit unit;
+    if (!parse_station_unit(line, unit, error)) {
+      error = path + ", line " + std::to_string(number) + ": " + error;
+      return false;
+    }
+    units.push_back(unit);
+  }
+  if (in.bad()) {
+    error = "--units: can't read \"" + path + "\".";
+    return false;
+  }
+  return true;
+}
+
+// No two boxes on one console, and no two boxes with one address: the TFTP service tells
+// the boxes apart by their address alone.
+bool units_distinct(const std::vector<StationUnit> &units, std::string &error) {
+  std::set<std::string> ports, boxes;
+  for (const StationUnit &unit : units) {
+    if (!ports.insert(unit.port).second) {
+      error = "The port " + unit.port + " is given to more than one unit.";
+      return false;
+    }
+    if (!boxes.insert(unit.box).second) {
+      error = "The address " + unit.box + " is given to more than one unit.";
+      return false;
+    }
+  }
+  return true;
+}
+}  // namespace
+
+bool parse_station_unit(const std::string &text, StationUnit &unit, std::string &error) {
+  // A device path may hold "=" itself; the address never does.
+  size_t cut = text.find_last_of("= \t");
+  if (cut == std::string::npos || cut == 0) {
+    error = "\"" + text + "\" is not PORT=ADDRESS, such as /dev/ttyUSB0=192.168.1.50.";
+    return false;
+  }
+  unit.port = trimmed(text.substr(0, cut));
+  unit.box = trimmed(text.substr(cut + 1));
+  if (unit.port.empty()) {
+    error = "\"" + text + "\" names no port.";
+    return false;
+  }
+  if (unit.box.empty() || !is_dotted_ipv4(unit.box) || unit.box.size() > 31) {
+    error = "\"" + unit.box + "\" in \"" + text + "\" is not an IPv4 address such as 192.168.102.45.";
+    return false;
+  }
+  return true;
+}
+
+std::string json_text(const std::string &text) {
+  std::string out = "\"";
+  for (unsigned char c : text) {
+    if (c == '"' || c == '\\') {
+      out += '\\';
+      out += char(c);
+    } else if (c == '\n') {
+      out += "\\n";
+    } else if (c < 0x20) {
+      char esc[8];
+      std::snprintf(esc, sizeof esc, "\\u%04x", c);
+      out += esc;
+    } else {
+      out += char(c);
+    }
+  }
+  return out + "\"";
+}
+
+int outcome_of_line(const std::string &line, std::string &code) {
+  if (line == "Finished, Reboot now!!")
+    return exit_finished;
+  if (line.rfind("Fail to upgrade your machine.", 0) == 0) {
+    size_t at = line.find("err-code : ");
+    if (at != std::string::npos)
+      code = line.substr(at + 11, line.find(']', at) - at - 11);
+    return exit_box_failed;
+  }
+  if (line.rfind("The machine stopped answering", 0) == 0)
+    return exit_timed_out;
+  if (line.rfind("Fail to write to", 0) == 0 || line.rfind("Lost the connection", 0) == 0)
+    return exit_line_lost;
+  if (line.rfind("Fail to serve", 0) == 0)
+    return exit_port;
+  return -1;
 }
 
 bool parse_flash_args(const std::vector<std::string> &args, FlashOptions &options, std::string &error) {
@@ -47,6 +162,26 @@ bool parse_flash_args(const std::vector<std::string> &args, FlashOptions &option
         return false;
       }
       options.json = true;
+    } else if (name == "--station") {
+      if (has_value) {
+        error = name + " takes no value.";
+        return false;
+      }
+      options.station = true;
+    } else if (name == "--unit") {
+      std::string text;
+      StationUnit unit;
+      if (!take(text))
+        return false;
+      if (!parse_station_unit(text, unit, error)) {
+        error = "--unit " + error;
+        return false;
+      }
+      options.units.push_back(unit);
+    } else if (name == "--units") {
+      std::string path;
+      if (!take(path) || !read_units_file(path, options.units, error))
+        return false;
     } else if (name == "--port") {
       if (!take(options.port))
         return false;
@@ -105,7 +240,24 @@ bool parse_flash_args(const std::vector<std::string> &args, FlashOptions &option
       return false;
     }
   }
-  if (options.port.empty())
+  if (options.station) {
+    if (!options.port.empty() || !options.box.empty())
+      error = "--station takes its boxes from --unit or --units, not from --port and --box.";
+    else if (!options.console.empty())
+      error = "--console keeps one box's console; --station does not take it.";
+    else if (options.model.empty())
+      error = "--model is missing: one of KESTA MORVA PELIN TORQA.";
+    else if (options.units.empty())
+      error = "--station needs its boxes: --unit PORT=ADDRESS (repeated) or --units FILE.";
+    else if (options.image.empty())
+      error = "The image is missing: name the .zip or .nfi file to flash.";
+    else
+      units_distinct(options.units, error);
+    return error.empty();
+  }
+  if (!options.units.empty())
+    error = "--unit and --units need --station.";
+  else if (options.port.empty())
     error = "--port is missing: name the box's serial port, such as /dev/ttyUSB0.";
   else if (options.model.empty())
     error = "--model is missing: one of KESTA MORVA PELIN TORQA.";
@@ -118,9 +270,24 @@ bool parse_flash_args(const std::vector<std::string> &args, FlashOptions &option
 
 std::string flash_usage() {
   return "Usage: zevavi-flash --port DEVICE --model MODEL --box ADDRESS [options] IMAGE\n"
+         "       zevavi-flash --station --model MODEL --unit DEVICE=ADDRESS... [options] IMAGE\n"
+         "       zevavi-flash --station --model MODEL --units FILE [options] IMAGE\n"
          "\n"
          "Flashes IMAGE (a .zip image or an .nfi container) into a set-top box through its\n"
          "boot loader: the serial console at DEVICE and a TFTP server on UDP port 69.\n"
+         "\n"
+         "With --station it flashes many boxes of one model at once, all started together:\n"
+         "each unit is a box's serial console and the address the box is to use. One TFTP\n"
+         "service on port 69 serves each box the file of its own upgrade, told by the box's\n"
+         "address, so no two units may share an address (or a port). A table shows every\n"
+         "box's step, percent and state (plain lines when the output is not a terminal;\n"
+         "with --json every event names its port and box), and a summary ends the run.\n"
+         "A box that fails or loses its line does not disturb the others.\n"
+         "\n"
+         "  --station            many boxes at once (--port and --box are not used)\n"
+         "  --unit DEVICE=ADDR   one box: its console and its address; repeat for each box\n"
+         "  --units FILE         the boxes from FILE, one \"DEVICE ADDRESS\" a line (\"#\"\n"
+         "                       starts a comment); may be mixed with --unit\n"
          "\n"
          "  --port DEVICE        the box's serial console, such as /dev/ttyUSB0\n"
          "  --model MODEL        KESTA, MORVA, PELIN or TORQA\n"
@@ -142,6 +309,7 @@ std::string flash_usage() {
          "  5    the serial line was lost during the upgrade\n"
          "  6    time-out (--timeout) or the box stopped answering\n"
          "  7    the image cannot be read or extracted, or lacks a partition the model needs\n"
+         "  8    --station: not every box finished (the summary names each and why)\n"
          "  130  interrupted (Ctrl-C or SIGTERM); the upgrade was stopped and the temporary\n"
          "       partition files removed\n";
 }

@@ -13,7 +13,14 @@ enum FlashExit {
   exit_line_lost = 5,     // the serial line went away during the upgrade
   exit_timed_out = 6,     // --timeout ran out, or the box stopped answering
   exit_image = 7,         // the image cannot be read, extracted or lacks a partition
+  exit_some_failed = 8,   // --station: at least one box did not finish (the summary says why)
   exit_interrupted = 130  // SIGINT or SIGTERM
+};
+
+// One box of a station: its serial console and the address it is to use.
+struct StationUnit {
+  std::string port;
+  std::string box;
 };
 
 struct FlashOptions {
@@ -28,11 +35,28 @@ struct FlashOptions {
   int timeout_s = 0;    // 0: no limit for the whole run
   bool json = false;
   bool help = false;
+  bool station = false;  // many boxes at once: `units` instead of port and box
+  std::vector<StationUnit> units;
 };
 
 // Fills `options` from argv[1..]; false with a sentence naming the bad argument in `error`.
-// --help alone is enough; otherwise --port, --model, --box and the image are required.
+// --help alone is enough; otherwise --port, --model, --box and the image are required, or
+// with --station: --model, the image and at least one unit (--unit PORT=ADDRESS, repeated,
+// or --units FILE with one "PORT ADDRESS" pair a line; "#" starts a comment). No two units
+// share a port or an address. The units file is the only thing read.
 bool parse_flash_args(const std::vector<std::string> &args, FlashOptions &options, std::string &error);
+
+// One unit from "PORT=ADDRESS" (or "PORT ADDRESS" from a units file); false with a
+// sentence in `error`.
+bool parse_station_unit(const std::string &text, StationUnit &unit, std::string &error);
+
+// The text as a JSON string, quotes included.
+std::string json_text(const std::string &text);
+
+// What a status line means for the exit code: exit_finished, exit_box_failed (with the
+// box's code in `code`), exit_timed_out, exit_line_lost or exit_port; -1 for a line that
+// decides nothing.
+int outcome_of_line(const std::string &line, std::string &code);
 
 // The --help text.
 std::string flash_usage();

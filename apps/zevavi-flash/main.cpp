@@ -2,6 +2,7 @@
 // preparation of the partition files, the same worker and console watcher; only the way the
 // technician is told what happens differs (lines on a terminal, or JSON for a script).
 #include "apps/zevavi-flash/flashargs.h"
+#include "apps/zevavi-flash/station.h"
 #include "comport/serport.h"
 #include "comport/serportesc.h"
 #include "lib/log.h"
@@ -34,25 +35,6 @@
 namespace {
 
 const char *const flash_name = "zevavi-flash";
-
-std::string json_text(const std::string &text) {
-  std::string out = "\"";
-  for (unsigned char c : text) {
-    if (c == '"' || c == '\\') {
-      out += '\\';
-      out += char(c);
-    } else if (c == '\n') {
-      out += "\\n";
-    } else if (c < 0x20) {
-      char esc[8];
-      std::snprintf(esc, sizeof esc, "\\u%04x", c);
-      out += esc;
-    } else {
-      out += char(c);
-    }
-  }
-  return out + "\"";
-}
 
 // What the technician sees. Called from the main thread and the worker's; one line at a time.
 class Report {
@@ -190,23 +172,10 @@ class Flasher final : public UpgradeHost, public WatcherHost {
  private:
   // The exit code a status line stands for; the box's failure code from its line.
   void classify(const char *text, std::string &code) {
-    const std::string line = text;
-    int outcome = -1;
-    if (line == "Finished, Reboot now!!") {
-      outcome = exit_finished;
-    } else if (line.rfind("Fail to upgrade your machine.", 0) == 0) {
-      outcome = exit_box_failed;
-      size_t at = line.find("err-code : ");
-      if (at != std::string::npos)
-        code = line.substr(at + 11, line.find(']', at) - at - 11);
+    const int outcome = outcome_of_line(text, code);
+    if (outcome == exit_box_failed) {
       box_code_ = code;
       failure_line_shown_ = true;
-    } else if (line.rfind("The machine stopped answering", 0) == 0) {
-      outcome = exit_timed_out;
-    } else if (line.rfind("Fail to write to", 0) == 0 || line.rfind("Lost the connection", 0) == 0) {
-      outcome = exit_line_lost;
-    } else if (line.rfind("Fail to serve", 0) == 0) {
-      outcome = exit_port;
     }
     if (outcome >= 0 && (outcome_ < 0 || outcome_ == exit_box_failed))
       outcome_ = outcome;
@@ -488,6 +457,16 @@ int main(int argc, char **argv) {
 
   QCoreApplication app(argc, argv);
   gui_install();
+  if (options.station) {
+    std::string log_path = options.log.empty() ? default_log_path() : options.log;
+    std::error_code ec;
+    std::filesystem::rename(log_path, log_path + ".1", ec);
+    log_open(log_path.c_str(), LOG_HEX);
+    int code = run_station(options, stop_requests);
+    gui_uninstall();
+    log_close();
+    return code;
+  }
   std::string log_path = options.log.empty() ? default_log_path() : options.log;
   {
     std::error_code ec;

@@ -2,6 +2,8 @@
 // that is wrong.
 #include "apps/zevavi-flash/flashargs.h"
 
+#include "tests/support/fs.h"
+
 #include <gtest/gtest.h>
 
 namespace {
@@ -70,6 +72,23 @@ TEST(FlashArgs, EachBadArgumentIsNamed) {
       {with(good, {"--speed", "2"}), "--speed"},
       {with(good, {"-x"}), "-x"},
       {with(good, {"second.zip"}), "second.zip"},
+      {with(good, {"--unit", "/dev/ttyUSB1=192.168.1.51"}), "--station"},
+      {{"--station", "--model", "KESTA", "image.zip"}, "--unit"},
+      {{"--station", "--model", "KESTA", "--unit", "/dev/ttyUSB0=192.168.1.300", "image.zip"},
+       "192.168.1.300"},
+      {{"--station", "--model", "KESTA", "--unit", "/dev/ttyUSB0", "image.zip"}, "/dev/ttyUSB0"},
+      {{"--station", "--model", "KESTA", "--unit", "=192.168.1.5", "image.zip"}, "=192.168.1.5"},
+      {{"--station", "--model", "KESTA", "--unit", "/dev/ttyUSB0=192.168.1.5", "--unit",
+        "/dev/ttyUSB1=192.168.1.5", "image.zip"},
+       "192.168.1.5"},
+      {{"--station", "--model", "KESTA", "--unit", "/dev/ttyUSB0=192.168.1.5", "--unit",
+        "/dev/ttyUSB0=192.168.1.6", "image.zip"},
+       "/dev/ttyUSB0"},
+      {{"--station", "--port", "/dev/ttyUSB0", "--model", "KESTA", "--unit", "/dev/ttyUSB1=192.168.1.5",
+        "image.zip"},
+       "--port"},
+      {{"--station", "--model", "KESTA", "--units", "/nonexistent/units.txt", "image.zip"},
+       "/nonexistent/units.txt"},
   };
   for (const BadLine &bad : table) {
     std::string joined;
@@ -81,6 +100,36 @@ TEST(FlashArgs, EachBadArgumentIsNamed) {
     EXPECT_FALSE(parse_flash_args(bad.args, options, error));
     EXPECT_NE(error.find(bad.named), std::string::npos) << error;
   }
+}
+
+// A station's boxes come from --unit options and a units file together, in their order.
+TEST(FlashArgs, StationTakesUnitsFromOptionsAndAFile) {
+  zv_test::TempDir dir("zevavi-flashargs");
+  const std::string list = dir.str("units.txt");
+  zv_test::write_file(list,
+                      "# bench 2\n"
+                      "/dev/ttyUSB1 192.168.1.51\n"
+                      "\n"
+                      "  /dev/serial/by-id/usb-FTDI=x-if00=192.168.1.52   # a path with \"=\" in it\n");
+  FlashOptions options;
+  std::string error;
+  ASSERT_TRUE(parse_flash_args(
+      {"--station", "--model", "PELIN", "--unit", "/dev/ttyUSB0=192.168.1.50", "--units", list, "image.zip"},
+      options, error))
+      << error;
+  EXPECT_TRUE(options.station);
+  ASSERT_EQ(options.units.size(), 3u);
+  EXPECT_EQ(options.units[0].port, "/dev/ttyUSB0");
+  EXPECT_EQ(options.units[0].box, "192.168.1.50");
+  EXPECT_EQ(options.units[1].port, "/dev/ttyUSB1");
+  EXPECT_EQ(options.units[2].port, "/dev/serial/by-id/usb-FTDI=x-if00");
+  EXPECT_EQ(options.units[2].box, "192.168.1.52");
+
+  // A bad line is named by file and number.
+  zv_test::write_file(list, "/dev/ttyUSB1 192.168.1.51\n/dev/ttyUSB2 box-two\n");
+  EXPECT_FALSE(
+      parse_flash_args({"--station", "--model", "PELIN", "--units", list, "image.zip"}, options, error));
+  EXPECT_NE(error.find(list + ", line 2"), std::string::npos) << error;
 }
 
 }  // namespace

@@ -283,6 +283,7 @@ int Commands::flash(const std::vector<std::string> &args, std::optional<int> for
   config.server_port = options_.tftp_port;
   config.timeout_ms = options_.tftp_timeout_ms;
   config.retries = options_.tftp_retries;
+  config.block_delay_us = options_.block_delay_us;
   config.max_bytes = options_.max_file;
   config.local_address = report_.ip;
   TftpFaults faults;

@@ -117,6 +117,8 @@ TFTP client:
   --tftp-port N         server port of the read request (default 69)
   --tftp-timeout-ms N   wait per try (default 1000)
   --tftp-retries N      tries before -21 "Timeout occured" (default 8)
+  --block-delay-us N    real time the box takes with each block before its ACK
+                        (default 0; about 1000 is a real boot loader's pace)
   --max-file BYTES      staging buffer; a larger file is cancelled, status -5
                         (default 134217728)
 
@@ -157,6 +159,7 @@ bool parse_options(int argc, char **argv, Options &o, bool &help, std::string &e
     kTftpPort,
     kTftpTimeout,
     kTftpRetries,
+    kBlockDelayUs,
     kMaxFile,
     kFailAt,
     kNoTftp,
@@ -185,6 +188,7 @@ bool parse_options(int argc, char **argv, Options &o, bool &help, std::string &e
       {"tftp-port", required_argument, nullptr, kTftpPort},
       {"tftp-timeout-ms", required_argument, nullptr, kTftpTimeout},
       {"tftp-retries", required_argument, nullptr, kTftpRetries},
+      {"block-delay-us", required_argument, nullptr, kBlockDelayUs},
       {"max-file", required_argument, nullptr, kMaxFile},
       {"fail-at", required_argument, nullptr, kFailAt},
       {"no-tftp", optional_argument, nullptr, kNoTftp},
@@ -257,6 +261,10 @@ bool parse_options(int argc, char **argv, Options &o, bool &help, std::string &e
         break;
       case kTftpRetries:
         if (!parse_number(arg, o.tftp_retries) || o.tftp_retries <= 0)
+          return bad();
+        break;
+      case kBlockDelayUs:
+        if (!parse_number(arg, o.block_delay_us) || o.block_delay_us < 0 || o.block_delay_us > 1000000)
           return bad();
         break;
       case kMaxFile:

@@ -39,6 +39,7 @@ struct Options {
   std::uint16_t tftp_port = 69;
   int tftp_timeout_ms = 1000;
   int tftp_retries = 8;
+  int block_delay_us = 0;  // real time before each block's ACK
   std::size_t max_file = std::size_t(128) << 20;
 
   Selector fail_at;  // report fail_status instead of the command's own

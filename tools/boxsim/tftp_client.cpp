@@ -10,6 +10,7 @@
 #include <cerrno>
 #include <chrono>
 #include <cstring>
+#include <thread>
 
 namespace boxsim {
 
@@ -264,6 +265,8 @@ TftpOutcome tftp_read(const std::string &server_address, const std::string &file
       }
     }
 
+    if (config.block_delay_us > 0)
+      std::this_thread::sleep_for(std::chrono::microseconds(config.block_delay_us));
     last_sent = ack_packet(number);
     bool withheld = faults.lose_ack.count(expected) > 0;
     if (withheld) {

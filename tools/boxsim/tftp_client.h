@@ -23,6 +23,9 @@ struct TftpConfig {
   // The boot loader stages the file in RAM before programming; a file above this is
   // cancelled (ERROR 3 to the server) and fails with -5 rather than being cut short.
   std::size_t max_bytes = std::size_t(128) << 20;
+  // Time the box takes with each block before it acknowledges it (its network stack and
+  // the copy into the staging buffer); 0 answers at once.
+  int block_delay_us = 0;
   // The box's own address from ifconfig; the request leaves from it when this host has
   // it, else from any address.
   std::string local_address;

@@ -1,0 +1,217 @@
+// The TFTP service of a station: boxes told apart by their address on loopback (127.0.0.x),
+// each transfer on a port of its own, strangers refused. The service listens on a port the
+// system picks, so no privileges or namespace are needed.
+#include "lib/tftpstation.h"
+
+#include "tests/lib/tftpclient.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <future>
+#include <memory>
+#include <set>
+
+namespace {
+
+// A box's TFTP client on its own loopback address: the request goes to the service's port,
+// everything after it to the port the first answer came from (RFC 1350's transfer ID).
+class BoxClient {
+ public:
+  BoxClient(const std::string &address, int service_port)
+      : fd_(::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0)) {
+    sockaddr_in local{};
+    local.sin_family = AF_INET;
+    ::inet_pton(AF_INET, address.c_str(), &local.sin_addr);
+    bound_ = ::bind(fd_, reinterpret_cast<sockaddr *>(&local), sizeof local) == 0;
+    peer_.sin_family = AF_INET;
+    peer_.sin_port = htons(uint16_t(service_port));
+    peer_.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  }
+  ~BoxClient() { ::close(fd_); }
+  bool bound() const { return bound_; }
+
+  void send(const Bytes &datagram) {
+    ::sendto(fd_, datagram.data(), datagram.size(), 0, reinterpret_cast<sockaddr *>(&peer_), sizeof peer_);
+  }
+  // The safety bound only keeps a broken service from hanging the test.
+  std::optional<Bytes> receive() {
+    pollfd p{fd_, POLLIN, 0};
+    if (::poll(&p, 1, 20000) <= 0)
+      return std::nullopt;
+    char buf[2048];
+    sockaddr_in from{};
+    socklen_t len = sizeof from;
+    ssize_t n = ::recvfrom(fd_, buf, sizeof buf, 0, reinterpret_cast<sockaddr *>(&from), &len);
+    if (n < 0)
+      return std::nullopt;
+    peer_.sin_port = from.sin_port;
+    return Bytes(buf, size_t(n));
+  }
+  int peer_port() const { return ntohs(peer_.sin_port); }
+
+  // The whole file, or what went wrong.
+  std::optional<Bytes> fetch(int &data_port, Bytes &first_answer) {
+    send(tftp_rrq("ky_tmp/root_cfe_auto.jffs2"));
+    Bytes content;
+    for (unsigned expect = 1;; expect = (expect + 1) & 0xffff) {
+      auto p = receive();
+      if (!p)
+        return std::nullopt;
+      if (expect == 1) {
+        first_answer = *p;
+        data_port = peer_port();
+      }
+      if (tftp_opcode(*p) != 3 || tftp_block(*p) != expect || peer_port() != data_port)
+        return std::nullopt;
+      content.append(*p, 4);
+      send(tftp_ack(expect));
+      if (p->size() < 4 + 512)
+        return content;
+    }
+  }
+
+ private:
+  int fd_;
+  bool bound_ = false;
+  sockaddr_in peer_{};
+};
+
+uint32_t loopback(int last) { return 0x7f000000u | uint32_t(last); }
+
+class Station : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    std::string error;
+    ASSERT_TRUE(station_.open(error)) << error;
+    port_ = station_.local_port();
+    ASSERT_GT(port_, 0);
+  }
+  void TearDown() override {
+    station_.close();
+    for (const std::string &f : files_)
+      std::filesystem::remove(f);
+  }
+  std::string file_of(const Bytes &content) {
+    files_.push_back(write_temp_file(content));
+    return files_.back();
+  }
+
+  TftpStation station_{0};
+  int port_ = -1;
+  std::vector<std::string> files_;
+};
+
+// Several boxes fetch at once; each gets the file of its own address, on a transfer port
+// of its own, whatever name its request carries.
+TEST_F(Station, EachBoxGetsItsOwnFileOnItsOwnTransferPort) {
+  for (int boxes : {1, 4, 8}) {
+    SCOPED_TRACE(boxes);
+    std::vector<TftpStation::Box *> served;
+    std::vector<Bytes> contents;
+    TftpStation::Box *first = nullptr;
+    for (int i = 0; i < boxes; ++i) {
+      // Sizes end inside a block, on a block's end (an empty last block), empty, and long.
+      static const size_t sizes[] = {700, 1024, 0, 512 * 40, 3000, 513, 2048, 100000};
+      contents.push_back(test_pattern(sizes[i], unsigned(i)));
+      TftpStation::Box *box = station_.add_box(loopback(20 + 10 * boxes + i));
+      ASSERT_NE(box, nullptr);
+      if (!first)
+        first = box;
+      ASSERT_TRUE(box->start(file_of(contents.back())));
+      served.push_back(box);
+    }
+    EXPECT_EQ(station_.add_box(first->address()), nullptr) << "one address, two boxes";
+
+    std::vector<std::future<std::pair<std::optional<Bytes>, int>>> fetches;
+    for (int i = 0; i < boxes; ++i)
+      fetches.push_back(std::async(std::launch::async, [&, i] {
+        BoxClient client(udp::dotted(loopback(20 + 10 * boxes + i)), port_);
+        int data_port = -1;
+        Bytes first_answer;
+        auto got = client.bound() ? client.fetch(data_port, first_answer) : std::nullopt;
+        return std::make_pair(got, data_port);
+      }));
+    std::set<int> ports;
+    for (int i = 0; i < boxes; ++i) {
+      auto [got, data_port] = fetches[size_t(i)].get();
+      ASSERT_TRUE(got.has_value()) << "box " << i;
+      EXPECT_TRUE(*got == contents[size_t(i)]) << "box " << i << " got another file or a damaged one";
+      EXPECT_NE(data_port, port_) << "the transfer must not answer from the service's port";
+      ports.insert(data_port);
+      EXPECT_TRUE(served[size_t(i)]->finish());
+      EXPECT_EQ(served[size_t(i)]->bytes_served(), contents[size_t(i)].size());
+    }
+    EXPECT_EQ(ports.size(), size_t(boxes)) << "two transfers shared a transfer ID";
+  }
+}
+
+// Who gets an ERROR instead of a file, and that a refused request leaves the boxes' own
+// transfers alone.
+TEST_F(Station, RequestsNoBoxMayMakeAreRefusedWithAnError) {
+  TftpStation::Box *armed = station_.add_box(loopback(31));
+  TftpStation::Box *idle = station_.add_box(loopback(32));
+  const Bytes content = test_pattern(3000);
+  ASSERT_TRUE(armed->start(file_of(content)));
+
+  struct Case {
+    const char *who;
+    const char *address;
+    Bytes request;
+  };
+  const Case cases[] = {
+      {"an address no box has", "127.0.0.33", tftp_rrq("ky_tmp/kernel_cfe_auto.bin")},
+      {"a box nothing is served to now", "127.0.0.32", tftp_rrq("ky_tmp/kernel_cfe_auto.bin")},
+      {"a write request from a box", "127.0.0.31",
+       Bytes{0, 2} + "x" + Bytes(1, '\0') + "octet" + Bytes(1, '\0')},
+  };
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.who);
+    BoxClient stranger(c.address, port_);
+    ASSERT_TRUE(stranger.bound());
+    stranger.send(c.request);
+    auto answer = stranger.receive();
+    ASSERT_TRUE(answer.has_value());
+    EXPECT_EQ(tftp_opcode(*answer), 5u);
+    EXPECT_EQ(stranger.peer_port(), port_);
+  }
+  EXPECT_FALSE(idle->finish()) << "nothing was started for it";
+
+  BoxClient box("127.0.0.31", port_);
+  int data_port = -1;
+  Bytes first;
+  auto got = box.fetch(data_port, first);
+  ASSERT_TRUE(got.has_value());
+  EXPECT_TRUE(*got == content);
+  EXPECT_TRUE(armed->finish());
+}
+
+// A box's abort ends its own transfer at once and tells its client; the next file it
+// starts is served again.
+TEST_F(Station, AbortEndsOneBoxsTransferOnly) {
+  TftpStation::Box *box = station_.add_box(loopback(41));
+  ASSERT_TRUE(box->start(file_of(test_pattern(5000))));
+  BoxClient client("127.0.0.41", port_);
+  client.send(tftp_rrq("f"));
+  auto data1 = client.receive();
+  ASSERT_TRUE(data1.has_value());
+  ASSERT_EQ(tftp_opcode(*data1), 3u);
+  EXPECT_FALSE(box->start(file_of(test_pattern(10)))) << "a transfer still runs";
+  box->abort();
+  EXPECT_FALSE(box->finish());
+  auto told = client.receive();
+  ASSERT_TRUE(told.has_value());
+  EXPECT_EQ(tftp_opcode(*told), 5u);
+
+  const Bytes again = test_pattern(600, 7);
+  ASSERT_TRUE(box->start(file_of(again)));
+  BoxClient retry("127.0.0.41", port_);
+  int data_port = -1;
+  Bytes first;
+  auto got = retry.fetch(data_port, first);
+  ASSERT_TRUE(got.has_value());
+  EXPECT_TRUE(*got == again);
+  EXPECT_TRUE(box->finish());
+}
+
+}  // namespace
