@@ -1,8 +1,10 @@
 // zevavi-skindemo: a window with the skinned form, its title bar and menu bar, and a few
 // skinned controls, in any of the five built-in looks (the View menu switches them live).
 //
-//   zevavi-skindemo [--style LOOK] [--caption TEXT] [--size WxH] [--screenshot FILE.png]
+//   zevavi-skindemo [--style LOOK] [--theme FILE.skn] [--caption TEXT] [--size WxH]
+//                   [--screenshot FILE.png]
 //     --style       MacOS, WinXP, DeepBlue (the default), Protein or BlueGlass
+//     --theme       draw from a theme file instead (zevavi-skin makes them)
 //     --caption     the window's caption
 //     --size        the window's size, 420x300 by default
 //     --screenshot  save a picture of the window (see-through outside its shape) and quit
@@ -53,7 +55,10 @@ int main(int argc, char **argv) {
                                        QStringLiteral("WxH"), QStringLiteral("420x300"));
   const QCommandLineOption shot_option(
       QStringLiteral("screenshot"), QStringLiteral("Save a picture and quit."), QStringLiteral("FILE.png"));
-  options.addOptions({caption_option, size_option, shot_option});
+  const QCommandLineOption theme_option(QStringLiteral("theme"),
+                                        QStringLiteral("Draw from a theme file instead of a built-in look."),
+                                        QStringLiteral("FILE.skn"));
+  options.addOptions({caption_option, size_option, shot_option, theme_option});
   options.process(app);
 
   const std::optional<int> style = skin_style_named(look);
@@ -75,6 +80,19 @@ int main(int argc, char **argv) {
   }
 
   SkinDemo demo = make_skin_demo(*style, size);
+  if (options.isSet(theme_option)) {
+    // A file that cannot be used is said, not shown as the fallback look in its place.
+    auto *theme = new TskFileTheme(demo.window.get());
+    if (!theme->OpenThemeFile(options.value(theme_option))) {
+      std::fprintf(stderr, "zevavi-skindemo: %s\n",
+                   qPrintable(theme->ThemeError().isEmpty()
+                                  ? options.value(theme_option) + QLatin1String(": not usable")
+                                  : theme->ThemeError()));
+      return 1;
+    }
+    demo.form->SetFileTheme(theme);
+    demo.form->SetUIStyle(FromThemeFile);
+  }
   if (options.isSet(caption_option))
     demo.form->SetCaption(options.value(caption_option));
   demo.window->show();

@@ -407,10 +407,20 @@ QImage title_buttons(const Look &l, int look) {
         p.setBrush(ink);
         p.drawEllipse(c, s, s);
         break;
-      case 1:
-        arrow(p, c + QPointF(0, -s * 0.3), s * 0.8, 2, ink);
-        p.drawPoint(c + QPointF(0, s * 1.1));
+      case 1: {
+        // A question mark: the hook over the top, a stem down to the middle, the dot below.
+        const qreal radius = s * 0.75;
+        const QRectF hook(c.x() - radius, c.y() - s * 0.55 - radius, 2 * radius, 2 * radius);
+        QPainterPath mark;
+        mark.arcMoveTo(hook, 160);
+        mark.arcTo(hook, 160, -230);
+        mark.lineTo(c.x(), c.y() + s * 0.45);
+        p.drawPath(mark);
+        p.setPen(Qt::NoPen);
+        p.setBrush(ink);
+        p.drawEllipse(c + QPointF(0, s * 1.15), 1.1, 1.1);
         break;
+      }
       case 2:
         p.drawRect(QRectF(c.x() - s, c.y() - s, 2 * s, 2 * s));
         break;
