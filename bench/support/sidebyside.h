@@ -19,9 +19,10 @@ extern char **environ;
 
 namespace bench {
 
-// Runs a program found on PATH (or given by path), its output thrown away; true when it
-// exited with 0.
-inline bool run_program(const std::vector<std::string> &argv) {
+// Starts a program found on PATH (or given by path), its output thrown away. With `pid_out`
+// it is left running and its pid given (0 returned); otherwise it is waited for and its exit
+// status returned. -1 when it could not be started or did not exit normally.
+inline int spawn_program(const std::vector<std::string> &argv, pid_t *pid_out = nullptr) {
   std::vector<char *> args;
   for (const auto &a : argv)
     args.push_back(const_cast<char *>(a.c_str()));
@@ -33,12 +34,19 @@ inline bool run_program(const std::vector<std::string> &argv) {
   int rc = posix_spawnp(&pid, args[0], &actions, nullptr, args.data(), environ);
   posix_spawn_file_actions_destroy(&actions);
   if (rc != 0)
-    return false;
+    return -1;
+  if (pid_out) {
+    *pid_out = pid;
+    return 0;
+  }
   int status = 0;
   if (::waitpid(pid, &status, 0) != pid)
-    return false;
-  return WIFEXITED(status) && WEXITSTATUS(status) == 0;
+    return -1;
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
+
+// Runs a program to its end; true when it exited with 0.
+inline bool run_program(const std::vector<std::string> &argv) { return spawn_program(argv) == 0; }
 
 struct Contender {
   std::string name;

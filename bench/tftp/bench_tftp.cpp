@@ -8,14 +8,13 @@
 // package into the build folder); without it that peer reports an error and the others run.
 //
 // Run bench/tftp/run.sh for medians and ratios.
+#include "bench/support/sidebyside.h"
 #include "lib/tftptestseam.h"
 #include "lib/tftpthread.h"
 
 #include <benchmark/benchmark.h>
 
-#include <fcntl.h>
 #include <signal.h>
-#include <spawn.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -28,8 +27,6 @@
 #include <thread>
 #include <vector>
 
-extern char **environ;
-
 namespace {
 
 namespace fs = std::filesystem;
@@ -39,28 +36,6 @@ constexpr int tftpd_port = 16969;
 constexpr int atftpd_port = 16970;
 
 std::string work_dir;
-
-int spawn(const std::vector<std::string> &argv, pid_t *pid_out = nullptr) {
-  std::vector<char *> args;
-  for (const auto &a : argv)
-    args.push_back(const_cast<char *>(a.c_str()));
-  args.push_back(nullptr);
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
-  pid_t pid = -1;
-  int rc = posix_spawnp(&pid, args[0], &actions, nullptr, args.data(), environ);
-  posix_spawn_file_actions_destroy(&actions);
-  if (rc != 0)
-    return -1;
-  if (pid_out) {
-    *pid_out = pid;
-    return 0;
-  }
-  int status = 0;
-  ::waitpid(pid, &status, 0);
-  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
 
 void write_pattern(const std::string &path) {
   FILE *f = std::fopen(path.c_str(), "wb");
@@ -96,7 +71,7 @@ void BM_Serve_ZeVavi(benchmark::State &state) {
       break;
     }
     int port = tftp_seam_wait_bound_port();
-    int rc = spawn(curl_fetch(port));
+    int rc = bench::spawn_program(curl_fetch(port));
     if (tftp_stop(0) != 1 || rc != 0) {
       state.SkipWithError("transfer failed");
       break;
@@ -108,15 +83,15 @@ void BM_Serve_ZeVavi(benchmark::State &state) {
 // Fetches from a peer server started with `argv` (listening on `port`) until the state ends.
 void serve_from_peer(benchmark::State &state, const std::vector<std::string> &argv, int port) {
   pid_t server = -1;
-  if (spawn(argv, &server) != 0) {
+  if (bench::spawn_program(argv, &server) != 0) {
     state.SkipWithError((argv[0] + " could not be started").c_str());
     return;
   }
   // Until it answers: a fetch that succeeds.
   bool up = false;
   for (int i = 0; i < 50 && !up; ++i) {
-    up = spawn({"curl", "-s", "--tftp-no-options", "-o", "/dev/null",
-                "tftp://127.0.0.1:" + std::to_string(port) + "/small.bin"}) == 0;
+    up = bench::spawn_program({"curl", "-s", "--tftp-no-options", "-o", "/dev/null",
+                               "tftp://127.0.0.1:" + std::to_string(port) + "/small.bin"}) == 0;
     if (!up)
       std::this_thread::sleep_for(std::chrono::milliseconds(100));
   }
@@ -124,7 +99,7 @@ void serve_from_peer(benchmark::State &state, const std::vector<std::string> &ar
     state.SkipWithError((argv[0] + " does not answer").c_str());
   } else {
     for (auto _ : state) {
-      if (spawn(curl_fetch(port)) != 0) {
+      if (bench::spawn_program(curl_fetch(port)) != 0) {
         state.SkipWithError("transfer failed");
         break;
       }

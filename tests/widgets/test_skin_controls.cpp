@@ -11,6 +11,7 @@
 #include <QPainter>
 #include <QSignalSpy>
 #include <QTest>
+#include <QTimer>
 #include <gtest/gtest.h>
 
 namespace {
@@ -122,7 +123,13 @@ TEST(SkinButtonBehaviour, HoldingRepeatsUntilTheClick) {
   QTest::mouseRelease(&button, Qt::LeftButton, {}, QPoint(10, 10));
   EXPECT_EQ(clicks.count(), 1);
   const int after_release = int(repeats.count());
-  QTest::qWait(50);  // nothing may come once released: the timer went with the click
+  // Nothing may come once released: a timer of the same interval, started now, fires three
+  // times, and a repeat timer still alive would have fired meanwhile.
+  QTimer yardstick;
+  int ticks = 0;
+  QObject::connect(&yardstick, &QTimer::timeout, [&] { ++ticks; });
+  yardstick.start(10);
+  EXPECT_TRUE(QTest::qWaitFor([&] { return ticks >= 3; }, 5000));
   EXPECT_EQ(repeats.count(), after_release);
 }
 
