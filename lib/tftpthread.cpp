@@ -45,6 +45,10 @@ std::atomic<long> server_tid{0};
 // cannot end a later one. Nobody holds it across a wait.
 std::mutex wake_mutex;
 const udp::Waker wake_up;
+// The same abort as seen by a transfer under way. It waits inside its receive, which no
+// waker can end, so tftp_abort also sends the socket an empty datagram from loopback; the
+// flag says what that datagram means. Were it lost, the next ACK time-out sees the flag.
+std::atomic<bool> abort_requested{false};
 
 // DATA and ERROR packets are built in the transfer's own buffers (lib/tftptransfer.h).
 char recv_buf[TFTP_PACKET_SIZE];
@@ -201,15 +205,15 @@ Flow send_block_until_acked(const UdpSocket &sock, tftp::Transfer &t, bool &wrap
   auto deadline = Clock::now() + ack_timeout;
   int interrupted = 0;
   for (;;) {
-    Wait w = sock.wait_readable(ms_left(deadline), &wake_up);
-    if (w == Wait::Woken) {
+    udp::Peer peer;
+    long n = sock.recv_from_within(recv_buf, sizeof recv_buf, peer, ms_left(deadline));
+    if (abort_requested.load()) {
       act(sock, t, t.abort(), wrap_logged);
       return Flow::Failed;
     }
-    long n = 0;
-    udp::Peer peer;
-    if (w == Wait::Failed || (w == Wait::Ready && !receive(sock, n, peer))) {
-      int err = udp::last_error();
+    const int err = n < 0 ? udp::last_error() : 0;
+    const bool timed_out = n < 0 && udp::is_timed_out(err);
+    if (n < 0 && !timed_out) {
       if (udp::is_interrupted(err) && ++interrupted <= MAX_INTERRUPTED_RECEIVES)
         continue;
       ZV_LOG(LOG_ERROR, "tftp_thread", "recv() error!! : [%d]", err);
@@ -217,9 +221,8 @@ Flow send_block_until_acked(const UdpSocket &sock, tftp::Transfer &t, bool &wrap
     }
     interrupted = 0;
     tftp::Outcome o =
-        w == Wait::TimedOut
-            ? t.on_timeout()
-            : t.on_datagram(endpoint_of(peer), reinterpret_cast<const uint8_t *>(recv_buf), size_t(n));
+        timed_out ? t.on_timeout()
+                  : t.on_datagram(endpoint_of(peer), reinterpret_cast<const uint8_t *>(recv_buf), size_t(n));
     Flow flow = act(sock, t, o, wrap_logged);
     if (flow == Flow::Waiting)
       continue;
@@ -325,6 +328,7 @@ bool start_thread() {
   {
     std::lock_guard wake_lock(wake_mutex);
     wake_up.clear();
+    abort_requested.store(false);
     server_running.store(true);
   }
   try {
@@ -405,8 +409,15 @@ int tftp_start(const char *path) {
 
 void tftp_abort() {
   std::lock_guard wake_lock(wake_mutex);
-  if (server_running.load())
-    wake_up.wake();
+  if (!server_running.load())
+    return;
+  abort_requested.store(true);
+  wake_up.wake();
+  if (int port = bound_port.load(); port > 0) {
+    udp::Socket poke;
+    if (poke.open())
+      poke.send_to({udp::loopback, uint16_t(port)}, "", 0);
+  }
 }
 
 int tftp_stop(int nowait) {

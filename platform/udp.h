@@ -23,6 +23,8 @@ std::string dotted(uint32_t address);
 int last_error();
 // Whether that code means a wait or receive was cut short by a signal.
 bool is_interrupted(int error);
+// Whether that code means a timed receive found nothing in time.
+bool is_timed_out(int error);
 // The system's text for that code.
 std::string error_text(int error);
 
@@ -61,7 +63,9 @@ class Socket {
   Socket() = default;
   Socket(const Socket &) = delete;
   Socket &operator=(const Socket &) = delete;
-  Socket(Socket &&other) noexcept : handle_(other.handle_) { other.handle_ = -1; }
+  Socket(Socket &&other) noexcept : handle_(other.handle_), receive_timeout_ms_(other.receive_timeout_ms_) {
+    other.handle_ = -1;
+  }
   Socket &operator=(Socket &&other) noexcept;
   ~Socket() { close(); }
 
@@ -81,6 +85,10 @@ class Socket {
   Wait wait_readable(int timeout_ms, const Waker *waker = nullptr) const;
 
   long recv_from(void *buffer, size_t size, Peer &peer) const;
+  // Waits at most timeout_ms for a datagram and receives it: its size, or -1 with last_error()
+  // saying why (is_timed_out for a wait that ran out). One call where a wait and a receive
+  // would be two: the server's lockstep pays it once per block.
+  long recv_from_within(void *buffer, size_t size, Peer &peer, int timeout_ms) const;
   // From now on sends go to `peer` and only its datagrams are received.
   bool connect(const Peer &peer) const;
   long send(const void *data, size_t size) const;
@@ -91,6 +99,8 @@ class Socket {
 
  private:
   intptr_t handle_ = -1;
+  // The receive time-out the socket holds, so that an unchanged one costs no call.
+  mutable int receive_timeout_ms_ = -1;
 };
 
 }  // namespace udp

@@ -25,6 +25,15 @@ sockaddr_in to_sockaddr(const Peer &peer) {
   return a;
 }
 
+long receive_from(int fd, void *buffer, size_t size, int flags, Peer &peer) {
+  sockaddr_in a{};
+  socklen_t len = sizeof a;
+  long n = long(::recvfrom(fd, buffer, size, flags, reinterpret_cast<sockaddr *>(&a), &len));
+  if (n >= 0)
+    peer = {ntohl(a.sin_addr.s_addr), ntohs(a.sin_port)};
+  return n;
+}
+
 }  // namespace
 
 std::string dotted(uint32_t address) {
@@ -37,6 +46,8 @@ std::string dotted(uint32_t address) {
 int last_error() { return errno; }
 
 bool is_interrupted(int error) { return error == EINTR; }
+
+bool is_timed_out(int error) { return error == EAGAIN || error == EWOULDBLOCK; }
 
 std::string error_text(int error) { return std::strerror(error); }
 
@@ -65,6 +76,7 @@ Socket &Socket::operator=(Socket &&other) noexcept {
   if (this != &other) {
     close();
     handle_ = std::exchange(other.handle_, -1);
+    receive_timeout_ms_ = std::exchange(other.receive_timeout_ms_, -1);
   }
   return *this;
 }
@@ -79,6 +91,7 @@ void Socket::close() {
   if (handle_ >= 0)
     ::close(fd_of(handle_));
   handle_ = -1;
+  receive_timeout_ms_ = -1;
 }
 
 bool Socket::set_reuse_address() const {
@@ -113,12 +126,20 @@ Wait Socket::wait_readable(int timeout_ms, const Waker *waker) const {
 }
 
 long Socket::recv_from(void *buffer, size_t size, Peer &peer) const {
-  sockaddr_in a{};
-  socklen_t len = sizeof a;
-  long n = long(::recvfrom(fd_of(handle_), buffer, size, 0, reinterpret_cast<sockaddr *>(&a), &len));
-  if (n >= 0)
-    peer = {ntohl(a.sin_addr.s_addr), ntohs(a.sin_port)};
-  return n;
+  return receive_from(fd_of(handle_), buffer, size, 0, peer);
+}
+
+long Socket::recv_from_within(void *buffer, size_t size, Peer &peer, int timeout_ms) const {
+  int flags = 0;
+  if (timeout_ms <= 0) {
+    flags = MSG_DONTWAIT;  // a zero SO_RCVTIMEO would wait for ever
+  } else if (timeout_ms != receive_timeout_ms_) {
+    timeval tv{timeout_ms / 1000, (timeout_ms % 1000) * 1000};
+    if (::setsockopt(fd_of(handle_), SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv) != 0)
+      return -1;
+    receive_timeout_ms_ = timeout_ms;
+  }
+  return receive_from(fd_of(handle_), buffer, size, flags, peer);
 }
 
 bool Socket::connect(const Peer &peer) const {

@@ -55,6 +55,8 @@ int last_error() { return ::WSAGetLastError(); }
 
 bool is_interrupted(int error) { return error == WSAEINTR; }
 
+bool is_timed_out(int error) { return error == WSAETIMEDOUT; }
+
 std::string error_text(int error) {
   char text[512] = "";
   DWORD n = ::FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
@@ -193,6 +195,20 @@ long Socket::recv_from(void *buffer, size_t size, Peer &peer) const {
   if (n >= 0)
     peer = {ntohl(a.sin_addr.s_addr), ntohs(a.sin_port)};
   return n;
+}
+
+// A wait and a receive: Windows leaves a socket whose SO_RCVTIMEO ran out in an undefined
+// state, so the time-out is select's.
+long Socket::recv_from_within(void *buffer, size_t size, Peer &peer, int timeout_ms) const {
+  switch (wait_readable(timeout_ms < 0 ? 0 : timeout_ms)) {
+    case Wait::Ready:
+      return recv_from(buffer, size, peer);
+    case Wait::TimedOut:
+      ::WSASetLastError(WSAETIMEDOUT);
+      return -1;
+    default:
+      return -1;
+  }
 }
 
 bool Socket::connect(const Peer &peer) const {

@@ -659,4 +659,27 @@ TEST(TftpErrorPacket, LayoutAndFailures) {
   EXPECT_EQ(do_error_nak(closed, 0, "error", buffer), 1);
 }
 
+// The server's one-call wait and receive: a datagram already queued, one that comes while it
+// waits, and nothing, both with a time-out (the socket keeps the last one) and with none left
+// (which must look, not wait for ever).
+TEST(TftpTimedReceive, ReceivesOrTimesOut) {
+  udp::Socket rx, tx;
+  ASSERT_TRUE(rx.open() && rx.bind_any(0));
+  ASSERT_TRUE(tx.open());
+  const udp::Peer to{udp::loopback, uint16_t(rx.local_port())};
+  char got[16];
+  udp::Peer from;
+  for (int timeout_ms : {0, 50}) {
+    SCOPED_TRACE(timeout_ms);
+    ASSERT_EQ(tx.send_to(to, "ack", 3), 3);
+    EXPECT_EQ(rx.recv_from_within(got, sizeof got, from, 5000), 3);
+    EXPECT_EQ(from.address, udp::loopback);
+    EXPECT_EQ(rx.recv_from_within(got, sizeof got, from, timeout_ms), -1);
+    EXPECT_TRUE(udp::is_timed_out(udp::last_error()));
+  }
+  std::thread late([&] { tx.send_to(to, "late", 4); });
+  EXPECT_EQ(rx.recv_from_within(got, sizeof got, from, 5000), 4);
+  late.join();
+}
+
 }  // namespace
