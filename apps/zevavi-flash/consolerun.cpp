@@ -4,6 +4,7 @@
 #include "lib/log.h"
 #include "platform/comm.h"
 #include "platform/gui.h"
+#include "src/boxconsole.h"
 
 #include <QTimer>
 
@@ -34,14 +35,7 @@ std::string ConsoleRun::open_console(const char *joint) {
     return "Can't open " + device + ".";
   }
   port_.BeginUpdate();
-  port_.SetPort(device);
-  port_.SetBaudRate(br115200);
-  port_.SetDataBits(dbEight);
-  port_.SetStopBits(sbOneStopBit);
-  port_.Parity().SetBits(prNone);
-  port_.FlowControl().SetFlowControl(fcNone);
-  port_.FlowControl().SetControlDTR(dtrDisable);
-  port_.FlowControl().SetControlRTS(rtsDisable);
+  set_box_console(port_, device);
   // Received bytes come as blocks (OnRxBuf), not as a count to read later.
   port_.SetTriggersOnRxChar(false);
   port_.EndUpdate();
@@ -98,17 +92,6 @@ std::string ConsoleRun::outcome_text(int code) const {
   if (code == exit_interrupted)
     return "Interrupted; the upgrade was stopped.";
   return last_text_.empty() ? "The upgrade did not finish." : last_text_;
-}
-
-bool ConsoleRun::port_write(const char *data, int count, std::string &error) {
-  try {
-    if (port_.Write(data, count) == count)
-      return true;
-    error = "short write";
-  } catch (const std::exception &e) {
-    error = e.what();
-  }
-  return false;
 }
 
 void ConsoleRun::show_status(int percent, const char *text) {

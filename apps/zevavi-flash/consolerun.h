@@ -40,7 +40,9 @@ class ConsoleRun : public UpgradeHost, public WatcherHost {
   std::string outcome_text(int code) const;
 
   // UpgradeHost, on the worker's thread (show_status on the main thread too).
-  bool port_write(const char *data, int count, std::string &error) override;
+  bool port_write(const char *data, int count, std::string &error) override {
+    return write_whole(port_, data, count, error);
+  }
   void show_status(int percent, const char *text) override;
   void set_exit_enabled(bool) override {}
   void set_prompt_label_visible(bool) override {}
