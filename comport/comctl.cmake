@@ -10,6 +10,8 @@ zevavi_moc(zv_comctl)
 target_link_libraries(zv_comctl PUBLIC zv_serport zv_gui Qt6::Core Qt6::Gui Qt6::Widgets)
 
 add_library(zv_comdialogs STATIC
+  ${CMAKE_CURRENT_LIST_DIR}/serportdialog.h
+  ${CMAKE_CURRENT_LIST_DIR}/serportdialog.cpp
   ${CMAKE_CURRENT_LIST_DIR}/serportsetup.h
   ${CMAKE_CURRENT_LIST_DIR}/serportsetup.cpp
   ${CMAKE_CURRENT_LIST_DIR}/serporttrmset.h

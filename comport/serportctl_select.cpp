@@ -173,7 +173,7 @@ void TComSelect::ApplySettings() {
 
 // ---- combo box ----
 
-TComComboBox::TComComboBox(QWidget *Parent) : QComboBox(Parent) {
+TComComboBox::TComComboBox(QWidget *Parent) : TComSelectControl(Parent) {
   setEditable(false);  // a drop-down list: only the offered values can be chosen
   select_.ItemsChanged = [this] { ShowItems(); };
   select_.SelectIndex = [this](int Index) { setCurrentIndex(Index); };
@@ -200,7 +200,7 @@ void TComComboBox::Change() { select_.Change(Text()); }
 // ---- radio group ----
 
 TComRadioGroup::TComRadioGroup(QWidget *Parent)
-    : QGroupBox(Parent), buttons_(new QButtonGroup(this)), layout_(new QVBoxLayout(this)) {
+    : TComSelectControl(Parent), buttons_(new QButtonGroup(this)), layout_(new QVBoxLayout(this)) {
   select_.ItemsChanged = [this] { ShowItems(); };
   select_.SelectIndex = [this](int Index) { SetItemIndex(Index); };
   connect(buttons_, &QButtonGroup::idClicked, this, &TComRadioGroup::Click);

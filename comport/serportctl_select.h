@@ -76,11 +76,12 @@ class TComSelect {
   TFlowControl flow_control_ = fcNone;
 };
 
-// A drop-down list of the values of one port setting.
-class TComComboBox : public QComboBox {
-  Q_OBJECT
+// A Qt control that shows the values of one port setting: the selector's properties and
+// actions, which the derived control wires to its items.
+template <class Control>
+class TComSelectControl : public Control {
  public:
-  explicit TComComboBox(QWidget *Parent = nullptr);
+  explicit TComSelectControl(QWidget *Parent) : Control(Parent) {}
 
   TCustomComPort *ComPort() const { return select_.ComPort(); }
   void SetComPort(TCustomComPort *Value) { select_.SetComPort(Value); }
@@ -88,6 +89,20 @@ class TComComboBox : public QComboBox {
   void SetComProperty(TComProperty Value) { select_.SetComProperty(Value); }
   bool AutoApply() const { return select_.AutoApply(); }
   void SetAutoApply(bool Value) { select_.SetAutoApply(Value); }
+  void ApplySettings() { select_.ApplySettings(); }
+  void UpdateSettings() { select_.UpdateSettings(); }
+  TComSelect &Select() { return select_; }
+
+ protected:
+  TComSelect select_;
+};
+
+// A drop-down list of the values of one port setting.
+class TComComboBox : public TComSelectControl<QComboBox> {
+  Q_OBJECT
+ public:
+  explicit TComComboBox(QWidget *Parent = nullptr);
+
   // The selected item (empty when none); setting selects the item equal to Value.
   std::string Text() const;
   void SetText(const std::string &Value);
@@ -95,39 +110,25 @@ class TComComboBox : public QComboBox {
 
   // What a user's pick does (the list calls it on activation).
   void Change();
-  void ApplySettings() { select_.ApplySettings(); }
-  void UpdateSettings() { select_.UpdateSettings(); }
-  TComSelect &Select() { return select_; }
 
  private:
   void ShowItems();
-  TComSelect select_;
 };
 
 // A group of radio buttons, one per value of a port setting.
-class TComRadioGroup : public QGroupBox {
+class TComRadioGroup : public TComSelectControl<QGroupBox> {
   Q_OBJECT
  public:
   explicit TComRadioGroup(QWidget *Parent = nullptr);
 
-  TCustomComPort *ComPort() const { return select_.ComPort(); }
-  void SetComPort(TCustomComPort *Value) { select_.SetComPort(Value); }
-  TComProperty ComProperty() const { return select_.ComProperty(); }
-  void SetComProperty(TComProperty Value) { select_.SetComProperty(Value); }
-  bool AutoApply() const { return select_.AutoApply(); }
-  void SetAutoApply(bool Value) { select_.SetAutoApply(Value); }
   int ItemIndex() const;
   void SetItemIndex(int Index);
 
   // A click on an item: acted on only when it differs from the last one acted on.
   void Click(int Index);
-  void ApplySettings() { select_.ApplySettings(); }
-  void UpdateSettings() { select_.UpdateSettings(); }
-  TComSelect &Select() { return select_; }
 
  private:
   void ShowItems();
-  TComSelect select_;
   QButtonGroup *buttons_;
   QVBoxLayout *layout_;
   int last_index_ = -1;

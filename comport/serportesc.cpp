@@ -103,18 +103,7 @@ int TEscapeCodes::GetParam(int Num, const TEscapeParams *Params) {
   return value;
 }
 
-// ---------------------------------------------------------------------------------- VT52
-
-TEscapeResult TEscapeCodesVT52::ProcessChar(char Ch) {
-  if (InSequence) {
-    Data += Ch;
-    TEscapeCode code = DetectCode(Data);
-    if (code == ecNotCompleted)
-      return erNothing;
-    Code = code;
-    InSequence = false;
-    return erCode;
-  }
+TEscapeResult TEscapeCodes::OutsideSequence(char Ch) {
   if (Ch == ESC) {
     Data.clear();
     InSequence = true;
@@ -122,6 +111,24 @@ TEscapeResult TEscapeCodesVT52::ProcessChar(char Ch) {
   }
   Character = Ch;
   return erChar;
+}
+
+TEscapeResult TEscapeCodes::EndSequence(TEscapeCode code) {
+  Code = code;
+  InSequence = false;
+  return erCode;
+}
+
+// ---------------------------------------------------------------------------------- VT52
+
+TEscapeResult TEscapeCodesVT52::ProcessChar(char Ch) {
+  if (!InSequence)
+    return OutsideSequence(Ch);
+  Data += Ch;
+  TEscapeCode code = DetectCode(Data);
+  if (code == ecNotCompleted)
+    return erNothing;
+  return EndSequence(code);
 }
 
 TEscapeCode TEscapeCodesVT52::DetectCode(const std::string &Str) {
@@ -197,27 +204,18 @@ std::string TEscapeCodesVT52::EscCodeToStr(TEscapeCode code, const TEscapeParams
 // --------------------------------------------------------------------------------- VT100
 
 TEscapeResult TEscapeCodesVT100::ProcessChar(char Ch) {
-  if (InSequence) {
-    Data += Ch;
-    if (!InExtSequence && Data.size() == 1 && Data[0] == '[') {
-      InExtSequence = true;
-      return erNothing;
-    }
-    TEscapeCode code = InExtSequence ? DetectExtCode(Data) : DetectCode(Data);
-    if (code == ecNotCompleted)
-      return erNothing;
-    Code = code;
-    InSequence = false;
-    InExtSequence = false;
-    return erCode;
-  }
-  if (Ch == ESC) {
-    Data.clear();
-    InSequence = true;
+  if (!InSequence)
+    return OutsideSequence(Ch);
+  Data += Ch;
+  if (!InExtSequence && Data.size() == 1 && Data[0] == '[') {
+    InExtSequence = true;
     return erNothing;
   }
-  Character = Ch;
-  return erChar;
+  TEscapeCode code = InExtSequence ? DetectExtCode(Data) : DetectCode(Data);
+  if (code == ecNotCompleted)
+    return erNothing;
+  InExtSequence = false;
+  return EndSequence(code);
 }
 
 TEscapeCode TEscapeCodesVT100::DetectCode(const std::string &Str) {

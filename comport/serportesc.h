@@ -84,6 +84,14 @@ class TEscapeCodes {
   TEscapeCode Code = ecUnknown;  // the code of the last erCode
   std::string Data;              // the current or last sequence, without its ESC
   TEscapeParams Params;          // parameters of the last erCode; the terminal clears them
+
+ protected:
+  // A byte outside a sequence: ESC opens one, anything else is a character.
+  TEscapeResult OutsideSequence(char Ch);
+  // The sequence is over, as `code`.
+  TEscapeResult EndSequence(TEscapeCode code);
+
+  bool InSequence = false;
 };
 
 class TEscapeCodesVT52 : public TEscapeCodes {
@@ -93,8 +101,6 @@ class TEscapeCodesVT52 : public TEscapeCodes {
 
  private:
   TEscapeCode DetectCode(const std::string &Str);
-
-  bool InSequence = false;
 };
 
 class TEscapeCodesVT100 : public TEscapeCodes {
@@ -106,6 +112,5 @@ class TEscapeCodesVT100 : public TEscapeCodes {
   TEscapeCode DetectCode(const std::string &Str);
   TEscapeCode DetectExtCode(const std::string &Str);
 
-  bool InSequence = false;
   bool InExtSequence = false;  // the sequence began with ESC "["
 };

@@ -3,26 +3,12 @@
 #include <QDialogButtonBox>
 #include <QFormLayout>
 #include <QGroupBox>
-#include <QGuiApplication>
 #include <QLabel>
-#include <QPushButton>
-#include <QScreen>
 #include <QVBoxLayout>
 
 #include "comport/serport.h"
 #include "comport/serportctl_select.h"
-
-namespace {
-
-// Centred on the screen, whatever window opened it, as a fixed-size dialog frame.
-void CentreOnScreen(QDialog &Dialog) {
-  Dialog.adjustSize();
-  Dialog.setFixedSize(Dialog.size());
-  if (QScreen *screen = QGuiApplication::primaryScreen())
-    Dialog.move(screen->availableGeometry().center() - Dialog.rect().center());
-}
-
-}  // namespace
+#include "comport/serportdialog.h"
 
 TComSetupFrm::TComSetupFrm(QWidget *Parent) : QDialog(Parent) {
   setWindowTitle(QStringLiteral("Setup"));
@@ -43,15 +29,9 @@ TComSetupFrm::TComSetupFrm(QWidget *Parent) : QDialog(Parent) {
     (*row.box)->setMinimumWidth(140);
     form->addRow(QString::fromLatin1(row.label), *row.box);
   }
-  auto *buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
-  buttons->button(QDialogButtonBox::Ok)->setText(QStringLiteral("OK"));
-  buttons->button(QDialogButtonBox::Ok)->setDefault(true);
-  buttons->button(QDialogButtonBox::Cancel)->setText(QStringLiteral("Cancel"));
-  connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
-  connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
   auto *layout = new QVBoxLayout(this);
   layout->addWidget(group);
-  layout->addWidget(buttons);
+  layout->addWidget(OkCancelButtons(*this));
 }
 
 void TComSetupFrm::Bind(TCustomComPort *Port) {

@@ -6,14 +6,12 @@
 #include <QDialogButtonBox>
 #include <QFormLayout>
 #include <QGroupBox>
-#include <QGuiApplication>
 #include <QIntValidator>
 #include <QLineEdit>
-#include <QPushButton>
-#include <QScreen>
 #include <QVBoxLayout>
 
 #include "comport/serportctl.h"
+#include "comport/serportdialog.h"
 
 namespace {
 
@@ -56,17 +54,10 @@ TComTrmSetForm::TComTrmSetForm(QWidget *Parent) : QDialog(Parent) {
   form->addRow(QStringLiteral("Rows"), edtRows);
   form->addRow(QStringLiteral("Cursor keys"), cbArrowKeys);
 
-  auto *buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
-  buttons->button(QDialogButtonBox::Ok)->setText(QStringLiteral("OK"));
-  buttons->button(QDialogButtonBox::Ok)->setDefault(true);
-  buttons->button(QDialogButtonBox::Cancel)->setText(QStringLiteral("Cancel"));
-  connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
-  connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
-
   auto *layout = new QVBoxLayout(this);
   layout->addWidget(ascii);
   layout->addWidget(terminal);
-  layout->addWidget(buttons);
+  layout->addWidget(OkCancelButtons(*this));
 }
 
 void TComTrmSetForm::Load(const TCustomComTerminal &Terminal) {
@@ -99,10 +90,7 @@ void TComTrmSetForm::Apply(TCustomComTerminal &Terminal) const {
 bool EditComTerminal(TCustomComTerminal *Terminal, QWidget *Parent) {
   TComTrmSetForm dialog(Parent);
   dialog.Load(*Terminal);
-  dialog.adjustSize();
-  dialog.setFixedSize(dialog.size());
-  if (QScreen *screen = QGuiApplication::primaryScreen())
-    dialog.move(screen->availableGeometry().center() - dialog.rect().center());
+  CentreOnScreen(dialog);
   if (dialog.exec() != QDialog::Accepted)
     return false;
   dialog.Apply(*Terminal);

@@ -1,7 +1,7 @@
 #include "lib/tftpstation.h"
 
 #include "lib/log.h"
-#include "lib/tftptransfer.h"
+#include "lib/tftpblocks.h"
 
 #include <algorithm>
 
@@ -15,20 +15,6 @@ using Clock = std::chrono::steady_clock;
 constexpr int max_interrupted = 5;
 
 constexpr uint16_t error_access = 2;  // RFC 1350 "Access violation"
-
-int ms_left(Clock::time_point deadline) {
-  auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now());
-  return left.count() > 0 ? int(left.count()) : 0;
-}
-
-void send_reply(const udp::Socket &sock, const tftp::Reply &reply) {
-  if (!reply.size)
-    return;
-  long sent = sock.send_to({reply.to.address, reply.to.port}, reply.data, reply.size);
-  if (sent != long(reply.size))
-    ZV_LOG(LOG_ERROR, station_name, "send() error to %s : [%d]", udp::dotted(reply.to.address).c_str(),
-           sent < 0 ? udp::last_error() : 0);
-}
 
 }  // namespace
 
@@ -79,7 +65,8 @@ void TftpStation::close() {
         box->state_ = Box::State::Ended;
         box->completed_ = false;
       }
-      box->abort_.wake();
+      if (box->state_ == Box::State::Running)
+        box->abort_.raise();
       if (box->thread_.joinable())
         transfers.push_back(std::move(box->thread_));
     }
@@ -187,6 +174,7 @@ void TftpStation::on_request(const udp::Peer &from, const uint8_t *data, size_t 
     // The box's own retry comes back here.
     return;
   }
+  box->abort_.arm(sock.local_port());
   box->state_ = Box::State::Running;
   ZV_LOG(LOG_INFO, station_name, "sending data to %s from port %d", who.c_str(), sock.local_port());
   std::vector<uint8_t> request(data, data + size);
@@ -237,7 +225,6 @@ bool TftpStation::Box::start(const std::string &path) {
   if (file_)
     std::fclose(file_);
   file_ = file;
-  abort_.clear();
   bytes_ = 0;
   completed_ = false;
   request_deadline_ = Clock::now() + std::chrono::milliseconds(TFTP_REQUEST_WAITS * TFTP_REQUEST_WAIT_MS);
@@ -277,92 +264,70 @@ void TftpStation::Box::abort() {
       state_ = State::Ended;
       completed_ = false;
     } else if (state_ == State::Running) {
-      abort_.wake();
+      abort_.raise();
     }
   }
   station_.changed_.notify_all();
 }
 
-void TftpStation::Box::transfer(udp::Socket sock, tftp::Endpoint client, std::vector<uint8_t> request) {
-  const std::string who = udp::dotted(address_);
-  FILE *file = file_;  // set before the state went to Running; closed only after it left it
-  tftp::Transfer t(
-      [file](char *buffer, size_t size) -> long {
-        size_t k = std::fread(buffer, 1, size, file);
-        if (k < size && std::ferror(file))
-          return -1;
-        return long(k);
-      },
-      TFTP_ACK_TIMEOUTS);
-  const auto ack_timeout = std::chrono::milliseconds(station_.ack_timeout_ms_);
-  bool completed = false;
-  tftp::Outcome o = t.on_datagram(client, request.data(), request.size());
-  send_reply(sock, o.reply);
-  auto deadline = Clock::now() + ack_timeout;
-  int interrupted = 0;
-  uint8_t buf[TFTP_PACKET_SIZE];
-  bool ended = o.event != tftp::Event::Request;
-  while (!ended) {
-    udp::Wait w = sock.wait_readable(ms_left(deadline), &abort_);
-    if (w == udp::Wait::Woken) {
-      send_reply(sock, t.abort().reply);
-      ZV_LOG(LOG_INFO, station_name, "[%s] transfer aborted", who.c_str());
-      break;
-    }
-    if (w == udp::Wait::TimedOut) {
-      o = t.on_timeout();
-      send_reply(sock, o.reply);
-      if (o.event == tftp::Event::GaveUp) {
-        ZV_LOG(LOG_ERROR, station_name, "[%s] no ACK from the box, giving up at block : [%u]", who.c_str(),
+namespace {
+
+// One box's transfer in the station's log, each line headed by the box's address.
+class BoxVoice final : public tftp::Voice {
+ public:
+  explicit BoxVoice(std::string who) : who_(std::move(who)) {}
+
+  void outcome(const tftp::Transfer &t, const tftp::Outcome &o) override {
+    using tftp::Event;
+    switch (o.event) {
+      case Event::Stranger:
+        ZV_LOG(LOG_WARN, station_name, "[%s] datagram from unknown sender %s:%u, answered with ERROR 5",
+               who_.c_str(), udp::dotted(o.reply.to.address).c_str(), unsigned(o.reply.to.port));
+        break;
+      case Event::ClientError:
+        ZV_LOG(LOG_ERROR, station_name, "[%s] received() error!! : [%u]", who_.c_str(), o.code);
+        break;
+      case Event::BadOpcode:
+      case Event::ReadFailed:
+        ZV_LOG(LOG_ERROR, station_name, "[%s] transfer failed (opcode or read error %u)", who_.c_str(),
+               o.code);
+        break;
+      case Event::GaveUp:
+        ZV_LOG(LOG_ERROR, station_name, "[%s] no ACK from the box, giving up at block : [%u]", who_.c_str(),
                unsigned(t.block()));
         break;
-      }
-      deadline = Clock::now() + ack_timeout;
-      continue;
-    }
-    udp::Peer from;
-    long n = w == udp::Wait::Ready ? sock.recv_from(buf, sizeof buf, from) : -1;
-    if (n < 0) {
-      const int err = udp::last_error();
-      if (udp::is_interrupted(err) && ++interrupted <= max_interrupted)
-        continue;
-      ZV_LOG(LOG_ERROR, station_name, "[%s] recv() error!! : [%d]", who.c_str(), err);
-      break;
-    }
-    interrupted = 0;
-    o = t.on_datagram({from.address, from.port}, buf, size_t(n));
-    switch (o.event) {
-      case tftp::Event::Acked:
-        bytes_ = t.blocks_before() * TFTP_BLOCK_SIZE;
-        deadline = Clock::now() + ack_timeout;
-        break;
-      case tftp::Event::Resend:
-        deadline = Clock::now() + ack_timeout;
-        break;
-      case tftp::Event::Completed:
-        bytes_ = t.blocks_before() * TFTP_BLOCK_SIZE + t.block_length();
-        completed = true;
-        ended = true;
-        break;
-      case tftp::Event::Stranger:
-        ZV_LOG(LOG_WARN, station_name, "[%s] datagram from unknown sender %s:%u, answered with ERROR 5",
-               who.c_str(), udp::dotted(o.reply.to.address).c_str(), unsigned(o.reply.to.port));
-        break;
-      case tftp::Event::ClientError:
-        ZV_LOG(LOG_ERROR, station_name, "[%s] received() error!! : [%u]", who.c_str(), o.code);
-        ended = true;
-        break;
-      case tftp::Event::BadOpcode:
-      case tftp::Event::ReadFailed:
-        ZV_LOG(LOG_ERROR, station_name, "[%s] transfer failed (opcode or read error %u)", who.c_str(),
-               o.code);
-        ended = true;
+      case Event::Aborted:
+        ZV_LOG(LOG_INFO, station_name, "[%s] transfer aborted", who_.c_str());
         break;
       default:
         break;
     }
-    send_reply(sock, o.reply);
   }
+  void send_failed(const tftp::Reply &reply, int error) override {
+    ZV_LOG(LOG_ERROR, station_name, "send() error to %s : [%d]", udp::dotted(reply.to.address).c_str(),
+           error);
+  }
+  void receive_failed(int error) override {
+    ZV_LOG(LOG_ERROR, station_name, "[%s] recv() error!! : [%d]", who_.c_str(), error);
+  }
+
+ private:
+  const std::string who_;
+};
+
+}  // namespace
+
+void TftpStation::Box::transfer(udp::Socket sock, tftp::Endpoint client, std::vector<uint8_t> request) {
+  const std::string who = udp::dotted(address_);
+  FILE *file = file_;  // set before the state went to Running; closed only after it left it
+  tftp::Transfer t(tftp::file_reader(file), TFTP_ACK_TIMEOUTS);
+  BoxVoice voice(who);
+  const tftp::Outcome o = t.on_datagram(client, request.data(), request.size());
+  tftp::send_reply(sock, o.reply, voice);
+  uint8_t buf[TFTP_PACKET_SIZE];
+  const tftp::BlockLoop loop{std::chrono::milliseconds(station_.ack_timeout_ms_), &abort_, buf, &bytes_,
+                             &voice};
+  const bool completed = o.event == tftp::Event::Request && tftp::send_blocks(sock, t, loop);
   sock.close();
   if (completed)
     ZV_LOG(LOG_INFO, station_name, "[%s] sent %llu bytes", who.c_str(), bytes_.load());

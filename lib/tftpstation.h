@@ -24,6 +24,7 @@
 // request after start, TFTP_ACK_TIMEOUTS time-outs per block.
 #pragma once
 
+#include "lib/tftpblocks.h"
 #include "lib/tftpthread.h"
 #include "platform/udp.h"
 
@@ -79,8 +80,8 @@ class TftpStation {
     FILE *file_ = nullptr;
     std::chrono::steady_clock::time_point request_deadline_;
     std::thread thread_;
-    // Ends the transfer thread's waits; cleared when the next file is armed.
-    const udp::Waker abort_;
+    // Ends the transfer; armed with the transfer's own port when its socket is bound.
+    tftp::AbortSignal abort_;
     std::atomic<unsigned long long> bytes_{0};
     std::vector<char> file_buffer_ = std::vector<char>(64 * 1024);
   };

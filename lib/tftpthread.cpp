@@ -1,8 +1,8 @@
 #include "lib/tftpthread.h"
 
 #include "lib/log.h"
+#include "lib/tftpblocks.h"
 #include "lib/tftptestseam.h"
-#include "lib/tftptransfer.h"
 #include "platform/threadid.h"
 #include "platform/udp.h"
 
@@ -19,11 +19,6 @@ namespace {
 
 using udp::Wait;
 using UdpSocket = udp::Socket;
-using Clock = std::chrono::steady_clock;
-
-// A wait or receive cut short by a signal is simply repeated; the sixth in a row means the
-// socket itself is in trouble.
-constexpr int MAX_INTERRUPTED_RECEIVES = 5;
 
 // Module state: one server at a time. tftp_start opens the file and binds the socket; the
 // server thread owns both, and the buffers, while it runs, and closes both at its end.
@@ -45,13 +40,11 @@ std::atomic<long> server_tid{0};
 // cannot end a later one. Nobody holds it across a wait.
 std::mutex wake_mutex;
 const udp::Waker wake_up;
-// The same abort as seen by a transfer under way. It waits inside its receive, which no
-// waker can end, so tftp_abort also sends the socket an empty datagram from loopback; the
-// flag says what that datagram means. Were it lost, the next ACK time-out sees the flag.
-std::atomic<bool> abort_requested{false};
+// The same abort for the transfer, once under way.
+tftp::AbortSignal transfer_abort;
 
 // DATA and ERROR packets are built in the transfer's own buffers (lib/tftptransfer.h).
-char recv_buf[TFTP_PACKET_SIZE];
+uint8_t recv_buf[TFTP_PACKET_SIZE];
 // The file is read 512 bytes at a time; a larger stdio buffer saves system calls on
 // partitions of tens of MiB. It must outlive the FILE, hence module storage.
 char file_buffer[64 * 1024];
@@ -62,105 +55,77 @@ std::atomic<int> seam_ack_timeout_ms{TFTP_ACK_TIMEOUT_MS};
 std::atomic<int> bound_port{-1};
 std::atomic<int> sockets_users{0};
 
-tftp::Endpoint endpoint_of(const udp::Peer &peer) { return {peer.address, peer.port}; }
-
-udp::Peer peer_of(const tftp::Endpoint &endpoint) { return {endpoint.address, endpoint.port}; }
-
-tftp::Transfer::Reader file_reader(FILE *file) {
-  return [file](char *buffer, size_t size) -> long {
-    size_t k = std::fread(buffer, 1, size, file);
-    if (k < size && std::ferror(file))
-      return -1;
-    return long(k);
-  };
-}
-
-// Reads one datagram into recv_buf. False when the receive itself failed (last_error says why).
-bool receive(const UdpSocket &sock, long &size, udp::Peer &from) {
-  size = sock.recv_from(recv_buf, sizeof recv_buf, from);
-  return size >= 0;
-}
-
-// Sends what the rules asked for; a failed or short send is logged and the transfer goes
-// on (the time-out sends a DATA block again).
-void send_reply(const UdpSocket &sock, const tftp::Reply &reply) {
-  if (!reply.size)
-    return;
-  long sent = sock.send_to(peer_of(reply.to), reply.data, reply.size);
-  if (sent != long(reply.size))
-    ZV_LOG(LOG_ERROR, "tftp_thread", "send() error!! : [%d]", sent < 0 ? udp::last_error() : 0);
-}
-
-// The transfer's way on after one outcome.
-enum class Flow { Waiting, BlockSent, Completed, Failed };
-
-void log_new_block(const tftp::Transfer &t, bool &wrap_logged) {
-  if (t.block_length() == 0)
-    ZV_LOG(LOG_INFO, "tftp_thread", "got eof!!");
-  if (t.block() == 0 && !wrap_logged) {
-    // A technician reading the log after a failed flash of a large partition needs this.
-    ZV_LOG(LOG_WARN, "tftp_thread",
-           "block number wraps from 65535 to 0 (file over 32 MiB); some boot loaders' clients stop here");
-    wrap_logged = true;
-  }
-}
-
-// Logs what an outcome means, sends its reply, and says how the transfer goes on.
-Flow act(const UdpSocket &sock, const tftp::Transfer &t, const tftp::Outcome &o, bool &wrap_logged) {
-  using tftp::Event;
-  switch (o.event) {
-    case Event::Request:
-    case Event::Acked:
-      log_new_block(t, wrap_logged);
-      break;
-    case Event::Completed:
-      return Flow::Completed;
-    case Event::Duplicate:
-      return Flow::Waiting;
-    case Event::Ignored:
-      return Flow::Waiting;
-    case Event::Resend:
-      break;
-    case Event::Stranger: {
-      ZV_LOG(LOG_WARN, "tftp_thread", "datagram from unknown sender %s:%u, answered with ERROR 5",
-             udp::dotted(o.reply.to.address).c_str(), unsigned(o.reply.to.port));
-      send_reply(sock, o.reply);
-      return Flow::Waiting;
+// The server's log of its transfer.
+class ThreadVoice final : public tftp::Voice {
+ public:
+  void outcome(const tftp::Transfer &t, const tftp::Outcome &o) override {
+    using tftp::Event;
+    switch (o.event) {
+      case Event::Request:
+      case Event::Acked:
+        log_new_block(t);
+        break;
+      case Event::Completed:
+      case Event::Duplicate:
+      case Event::Ignored:
+      case Event::Resend:
+        break;
+      case Event::Stranger:
+        ZV_LOG(LOG_WARN, "tftp_thread", "datagram from unknown sender %s:%u, answered with ERROR 5",
+               udp::dotted(o.reply.to.address).c_str(), unsigned(o.reply.to.port));
+        break;
+      case Event::ClientError:
+        ZV_LOG(LOG_ERROR, "tftp_thread", "received() error!! : [%d]", int(o.code));
+        break;
+      case Event::BadOpcode:
+        ZV_LOG(LOG_ERROR, "tftp_thread", "unknown opcode!! : [%d]", int(o.code));
+        break;
+      case Event::ReadFailed:
+        ZV_LOG(LOG_ERROR, "tftp_thread", "get data error!!");
+        break;
+      case Event::TimedOut:
+        ZV_LOG(LOG_INFO, "tftp_thread", "ACK timeout, sending block again : [%u]", unsigned(t.block()));
+        break;
+      case Event::GaveUp:
+        ZV_LOG(LOG_ERROR, "tftp_thread", "no ACK from the client, giving up at block : [%u]",
+               unsigned(t.block()));
+        break;
+      case Event::Aborted:
+        ZV_LOG(LOG_INFO, "tftp_thread", "transfer aborted");
+        break;
     }
-    case Event::ClientError:
-      ZV_LOG(LOG_ERROR, "tftp_thread", "received() error!! : [%d]", int(o.code));
-      return Flow::Failed;
-    case Event::BadOpcode:
-      ZV_LOG(LOG_ERROR, "tftp_thread", "unknown opcode!! : [%d]", int(o.code));
-      send_reply(sock, o.reply);
-      return Flow::Failed;
-    case Event::ReadFailed:
-      ZV_LOG(LOG_ERROR, "tftp_thread", "get data error!!");
-      send_reply(sock, o.reply);
-      return Flow::Failed;
-    case Event::TimedOut:
-      ZV_LOG(LOG_INFO, "tftp_thread", "ACK timeout, sending block again : [%u]", unsigned(t.block()));
-      break;
-    case Event::GaveUp:
-      ZV_LOG(LOG_ERROR, "tftp_thread", "no ACK from the client, giving up at block : [%u]",
-             unsigned(t.block()));
-      return Flow::Failed;
-    case Event::Aborted:
-      ZV_LOG(LOG_INFO, "tftp_thread", "transfer aborted");
-      send_reply(sock, o.reply);
-      return Flow::Failed;
   }
-  send_reply(sock, o.reply);
-  return Flow::BlockSent;
-}
+  void send_failed(const tftp::Reply &, int error) override {
+    ZV_LOG(LOG_ERROR, "tftp_thread", "send() error!! : [%d]", error);
+  }
+  void receive_failed(int error) override {
+    ZV_LOG(LOG_ERROR, "tftp_thread", "recv() error!! : [%d]", error);
+  }
+
+ private:
+  void log_new_block(const tftp::Transfer &t) {
+    if (t.block_length() == 0)
+      ZV_LOG(LOG_INFO, "tftp_thread", "got eof!!");
+    if (t.block() == 0 && !wrap_logged_) {
+      // A technician reading the log after a failed flash of a large partition needs this.
+      ZV_LOG(LOG_WARN, "tftp_thread",
+             "block number wraps from 65535 to 0 (file over 32 MiB); some boot loaders' clients stop here");
+      wrap_logged_ = true;
+    }
+  }
+
+  bool wrap_logged_ = false;
+};
 
 // Waits for the read request: six waits of one second, and answers it. Returns false when
 // none came, the socket failed or the server was aborted.
-bool wait_for_request(const UdpSocket &sock, tftp::Transfer &t, bool &wrap_logged) {
+bool wait_for_request(const UdpSocket &sock, tftp::Transfer &t, tftp::Voice &voice) {
   for (int wait = 0; wait < TFTP_REQUEST_WAITS; ++wait) {
     Wait w = sock.wait_readable(TFTP_REQUEST_WAIT_MS, &wake_up);
     if (w == Wait::Woken) {
-      act(sock, t, t.abort(), wrap_logged);
+      const tftp::Outcome o = t.abort();
+      voice.outcome(t, o);
+      tftp::send_reply(sock, o.reply, voice);
       return false;
     }
     if (w == Wait::Failed) {
@@ -172,93 +137,35 @@ bool wait_for_request(const UdpSocket &sock, tftp::Transfer &t, bool &wrap_logge
     }
     if (w == Wait::TimedOut)
       continue;
-    long n;
     udp::Peer peer;
-    if (!receive(sock, n, peer)) {
+    long n = sock.recv_from(recv_buf, sizeof recv_buf, peer);
+    if (n < 0) {
       ZV_LOG(LOG_ERROR, "tftp_thread", "recvfrom() error!! : [%d]", udp::last_error());
       continue;
     }
-    tftp::Outcome o =
-        t.on_datagram(endpoint_of(peer), reinterpret_cast<const uint8_t *>(recv_buf), size_t(n));
     // The socket is not connected to the client: every datagram reaches the rules, which
     // tell strangers off and keep the transfer to the client.
+    const tftp::Outcome o = t.on_datagram({peer.address, peer.port}, recv_buf, size_t(n));
     ZV_LOG(LOG_INFO, "tftp_thread", "sending data!!");
-    return act(sock, t, o, wrap_logged) == Flow::BlockSent;
+    voice.outcome(t, o);
+    tftp::send_reply(sock, o.reply, voice);
+    return o.event == tftp::Event::Request;
   }
   ZV_LOG(LOG_INFO, "tftp_thread", "excess timeout-count!!");
   return false;
-}
-
-// Milliseconds left until `deadline`, 0 once it has passed.
-int ms_left(Clock::time_point deadline) {
-  auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now());
-  return left.count() > 0 ? int(left.count()) : 0;
-}
-
-// Waits for the ACK of the block that is out, sending it again on each time-out and as the
-// rules ask. The time-out is measured from the block's last send, so a stream of wrong
-// datagrams cannot hold it back for ever. Returns BlockSent once the next block is out,
-// Completed after the last ACK, Failed when the transfer ended any other way.
-Flow send_block_until_acked(const UdpSocket &sock, tftp::Transfer &t, bool &wrap_logged) {
-  const auto ack_timeout = std::chrono::milliseconds(seam_ack_timeout_ms.load());
-  const uint64_t block = t.blocks_before();
-  auto deadline = Clock::now() + ack_timeout;
-  int interrupted = 0;
-  for (;;) {
-    udp::Peer peer;
-    long n = sock.recv_from_within(recv_buf, sizeof recv_buf, peer, ms_left(deadline));
-    if (abort_requested.load()) {
-      act(sock, t, t.abort(), wrap_logged);
-      return Flow::Failed;
-    }
-    const int err = n < 0 ? udp::last_error() : 0;
-    const bool timed_out = n < 0 && udp::is_timed_out(err);
-    if (n < 0 && !timed_out) {
-      if (udp::is_interrupted(err) && ++interrupted <= MAX_INTERRUPTED_RECEIVES)
-        continue;
-      ZV_LOG(LOG_ERROR, "tftp_thread", "recv() error!! : [%d]", err);
-      return Flow::Failed;
-    }
-    interrupted = 0;
-    tftp::Outcome o =
-        timed_out ? t.on_timeout()
-                  : t.on_datagram(endpoint_of(peer), reinterpret_cast<const uint8_t *>(recv_buf), size_t(n));
-    Flow flow = act(sock, t, o, wrap_logged);
-    if (flow == Flow::Waiting)
-      continue;
-    if (flow == Flow::BlockSent && t.blocks_before() == block) {
-      deadline = Clock::now() + ack_timeout;  // the same block again
-      continue;
-    }
-    return flow;
-  }
-}
-
-// From DATA 1 to the last ACK, one block at a time.
-bool send_file(const UdpSocket &sock, tftp::Transfer &t, bool &wrap_logged) {
-  for (;;) {
-    switch (send_block_until_acked(sock, t, wrap_logged)) {
-      case Flow::BlockSent:
-        // Every block before the one now out has been acknowledged.
-        tftp_bytes_served.store(t.blocks_before() * uint64_t(TFTP_BLOCK_SIZE));
-        break;
-      case Flow::Completed:
-        tftp_bytes_served.store(t.blocks_before() * uint64_t(TFTP_BLOCK_SIZE) + t.block_length());
-        return true;
-      case Flow::Waiting:
-      case Flow::Failed:
-        return false;
-    }
-  }
 }
 
 // Everything from the request to the last ACK. Returns true when the file went out whole
 // and its last block was acknowledged.
 bool serve(const UdpSocket &sock, FILE *file) {
   ZV_LOG(LOG_INFO, "tftp_thread", "Waiting for connection..");
-  tftp::Transfer transfer(file_reader(file), TFTP_ACK_TIMEOUTS);
-  bool wrap_logged = false;
-  return wait_for_request(sock, transfer, wrap_logged) && send_file(sock, transfer, wrap_logged);
+  tftp::Transfer transfer(tftp::file_reader(file), TFTP_ACK_TIMEOUTS);
+  ThreadVoice voice;
+  if (!wait_for_request(sock, transfer, voice))
+    return false;
+  const tftp::BlockLoop loop{std::chrono::milliseconds(seam_ack_timeout_ms.load()), &transfer_abort, recv_buf,
+                             &tftp_bytes_served, &voice};
+  return tftp::send_blocks(sock, transfer, loop);
 }
 
 // The socket the server answers from, bound before tftp_start returns. False (logged) when
@@ -328,7 +235,7 @@ bool start_thread() {
   {
     std::lock_guard wake_lock(wake_mutex);
     wake_up.clear();
-    abort_requested.store(false);
+    transfer_abort.arm(bound_port.load());
     server_running.store(true);
   }
   try {
@@ -411,13 +318,8 @@ void tftp_abort() {
   std::lock_guard wake_lock(wake_mutex);
   if (!server_running.load())
     return;
-  abort_requested.store(true);
   wake_up.wake();
-  if (int port = bound_port.load(); port > 0) {
-    udp::Socket poke;
-    if (poke.open())
-      poke.send_to({udp::loopback, uint16_t(port)}, "", 0);
-  }
+  transfer_abort.raise();
 }
 
 int tftp_stop(int nowait) {

@@ -753,25 +753,28 @@ class PosixCommDevice final : public CommDevice {
     serial_icounter_struct c{};
     if (::ioctl(fd_.get(), TIOCGICOUNT, &c) != 0)
       return;
+    // Each counter that moved stands for a line error or a line event.
+    struct Counter {
+      int serial_icounter_struct::*count;
+      uint32_t error, event;
+    };
+    static constexpr Counter counters[] = {
+        {&serial_icounter_struct::frame, COMM_CE_FRAME, 0},
+        {&serial_icounter_struct::overrun, COMM_CE_OVERRUN, 0},
+        {&serial_icounter_struct::parity, COMM_CE_RXPARITY, 0},
+        {&serial_icounter_struct::buf_overrun, COMM_CE_RXOVER, 0},
+        {&serial_icounter_struct::brk, COMM_CE_BREAK, 0},
+        {&serial_icounter_struct::cts, 0, COMM_EV_CTS},
+        {&serial_icounter_struct::dsr, 0, COMM_EV_DSR},
+        {&serial_icounter_struct::dcd, 0, COMM_EV_RLSD},
+        {&serial_icounter_struct::rng, 0, COMM_EV_RING},
+    };
     uint32_t e = 0;
-    if (c.frame != icount_.frame)
-      e |= COMM_CE_FRAME;
-    if (c.overrun != icount_.overrun)
-      e |= COMM_CE_OVERRUN;
-    if (c.parity != icount_.parity)
-      e |= COMM_CE_RXPARITY;
-    if (c.buf_overrun != icount_.buf_overrun)
-      e |= COMM_CE_RXOVER;
-    if (c.brk != icount_.brk)
-      e |= COMM_CE_BREAK;
-    if (c.cts != icount_.cts)
-      pending_ev_ |= COMM_EV_CTS;
-    if (c.dsr != icount_.dsr)
-      pending_ev_ |= COMM_EV_DSR;
-    if (c.dcd != icount_.dcd)
-      pending_ev_ |= COMM_EV_RLSD;
-    if (c.rng != icount_.rng)
-      pending_ev_ |= COMM_EV_RING;
+    for (const Counter &counter : counters)
+      if (c.*counter.count != icount_.*counter.count) {
+        e |= counter.error;
+        pending_ev_ |= counter.event;
+      }
     pending_ev_ |= comm_events_for_errors(e);
     errors_ |= e;
     icount_ = c;

@@ -9,6 +9,7 @@
 #include "platform/paths.h"
 #include "src/addresscheck.h"
 #include "src/artwork.h"
+#include "src/boxconsole.h"
 #include "src/imageprep.h"
 #include "src/unzipimage.h"
 #include "src/upgradeengine.h"
@@ -129,14 +130,7 @@ VAzOdor::VAzOdor(Dialogs &dialogs, QWidget *owner, const std::string &log_path)
 
   // The box's console: 115200 baud, 8N1, no flow control, DTR and RTS off.
   ComPort.BeginUpdate();
-  ComPort.SetPort("COM1");
-  ComPort.SetBaudRate(br115200);
-  ComPort.SetDataBits(dbEight);
-  ComPort.SetStopBits(sbOneStopBit);
-  ComPort.Parity().SetBits(prNone);
-  ComPort.FlowControl().SetFlowControl(fcNone);
-  ComPort.FlowControl().SetControlDTR(dtrDisable);
-  ComPort.FlowControl().SetControlRTS(rtsDisable);
+  set_box_console(ComPort, "COM1");
   ComPort.EndUpdate();
   ComTerminal->SetComPort(&ComPort);
   ComPort.OnDeviceLost = [this](TCustomComPort *sender, uint32_t error) { ComPortDeviceLost(sender, error); };
@@ -686,14 +680,7 @@ void VAzOdor::ComPortDeviceLost(TCustomComPort *, uint32_t system_error) {
 // ---- what the worker asks of the window (on the worker's thread) ----
 
 bool VAzOdor::port_write(const char *bytes, int count, std::string &error) {
-  try {
-    if (ComPort.Write(bytes, count) == count)
-      return true;
-    error = "short write";
-  } catch (const std::exception &e) {
-    error = e.what();
-  }
-  return false;
+  return write_whole(ComPort, bytes, count, error);
 }
 
 void VAzOdor::set_exit_enabled(bool enabled) {

@@ -21,6 +21,7 @@
 #include <atomic>
 #include <condition_variable>
 #include <cstdint>
+#include <exception>
 #include <mutex>
 #include <string>
 
@@ -56,6 +57,20 @@ class UpgradeHost {
     (void)file, (void)completed, (void)bytes;
   }
 };
+
+// port_write for a host whose console is a serial port (anything with Write(data, count)
+// that throws a std::exception when the port fails): a short write fails too.
+template <class Port>
+bool write_whole(Port &port, const char *data, int count, std::string &error) {
+  try {
+    if (port.Write(data, count) == count)
+      return true;
+    error = "short write";
+  } catch (const std::exception &e) {
+    error = e.what();
+  }
+  return false;
+}
 
 // The longest the box may stay silent (no console byte, no TFTP transfer running) once it
 // has answered, before the upgrade gives up on it. Writing a large root image to flash is the

@@ -1,10 +1,10 @@
 // zevavi-flash: the upgrade of the window, from the command line. The same checks, the same
 // preparation of the partition files, the same worker and console watcher; only the way the
 // technician is told what happens differs (lines on a terminal, or JSON for a script).
+#include "apps/zevavi-flash/consolerun.h"
 #include "apps/zevavi-flash/flashargs.h"
 #include "apps/zevavi-flash/station.h"
 #include "comport/serport.h"
-#include "comport/serportesc.h"
 #include "lib/log.h"
 #include "lib/tftpthread.h"
 #include "platform/comm.h"
@@ -14,7 +14,6 @@
 #include "platform/paths.h"
 #include "platform/stopsignal.h"
 #include "src/addresscheck.h"
-#include "src/consolewatch.h"
 #include "src/imageprep.h"
 #include "src/unzipimage.h"
 #include "src/upgrade.h"
@@ -46,15 +45,7 @@ class Report {
     std::lock_guard lock(mutex_);
     percent_ = percent;
     if (json_) {
-      std::string line = std::string("{\"type\":\"") + (text ? "status" : "progress") + "\"";
-      if (text)
-        line += ",\"step\":" + std::to_string(number);
-      line += ",\"percent\":" + std::to_string(percent);
-      if (text)
-        line += ",\"text\":" + json_text(text);
-      if (!code.empty())
-        line += ",\"code\":" + json_text(code);
-      std::printf("%s}\n", line.c_str());
+      std::printf("%s\n", status_json(number, percent, text, code).c_str());
     } else if (text) {
       clear_bar();
       std::printf("%d. %s\n", number, text);
@@ -107,87 +98,38 @@ class Report {
 
 int stop_requests = -1;
 
-// The upgrade's host: the window's part without a window.
-class Flasher final : public UpgradeHost, public WatcherHost {
+// The upgrade's host: the window's part without a window, on the window's session.
+class Flasher final : public ConsoleRun {
  public:
-  Flasher(const FlashOptions &options, Report &report) : options_(options), report_(report) {}
+  Flasher(const FlashOptions &options, Report &report)
+      : ConsoleRun(window_session, flash_name, options.port, options.machine),
+        options_(options),
+        report_(report) {}
 
   int run(QCoreApplication &app);
 
-  // UpgradeHost, on the worker's thread.
-  bool port_write(const char *data, int count, std::string &error) override {
-    try {
-      if (port_.Write(data, count) == count)
-        return true;
-      error = "short write";
-    } catch (const std::exception &e) {
-      error = e.what();
-    }
-    return false;
-  }
-  void show_status(int percent, const char *text) override {
-    const bool from_worker = std::this_thread::get_id() != main_thread_;
-    std::lock_guard lock(status_mutex_);
-    if (from_worker && upgrade_over_)
-      return;
-    int number = ++status_count_;
-    std::string code;
-    if (text) {
-      last_line_number_ = number;
-      last_text_ = text;
-      classify(text, code);
-    }
-    report_.status(number, percent, text, code);
-  }
-  void set_exit_enabled(bool) override {}
   void set_prompt_label_visible(bool visible) override {
     if (visible && !prompt_told_.exchange(true) && !options_.json)
       report_.message("note", 0, "Please, start or restart your machine!");
   }
-  void worker_finished() override {
-    post_to_gui([this] {
-      worker_done_ = true;
-      maybe_quit();
-    });
-  }
-  std::string port_name() const override { return options_.port; }
-  int last_line_number() const override { return last_line_number_.load(); }
   void transfer_ended(const std::string &file, bool completed, unsigned long long bytes) override {
     report_.transfer(std::filesystem::path(file).filename().string(), completed, bytes);
   }
 
-  // WatcherHost, on the main thread.
-  int machine() const override { return options_.machine; }
-  int status_count() const override { return status_count_.load(); }
-  void release_upgrade() override {
-    {
-      std::lock_guard lock(status_mutex_);
-      upgrade_over_ = true;
-      if (outcome_ < 0)
-        outcome_ = exit_box_failed;
-    }
-    end_upgrade_now();
-  }
-
  private:
-  // The exit code a status line stands for; the box's failure code from its line.
-  void classify(const char *text, std::string &code) {
-    const int outcome = outcome_of_line(text, code);
-    if (outcome == exit_box_failed) {
-      box_code_ = code;
-      failure_line_shown_ = true;
-    }
-    if (outcome >= 0 && (outcome_ < 0 || outcome_ == exit_box_failed))
-      outcome_ = outcome;
+  void report_status(int number, int percent, const char *text, const std::string &code) override {
+    report_.status(number, percent, text, code);
   }
 
-  void end_upgrade_now() {
-    stop_worker();
+  void end_upgrade_now() override {
+    session_.stop_worker();
     // A transfer the box has given up on would otherwise hold us until the server's own
     // time-outs run out.
     tftp_abort();
     tftp_stop(0);
   }
+
+  void on_settled() override { QCoreApplication::exit(0); }
 
   // Stops the upgrade from outside (time-out, signal); the worker then hands back.
   void stop_with(int outcome, const std::string &why) {
@@ -198,51 +140,7 @@ class Flasher final : public UpgradeHost, public WatcherHost {
     }
     ZV_LOG(LOG_WARN, flash_name, "%s", why.c_str());
     end_upgrade_now();
-    maybe_quit();
-  }
-
-  void on_rx(const char *buffer, int count) {
-    if (console_)
-      std::fwrite(buffer, 1, size_t(count), console_);
-    for (int i = 0; i < count; ++i)
-      if (parser_.ProcessChar(buffer[i]) == erChar)
-        watcher_.on_char(parser_.Character, *this);
-      else
-        parser_.Params.clear();
-  }
-
-  void on_device_lost(uint32_t system_error) {
-    ZV_LOG(LOG_ERROR, flash_name, "Lost the connection to %s : system error %u (%s)", options_.port.c_str(),
-           system_error, comm_error_text(system_error).c_str());
-    {
-      std::lock_guard lock(status_mutex_);
-      if (upgrade_over_ && outcome_ >= 0)
-        return;
-    }
-    std::string line = "Lost the connection to " + options_.port + ".";
-    show_status(0, line.c_str());
-    {
-      std::lock_guard lock(status_mutex_);
-      upgrade_over_ = true;
-      outcome_ = exit_line_lost;
-    }
-    end_upgrade_now();
-    maybe_quit();
-  }
-
-  // Leaves the event loop once the worker has handed back and, after a box failure, its
-  // failure line (which follows the code's digits) is out.
-  void maybe_quit() {
-    if (!worker_done_)
-      return;
-    if (outcome_ == exit_box_failed && !failure_line_shown_ && !grace_over_) {
-      QTimer::singleShot(2000, [this] {
-        grace_over_ = true;
-        maybe_quit();
-      });
-      return;
-    }
-    QCoreApplication::exit(0);
+    settle_when_ready();
   }
 
   int checks();
@@ -250,22 +148,7 @@ class Flasher final : public UpgradeHost, public WatcherHost {
 
   const FlashOptions &options_;
   Report &report_;
-  TComPort port_;
-  TEscapeCodesVT100 parser_;
-  ConsoleWatcher watcher_;
-  FILE *console_ = nullptr;
-  std::thread::id main_thread_ = std::this_thread::get_id();
-  std::mutex status_mutex_;
-  std::atomic<int> status_count_{0};
-  std::atomic<int> last_line_number_{0};
   std::atomic<bool> prompt_told_{false};
-  std::string last_text_;
-  bool upgrade_over_ = false;  // under status_mutex_
-  int outcome_ = -1;           // under status_mutex_
-  std::string box_code_;
-  bool failure_line_shown_ = false;
-  bool worker_done_ = false;
-  bool grace_over_ = false;
   GuiJoinableThread worker_;
 };
 
@@ -305,33 +188,8 @@ int Flasher::checks() {
                                   "The machine will not reach this PC to fetch its images.\n"
                                   "Give --pc-address to use it anyway.");
 
-  const std::string &device = options_.port;
-  if (comm_probe(device) != COMM_OK) {
-    ZV_LOG(LOG_ERROR, flash_name, "Can't open %s.", device.c_str());
-    return refuse(exit_port, "Can't open " + device + ".");
-  }
-  port_.BeginUpdate();
-  port_.SetPort(device);
-  port_.SetBaudRate(br115200);
-  port_.SetDataBits(dbEight);
-  port_.SetStopBits(sbOneStopBit);
-  port_.Parity().SetBits(prNone);
-  port_.FlowControl().SetFlowControl(fcNone);
-  port_.FlowControl().SetControlDTR(dtrDisable);
-  port_.FlowControl().SetControlRTS(rtsDisable);
-  // Received bytes come as blocks (OnRxBuf), not as a count to read later.
-  port_.SetTriggersOnRxChar(false);
-  port_.EndUpdate();
-  port_.OnRxBuf = [this](TCustomComPort *, const char *buffer, int count) { on_rx(buffer, count); };
-  port_.OnDeviceLost = [this](TCustomComPort *, uint32_t error) { on_device_lost(error); };
-  try {
-    port_.Open();
-  } catch (const EComPort &error) {
-    ZV_LOG(LOG_ERROR, flash_name, "Can't open %s : %s", device.c_str(), error.what());
-    return refuse(exit_port, "Can't open " + device + ".\n" + error.what());
-  }
-  if (!port_.Connected())
-    return refuse(exit_port, device + " is not connected.");
+  if (std::string refusal = open_console(".\n"); !refusal.empty())
+    return refuse(exit_port, refusal);
   ZV_LOG(LOG_DEBUG, flash_name, "machine[%d], local-ip[%s], machine-ip[%s], file[%s]", options_.machine,
          local_ip, machine_ip, image_path.c_str());
   return 0;
@@ -395,34 +253,14 @@ int Flasher::run(QCoreApplication &app) {
     // Whatever ended the upgrade, no server outlives it.
     tftp_abort();
     tftp_stop(0);
-    std::lock_guard lock(status_mutex_);
-    code = outcome_ < 0 ? exit_timed_out : outcome_;
+    code = outcome();
   }
 
-  try {
-    port_.Close();
-  } catch (const std::exception &) {
-  }
+  close_console();
   if (console_)
     std::fclose(console_);
   remove_partition_files();
-
-  switch (code) {
-    case exit_finished:
-      report_.message("result", code, "Finished.");
-      break;
-    case exit_box_failed:
-      report_.message(
-          "result", code,
-          "The machine reported a failure" + (box_code_.empty() ? std::string(".") : ": " + box_code_ + "."));
-      break;
-    case exit_interrupted:
-      report_.message("result", code, "Interrupted; the upgrade was stopped.");
-      break;
-    default:
-      report_.message("result", code, last_text_.empty() ? "The upgrade did not finish." : last_text_);
-      break;
-  }
+  report_.message("result", code, outcome_text(code));
   return code;
 }
 
@@ -457,26 +295,17 @@ int main(int argc, char **argv) {
 
   QCoreApplication app(argc, argv);
   gui_install();
-  if (options.station) {
-    std::string log_path = options.log.empty() ? default_log_path() : options.log;
-    std::error_code ec;
-    std::filesystem::rename(log_path, log_path + ".1", ec);
-    log_open(log_path.c_str(), LOG_HEX);
-    int code = run_station(options, stop_requests);
-    gui_uninstall();
-    log_close();
-    return code;
-  }
   std::string log_path = options.log.empty() ? default_log_path() : options.log;
   {
     std::error_code ec;
     std::filesystem::rename(log_path, log_path + ".1", ec);
   }
   log_open(log_path.c_str(), LOG_HEX);
-
-  Report report(options.json);
   int code;
-  {
+  if (options.station) {
+    code = run_station(options, stop_requests);
+  } else {
+    Report report(options.json);
     Flasher flasher(options, report);
     code = flasher.run(app);
   }

@@ -1,7 +1,7 @@
 #include "apps/zevavi-flash/station.h"
 
+#include "apps/zevavi-flash/consolerun.h"
 #include "comport/serport.h"
-#include "comport/serportesc.h"
 #include "lib/log.h"
 #include "lib/tftpstation.h"
 #include "platform/comm.h"
@@ -11,7 +11,6 @@
 #include "platform/paths.h"
 #include "platform/stopsignal.h"
 #include "src/addresscheck.h"
-#include "src/consolewatch.h"
 #include "src/imageprep.h"
 #include "src/unzipimage.h"
 #include "src/upgrade.h"
@@ -62,15 +61,7 @@ class Board {
     if (text)
       row.doing = std::to_string(number) + ". " + text;
     if (json_) {
-      std::string line = std::string("{\"type\":\"") + (text ? "status" : "progress") + "\"" + who(row);
-      if (text)
-        line += ",\"step\":" + std::to_string(number);
-      line += ",\"percent\":" + std::to_string(percent);
-      if (text)
-        line += ",\"text\":" + json_text(text);
-      if (!code.empty())
-        line += ",\"code\":" + json_text(code);
-      put_line(line + "}");
+      put_line(status_json(number, percent, text, code, who(row)));
     } else if (!tty_ && text) {
       put_line(row.port + " " + row.box + ": " + row.doing);
     }
@@ -165,49 +156,23 @@ class BoxServer final : public PartitionServer {
   TftpStation::Box &box_;
 };
 
+// The session of a unit, made before the run that drives it.
+struct OwnSession {
+  UpgradeSession own_session;
+};
+
 // One box: its port, its session, its worker. The window's part for one box, without a
 // window; whatever happens to it (a failure code, a lost line) ends its upgrade only.
-class Unit final : public UpgradeHost, public WatcherHost {
+class Unit final : private OwnSession, public ConsoleRun {
  public:
   Unit(size_t index, const StationUnit &unit, int model, Board &board, TftpStation::Box &box,
        std::function<void()> settled)
-      : index_(index),
+      : ConsoleRun(own_session, station_name, unit.port, model),
+        index_(index),
         unit_(unit),
-        machine_(model),
         board_(board),
         server_(box),
         settled_(std::move(settled)) {}
-
-  // Opens the box's console; "" or the sentence why it cannot be used.
-  std::string open_port() {
-    const std::string &device = unit_.port;
-    if (comm_probe(device) != COMM_OK) {
-      ZV_LOG(LOG_ERROR, station_name, "Can't open %s.", device.c_str());
-      return "Can't open " + device + ".";
-    }
-    port_.BeginUpdate();
-    port_.SetPort(device);
-    port_.SetBaudRate(br115200);
-    port_.SetDataBits(dbEight);
-    port_.SetStopBits(sbOneStopBit);
-    port_.Parity().SetBits(prNone);
-    port_.FlowControl().SetFlowControl(fcNone);
-    port_.FlowControl().SetControlDTR(dtrDisable);
-    port_.FlowControl().SetControlRTS(rtsDisable);
-    port_.SetTriggersOnRxChar(false);
-    port_.EndUpdate();
-    port_.OnRxBuf = [this](TCustomComPort *, const char *buffer, int count) { on_rx(buffer, count); };
-    port_.OnDeviceLost = [this](TCustomComPort *, uint32_t error) { on_device_lost(error); };
-    try {
-      port_.Open();
-    } catch (const EComPort &error) {
-      ZV_LOG(LOG_ERROR, station_name, "Can't open %s : %s", device.c_str(), error.what());
-      return "Can't open " + device + ": " + error.what();
-    }
-    if (!port_.Connected())
-      return device + " is not connected.";
-    return {};
-  }
 
   // The upgrade cannot start: the unit is over before it began.
   void refuse(int outcome, const std::string &why) {
@@ -245,34 +210,12 @@ class Unit final : public UpgradeHost, public WatcherHost {
     end_upgrade_now();
   }
 
-  // The worker has handed back and, after a box failure, its failure line is out.
-  bool settled() const {
-    if (!worker_done_)
-      return false;
-    return !(outcome_ == exit_box_failed && !failure_line_shown_ && !grace_over_);
-  }
-
   void join() { worker_.join(); }
-  void close_port() {
-    try {
-      port_.Close();
-    } catch (const std::exception &) {
-    }
-  }
 
   // How the box's upgrade ended: its exit code and a sentence.
-  int result(std::string &text) {
-    std::lock_guard lock(status_mutex_);
-    int code = outcome_ < 0 ? exit_timed_out : outcome_;
-    if (code == exit_finished)
-      text = "Finished.";
-    else if (code == exit_box_failed)
-      text =
-          "The machine reported a failure" + (box_code_.empty() ? std::string(".") : ": " + box_code_ + ".");
-    else if (code == exit_interrupted)
-      text = "Interrupted; the upgrade was stopped.";
-    else
-      text = last_text_.empty() ? "The upgrade did not finish." : last_text_;
+  int result(std::string &text) const {
+    const int code = outcome();
+    text = outcome_text(code);
     return code;
   }
 
@@ -288,134 +231,33 @@ class Unit final : public UpgradeHost, public WatcherHost {
     board_.outcome(index_, code, text);
   }
 
-  // UpgradeHost, on the worker's thread.
-  bool port_write(const char *data, int count, std::string &error) override {
-    try {
-      if (port_.Write(data, count) == count)
-        return true;
-      error = "short write";
-    } catch (const std::exception &e) {
-      error = e.what();
-    }
-    return false;
-  }
-  void show_status(int percent, const char *text) override {
-    const bool from_worker = std::this_thread::get_id() != main_thread_;
-    std::lock_guard lock(status_mutex_);
-    if (from_worker && upgrade_over_)
-      return;
-    int number = ++status_count_;
-    std::string code;
-    if (text) {
-      last_line_number_ = number;
-      last_text_ = text;
-      const int outcome = outcome_of_line(text, code);
-      if (outcome == exit_box_failed) {
-        box_code_ = code;
-        failure_line_shown_ = true;
-      }
-      if (outcome >= 0 && (outcome_ < 0 || outcome_ == exit_box_failed))
-        outcome_ = outcome;
-    }
-    board_.status(index_, number, percent, text, code);
-  }
-  void set_exit_enabled(bool) override {}
-  void set_prompt_label_visible(bool) override {}
-  void worker_finished() override {
-    post_to_gui([this] {
-      worker_done_ = true;
-      check_settled();
-    });
-  }
-  std::string port_name() const override { return unit_.port; }
-  int last_line_number() const override { return last_line_number_.load(); }
   void transfer_ended(const std::string &file, bool completed, unsigned long long bytes) override {
     board_.transfer(index_, std::filesystem::path(file).filename().string(), completed, bytes);
   }
 
-  // WatcherHost, on the main thread.
-  int machine() const override { return machine_; }
-  int status_count() const override { return status_count_.load(); }
-  void release_upgrade() override {
-    {
-      std::lock_guard lock(status_mutex_);
-      upgrade_over_ = true;
-      if (outcome_ < 0)
-        outcome_ = exit_box_failed;
-    }
-    end_upgrade_now();
+ private:
+  void report_status(int number, int percent, const char *text, const std::string &code) override {
+    board_.status(index_, number, percent, text, code);
   }
 
- private:
   // Never waits: the worker collects its own transfer, and the other boxes' consoles are
   // read on this thread too.
-  void end_upgrade_now() {
+  void end_upgrade_now() override {
     session_.stop_worker();
     server_.abort();
   }
 
-  void on_rx(const char *buffer, int count) {
-    for (int i = 0; i < count; ++i)
-      if (parser_.ProcessChar(buffer[i]) == erChar)
-        watcher_.on_char(parser_.Character, *this);
-      else
-        parser_.Params.clear();
-  }
-
-  void on_device_lost(uint32_t system_error) {
-    ZV_LOG(LOG_ERROR, station_name, "Lost the connection to %s : system error %u (%s)", unit_.port.c_str(),
-           system_error, comm_error_text(system_error).c_str());
-    {
-      std::lock_guard lock(status_mutex_);
-      if (upgrade_over_ && outcome_ >= 0)
-        return;
-    }
-    std::string line = "Lost the connection to " + unit_.port + ".";
-    show_status(0, line.c_str());
-    {
-      std::lock_guard lock(status_mutex_);
-      upgrade_over_ = true;
-      outcome_ = exit_line_lost;
-    }
-    end_upgrade_now();
-  }
-
-  void check_settled() {
-    if (worker_done_ && outcome_ == exit_box_failed && !failure_line_shown_ && !grace_over_) {
-      // The failure line follows the code's digits; give it a moment to come.
-      QTimer::singleShot(2000, [this] {
-        grace_over_ = true;
-        tell_outcome();
-        settled_();
-      });
-      return;
-    }
+  void on_settled() override {
     tell_outcome();
     settled_();
   }
 
   const size_t index_;
   const StationUnit unit_;
-  const int machine_;
   Board &board_;
   BoxServer server_;
   std::function<void()> settled_;
-  UpgradeSession session_;
-  ConsoleWatcher watcher_{session_};
-  TComPort port_;
-  TEscapeCodesVT100 parser_;
-  std::thread::id main_thread_ = std::this_thread::get_id();
-  std::mutex status_mutex_;
-  std::atomic<int> status_count_{0};
-  std::atomic<int> last_line_number_{0};
-  bool upgrade_over_ = false;  // under status_mutex_
-  int outcome_ = -1;           // under status_mutex_
-  std::string last_text_;      // under status_mutex_
-  std::string box_code_;
-  bool failure_line_shown_ = false;
-  bool worker_done_ = false;  // main thread
-  bool grace_over_ = false;   // main thread
-  bool told_ = false;         // main thread
+  bool told_ = false;  // main thread
   GuiJoinableThread worker_;
 };
 
@@ -507,7 +349,7 @@ int run_station(const FlashOptions &options, int stop_requests) {
   const auto files = image_files();
   for (size_t i = 0; i < units.size(); ++i) {
     Unit &unit = *units[i];
-    if (std::string refusal = unit.open_port(); !refusal.empty()) {
+    if (std::string refusal = unit.open_console(": "); !refusal.empty()) {
       unit.refuse(exit_port, refusal);
       unit.tell_outcome();
       continue;
@@ -549,7 +391,7 @@ int run_station(const FlashOptions &options, int stop_requests) {
   for (size_t i = 0; i < units.size(); ++i) {
     std::string text;
     const int code = units[i]->result(text);
-    units[i]->close_port();
+    units[i]->close_console();
     if (code == exit_finished)
       ++finished;
     units[i]->tell_outcome();

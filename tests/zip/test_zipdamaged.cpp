@@ -24,6 +24,26 @@ std::string python_zip(const std::string &dir, const std::string &archive, const
   return read_file(fs::path(dir) / archive);
 }
 
+// The case's archive as Python's zipfile writes it from `body` (the lines inside the `with`).
+std::function<void(const TempDir &, const std::string &)> by_python(const char *body) {
+  return [body](const TempDir &t, const std::string &a) { python_zip(t.str(), a, body); };
+}
+
+// Zips `files` of the folder `t` into `archive` with zip's `flags`; the archive's bytes.
+std::string zip_files(const TempDir &t, const std::string &archive, const std::string &flags,
+                      const std::string &files) {
+  run("cd " + t.str() + " && zip -q " + flags + quote(archive) + " " + files);
+  return read_file(archive);
+}
+
+// k.bin (4000 'k', stored) and `more` zipped, with one byte inside k.bin's data changed.
+void write_bad_crc_archive(const TempDir &t, const std::string &archive, const std::string &more = "") {
+  write_file(t.path() / "k.bin", std::string(4000, 'k'));
+  std::string d = zip_files(t, archive, "-0 ", "k.bin" + more);
+  d[find_sig(d, 0x04034B50u) + 30 + 5 + 100] = 'X';
+  write_file(archive, d);
+}
+
 // Hostile archives written byte by byte (entries sharing data, too many, too large).
 void craft(const std::string &kind, const std::string &archive, const std::string &args = "") {
   run("python3 " + quote(std::string(ZEVAVI_SOURCE_DIR) + "/tests/zip/zipcraft.py") + " " + kind + " " +
@@ -45,8 +65,7 @@ const DamageCase kCases[] = {
     {"truncated_half",
      [](const TempDir &t, const std::string &a) {
        write_file(t.path() / "k.bin", sample_bytes(100000, 3));
-       run("cd " + t.str() + " && zip -q " + quote(a) + " k.bin");
-       std::string d = read_file(a);
+       std::string d = zip_files(t, a, "", "k.bin");
        write_file(a, d.substr(0, d.size() / 2));
      },
      false,
@@ -56,8 +75,7 @@ const DamageCase kCases[] = {
     {"bad_central_signature",
      [](const TempDir &t, const std::string &a) {
        write_file(t.path() / "k.bin", sample_bytes(5000, 4));
-       run("cd " + t.str() + " && zip -q " + quote(a) + " k.bin");
-       std::string d = read_file(a);
+       std::string d = zip_files(t, a, "", "k.bin");
        d[find_sig(d, 0x02014B50u)] = 'X';
        write_file(a, d);
      },
@@ -67,12 +85,8 @@ const DamageCase kCases[] = {
      {}},
     {"bad_crc_stored",
      [](const TempDir &t, const std::string &a) {
-       write_file(t.path() / "k.bin", std::string(4000, 'k'));
        write_file(t.path() / "ok.bin", "fine");
-       run("cd " + t.str() + " && zip -q -0 " + quote(a) + " k.bin ok.bin");
-       std::string d = read_file(a);
-       d[find_sig(d, 0x04034B50u) + 30 + 5 + 100] = 'X';  // inside k.bin's stored data
-       write_file(a, d);
+       write_bad_crc_archive(t, a, " ok.bin");
      },
      false,
      3,
@@ -81,8 +95,7 @@ const DamageCase kCases[] = {
     {"corrupt_deflate_data",
      [](const TempDir &t, const std::string &a) {
        write_file(t.path() / "k.bin", sample_bytes(60000, 5));
-       run("cd " + t.str() + " && zip -q -9 " + quote(a) + " k.bin");
-       std::string d = read_file(a);
+       std::string d = zip_files(t, a, "-9 ", "k.bin");
        size_t data = find_sig(d, 0x04034B50u) + 30 + 5;
        for (size_t i = 0; i < 64; ++i)
          d[data + 200 + i] = static_cast<char>(0xFF);
@@ -95,8 +108,7 @@ const DamageCase kCases[] = {
     {"local_header_missing",
      [](const TempDir &t, const std::string &a) {
        write_file(t.path() / "k.bin", "data");
-       run("cd " + t.str() + " && zip -q " + quote(a) + " k.bin");
-       std::string d = read_file(a);
+       std::string d = zip_files(t, a, "", "k.bin");
        d[0] = 'Q';
        write_file(a, d);
      },
@@ -105,32 +117,23 @@ const DamageCase kCases[] = {
      "A local header signature is wrong",
      {}},
     {"escaping_names_flat",
-     [](const TempDir &t, const std::string &a) {
-       python_zip(t.str(), a,
-                  "  z.writestr('../evil.txt','x')\n  z.writestr('/tmp/abs_evil.txt','x')\n"
-                  "  z.writestr('C:/drive_evil.txt','x')\n  z.writestr('a/../../up.txt','x')\n"
-                  "  z.writestr('good.txt','ok')\n");
-     },
+     by_python("  z.writestr('../evil.txt','x')\n  z.writestr('/tmp/abs_evil.txt','x')\n"
+               "  z.writestr('C:/drive_evil.txt','x')\n  z.writestr('a/../../up.txt','x')\n"
+               "  z.writestr('good.txt','ok')\n"),
      false,
      5,
      "Invalid name '",
      {"good.txt"}},
     {"escaping_names_with_folders",
-     [](const TempDir &t, const std::string &a) {
-       python_zip(t.str(), a,
-                  "  z.writestr('../evil.txt','x')\n  z.writestr('sub/../../up.txt','x')\n"
-                  "  z.writestr('sub/good.txt','ok')\n");
-     },
+     by_python("  z.writestr('../evil.txt','x')\n  z.writestr('sub/../../up.txt','x')\n"
+               "  z.writestr('sub/good.txt','ok')\n"),
      true,
      5,
      "Invalid name '",
      {"sub/good.txt"}},
     {"unsupported_method_bzip2",
-     [](const TempDir &t, const std::string &a) {
-       python_zip(t.str(), a,
-                  "  z.writestr('b.bin','b'*1000, compress_type=zipfile.ZIP_BZIP2)\n"
-                  "  z.writestr('good.txt','ok')\n");
-     },
+     by_python("  z.writestr('b.bin','b'*1000, compress_type=zipfile.ZIP_BZIP2)\n"
+               "  z.writestr('good.txt','ok')\n"),
      false,
      4,
      "unsupported compression for 'b.bin'",
@@ -253,11 +256,7 @@ TEST(DamagedArchiveDetails, RefusedNameCarriesItsMessageNumber) {
 
 TEST(DamagedArchiveDetails, CrcHandlerMayKeepTheFile) {
   TempDir tmp;
-  write_file(tmp.path() / "k.bin", std::string(4000, 'k'));
-  run("cd " + tmp.str() + " && zip -q -0 a.zip k.bin");
-  std::string d = read_file(tmp.path() / "a.zip");
-  d[find_sig(d, 0x04034B50u) + 30 + 5 + 100] = 'X';
-  write_file(tmp.path() / "a.zip", d);
+  write_bad_crc_archive(tmp, tmp.str("a.zip"));
   fs::create_directories(tmp.path() / "base");
   TZipArchiver zip;
   zip.SetUnattended(true);
@@ -280,11 +279,7 @@ TEST(DamagedArchiveDetails, CrcHandlerMayKeepTheFile) {
 // A failed entry never destroys the file it would have replaced.
 TEST(DamagedArchiveDetails, ExistingFileSurvivesDamagedEntry) {
   TempDir tmp;
-  write_file(tmp.path() / "k.bin", std::string(4000, 'k'));
-  run("cd " + tmp.str() + " && zip -q -0 a.zip k.bin");
-  std::string d = read_file(tmp.path() / "a.zip");
-  d[find_sig(d, 0x04034B50u) + 30 + 5 + 100] = 'X';
-  write_file(tmp.path() / "a.zip", d);
+  write_bad_crc_archive(tmp, tmp.str("a.zip"));
   write_file(tmp.path() / "base/k.bin", "previous");
   TZipArchiver zip;
   zip.SetUnattended(true);
