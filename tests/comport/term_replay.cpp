@@ -132,7 +132,10 @@ int main(int argc, char **argv) {
     term->ModifyScrollBar(TScrollBarKind::Horizontal, TScrollCode::LineDown, 0);
   term->ModifyScrollBar(TScrollBarKind::Horizontal, TScrollCode::ThumbPosition, 12);
   Check(term->TopLeftColumn() == 13, "top-left column after panning");
-  QTest::qWait(200);
+  // Everything painted and taken in by the X server before the screenshot is taken (the
+  // round trip of sync() returns once the server has handled every earlier request).
+  panel.repaint();
+  QGuiApplication::sync();
 
   std::printf("READY %dx%d cells %dx%d hbar %d..%d at %d\n", panel.width(), panel.height(), term->CellWidth(),
               term->CellHeight(), hb->minimum(), hb->maximum(), hb->value());

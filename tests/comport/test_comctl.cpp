@@ -9,9 +9,7 @@
 #include <QLineEdit>
 #include <QTimer>
 #include <memory>
-#include <filesystem>
 #include <set>
-#include <unistd.h>
 
 #include "comport/serport.h"
 #include "comport/serportctl.h"
@@ -22,6 +20,7 @@
 #include "comport/serporttrmset.h"
 #include "platform/comm_fake.h"
 #include "tests/comport/serport_test_util.h"
+#include "tests/support/fs.h"
 
 namespace {
 
@@ -248,9 +247,8 @@ TEST_F(ComCtl, PortDialogCancelsOrAppliesOnceToAnOpenPort) {
 }
 
 TEST_F(ComCtl, LoadingSettingsAppliesThemOnceToAnOpenPort) {
-  const std::string ini =
-      (std::filesystem::temp_directory_path() / ("zv-comctl-" + std::to_string(::getpid()) + ".ini"))
-          .string();
+  const zv_test::TempDir dir("zv-comctl");
+  const std::string ini = dir.str("port.ini");
   TComPort other;
   other.SetBaudRate(br2400);
   other.SetStoredProps({spBasic, spFlowControl, spTimeouts});
@@ -259,7 +257,6 @@ TEST_F(ComCtl, LoadingSettingsAppliesThemOnceToAnOpenPort) {
   port->Open();
   line->clear_calls();
   port->LoadSettings(stIniFile, ini);
-  std::filesystem::remove(ini);
   EXPECT_EQ(port->BaudRate(), br2400);
   EXPECT_EQ(line->count("SetCommState"), 1);
   EXPECT_EQ(line->dcb().BaudRate, 2400u);

@@ -5,41 +5,25 @@
 #include <cstdlib>
 #include <cstring>
 #include <functional>
-#include <unistd.h>
 #include <filesystem>
-#include <fstream>
-#include <sstream>
 
 #include "comport/serport.h"
 #include "platform/settingsstore.h"
+#include "tests/support/fs.h"
 
 namespace fs = std::filesystem;
+using zv_test::read_file;
+using zv_test::write_file;
 
 namespace {
-
-std::string slurp(const fs::path &p) {
-  std::ifstream in(p, std::ios::binary);
-  std::ostringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
-void spit(const fs::path &p, const std::string &text) {
-  fs::create_directories(p.parent_path());
-  std::ofstream(p, std::ios::binary) << text;
-}
 
 class PortStore : public ::testing::Test {
  protected:
   void SetUp() override {
-    dir = fs::temp_directory_path() / ("zv-store-" + std::to_string(::getpid()) + "-" +
-                                       ::testing::UnitTest::GetInstance()->current_test_info()->name());
-    fs::remove_all(dir);
-    fs::create_directories(dir);
     ini = (dir / "port.ini").string();
     setenv("XDG_CONFIG_HOME", (dir / "user").string().c_str(), 1);
     setenv("XDG_CONFIG_DIRS", (dir / "machine").string().append(":/etc/xdg").c_str(), 1);
   }
-  void TearDown() override { fs::remove_all(dir); }
   int FailureCode(const std::function<void()> &f) {
     try {
       f();
@@ -48,22 +32,23 @@ class PortStore : public ::testing::Test {
     }
     return 0;
   }
-  fs::path dir;
+  zv_test::TempDir temp{"zv-store"};
+  const fs::path &dir = temp.path();
   std::string ini;
 };
 
 TEST_F(PortStore, DefaultsWriteOnlyTheBasicGroupUnderTheComponentsName) {
   TComPort port;
   port.StoreSettings(stIniFile, ini);
-  EXPECT_EQ(slurp(ini),
+  EXPECT_EQ(read_file(ini),
             "[ComPort]\nPort=COM1\nBaudRate=9600\nStopBits=1\nDataBits=8\nParity=None\nFlowControl=None\n");
 }
 
 TEST_F(PortStore, OtherSectionsAndCommentsOfTheFileSurviveAStore) {
-  spit(ini, "; kept\n[Other]\nKey = value \n\n[ComPort]\nBaudRate=110\nExtra=1\n");
+  write_file(ini, "; kept\n[Other]\nKey = value \n\n[ComPort]\nBaudRate=110\nExtra=1\n");
   TComPort port;
   port.StoreSettings(stIniFile, ini);
-  EXPECT_EQ(slurp(ini),
+  EXPECT_EQ(read_file(ini),
             "; kept\n[Other]\nKey = value\n\n[ComPort]\nBaudRate=9600\nExtra=1\nPort=COM1\nStopBits=1\n"
             "DataBits=8\nParity=None\nFlowControl=None\n");
 }
@@ -90,7 +75,7 @@ TEST_F(PortStore, CharacterForms) {
     int code;
   } reads[] = {{"#300", 44}, {"x#", 'x'}, {"#", '#'}, {"#abc", 0}, {"#-1", 255}, {"Yes", 'Y'}};
   for (const auto &r : reads) {
-    spit(ini, std::string("[ComPort]\nEventChar=") + r.text + "\nDiscardNull=yEs\n");
+    write_file(ini, std::string("[ComPort]\nEventChar=") + r.text + "\nDiscardNull=yEs\n");
     TComPort port;
     port.SetStoredProps({spOthers});
     port.LoadSettings(stIniFile, ini);
@@ -122,7 +107,8 @@ TEST_F(PortStore, EveryGroupRoundTrips) {
   port.Timeouts().SetWriteTotalConstant(12345);
   port.SetDiscardNull(true);
   port.StoreSettings(stIniFile, ini);
-  EXPECT_NE(slurp(ini).find("BaudRate=Custom\nCustomBaudRate=31250\n"), std::string::npos) << slurp(ini);
+  EXPECT_NE(read_file(ini).find("BaudRate=Custom\nCustomBaudRate=31250\n"), std::string::npos)
+      << read_file(ini);
 
   TComPort back;
   back.SetName("Bench");
@@ -142,9 +128,10 @@ TEST_F(PortStore, EveryGroupRoundTrips) {
 }
 
 TEST_F(PortStore, AMissingIniKeyLeavesItsSettingAlone) {
-  spit(ini,
-       "[ComPort]\nFlowControl.OutCTSFlow=Yes\nFlowControl.ControlRTS=Handshake\nFlowControl.XonChar=#1\n"
-       "Buffer.InputSize=oops\n");
+  write_file(
+      ini,
+      "[ComPort]\nFlowControl.OutCTSFlow=Yes\nFlowControl.ControlRTS=Handshake\nFlowControl.XonChar=#1\n"
+      "Buffer.InputSize=oops\n");
   for (bool dsr : {false, true}) {
     TComPort port;
     port.SetStoredProps({spFlowControl, spBuffer, spBasic});
@@ -159,7 +146,7 @@ TEST_F(PortStore, AMissingIniKeyLeavesItsSettingAlone) {
     EXPECT_EQ(port.BaudRate(), br57600);
   }
   // Only CustomBaudRate falls back to 9600 rather than to the current value.
-  spit(ini, "[ComPort]\nBaudRate=custom\n");
+  write_file(ini, "[ComPort]\nBaudRate=custom\n");
   TComPort port;
   port.SetCustomBaudRate(250000);
   port.LoadSettings(stIniFile, ini);
@@ -191,7 +178,7 @@ TEST_F(PortStore, RegistryPathsMapOntoKeyFiles) {
   port.SetStoredProps({spBasic, spBuffer});
   port.SetPort("a \"quoted\" \\ name ");
   port.StoreSettings(stRegistry, "HKEY_LOCAL_MACHINE\\Software\\Example");
-  EXPECT_EQ(slurp(dir / cases[0].file),
+  EXPECT_EQ(read_file(dir / cases[0].file),
             "[HKEY_LOCAL_MACHINE\\Software\\Example\\ComPort]\nPort=\"a \\\"quoted\\\" \\\\ name \"\n"
             "BaudRate=\"9600\"\nStopBits=\"1\"\nDataBits=\"8\"\nParity=\"None\"\nFlowControl=\"None\"\n"
             "Buffer.OutputSize=dword:00000400\nBuffer.InputSize=dword:00000400\n");
@@ -204,7 +191,8 @@ TEST_F(PortStore, RegistryPathsMapOntoKeyFiles) {
 TEST_F(PortStore, RegistryMissingValuesAndRefusedPaths) {
   // A missing text takes the conversion's fallback; a missing integer fails the load, with
   // what was read before it kept.
-  spit(dir / "user/zevavi/registry/S/ComPort.ini", "[HKEY_CURRENT_USER\\S\\ComPort]\nBaudRate=\"57600\"\n");
+  write_file(dir / "user/zevavi/registry/S/ComPort.ini",
+             "[HKEY_CURRENT_USER\\S\\ComPort]\nBaudRate=\"57600\"\n");
   TComPort port;
   port.SetStoredProps({spBasic, spBuffer});
   port.SetBaudRate(br110);
@@ -224,11 +212,11 @@ TEST_F(PortStore, RegistryMissingValuesAndRefusedPaths) {
 }
 
 TEST_F(PortStore, AFailedStoreLeavesTheOldFileWhole) {
-  spit(ini, "[ComPort]\nPort=COM2\n");
+  write_file(ini, "[ComPort]\nPort=COM2\n");
   TComPort port;
   port.SetName("Bad\nName");  // a section a file cannot hold
   EXPECT_EQ(FailureCode([&] { port.StoreSettings(stIniFile, ini); }), 16);
-  EXPECT_EQ(slurp(ini), "[ComPort]\nPort=COM2\n");
+  EXPECT_EQ(read_file(ini), "[ComPort]\nPort=COM2\n");
   EXPECT_EQ(FailureCode([&] { TComPort().StoreSettings(stIniFile, (dir / "port.ini" / "x.ini").string()); }),
             16);
   try {

@@ -307,6 +307,19 @@ TEST(SkinArtwork, StripsHaveTheirStatedSizes) {
     }
 }
 
+// The gauge stretches its picture over the filled part: a picture whose columns differ
+// draws a slope that grows with the position.
+TEST(SkinArtwork, GaugePicturesAreTheSameInEveryColumn) {
+  for (int style = MacOS; style <= BlueGlass; ++style) {
+    SCOPED_TRACE(style);
+    QImage picture;
+    ASSERT_TRUE(GetInsideThemeBitmap(style, skin_element::ProgressBarImage, picture));
+    for (int x = 1; x < picture.width(); ++x)
+      ASSERT_EQ(picture.copy(x, 0, 1, picture.height()), picture.copy(0, 0, 1, picture.height()))
+          << "column " << x;
+  }
+}
+
 TEST(SkinArtwork, ButtonsDrawnOpaqueShowNoKeyAndWinXPTabsAreKeyed) {
   const QRgb key = qRgb(255, 0, 255);
   for (int style = MacOS; style <= BlueGlass; ++style) {

@@ -46,7 +46,14 @@ TskButton *button(QWidget *parent, int style, const char *text) {
 }
 
 TEST(SkinGallery, EveryControlInEveryLookAndState) {
+  // The sheet has the gallery's own colour, so the corners that transparent looks leave to
+  // their parent show as they would on a form, not as a box of another grey.
+  const QColor paper(250, 250, 250);
   QWidget sheet;
+  QPalette palette = sheet.palette();
+  palette.setColor(QPalette::Window, paper);
+  sheet.setPalette(palette);
+  sheet.setAutoFillBackground(true);
   sheet.setAttribute(Qt::WA_DontShowOnScreen);
   sheet.show();
   QApplication::setActiveWindow(&sheet);
@@ -94,6 +101,7 @@ TEST(SkinGallery, EveryControlInEveryLookAndState) {
          auto *e = new TskEdit(p);
          e->SetUIStyle(s);
          e->setText("192.168.102.45");
+         e->setCursorPosition(0);  // the start of an address that is wider than the cell
          e->resize(96, 21);
          return e;
        }},
@@ -174,7 +182,7 @@ TEST(SkinGallery, EveryControlInEveryLookAndState) {
     width += cell.size.width() + pad;
   const int row_h = 90 + caption_h + pad;
   QImage gallery(width, caption_h + 5 * row_h, QImage::Format_RGB32);
-  gallery.fill(QColor(250, 250, 250));
+  gallery.fill(paper);
   QPainter painter(&gallery);
   painter.setPen(Qt::black);
   int x = label_w;

@@ -12,6 +12,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTextEdit>
+#include <QTimer>
 #include <gtest/gtest.h>
 
 #include <string>
@@ -305,11 +306,18 @@ TEST(BlockIndicator, DisabledStopsTheWalkWhichResumesFromThere) {
   indicator.setEnabled(false);
   EXPECT_FALSE(indicator.Running());
   const auto stopped = std::make_pair(indicator.ActiveColumn(), indicator.ActiveRow());
-  QCoreApplication::processEvents();
+  // A timer of the same interval, started now, fires three times; a walk still running
+  // would have stepped meanwhile.
+  QTimer yardstick;
+  int ticks = 0;
+  QObject::connect(&yardstick, &QTimer::timeout, [&] { ++ticks; });
+  yardstick.start(5);
+  EXPECT_TRUE(QTest::qWaitFor([&] { return ticks >= 3; }, 5000));
   EXPECT_EQ(std::make_pair(indicator.ActiveColumn(), indicator.ActiveRow()), stopped);
   indicator.setEnabled(true);
   EXPECT_TRUE(indicator.Running());
   EXPECT_EQ(std::make_pair(indicator.ActiveColumn(), indicator.ActiveRow()), stopped) << "no reset on resume";
+  QTRY_VERIFY_WITH_TIMEOUT(std::make_pair(indicator.ActiveColumn(), indicator.ActiveRow()) != stopped, 5000);
 }
 
 QImage paint_of(TKyBlockIndicator &indicator) {

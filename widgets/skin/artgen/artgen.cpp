@@ -269,14 +269,11 @@ QImage progress(const Look &l) {
     QLinearGradient g = vertical(0, r.height(), l.accent.lighter(135), l.accent_dark);
     g.setColorAt(0.5, l.accent);
     p.fillRect(r, g);
+    // No stripes or other marks along the bar: the gauge stretches its picture over the
+    // whole filled part, so anything that changes from column to column becomes one long
+    // slope across the bar. Every column is the same.
     if (l.gloss)
       p.fillRect(QRectF(0, 0, r.width(), r.height() * 0.45), QColor(255, 255, 255, 90));
-    if (QLatin1String(l.word) == QLatin1String("MACOS")) {
-      // Aqua's barber-pole stripes.
-      p.setRenderHint(QPainter::Antialiasing);
-      p.setPen(QPen(QColor(255, 255, 255, 70), 3));
-      p.drawLine(QPointF(-2, 10), QPointF(8, 0));
-    }
   }
   p.end();
   return flatten(drawn, l.backdrop);
