@@ -45,11 +45,11 @@ target_link_libraries(unzip_report PRIVATE zv_platform)
 add_dependencies(unzip_report KyUnzip179)
 
 set(ZV_WINE_RUN ${CMAKE_SOURCE_DIR}/scripts/wine-run)
-set(ZV_WINE_PROPS LABELS wine FIXTURES_REQUIRED WinePrefix TIMEOUT 300)
+set(ZV_WINE_PROPS LABELS wine FIXTURES_REQUIRED WinePrefix RESOURCE_LOCK wineprefix TIMEOUT 300)
 
 # The first run makes the prefix (about half a minute); the others wait for it.
 add_test(NAME Wine.Prefix COMMAND ${ZV_WINE_RUN} ${ZV_WIN_BIN}/comm_check.exe --make-prefix)
-set_tests_properties(Wine.Prefix PROPERTIES LABELS wine FIXTURES_SETUP WinePrefix TIMEOUT 300)
+set_tests_properties(Wine.Prefix PROPERTIES LABELS wine FIXTURES_SETUP WinePrefix RESOURCE_LOCK wineprefix TIMEOUT 300)
 
 # The core's own suites, built for Windows. The port store's registry cases are left out:
 # they check the ini files of the registry's stand-in, which Windows does not use; the
