@@ -14,55 +14,28 @@
 
 namespace {
 
-// A box's TFTP client on its own loopback address: the request goes to the service's port,
-// everything after it to the port the first answer came from (RFC 1350's transfer ID).
-class BoxClient {
+// A box's TFTP client on its own loopback address, talking to the service's port.
+class BoxClient : public ScriptedClient {
  public:
   BoxClient(const std::string &address, int service_port)
-      : fd_(::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0)) {
-    sockaddr_in local{};
-    local.sin_family = AF_INET;
-    ::inet_pton(AF_INET, address.c_str(), &local.sin_addr);
-    bound_ = ::bind(fd_, reinterpret_cast<sockaddr *>(&local), sizeof local) == 0;
-    peer_.sin_family = AF_INET;
-    peer_.sin_port = htons(uint16_t(service_port));
-    peer_.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  }
-  ~BoxClient() { ::close(fd_); }
-  bool bound() const { return bound_; }
+      : ScriptedClient(service_port, address.c_str(), /*follow_answers=*/true) {}
 
-  void send(const Bytes &datagram) {
-    ::sendto(fd_, datagram.data(), datagram.size(), 0, reinterpret_cast<sockaddr *>(&peer_), sizeof peer_);
-  }
-  // The safety bound only keeps a broken service from hanging the test.
-  std::optional<Bytes> receive() {
-    pollfd p{fd_, POLLIN, 0};
-    if (::poll(&p, 1, 20000) <= 0)
-      return std::nullopt;
-    char buf[2048];
-    sockaddr_in from{};
-    socklen_t len = sizeof from;
-    ssize_t n = ::recvfrom(fd_, buf, sizeof buf, 0, reinterpret_cast<sockaddr *>(&from), &len);
-    if (n < 0)
-      return std::nullopt;
-    peer_.sin_port = from.sin_port;
-    return Bytes(buf, size_t(n));
-  }
-  int peer_port() const { return ntohs(peer_.sin_port); }
-
-  // The whole file, or what went wrong.
-  std::optional<Bytes> fetch(int &data_port, Bytes &first_answer) {
+  // The whole file, or what went wrong; every block must come from the port of the first,
+  // which goes to `data_port` if given.
+  std::optional<Bytes> fetch(int *data_port = nullptr) {
     send(tftp_rrq("ky_tmp/root_cfe_auto.jffs2"));
     Bytes content;
+    int first_port = -1;
     for (unsigned expect = 1;; expect = (expect + 1) & 0xffff) {
       auto p = receive();
       if (!p)
         return std::nullopt;
       if (expect == 1) {
-        first_answer = *p;
-        data_port = peer_port();
+        first_port = from_port();
+        if (data_port)
+          *data_port = first_port;
       }
-      if (tftp_opcode(*p) != 3 || tftp_block(*p) != expect || peer_port() != data_port)
+      if (tftp_opcode(*p) != 3 || tftp_block(*p) != expect || from_port() != first_port)
         return std::nullopt;
       content.append(*p, 4);
       send(tftp_ack(expect));
@@ -70,11 +43,6 @@ class BoxClient {
         return content;
     }
   }
-
- private:
-  int fd_;
-  bool bound_ = false;
-  sockaddr_in peer_{};
 };
 
 uint32_t loopback(int last) { return 0x7f000000u | uint32_t(last); }
@@ -128,8 +96,7 @@ TEST_F(Station, EachBoxGetsItsOwnFileOnItsOwnTransferPort) {
       fetches.push_back(std::async(std::launch::async, [&, i] {
         BoxClient client(udp::dotted(loopback(20 + 10 * boxes + i)), port_);
         int data_port = -1;
-        Bytes first_answer;
-        auto got = client.bound() ? client.fetch(data_port, first_answer) : std::nullopt;
+        auto got = client.bound() ? client.fetch(&data_port) : std::nullopt;
         return std::make_pair(got, data_port);
       }));
     std::set<int> ports;
@@ -173,14 +140,12 @@ TEST_F(Station, RequestsNoBoxMayMakeAreRefusedWithAnError) {
     auto answer = stranger.receive();
     ASSERT_TRUE(answer.has_value());
     EXPECT_EQ(tftp_opcode(*answer), 5u);
-    EXPECT_EQ(stranger.peer_port(), port_);
+    EXPECT_EQ(stranger.from_port(), port_);
   }
   EXPECT_FALSE(idle->finish()) << "nothing was started for it";
 
   BoxClient box("127.0.0.31", port_);
-  int data_port = -1;
-  Bytes first;
-  auto got = box.fetch(data_port, first);
+  auto got = box.fetch();
   ASSERT_TRUE(got.has_value());
   EXPECT_TRUE(*got == content);
   EXPECT_TRUE(armed->finish());
@@ -206,9 +171,7 @@ TEST_F(Station, AbortEndsOneBoxsTransferOnly) {
   const Bytes again = test_pattern(600, 7);
   ASSERT_TRUE(box->start(file_of(again)));
   BoxClient retry("127.0.0.41", port_);
-  int data_port = -1;
-  Bytes first;
-  auto got = retry.fetch(data_port, first);
+  auto got = retry.fetch();
   ASSERT_TRUE(got.has_value());
   EXPECT_TRUE(*got == again);
   EXPECT_TRUE(box->finish());

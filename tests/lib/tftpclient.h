@@ -67,12 +67,22 @@ inline std::optional<Bytes> read_whole_file(const std::string &path) {
 
 // One UDP socket talking to 127.0.0.1:port. The receive time-outs are only a safety net so
 // that a broken server fails the test instead of hanging it; no test measures them.
+// A box of a station sits on its own loopback address (`local_address`) and, with
+// `follow_answers`, sends everything after the first answer to the port that answer came
+// from (RFC 1350's transfer ID), since a station answers from a port of its own.
 class ScriptedClient {
  public:
-  explicit ScriptedClient(int port) : fd_(::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0)) {
+  explicit ScriptedClient(int port, const char *local_address = nullptr, bool follow_answers = false)
+      : fd_(::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0)), follow_answers_(follow_answers) {
     server_.sin_family = AF_INET;
     server_.sin_port = htons(uint16_t(port));
     server_.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    if (local_address) {
+      sockaddr_in local{};
+      local.sin_family = AF_INET;
+      ::inet_pton(AF_INET, local_address, &local.sin_addr);
+      bound_ = ::bind(fd_, reinterpret_cast<sockaddr *>(&local), sizeof local) == 0;
+    }
   }
   ~ScriptedClient() {
     if (fd_ >= 0)
@@ -96,6 +106,8 @@ class ScriptedClient {
     if (n < 0)
       return std::nullopt;
     from_port_ = ntohs(from.sin_port);
+    if (follow_answers_)
+      server_.sin_port = from.sin_port;
     return Bytes(buf, size_t(n));
   }
   // True when a datagram is already waiting.
@@ -104,6 +116,8 @@ class ScriptedClient {
     return ::poll(&p, 1, 0) > 0;
   }
   int from_port() const { return from_port_; }
+  // Whether the local address given could be taken.
+  bool bound() const { return bound_; }
 
   // A well-behaved client from the read request on: ACKs every DATA, stops after the short
   // block. Returns the file; block numbers received go to `blocks` if given.
@@ -134,4 +148,6 @@ class ScriptedClient {
   int fd_;
   sockaddr_in server_{};
   int from_port_ = 0;
+  bool follow_answers_ = false;
+  bool bound_ = true;
 };
