@@ -1,25 +1,22 @@
-# Cross build for 64-bit Windows with Debian's mingw-w64 (g++-mingw-w64-x86-64-posix: the
-# POSIX thread model, which std::thread and std::mutex need). Use with -DZEVAVI_CORE_ONLY=ON:
-# Qt for Windows is not at hand here, so only the libraries below the window are built.
-set(CMAKE_SYSTEM_NAME Windows)
-set(CMAKE_SYSTEM_PROCESSOR x86_64)
-set(ZV_MINGW x86_64-w64-mingw32)
+# Cross build for 64-bit Windows with Debian's mingw-w64. With -DZEVAVI_CORE_ONLY=ON only the
+# libraries below the window are built; with -DZEVAVI_QT_MINGW=<prefix> (Qt for Windows, made by
+# scripts/qt-mingw.sh) the programs and their installer are.
+include(${CMAKE_CURRENT_LIST_DIR}/mingw64-compilers.cmake)
 
-set(CMAKE_C_COMPILER ${ZV_MINGW}-gcc-posix)
-set(CMAKE_CXX_COMPILER ${ZV_MINGW}-g++-posix)
-set(CMAKE_RC_COMPILER ${ZV_MINGW}-windres)
-
-set(CMAKE_FIND_ROOT_PATH /usr/${ZV_MINGW})
-set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
-set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
-set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
-set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
-
-# Every program and DLL carries its runtime (libstdc++, winpthread, zlib) inside, so a
-# program runs from its folder with nothing else copied beside it.
+if(ZEVAVI_QT_MINGW)
+  # Qt's target libraries come from its prefix; moc, rcc and uic are the host's, of the same
+  # version.
+  list(APPEND CMAKE_FIND_ROOT_PATH ${ZEVAVI_QT_MINGW})
+  set(QT_HOST_PATH /usr CACHE PATH "")
+  set(QT_HOST_PATH_CMAKE_DIR /usr/lib/x86_64-linux-gnu/cmake CACHE PATH "")
+else()
+  # The core's test programs carry their runtime (libstdc++, winpthread, zlib) inside, so each
+  # runs from its folder with nothing copied beside it. With Qt the runtime DLLs are deployed
+  # beside the programs anyway, and one copy of it in the process is what Qt's DLLs expect.
+  set(CMAKE_EXE_LINKER_FLAGS_INIT "-static")
+  set(CMAKE_SHARED_LINKER_FLAGS_INIT "-static")
+endif()
 set(ZLIB_USE_STATIC_LIBS ON)
-set(CMAKE_EXE_LINKER_FLAGS_INIT "-static")
-set(CMAKE_SHARED_LINKER_FLAGS_INIT "-static")
 # Windows 7 and later: the calls used here (CancelIoEx, GetTickCount64, inet_ntop) exist there.
 add_compile_definitions(_WIN32_WINNT=0x0601 WIN32_LEAN_AND_MEAN NOMINMAX)
 # localtime_r and gmtime_r, which mingw-w64 declares on request.

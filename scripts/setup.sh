@@ -15,8 +15,9 @@ ZV_PACKAGES=(
   dpkg-dev desktop-file-utils appstream lintian librsvg2-bin groff-base man-db
   clang libclang-rt-dev  # the fuzz targets (libFuzzer) that ./test runs before the suite
   pandoc enscript  # RTF written by real tools, for the RTF reader's tests
-  # The Windows cross build of the core and the Wine that runs its tests (tests/wine).
-  g++-mingw-w64-x86-64-posix libz-mingw-w64-dev wine64 wine
+  # The Windows cross build and the Wine that runs its tests (tests/wine, tests/windows); the
+  # installer's compiler (makensis).
+  g++-mingw-w64-x86-64-posix libz-mingw-w64-dev wine64 wine nsis
 )
 
 zv_install_packages() {
