@@ -27,7 +27,6 @@
 
 #include <chrono>
 #include <cstring>
-#include <filesystem>
 #include <optional>
 #include <sstream>
 #include <system_error>
@@ -87,33 +86,6 @@ W *placed(QWidget *parent, const char *name, int x, int y, int w, int h) {
 
 }  // namespace
 
-std::string log_path_for(const std::string &exe_path, const std::string &exe_name) {
-  // Only the executable's own name counts: a folder of the same name further up the path
-  // (/home/me/ZeVavi/build/ZeVavi) must not move the log out of the executable's folder.
-  size_t cut = exe_path.find_last_of("/\\");
-  size_t name_at = cut == std::string::npos ? 0 : cut + 1;
-  if (exe_name.empty() || exe_path.compare(name_at, std::string::npos, exe_name) != 0)
-    return "zevavi.log";
-  return exe_path.substr(0, name_at) + "zevavi.log";
-}
-
-const char *executable_name() {
-#ifdef _WIN32
-  return "ZeVavi.exe";
-#else
-  return "ZeVavi";
-#endif
-}
-
-void keep_previous_log(const std::string &path) {
-  // A technician restarts the program after a stall; the run that stalled is the one worth
-  // reading, so it is kept one generation back instead of being deleted.
-  std::error_code error;
-  std::filesystem::rename(path, path + ".1", error);
-  if (error)
-    remove_file(path);
-}
-
 const char *get_local_ip() {
   static char address_text[32];
   std::string address;
@@ -136,10 +108,8 @@ VAzOdor::VAzOdor(Dialogs &dialogs, QWidget *owner, const std::string &log_path)
   ComPort.OnDeviceLost = [this](TCustomComPort *sender, uint32_t error) { ComPortDeviceLost(sender, error); };
 
   // A fresh log at every start, beside the executable; where that folder is read-only
-  // (an installed copy) the log goes to the user's state folder instead.
-  log_path_ = log_path.empty() ? log_path_for(executable_path(), executable_name()) : log_path;
-  if (log_path.empty() && !can_write_file(log_path_))
-    log_path_ = log_fallback_path();
+  // (an installed copy) the log goes to the user's own folder instead.
+  log_path_ = log_path.empty() ? default_log_path(executable_name("ZeVavi")) : log_path;
   keep_previous_log(log_path_);
   log_open(log_path_.c_str(), LOG_HEX);
 

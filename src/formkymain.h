@@ -30,18 +30,6 @@ class QLabel;
 class TComTerminal;
 class TCustomComTerminal;
 
-// The log file's path for an executable at `exe_path` named `exe_name` ("ZeVavi" here,
-// "ZeVavi.exe" on Windows): "zevavi.log" beside it when the path's last component is that
-// name, else "zevavi.log" in the working directory.
-std::string log_path_for(const std::string &exe_path, const std::string &exe_name);
-
-// Moves the log of the previous run at `path` to `path`.1 (one generation), so that a fresh
-// log can start there.
-void keep_previous_log(const std::string &path);
-
-// The executable's name that the log path rule looks for on this OS.
-const char *executable_name();
-
 // The PC's own IPv4 address as dotted text in a static buffer, or null when it cannot be found.
 const char *get_local_ip();
 
