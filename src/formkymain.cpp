@@ -16,6 +16,8 @@
 
 #include <QApplication>
 #include <QCloseEvent>
+#include <QDir>
+#include <QFileInfo>
 #include <QFontDatabase>
 #include <QFrame>
 #include <QKeyEvent>
@@ -108,10 +110,12 @@ VAzOdor::VAzOdor(Dialogs &dialogs, QWidget *owner, const std::string &log_path)
   ComPort.OnDeviceLost = [this](TCustomComPort *sender, uint32_t error) { ComPortDeviceLost(sender, error); };
 
   // A fresh log at every start, beside the executable; where that folder is read-only
-  // (an installed copy) the log goes to the user's own folder instead.
+  // (an installed copy) the log goes to the user's own folder instead, and the window says
+  // where, since the technician would look beside the program.
   log_path_ = log_path.empty() ? default_log_path(executable_name("ZeVavi")) : log_path;
   keep_previous_log(log_path_);
   log_open(log_path_.c_str(), LOG_HEX);
+  show_log_place();
 
   tabInput->SetTabVisible(false);
   tabStatus->SetTabVisible(false);
@@ -268,6 +272,15 @@ void VAzOdor::build_controls() {
       "\\viewkind4\\uc1\\pard\\qc\\cf1\\b\\f0\\fs16 Please, start or restart your machine!\\cf0\\b0\\par\r\n"
       "}\r\n"));
 
+  // Not in the form: where the log is when it is not beside the program. Under the pages and
+  // above the buttons, so it shows on both pages; selectable, so the path can be copied.
+  lbLogPath = placed<QLabel>(this, "lbLogPath", 15, 199, 322, 13);
+  lbLogPath->setTextInteractionFlags(Qt::TextSelectableByMouse);
+  QPalette grey = lbLogPath->palette();
+  grey.setColor(QPalette::WindowText, QColor(0x60, 0x60, 0x60));
+  lbLogPath->setPalette(grey);
+  lbLogPath->hide();
+
   btnStatus = placed<TskButton>(this, "btnStatus", 176, 218, 80, 27);
   btnStatus->SetUIStyle(WinXP);
   btnStatus->setText(QStringLiteral("Next"));
@@ -284,6 +297,21 @@ void VAzOdor::build_controls() {
                       cbMachine, edtLocalIp,  btnOpenFileDialog, btnExit};
   for (size_t i = 0; i + 1 < std::size(order); ++i)
     QWidget::setTabOrder(order[i], order[i + 1]);
+}
+
+void VAzOdor::show_log_place() {
+  // Where the log lies beside the program, as everyone expects, nothing needs saying.
+  const QFileInfo log(QString::fromLocal8Bit(log_path_));
+  const QFileInfo exe(QString::fromLocal8Bit(executable_path()));
+  if (log.absolutePath() == exe.absolutePath()) {
+    lbLogPath->hide();
+    return;
+  }
+  const QString path = QDir::toNativeSeparators(log.absoluteFilePath());
+  lbLogPath->setToolTip(path);
+  lbLogPath->setText(lbLogPath->fontMetrics().elidedText(QStringLiteral("Log: ") + path, Qt::ElideMiddle,
+                                                         lbLogPath->width()));
+  lbLogPath->show();
 }
 
 void VAzOdor::set_outer_height(int height) { setFixedSize(client_width, height - designed_caption_height); }

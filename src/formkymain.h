@@ -122,6 +122,7 @@ class VAzOdor : public QWidget, public UpgradeHost, public WatcherHost {
   TskButton *btnOpenFileDialog;
   TKyBlockIndicator *KyBlockIndicator1;
   TRTFLabel *RTFLabel;
+  QLabel *lbLogPath;  // not in the form: the log's place, when it is not beside the program
   TComPort ComPort;
   TZipArchiver ZipArchiver;
 
@@ -132,6 +133,8 @@ class VAzOdor : public QWidget, public UpgradeHost, public WatcherHost {
  private:
   void build_controls();
   void set_outer_height(int height);
+  // Shows lbLogPath with the log's full path when the log is not beside the executable.
+  void show_log_place();
   void FormClose();
   void wizard_next();
   void wizard_start();
