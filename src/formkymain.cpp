@@ -216,14 +216,18 @@ void VAzOdor::build_controls() {
 
   cbComPort = placed<TskComboBox>(tabInput, "cbComPort", 63, 23, 96, 21);
   cbComPort->SetUIStyle(WinXP);
+  // COM1..COM9 as the form has them, and the serial ports this machine really has (USB
+  // adapters among them), each port once and in port order; the system's list names COM1
+  // too where the PC has one. A typed device path is taken as well, since a technician may
+  // know the path of an adapter.
+  std::vector<std::string> ports;
   for (int n = 1; n <= 9; ++n)
-    cbComPort->addItem(QStringLiteral("COM%1").arg(n));
-  // After COM1..COM9 the serial devices this machine really has (USB adapters among them),
-  // and a typed device path, since a technician may know the path of an adapter.
+    ports.push_back("COM" + std::to_string(n));
   std::vector<std::string> devices;
   if (comm_enum_ports(devices) == COMM_OK)
-    for (const std::string &device : devices)
-      cbComPort->addItem(QString::fromStdString(device));
+    ports.insert(ports.end(), devices.begin(), devices.end());
+  for (const std::string &port : comm_port_list(ports))
+    cbComPort->addItem(QString::fromStdString(port));
   cbComPort->setEditable(true);
   cbComPort->setInsertPolicy(QComboBox::NoInsert);
   cbComPort->setCurrentIndex(-1);
