@@ -6,6 +6,7 @@
 #include <algorithm>
 
 #include "comport/serport.h"
+#include "platform/comm.h"
 
 std::vector<std::string> ComPropertyItems(TComProperty Property) {
   std::vector<std::string> items;
@@ -71,7 +72,10 @@ void TComSelect::SetComProperty(TComProperty Value) {
 void TComSelect::AddItem(const std::string &Item) {
   if (std::find(items_.begin(), items_.end(), Item) != items_.end())
     return;
-  items_.push_back(Item);
+  // A port takes its place among the system's ports, as if the system had listed it too.
+  auto at = property_ == cpPort ? std::upper_bound(items_.begin(), items_.end(), Item, comm_port_less)
+                                : items_.end();
+  items_.insert(at, Item);
   if (ItemsChanged)
     ItemsChanged();
   UpdateSettings();

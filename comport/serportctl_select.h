@@ -46,7 +46,8 @@ class TComSelect {
   void SetAutoApply(bool Value) { auto_apply_ = Value; }
 
   const std::vector<std::string> &Items() const { return items_; }
-  // One more item, for a port the system does not list (a device path typed by the user).
+  // One more item, for a port the system does not list (a device path typed by the user);
+  // a port name goes where port order puts it.
   void AddItem(const std::string &Item);
 
   // A user's choice: the pending value from the chosen text, applied when AutoApply is set.

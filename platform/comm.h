@@ -240,13 +240,22 @@ CommBackend &comm_os_backend();
 // name that starts with "/" is a path; any other name is a file under /dev.
 std::string comm_device_path(const std::string &port);
 
+// The order ports are offered in: names of the system ("COM3") before device paths, and
+// within each, numbers by their value ("COM2" before "COM10", "ttyUSB2" before "ttyUSB10").
+bool comm_port_less(const std::string &a, const std::string &b);
+
+// `names` as a list to choose from: each port once, in port order. Two names that open the
+// same device (on Linux "COM1" and "/dev/ttyS0") are one port; the first of them is kept.
+std::vector<std::string> comm_port_list(const std::vector<std::string> &names);
+
 // Opens the port exclusively, as the port component would, and closes it again: COMM_OK, or
 // the Windows error of the open (2 missing, 5 held by someone else).
 uint32_t comm_probe(const std::string &port);
 
-// The serial ports of this machine, sorted: COMM_OK, or the error that kept the list from
-// being read. On Linux: tty devices that have a driver, by their /dev/serial/by-id name
-// where there is one.
+// The serial ports of this machine, in port order (comm_port_list): COMM_OK, or the error
+// that kept the list from being read. On Windows: the system's list under
+// HKLM\HARDWARE\DEVICEMAP\SERIALCOMM (USB adapters among them); on Linux: tty devices that
+// have a driver, by their /dev/serial/by-id name where there is one.
 uint32_t comm_enum_ports(std::vector<std::string> &names);
 // The same over another root (a recorded sysfs tree in tests): sys_class_tty stands for
 // /sys/class/tty, dev for /dev.

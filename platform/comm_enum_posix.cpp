@@ -11,7 +11,6 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
@@ -80,8 +79,7 @@ uint32_t comm_enum_ports_in(const std::string &sys_class_tty, const std::string 
     }
     ::closedir(ids);
   }
-  std::sort(found.begin(), found.end());
-  names = std::move(found);
+  names = comm_port_list(found);
   return COMM_OK;
 }
 

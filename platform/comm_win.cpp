@@ -556,17 +556,6 @@ class WinCommBackend final : public CommBackend {
   }
 };
 
-// "COM12" sorts after "COM9": by the number where both names have one.
-bool port_less(const std::string &a, const std::string &b) {
-  auto number = [](const std::string &s) {
-    return s.size() > 3 && s.compare(0, 3, "COM") == 0 ? std::atoi(s.c_str() + 3) : -1;
-  };
-  int na = number(a), nb = number(b);
-  if (na >= 0 && nb >= 0 && na != nb)
-    return na < nb;
-  return a < b;
-}
-
 }  // namespace
 
 CommEvent::CommEvent(bool signalled) {
@@ -653,8 +642,7 @@ uint32_t comm_enum_ports(std::vector<std::string> &names) {
       names.emplace_back(data);
   }
   ::RegCloseKey(key);
-  std::sort(names.begin(), names.end(), port_less);
-  names.erase(std::unique(names.begin(), names.end()), names.end());
+  names = comm_port_list(names);
   return COMM_OK;
 }
 

@@ -18,8 +18,32 @@ enum class PortCheck { free, in_use, no_permission, other_error };
 
 // Whether this process can bind UDP `port` on every address, tried without address reuse
 // so that any other holder shows (a reusing bind could otherwise share the port silently).
-// `detail` gets the system's message for other_error.
+// `detail` gets the system's message for other_error. On Windows a port another program
+// holds exclusively refuses with "access denied"; that counts as in_use when its holder
+// shows in udp_port_holders.
 PortCheck udp_port_check(int port, std::string &detail);
+
+// A process that has a UDP port bound.
+struct PortHolder {
+  long pid = 0;
+  std::string program;  // its executable's file name ("tftpd64.exe", "in.tftpd"); "" when hidden
+  std::string service;  // the one Windows service running in that process ("WDSServer"), else ""
+};
+
+// The processes that have UDP `port` bound on a local IPv4 or IPv6 address, each once, as
+// far as this process may see them: Windows lists every owner in its table of UDP
+// endpoints (though the name of an elevated one may stay hidden); Linux shows through /proc
+// only the sockets of this user's processes, unless run as root. Empty when none shows.
+std::vector<PortHolder> udp_port_holders(int port);
+
+// How a user of this system frees a port that `holders` hold (they may be empty: not
+// known), as the start of a sentence that the caller ends, such as
+// "Stop that program (for example: sudo systemctl stop tftpd-hpa)".
+std::string port_holder_advice(const std::vector<PortHolder> &holders);
+
+// How a user of this system lets `program` bind a port that it was refused, in whole
+// sentences.
+std::string port_permission_advice(const std::string &program);
 
 // True when both texts are IPv4 addresses in the same /24 network.
 bool same_subnet_24(const std::string &a, const std::string &b);

@@ -7,9 +7,16 @@
 #include <net/if.h>
 #include <netdb.h>
 #include <netinet/in.h>
+#include <dirent.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <climits>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
 
 namespace {
 
@@ -29,7 +36,92 @@ bool first_interface_address(std::string &out) {
   return true;
 }
 
+// The inodes of the sockets bound to `port` in one of the kernel's socket tables
+// (/proc/net/udp, /proc/net/udp6): "sl local_address rem_address st ... uid timeout inode",
+// the local address as hex "ADDRESS:PORT".
+void bound_inodes(const char *table, int port, std::vector<unsigned long> &inodes) {
+  std::ifstream in(table);
+  std::string line;
+  std::getline(in, line);  // the heading
+  while (std::getline(in, line)) {
+    char local[64] = {};
+    unsigned long inode = 0;
+    if (std::sscanf(line.c_str(), " %*s %63s %*s %*s %*s %*s %*s %*s %*s %lu", local, &inode) != 2)
+      continue;
+    const char *colon = std::strrchr(local, ':');
+    if (colon && std::strtol(colon + 1, nullptr, 16) == port && inode != 0)
+      inodes.push_back(inode);
+  }
+}
+
+std::string link_name(const std::string &path) {
+  char target[PATH_MAX];
+  ssize_t n = ::readlink(path.c_str(), target, sizeof target - 1);
+  return n > 0 ? std::string(target, size_t(n)) : std::string();
+}
+
+// Whether one of the process's open files is one of the sockets.
+bool holds_one_of(const std::string &proc_dir, const std::vector<unsigned long> &inodes) {
+  DIR *fds = ::opendir((proc_dir + "/fd").c_str());
+  if (!fds)
+    return false;  // another user's process: not ours to look into
+  bool found = false;
+  while (dirent *e = ::readdir(fds)) {
+    unsigned long inode = 0;
+    const std::string target = link_name(proc_dir + "/fd/" + e->d_name);
+    if (std::sscanf(target.c_str(), "socket:[%lu]", &inode) == 1 &&
+        std::find(inodes.begin(), inodes.end(), inode) != inodes.end()) {
+      found = true;
+      break;
+    }
+  }
+  ::closedir(fds);
+  return found;
+}
+
+// The process's program: its executable's file name, or its command name where the
+// executable cannot be read.
+std::string program_of(const std::string &proc_dir) {
+  std::string exe = link_name(proc_dir + "/exe");
+  if (!exe.empty())
+    return exe.substr(exe.rfind('/') + 1);
+  std::string comm;
+  std::getline(std::ifstream(proc_dir + "/comm"), comm);
+  return comm;
+}
+
 }  // namespace
+
+std::vector<PortHolder> udp_port_holders(int port) {
+  std::vector<PortHolder> holders;
+  std::vector<unsigned long> inodes;
+  bound_inodes("/proc/net/udp", port, inodes);
+  bound_inodes("/proc/net/udp6", port, inodes);
+  if (inodes.empty())
+    return holders;
+  DIR *proc = ::opendir("/proc");
+  if (!proc)
+    return holders;
+  while (dirent *e = ::readdir(proc)) {
+    char *end = nullptr;
+    long pid = std::strtol(e->d_name, &end, 10);
+    if (pid <= 0 || *end != 0)
+      continue;
+    const std::string dir = std::string("/proc/") + e->d_name;
+    if (holds_one_of(dir, inodes))
+      holders.push_back({pid, program_of(dir), {}});
+  }
+  ::closedir(proc);
+  return holders;
+}
+
+std::string port_holder_advice(const std::vector<PortHolder> &) {
+  return "Stop that program (for example: sudo systemctl stop tftpd-hpa)";
+}
+
+std::string port_permission_advice(const std::string &program) {
+  return "Run it as root, or allow it once with:\nsudo setcap cap_net_bind_service=+ep " + program;
+}
 
 std::vector<std::string> interface_ipv4_addresses() {
   std::vector<std::string> out;

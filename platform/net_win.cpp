@@ -6,7 +6,12 @@
 #include <ws2tcpip.h>
 #include <iphlpapi.h>
 #include <windows.h>
+#include <winsvc.h>
 
+#include <algorithm>
+#include <cwchar>
+#include <iterator>
+#include <map>
 #include <vector>
 
 namespace {
@@ -23,7 +28,128 @@ struct Sockets {
   bool ok;
 };
 
+// A table of UDP endpoints with their owners (MIB_UDPTABLE_OWNER_PID or its IPv6 twin);
+// empty when it cannot be read.
+std::vector<unsigned char> udp_table(ULONG family) {
+  std::vector<unsigned char> buffer;
+  DWORD size = 0;
+  DWORD rc = ERROR_INSUFFICIENT_BUFFER;
+  // The table may grow between the size question and the read.
+  for (int attempt = 0; attempt < 3 && rc == ERROR_INSUFFICIENT_BUFFER; ++attempt) {
+    buffer.resize(size + 1024);
+    size = DWORD(buffer.size());
+    rc = ::GetExtendedUdpTable(buffer.data(), &size, FALSE, family, UDP_TABLE_OWNER_PID, 0);
+  }
+  if (rc != NO_ERROR)
+    buffer.clear();
+  return buffer;
+}
+
+std::string utf8(const wchar_t *text, int length) {
+  int n = ::WideCharToMultiByte(CP_UTF8, 0, text, length, nullptr, 0, nullptr, nullptr);
+  std::string out(size_t(n > 0 ? n : 0), '\0');
+  if (n > 0)
+    ::WideCharToMultiByte(CP_UTF8, 0, text, length, out.data(), n, nullptr, nullptr);
+  return out;
+}
+
+// The file name of the process's executable; "" for a process this user may not query
+// (the System process, a protected one).
+std::string program_of(DWORD pid) {
+  HANDLE process = ::OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, pid);
+  if (!process)
+    return {};
+  wchar_t path[MAX_PATH * 4];
+  DWORD length = DWORD(std::size(path));
+  std::string name;
+  if (::QueryFullProcessImageNameW(process, 0, path, &length)) {
+    const wchar_t *file = path;
+    for (DWORD i = 0; i < length; ++i)
+      if (path[i] == L'\\' || path[i] == L'/')
+        file = path + i + 1;
+    name = utf8(file, int(length - DWORD(file - path)));
+  }
+  ::CloseHandle(process);
+  return name;
+}
+
+// The running services by process: the Windows Deployment Services server, for one, runs
+// inside a shared svchost.exe, whose name alone says nothing.
+std::map<DWORD, std::vector<std::string>> services_by_process() {
+  std::map<DWORD, std::vector<std::string>> services;
+  SC_HANDLE manager = ::OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ENUMERATE_SERVICE);
+  if (!manager)
+    return services;
+  std::vector<unsigned char> buffer(64 * 1024);
+  DWORD needed = 0, count = 0, resume = 0;
+  BOOL more = TRUE;
+  while (more) {
+    BOOL ok = ::EnumServicesStatusExW(manager, SC_ENUM_PROCESS_INFO, SERVICE_WIN32, SERVICE_ACTIVE,
+                                      buffer.data(), DWORD(buffer.size()), &needed, &count, &resume, nullptr);
+    more = !ok && ::GetLastError() == ERROR_MORE_DATA;
+    if (!ok && !more)
+      break;
+    auto *entries = reinterpret_cast<ENUM_SERVICE_STATUS_PROCESSW *>(buffer.data());
+    for (DWORD i = 0; i < count; ++i)
+      services[entries[i].ServiceStatusProcess.dwProcessId].push_back(
+          utf8(entries[i].lpServiceName, int(std::wcslen(entries[i].lpServiceName))));
+    if (more && needed > buffer.size())
+      buffer.resize(needed);
+  }
+  ::CloseServiceHandle(manager);
+  return services;
+}
+
 }  // namespace
+
+std::vector<PortHolder> udp_port_holders(int port) {
+  std::vector<DWORD> pids;
+  auto add = [&](DWORD local_port, DWORD pid) {
+    // The port is kept in network order in the low 16 bits. Owner 0 is the idle process:
+    // an owner the system could not tell (Wine says so of a socket only its server holds).
+    if (ntohs(u_short(local_port)) == port && pid != 0 &&
+        std::find(pids.begin(), pids.end(), pid) == pids.end())
+      pids.push_back(pid);
+  };
+  std::vector<unsigned char> v4 = udp_table(AF_INET);
+  if (!v4.empty()) {
+    auto *table = reinterpret_cast<const MIB_UDPTABLE_OWNER_PID *>(v4.data());
+    for (DWORD i = 0; i < table->dwNumEntries; ++i)
+      add(table->table[i].dwLocalPort, table->table[i].dwOwningPid);
+  }
+  std::vector<unsigned char> v6 = udp_table(AF_INET6);
+  if (!v6.empty()) {
+    auto *table = reinterpret_cast<const MIB_UDP6TABLE_OWNER_PID *>(v6.data());
+    for (DWORD i = 0; i < table->dwNumEntries; ++i)
+      add(table->table[i].dwLocalPort, table->table[i].dwOwningPid);
+  }
+  std::vector<PortHolder> holders;
+  if (pids.empty())
+    return holders;
+  const std::map<DWORD, std::vector<std::string>> services = services_by_process();
+  for (DWORD pid : pids) {
+    PortHolder holder{long(pid), program_of(pid), {}};
+    // Where several services share the process, which of them holds the port is not known.
+    auto it = services.find(pid);
+    if (it != services.end() && it->second.size() == 1)
+      holder.service = it->second.front();
+    holders.push_back(holder);
+  }
+  return holders;
+}
+
+std::string port_holder_advice(const std::vector<PortHolder> &holders) {
+  for (const PortHolder &holder : holders)
+    if (!holder.service.empty())
+      return "Stop that service from an administrator's command prompt (net stop " + holder.service + ")";
+  return "Close that program, or, if it runs as a service, stop the service from an administrator's command "
+         "prompt (for Windows Deployment Services: net stop WDSServer)";
+}
+
+std::string port_permission_advice(const std::string &) {
+  return "Windows may keep the port for itself; the ports it keeps are listed by:\n"
+         "netsh interface ipv4 show excludedportrange protocol=udp";
+}
 
 std::vector<std::string> interface_ipv4_addresses() {
   std::vector<std::string> out;
@@ -90,8 +216,10 @@ PortCheck udp_port_check(int port, std::string &detail) {
   detail = udp::error_text(error);
   if (error == WSAEADDRINUSE)
     return PortCheck::in_use;
+  // A port bound with SO_EXCLUSIVEADDRUSE, as services commonly bind theirs, refuses
+  // others with "access denied" rather than "in use".
   if (error == WSAEACCES)
-    return PortCheck::no_permission;
+    return udp_port_holders(port).empty() ? PortCheck::no_permission : PortCheck::in_use;
   return PortCheck::other_error;
 }
 

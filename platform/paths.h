@@ -6,6 +6,10 @@
 // Full path of the running executable, or "" when it cannot be read.
 std::string executable_path();
 
+// The file name of the program `stem` on this OS: the stem itself, or "ZeVavi.exe" for
+// "ZeVavi" on Windows.
+std::string executable_name(const std::string &stem);
+
 // The temporary folder of the partition files, without a trailing delimiter. On Linux it is
 // per user and private: ${XDG_CACHE_HOME:-$HOME/.cache}/zevavi/ky_tmp; on Windows
 // %LOCALAPPDATA%\zevavi\ky_tmp.
@@ -27,11 +31,33 @@ bool temp_dir_exists();
 // the folder itself. Failures are ignored, as the caller wants.
 void remove_temp_files(const char *const *names, int count);
 
-// Where the log goes when the folder of the executable is not writable.
+// Where the log goes when the folder of the executable is not writable: on Linux
+// ${XDG_STATE_HOME:-$HOME/.local/state}/zevavi/zevavi.log, on Windows
+// %LOCALAPPDATA%\zevavi\zevavi.log. Creates the folder.
 std::string log_fallback_path();
+
+// The log's path by the executable's path and name: "zevavi.log" beside the executable when
+// the path's last component is exactly `exe_name`, else "zevavi.log" in the working folder.
+// Only the last component counts: a folder of that name further up the path does not.
+std::string log_path_for(const std::string &exe_path, const std::string &exe_name);
+
+// Where a program starts its log: log_path_for(executable_path(), own_name) (with no
+// `own_name`, whatever the executable is called) when a fresh log can be started there,
+// else log_fallback_path(). An installed copy lies in a folder its users may not write
+// (Program Files, /usr/bin): their logs go to their own folders instead.
+std::string default_log_path(const std::string &own_name = {});
+
+// True when a fresh file can be started at `path`: nothing or a regular file is there (a
+// link, folder, FIFO or device in its place is left alone: it is neither followed nor
+// opened), and its folder lets this user create a file. Tries by creating a file of
+// another, unique name there and deleting it again, so it leaves nothing behind.
+bool can_start_file_at(const std::string &path);
+
+// Moves the log of the previous run at `path` to `path`.1, replacing an older one, so that
+// a fresh log can start at `path`; where it cannot be moved it is deleted. A technician
+// restarts the program after a stall, and the run that stalled is the one worth reading.
+// Only a regular file is moved: anything else at `path` (a link, a device) is left as it is.
+void keep_previous_log(const std::string &path);
 
 // Deletes a file; true when it is gone afterwards (also when it never existed).
 bool remove_file(const std::string &path);
-
-// True when `path` can be created or appended to (the file is created if missing).
-bool can_write_file(const std::string &path);

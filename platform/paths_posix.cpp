@@ -59,6 +59,8 @@ std::string executable_path() {
   return std::string(buffer, size_t(n));
 }
 
+std::string executable_name(const std::string &stem) { return stem; }
+
 std::string temp_dir_path() {
   std::string path = home_based("XDG_CACHE_HOME", "/.cache") + "/zevavi/ky_tmp";
   while (path.size() > 1 && path.back() == '/')
@@ -108,6 +110,33 @@ std::string log_fallback_path() {
 
 bool remove_file(const std::string &path) { return ::unlink(path.c_str()) == 0 || errno == ENOENT; }
 
-bool can_write_file(const std::string &path) {
-  return UniqueFd(::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644)).valid();
+bool can_start_file_at(const std::string &path) {
+  struct stat st {};
+  if (::lstat(path.c_str(), &st) == 0) {
+    if (!S_ISREG(st.st_mode))
+      return false;
+  } else if (errno != ENOENT) {
+    return false;
+  }
+  // Starting the log moves the old one aside and creates a new one: both need a folder that
+  // takes a new file. Mode bits alone do not tell (a read-only mount, root, ACLs), so a file
+  // of a name nobody else uses is made and deleted again.
+  const size_t cut = path.rfind('/');
+  std::string probe =
+      (cut == std::string::npos ? std::string(".") : path.substr(0, cut)) + "/.zevavi-probe-XXXXXX";
+  UniqueFd fd(::mkostemp(probe.data(), O_CLOEXEC));
+  if (!fd.valid())
+    return false;
+  ::unlink(probe.c_str());
+  return true;
+}
+
+void keep_previous_log(const std::string &path) {
+  // A log named on the command line may be a device or a link (--log /dev/stderr): that is
+  // where the user wants the lines, not a file of ours to move or delete.
+  struct stat st {};
+  if (::lstat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode))
+    return;
+  if (::rename(path.c_str(), (path + ".1").c_str()) != 0)
+    remove_file(path);
 }

@@ -47,6 +47,11 @@ bool check_own_dir(const std::string &path, std::string &error) {
 
 std::string zevavi_dir() { return local_app_data() + "\\zevavi"; }
 
+// A file as a user means it: not a folder, a link or a junction, or a device.
+bool is_plain_file(DWORD attributes) {
+  return !(attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DEVICE));
+}
+
 }  // namespace
 
 std::string executable_path() {
@@ -56,6 +61,8 @@ std::string executable_path() {
     return {};
   return std::string(buffer, n);
 }
+
+std::string executable_name(const std::string &stem) { return stem + ".exe"; }
 
 std::string temp_dir_path() { return zevavi_dir() + "\\ky_tmp"; }
 
@@ -106,11 +113,35 @@ bool remove_file(const std::string &path) {
   return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
 }
 
-bool can_write_file(const std::string &path) {
-  HANDLE h = ::CreateFileA(path.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                           OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+bool can_start_file_at(const std::string &path) {
+  const DWORD attributes = ::GetFileAttributesA(path.c_str());
+  if (attributes != INVALID_FILE_ATTRIBUTES) {
+    if (!is_plain_file(attributes))
+      return false;
+  } else if (::GetLastError() != ERROR_FILE_NOT_FOUND) {
+    return false;
+  }
+  // A user without administrator rights may read Program Files but not create a file in
+  // it; the attributes of the folder do not say so, creating one does. The probe is deleted
+  // by the system when its handle closes, even should this process die in between.
+  const size_t cut = path.find_last_of("\\/");
+  const std::string probe = (cut == std::string::npos ? std::string(".") : path.substr(0, cut)) +
+                            "\\zevavi-probe-" + std::to_string(::GetCurrentProcessId()) + ".tmp";
+  HANDLE h =
+      ::CreateFileA(probe.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                    FILE_ATTRIBUTE_TEMPORARY | FILE_ATTRIBUTE_HIDDEN | FILE_FLAG_DELETE_ON_CLOSE, nullptr);
   if (h == INVALID_HANDLE_VALUE)
     return false;
   ::CloseHandle(h);
   return true;
+}
+
+void keep_previous_log(const std::string &path) {
+  const DWORD attributes = ::GetFileAttributesA(path.c_str());
+  if (attributes == INVALID_FILE_ATTRIBUTES || !is_plain_file(attributes))
+    return;
+  // MoveFileEx, not rename: the C runtime's rename refuses to replace an existing file, and
+  // the log two runs back is the one to give way.
+  if (!::MoveFileExA(path.c_str(), (path + ".1").c_str(), MOVEFILE_REPLACE_EXISTING))
+    remove_file(path);
 }

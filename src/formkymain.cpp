@@ -16,6 +16,8 @@
 
 #include <QApplication>
 #include <QCloseEvent>
+#include <QDir>
+#include <QFileInfo>
 #include <QFontDatabase>
 #include <QFrame>
 #include <QKeyEvent>
@@ -27,7 +29,6 @@
 
 #include <chrono>
 #include <cstring>
-#include <filesystem>
 #include <optional>
 #include <sstream>
 #include <system_error>
@@ -87,33 +88,6 @@ W *placed(QWidget *parent, const char *name, int x, int y, int w, int h) {
 
 }  // namespace
 
-std::string log_path_for(const std::string &exe_path, const std::string &exe_name) {
-  // Only the executable's own name counts: a folder of the same name further up the path
-  // (/home/me/ZeVavi/build/ZeVavi) must not move the log out of the executable's folder.
-  size_t cut = exe_path.find_last_of("/\\");
-  size_t name_at = cut == std::string::npos ? 0 : cut + 1;
-  if (exe_name.empty() || exe_path.compare(name_at, std::string::npos, exe_name) != 0)
-    return "zevavi.log";
-  return exe_path.substr(0, name_at) + "zevavi.log";
-}
-
-const char *executable_name() {
-#ifdef _WIN32
-  return "ZeVavi.exe";
-#else
-  return "ZeVavi";
-#endif
-}
-
-void keep_previous_log(const std::string &path) {
-  // A technician restarts the program after a stall; the run that stalled is the one worth
-  // reading, so it is kept one generation back instead of being deleted.
-  std::error_code error;
-  std::filesystem::rename(path, path + ".1", error);
-  if (error)
-    remove_file(path);
-}
-
 const char *get_local_ip() {
   static char address_text[32];
   std::string address;
@@ -136,12 +110,12 @@ VAzOdor::VAzOdor(Dialogs &dialogs, QWidget *owner, const std::string &log_path)
   ComPort.OnDeviceLost = [this](TCustomComPort *sender, uint32_t error) { ComPortDeviceLost(sender, error); };
 
   // A fresh log at every start, beside the executable; where that folder is read-only
-  // (an installed copy) the log goes to the user's state folder instead.
-  log_path_ = log_path.empty() ? log_path_for(executable_path(), executable_name()) : log_path;
-  if (log_path.empty() && !can_write_file(log_path_))
-    log_path_ = log_fallback_path();
+  // (an installed copy) the log goes to the user's own folder instead, and the window says
+  // where, since the technician would look beside the program.
+  log_path_ = log_path.empty() ? default_log_path(executable_name("ZeVavi")) : log_path;
   keep_previous_log(log_path_);
   log_open(log_path_.c_str(), LOG_HEX);
+  show_log_place();
 
   tabInput->SetTabVisible(false);
   tabStatus->SetTabVisible(false);
@@ -242,14 +216,18 @@ void VAzOdor::build_controls() {
 
   cbComPort = placed<TskComboBox>(tabInput, "cbComPort", 63, 23, 96, 21);
   cbComPort->SetUIStyle(WinXP);
+  // COM1..COM9 as the form has them, and the serial ports this machine really has (USB
+  // adapters among them), each port once and in port order; the system's list names COM1
+  // too where the PC has one. A typed device path is taken as well, since a technician may
+  // know the path of an adapter.
+  std::vector<std::string> ports;
   for (int n = 1; n <= 9; ++n)
-    cbComPort->addItem(QStringLiteral("COM%1").arg(n));
-  // After COM1..COM9 the serial devices this machine really has (USB adapters among them),
-  // and a typed device path, since a technician may know the path of an adapter.
+    ports.push_back("COM" + std::to_string(n));
   std::vector<std::string> devices;
   if (comm_enum_ports(devices) == COMM_OK)
-    for (const std::string &device : devices)
-      cbComPort->addItem(QString::fromStdString(device));
+    ports.insert(ports.end(), devices.begin(), devices.end());
+  for (const std::string &port : comm_port_list(ports))
+    cbComPort->addItem(QString::fromStdString(port));
   cbComPort->setEditable(true);
   cbComPort->setInsertPolicy(QComboBox::NoInsert);
   cbComPort->setCurrentIndex(-1);
@@ -298,6 +276,15 @@ void VAzOdor::build_controls() {
       "\\viewkind4\\uc1\\pard\\qc\\cf1\\b\\f0\\fs16 Please, start or restart your machine!\\cf0\\b0\\par\r\n"
       "}\r\n"));
 
+  // Not in the form: where the log is when it is not beside the program. Under the pages and
+  // above the buttons, so it shows on both pages; selectable, so the path can be copied.
+  lbLogPath = placed<QLabel>(this, "lbLogPath", 15, 199, 322, 13);
+  lbLogPath->setTextInteractionFlags(Qt::TextSelectableByMouse);
+  QPalette grey = lbLogPath->palette();
+  grey.setColor(QPalette::WindowText, QColor(0x60, 0x60, 0x60));
+  lbLogPath->setPalette(grey);
+  lbLogPath->hide();
+
   btnStatus = placed<TskButton>(this, "btnStatus", 176, 218, 80, 27);
   btnStatus->SetUIStyle(WinXP);
   btnStatus->setText(QStringLiteral("Next"));
@@ -314,6 +301,21 @@ void VAzOdor::build_controls() {
                       cbMachine, edtLocalIp,  btnOpenFileDialog, btnExit};
   for (size_t i = 0; i + 1 < std::size(order); ++i)
     QWidget::setTabOrder(order[i], order[i + 1]);
+}
+
+void VAzOdor::show_log_place() {
+  // Where the log lies beside the program, as everyone expects, nothing needs saying.
+  const QFileInfo log(QString::fromLocal8Bit(log_path_));
+  const QFileInfo exe(QString::fromLocal8Bit(executable_path()));
+  if (log.absolutePath() == exe.absolutePath()) {
+    lbLogPath->hide();
+    return;
+  }
+  const QString path = QDir::toNativeSeparators(log.absoluteFilePath());
+  lbLogPath->setToolTip(path);
+  lbLogPath->setText(lbLogPath->fontMetrics().elidedText(QStringLiteral("Log: ") + path, Qt::ElideMiddle,
+                                                         lbLogPath->width()));
+  lbLogPath->show();
 }
 
 void VAzOdor::set_outer_height(int height) { setFixedSize(client_width, height - designed_caption_height); }

@@ -30,18 +30,6 @@ class QLabel;
 class TComTerminal;
 class TCustomComTerminal;
 
-// The log file's path for an executable at `exe_path` named `exe_name` ("ZeVavi" here,
-// "ZeVavi.exe" on Windows): "zevavi.log" beside it when the path's last component is that
-// name, else "zevavi.log" in the working directory.
-std::string log_path_for(const std::string &exe_path, const std::string &exe_name);
-
-// Moves the log of the previous run at `path` to `path`.1 (one generation), so that a fresh
-// log can start there.
-void keep_previous_log(const std::string &path);
-
-// The executable's name that the log path rule looks for on this OS.
-const char *executable_name();
-
 // The PC's own IPv4 address as dotted text in a static buffer, or null when it cannot be found.
 const char *get_local_ip();
 
@@ -134,6 +122,7 @@ class VAzOdor : public QWidget, public UpgradeHost, public WatcherHost {
   TskButton *btnOpenFileDialog;
   TKyBlockIndicator *KyBlockIndicator1;
   TRTFLabel *RTFLabel;
+  QLabel *lbLogPath;  // not in the form: the log's place, when it is not beside the program
   TComPort ComPort;
   TZipArchiver ZipArchiver;
 
@@ -144,6 +133,8 @@ class VAzOdor : public QWidget, public UpgradeHost, public WatcherHost {
  private:
   void build_controls();
   void set_outer_height(int height);
+  // Shows lbLogPath with the log's full path when the log is not beside the executable.
+  void show_log_place();
   void FormClose();
   void wizard_next();
   void wizard_start();

@@ -10,12 +10,30 @@
 
 #include <filesystem>
 #include <system_error>
+#include <vector>
 
 namespace {
 // The log names stay those of the window's handlers: a log reads the same whichever program
 // wrote it.
 const char *const checkup_name = "VAzOdor::do_checkup_info";
 const char *const wizard_name = "VAzOdor::btnStatusClick";
+
+// "tftpd64.exe (process 1234)", several joined by commas; "" when none is known.
+std::string holders_text(const std::vector<PortHolder> &holders) {
+  std::string text;
+  for (const PortHolder &holder : holders) {
+    if (!text.empty())
+      text += ", ";
+    const std::string pid = "process " + std::to_string(holder.pid);
+    if (holder.program.empty())
+      text += pid;
+    else
+      text +=
+          holder.program + " (" + pid + (holder.service.empty() ? "" : ", service " + holder.service) + ")";
+  }
+  return text;
+}
+
 }  // namespace
 
 std::string machine_ip_refusal(const std::string &box_ip) {
@@ -39,17 +57,23 @@ std::string tftp_port_refusal(const std::string &program) {
   switch (udp_port_check(TFTP_PORT, detail)) {
     case PortCheck::free:
       return {};
-    case PortCheck::in_use:
-      ZV_LOG(LOG_WARN, checkup_name, "UDP port %d is in use: %s", TFTP_PORT, detail.c_str());
-      return "UDP port 69 (TFTP) is in use by another program, probably a TFTP server.\n"
-             "The machine fetches its images from this PC on that port.\n"
-             "Stop that program (for example: sudo systemctl stop tftpd-hpa) and press Next again.";
+    case PortCheck::in_use: {
+      // Naming the holder spares the technician a hunt through the running programs; the
+      // system does not always tell (another user's process, an elevated one).
+      const std::vector<PortHolder> holders = udp_port_holders(TFTP_PORT);
+      const std::string who = holders_text(holders);
+      ZV_LOG(LOG_WARN, checkup_name, "UDP port %d is in use: %s%s%s", TFTP_PORT, detail.c_str(),
+             who.empty() ? "" : ", by ", who.c_str());
+      return (who.empty()
+                  ? std::string("UDP port 69 (TFTP) is in use by another program, probably a TFTP server.\n")
+                  : "UDP port 69 (TFTP) is in use by another program: " + who + ".\n") +
+             "The machine fetches its images from this PC on that port.\n" + port_holder_advice(holders) +
+             " and press Next again.";
+    }
     case PortCheck::no_permission:
       ZV_LOG(LOG_WARN, checkup_name, "UDP port %d not permitted: %s", TFTP_PORT, detail.c_str());
-      return "ZeVavi may not use UDP port 69 (TFTP), from which the machine fetches its images.\n"
-             "Run it as root, or allow it once with:\n"
-             "sudo setcap cap_net_bind_service=+ep " +
-             program;
+      return "ZeVavi may not use UDP port 69 (TFTP), from which the machine fetches its images.\n" +
+             port_permission_advice(program);
     case PortCheck::other_error:
       break;
   }

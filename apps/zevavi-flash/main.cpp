@@ -264,14 +264,6 @@ int Flasher::run(QCoreApplication &app) {
   return code;
 }
 
-std::string default_log_path() {
-  // Beside the program, as the window keeps its log; the state folder when that is read-only.
-  std::string exe = executable_path();
-  size_t cut = exe.find_last_of('/');
-  std::string path = cut == std::string::npos ? "zevavi.log" : exe.substr(0, cut + 1) + "zevavi.log";
-  return can_write_file(path) ? path : log_fallback_path();
-}
-
 }  // namespace
 
 int main(int argc, char **argv) {
@@ -296,10 +288,7 @@ int main(int argc, char **argv) {
   QCoreApplication app(argc, argv);
   gui_install();
   std::string log_path = options.log.empty() ? default_log_path() : options.log;
-  {
-    std::error_code ec;
-    std::filesystem::rename(log_path, log_path + ".1", ec);
-  }
+  keep_previous_log(log_path);
   log_open(log_path.c_str(), LOG_HEX);
   int code;
   if (options.station) {

@@ -339,7 +339,7 @@ TEST(SerportErrors, LineErrorTexts) {
 TEST(SerportErrors, PortListIsSortedAndItsFailureIsRegistryError) {
   std::vector<std::string> ports = {"stale"};
   ASSERT_NO_THROW(EnumComPorts(ports));
-  EXPECT_TRUE(std::is_sorted(ports.begin(), ports.end()));
+  EXPECT_TRUE(std::is_sorted(ports.begin(), ports.end(), comm_port_less));
   for (const std::string &p : ports) {
     SCOPED_TRACE(p);
     EXPECT_EQ(p.rfind("/dev/", 0), 0u);

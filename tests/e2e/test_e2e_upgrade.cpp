@@ -384,8 +384,10 @@ TEST_F(Upgrade, NextRefusesAPortAnotherProgramHolds) {
   EXPECT_EQ(window_->btnStatus->text(), "Next");
 }
 
+// The holder is named where the system lets us see it: here this test program itself (the
+// box's process must not inherit the socket, or it would be named too).
 TEST_F(Upgrade, NextRefusesWhenPort69IsTaken) {
-  int holder = ::socket(AF_INET, SOCK_DGRAM, 0);
+  int holder = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
   sockaddr_in address{};
   address.sin_family = AF_INET;
   address.sin_port = htons(69);
@@ -395,7 +397,11 @@ TEST_F(Upgrade, NextRefusesWhenPort69IsTaken) {
   click(window_->btnStatus);
   ::close(holder);
   ASSERT_EQ(dialogs_.messages.size(), 1u);
-  EXPECT_NE(dialogs_.messages[0].find("UDP port 69 (TFTP) is in use"), std::string::npos);
+  EXPECT_EQ(dialogs_.messages[0],
+            "UDP port 69 (TFTP) is in use by another program: test_e2e_upgrade (process " +
+                std::to_string(::getpid()) +
+                ").\nThe machine fetches its images from this PC on that port.\n"
+                "Stop that program (for example: sudo systemctl stop tftpd-hpa) and press Next again.");
   EXPECT_NE(read_file(log_).find("[ WARN]"), std::string::npos);
   EXPECT_EQ(window_->btnStatus->text(), "Next");
 }

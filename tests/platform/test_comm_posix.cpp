@@ -492,6 +492,35 @@ TEST(CommIo, PurgeAndCloseEndWritesThatTheLineHolds) {
   EXPECT_EQ(dev->WriteFile("x", 1, done, nullptr), COMM_ERR_INVALID_HANDLE);
 }
 
+// The port lists a person chooses from: each port once, whatever names reach it, and
+// numbers in the order of their value.
+TEST(CommEnum, PortListsHoldEachPortOnceInPortOrder) {
+  const std::vector<std::string> com1_to_9 = {"COM1", "COM2", "COM3", "COM4", "COM5",
+                                              "COM6", "COM7", "COM8", "COM9"};
+  auto with = [&](std::vector<std::string> more) {
+    std::vector<std::string> all = com1_to_9;
+    all.insert(all.end(), more.begin(), more.end());
+    return all;
+  };
+  const struct {
+    const char *name;
+    std::vector<std::string> names, list;
+  } cases[] = {
+      {"the system's list names COM ports the form has too", with({"COM10", "COM2", "COM1", "COM23", "COM3"}),
+       with({"COM10", "COM23"})},
+      {"a device path that a COM name stands for, and numbered adapters",
+       with({"/dev/ttyUSB10", "/dev/ttyS0", "/dev/serial/by-id/usb-FTDI-if00", "/dev/ttyUSB2", "/dev/ttyS1"}),
+       with({"/dev/serial/by-id/usb-FTDI-if00", "/dev/ttyUSB2", "/dev/ttyUSB10"})},
+      {"names that differ only in leading zeros or case",
+       {"COM02", "/dev/ttyS1", "com2", "COM12", ""},
+       {"COM02", "COM12"}},
+  };
+  for (const auto &c : cases) {
+    SCOPED_TRACE(c.name);
+    EXPECT_EQ(comm_port_list(c.names), c.list);
+  }
+}
+
 TEST(CommEnum, TtysWithADriverSortedByTheirStableNames) {
   fs::path root = fs::temp_directory_path() / ("zv-sysfs-" + std::to_string(::getpid()));
   fs::remove_all(root);

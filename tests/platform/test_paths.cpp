@@ -1,11 +1,16 @@
 // The partition folder: private, never reached through a planted link, cleaned by name only.
+// The log's place: beside the program where a fresh log can start there, found without
+// leaving a file behind or touching anything that is not a regular file.
 #include "platform/paths.h"
+#include "tests/support/fifo_watchdog.h"
+#include "tests/support/fs.h"
 
 #include <gtest/gtest.h>
 
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <set>
 
 #include <sys/stat.h>
 #include <unistd.h>
@@ -13,6 +18,8 @@
 namespace {
 
 namespace fs = std::filesystem;
+
+using zv_test::read_file;
 
 const char *const partition_files[] = {"boot_cfe_auto.jffs2", "kernel_cfe_auto.bin", "splash_cfe_auto.bin",
                                        "root_cfe_auto.jffs2"};
@@ -118,6 +125,107 @@ TEST_F(TempDir, RemovalLeavesAForeignFolderAlone) {
 TEST_F(TempDir, RemovalOfAMissingFolderIsQuiet) {
   remove_temp_files(partition_files, 4);
   EXPECT_FALSE(fs::exists(temp_dir_path()));
+}
+
+// Everything in `dir` by name, so a test can say that a probe left nothing behind.
+std::set<std::string> names_in(const fs::path &dir) {
+  std::set<std::string> names;
+  for (const auto &entry : fs::directory_iterator(dir))
+    names.insert(entry.path().filename().string());
+  return names;
+}
+
+enum class Place { nothing, regular_file, link_to_file, dangling_link, folder, fifo, missing_folder };
+
+struct PlaceRow {
+  const char *name;
+  Place place;
+  bool startable;
+  friend void PrintTo(const PlaceRow &r, std::ostream *os) { *os << r.name; }
+};
+
+class LogPlace : public TempDir, public ::testing::WithParamInterface<PlaceRow> {};
+
+TEST_P(LogPlace, AFreshLogStartsOnlyInPlaceOfNothingOrARegularFile) {
+  const PlaceRow &row = GetParam();
+  fs::path log = base_ / "zevavi.log";
+  fs::path target = base_ / "target";
+  std::ofstream(target) << "not ours";
+  switch (row.place) {
+    case Place::nothing:
+      break;
+    case Place::regular_file:
+      std::ofstream(log) << "the last run";
+      break;
+    case Place::link_to_file:
+      fs::create_symlink(target, log);
+      break;
+    case Place::dangling_link:
+      fs::create_symlink(base_ / "nowhere", log);
+      break;
+    case Place::folder:
+      fs::create_directory(log);
+      break;
+    case Place::fifo:
+      ASSERT_EQ(::mkfifo(log.c_str(), 0600), 0);
+      break;
+    case Place::missing_folder:
+      log = base_ / "missing" / "zevavi.log";
+      break;
+  }
+  const std::set<std::string> before = names_in(base_);
+  FifoWatchdog watchdog(log, std::chrono::seconds(10));
+  EXPECT_EQ(can_start_file_at(log.string()), row.startable);
+  EXPECT_FALSE(watchdog.finish()) << "the probe waited on a FIFO";
+  EXPECT_EQ(names_in(base_), before) << "the probe left something behind";
+  EXPECT_EQ(read_file(target), "not ours");
+  if (row.place == Place::regular_file) {
+    EXPECT_EQ(read_file(log), "the last run");
+  }
+
+  // Keeping the previous log moves only a regular file aside; a link stays, and so does
+  // whatever it points at.
+  std::ofstream(log.string() + ".1") << "two runs back";
+  keep_previous_log(log.string());
+  if (row.place == Place::regular_file) {
+    EXPECT_FALSE(fs::exists(fs::symlink_status(log)));
+    EXPECT_EQ(read_file(log.string() + ".1"), "the last run");
+  } else if (row.place != Place::missing_folder) {
+    EXPECT_EQ(read_file(log.string() + ".1"), "two runs back");
+    EXPECT_EQ(fs::exists(fs::symlink_status(log)), row.place != Place::nothing);
+  }
+  EXPECT_EQ(read_file(target), "not ours");
+}
+
+INSTANTIATE_TEST_SUITE_P(Places, LogPlace,
+                         ::testing::Values(PlaceRow{"Nothing", Place::nothing, true},
+                                           PlaceRow{"RegularFile", Place::regular_file, true},
+                                           PlaceRow{"LinkToAFile", Place::link_to_file, false},
+                                           PlaceRow{"DanglingLink", Place::dangling_link, false},
+                                           PlaceRow{"Folder", Place::folder, false},
+                                           PlaceRow{"Fifo", Place::fifo, false},
+                                           PlaceRow{"MissingFolder", Place::missing_folder, false}),
+                         [](const auto &test_case) { return std::string(test_case.param.name); });
+
+// Beside this program when its folder takes the log; where the rule points at a folder that
+// takes no file (here a working folder that has been deleted, which even root cannot write
+// in), the user's own folder instead. Finding out creates no zevavi.log anywhere.
+TEST_F(TempDir, DefaultLogBesideTheProgramElseInTheUsersFolder) {
+  ::setenv("XDG_STATE_HOME", base_.c_str(), 1);
+  const fs::path bin = fs::path(executable_path()).parent_path();
+  fs::remove(bin / "zevavi.log");
+  EXPECT_EQ(default_log_path(), (bin / "zevavi.log").string());
+  EXPECT_EQ(default_log_path(fs::path(executable_path()).filename().string()), (bin / "zevavi.log").string());
+  EXPECT_FALSE(fs::exists(bin / "zevavi.log"));
+
+  const fs::path was = fs::current_path();
+  fs::create_directory(base_ / "gone");
+  fs::current_path(base_ / "gone");
+  fs::remove(base_ / "gone");
+  const std::string fallback = default_log_path("ZeVavi");  // not this program's name: the working folder
+  fs::current_path(was);
+  EXPECT_EQ(fallback, (base_ / "zevavi" / "zevavi.log").string());
+  EXPECT_FALSE(fs::exists(fallback));
 }
 
 }  // namespace

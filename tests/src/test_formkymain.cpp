@@ -144,6 +144,22 @@ TEST_F(MainWindow, StartsOnTheCompactInputPage) {
   EXPECT_EQ(window_->RTFLabel->PlainText().toStdString(), "Please, start or restart your machine!");
 }
 
+// A log that is not beside the program is where nobody would look: the window names it,
+// in full in the tooltip; beside the program it says nothing.
+TEST_F(MainWindow, SaysWhereTheLogIsOnlyWhenNotBesideTheProgram) {
+  EXPECT_FALSE(window_->lbLogPath->isHidden());
+  EXPECT_EQ(window_->lbLogPath->toolTip().toStdString(), log_.string());
+  EXPECT_TRUE(window_->lbLogPath->text().startsWith("Log: /")) << window_->lbLogPath->text().toStdString();
+
+  window_.reset();
+  const fs::path beside = fs::path(executable_path()).parent_path() / "zevavi-window-test.log";
+  window_ = std::make_unique<VAzOdor>(dialogs_, nullptr, beside.string());
+  EXPECT_TRUE(window_->lbLogPath->isHidden());
+  window_.reset();
+  fs::remove(beside);
+  fs::remove(beside.string() + ".1");
+}
+
 TEST_F(MainWindow, ListsHoldTheirItemsWithNothingChosen) {
   QStringList ports, machines;
   for (int i = 0; i < 9 && i < window_->cbComPort->count(); ++i)

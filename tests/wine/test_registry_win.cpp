@@ -1,13 +1,18 @@
 // The port's settings in the Windows registry itself (the Linux build keeps them in files
-// that stand in for it, tested elsewhere).
+// that stand in for it, tested elsewhere), and the system's list of serial ports there.
 #include "comport/serport.h"
+#include "platform/comm.h"
 #include "platform/settingsstore.h"
 
 #include <gtest/gtest.h>
 #include <windows.h>
 
+#include <algorithm>
+#include <cstring>
+#include <set>
 #include <stdexcept>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -74,6 +79,41 @@ TEST_F(WindowsRegistry, PortSettingsRoundTripAndBadPathsAreRefused) {
   EXPECT_EQ(back.BaudRate(), br115200);
   for (const char *bad : {"Software\\..\\Other", "Software\\\\Twice", "Soft/ware"})
     EXPECT_THROW(RegistryKey(RegistryRoot::CurrentUser, bad), std::runtime_error) << bad;
+}
+
+// The window's Port list on Windows: the form's COM1..COM9 and the system's serial ports (a
+// USB adapter's COM10 and COM23, and a COM2 the form has too), each once, in port order.
+TEST(WindowsPorts, TheSystemsPortsJoinTheFormsOnceInPortOrder) {
+  HKEY key;
+  ASSERT_EQ(::RegCreateKeyExA(HKEY_LOCAL_MACHINE, "HARDWARE\\DEVICEMAP\\SERIALCOMM", 0, nullptr,
+                              REG_OPTION_VOLATILE, KEY_ALL_ACCESS, nullptr, &key, nullptr),
+            ERROR_SUCCESS);
+  const struct {
+    const char *device, *port;
+  } added[] = {
+      {"\\Device\\ZvUsbSer23", "COM23"}, {"\\Device\\ZvUsbSer10", "COM10"}, {"\\Device\\ZvSerial2", "COM2"}};
+  for (const auto &a : added)
+    ASSERT_EQ(::RegSetValueExA(key, a.device, 0, REG_SZ, reinterpret_cast<const BYTE *>(a.port),
+                               DWORD(std::strlen(a.port) + 1)),
+              ERROR_SUCCESS);
+  std::vector<std::string> system;
+  const uint32_t rc = comm_enum_ports(system);
+  for (const auto &a : added)
+    ::RegDeleteValueA(key, a.device);
+  ::RegCloseKey(key);
+  ASSERT_EQ(rc, COMM_OK);
+
+  std::vector<std::string> ports = {"COM1", "COM2", "COM3", "COM4", "COM5", "COM6", "COM7", "COM8", "COM9"};
+  ports.insert(ports.end(), system.begin(), system.end());
+  const std::vector<std::string> list = comm_port_list(ports);
+  ASSERT_GE(list.size(), 11u);
+  EXPECT_EQ(std::vector<std::string>(list.begin(), list.begin() + 9),
+            std::vector<std::string>(ports.begin(), ports.begin() + 9));
+  auto at = [&](const char *port) { return std::find(list.begin(), list.end(), port) - list.begin(); };
+  EXPECT_LT(at("COM10"), at("COM23"));
+  EXPECT_LT(at("COM23"), std::ptrdiff_t(list.size()));
+  EXPECT_EQ(std::set<std::string>(list.begin(), list.end()).size(), list.size()) << "a port twice";
+  EXPECT_TRUE(std::is_sorted(list.begin(), list.end(), comm_port_less));
 }
 
 }  // namespace
