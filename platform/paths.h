@@ -31,6 +31,11 @@ bool temp_dir_exists();
 // the folder itself. Failures are ignored, as the caller wants.
 void remove_temp_files(const char *const *names, int count);
 
+// The settings file `name` of the programs: ${XDG_CONFIG_HOME:-$HOME/.config}/zevavi/NAME on
+// Linux, %APPDATA%\zevavi\NAME on Windows (the roaming profile, where Windows programs keep
+// what a user set). The folder is not created here.
+std::string settings_file_path(const std::string &name);
+
 // Where the log goes when the folder of the executable is not writable: on Linux
 // ${XDG_STATE_HOME:-$HOME/.local/state}/zevavi/zevavi.log, on Windows
 // %LOCALAPPDATA%\zevavi\zevavi.log. Creates the folder.

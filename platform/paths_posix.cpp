@@ -102,6 +102,10 @@ void remove_temp_files(const char *const *names, int count) {
   ::rmdir(path.c_str());
 }
 
+std::string settings_file_path(const std::string &name) {
+  return home_based("XDG_CONFIG_HOME", "/.config") + "/zevavi/" + name;
+}
+
 std::string log_fallback_path() {
   std::string dir = home_based("XDG_STATE_HOME", "/.local/state") + "/zevavi";
   make_dirs(dir);

@@ -101,6 +101,11 @@ void remove_temp_files(const char *const *names, int count) {
   ::RemoveDirectoryA(path.c_str());
 }
 
+std::string settings_file_path(const std::string &name) {
+  const char *roaming = std::getenv("APPDATA");
+  return (roaming && *roaming ? std::string(roaming) : local_app_data()) + "\\zevavi\\" + name;
+}
+
 std::string log_fallback_path() {
   make_dir(zevavi_dir());
   return zevavi_dir() + "\\zevavi.log";

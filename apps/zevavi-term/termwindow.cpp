@@ -7,13 +7,13 @@
 #include <QStatusBar>
 #include <QToolBar>
 #include <QHBoxLayout>
-#include <cstdlib>
 
 #include "comport/serportctl.h"
 #include "comport/serportctl_led.h"
 #include "comport/serportctl_select.h"
 #include "comport/serportsetup.h"
 #include "comport/serporttrmset.h"
+#include "platform/paths.h"
 #include "platform/settingsstore.h"
 
 namespace {
@@ -26,17 +26,7 @@ const TStoredProps kStoredProps{spBasic, spFlowControl, spParity, spOthers};
 
 }  // namespace
 
-std::string TermSettingsPath() {
-  const char *xdg = std::getenv("XDG_CONFIG_HOME");
-  std::string base;
-  if (xdg && *xdg == '/') {
-    base = xdg;
-  } else {
-    const char *home = std::getenv("HOME");
-    base = std::string(home && *home ? home : "/tmp") + "/.config";
-  }
-  return base + "/zevavi/term.ini";
-}
+std::string TermSettingsPath() { return settings_file_path("term.ini"); }
 
 // ---- capture ----
 

@@ -16,7 +16,8 @@ class TComComboBox;
 class TComLed;
 class TComTerminal;
 
-// Where the settings live: ${XDG_CONFIG_HOME:-$HOME/.config}/zevavi/term.ini.
+// Where the settings live: ${XDG_CONFIG_HOME:-$HOME/.config}/zevavi/term.ini, on Windows
+// %APPDATA%\zevavi\term.ini.
 std::string TermSettingsPath();
 
 // Writes each received line (ended by CR LF) to a file with the time it completed.

@@ -75,3 +75,10 @@ add_test(NAME Wine.UnzipSameAsLinux
          COMMAND ${Python3_EXECUTABLE} ${CMAKE_CURRENT_SOURCE_DIR}/unzip_same.py ${ZV_WINE_RUN}
                  ${ZV_WIN_BIN}/unzip_report.exe $<TARGET_FILE:unzip_report>)
 set_tests_properties(Wine.SerialThroughCom5 Wine.TftpServedToTftpHpa Wine.UnzipSameAsLinux PROPERTIES ${ZV_WINE_PROPS})
+
+# Binds UDP port 69: a private network namespace and a prefix of its own, whose wineserver
+# (which makes the sockets) starts inside it.
+add_test(NAME Wine.test_platform_win
+         COMMAND ${CMAKE_COMMAND} -E env WINEPREFIX=${ZV_WIN_DIR}/wineprefix-netns
+                 ${CMAKE_SOURCE_DIR}/scripts/netns-run ${ZV_WINE_RUN} ${ZV_WIN_BIN}/test_platform_win.exe)
+set_tests_properties(Wine.test_platform_win PROPERTIES LABELS wine TIMEOUT 300)
