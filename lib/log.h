@@ -38,12 +38,20 @@ inline bool log_enabled(int level) {
   return level >= 0 && level < LOG_LEVELS && log_streams[level].load(std::memory_order_acquire) != nullptr;
 }
 
+// The formats are C99's (%zu, %lld), which the C++ library's stdio gives everywhere; gcc
+// calls that gnu_printf where plain printf would mean the Microsoft one (mingw), clang knows
+// only printf.
+#if defined(__GNUC__) && !defined(__clang__)
+#define ZV_PRINTF_FORMAT(fmt_at, args_at) __attribute__((format(gnu_printf, fmt_at, args_at)))
+#else
+#define ZV_PRINTF_FORMAT(fmt_at, args_at) __attribute__((format(printf, fmt_at, args_at)))
+#endif
+
 // One entry: "[%5s][%s]" with level name and local time, then the caller's format.
-void log_print(int level, const char *fmt, ...) __attribute__((format(printf, 2, 3)));
+void log_print(int level, const char *fmt, ...) ZV_PRINTF_FORMAT(2, 3);
 
 // An entry followed by a hex dump of `len` bytes at `data`. Null data writes nothing.
-void log_dump(int level, const char *data, int len, const char *fmt, ...)
-    __attribute__((format(printf, 4, 5)));
+void log_dump(int level, const char *data, int len, const char *fmt, ...) ZV_PRINTF_FORMAT(4, 5);
 
 // The dump text alone (header, rows, footer), as log_dump writes it.
 std::string log_dump_text(const char *data, int len);

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Builds Qt for 64-bit Windows once, from Debian's own qt6-base source package, into a cache
-# folder outside the tree, and prints that folder. Later calls find it there and only print it.
+# folder outside the tree, and prints that folder. Later calls find it there and only print it
+# (a cache built with other options than the ones below is built again).
 #   scripts/qt-mingw.sh            # build if missing; print the prefix
 #   scripts/qt-mingw.sh --check    # print the prefix if it is built, exit 1 if not
 # The version is the host Qt's, whose moc, rcc and uic serve as the cross build's tools.
@@ -12,7 +13,24 @@ version=6.4.2
 prefix=${ZV_QT_MINGW:-${XDG_CACHE_HOME:-$HOME/.cache}/zevavi/qt6-mingw-$version}
 stamp=$prefix/.zevavi-built
 
-if [ -f "$stamp" ]; then
+# What Qt is configured with; a cache built otherwise is built again (but still used by
+# --check, so a build in progress elsewhere keeps its Qt).
+options=(
+  -DCMAKE_BUILD_TYPE=Release -DBUILD_SHARED_LIBS=ON
+  -DQT_BUILD_EXAMPLES=OFF -DQT_BUILD_TESTS=OFF -DQT_BUILD_BENCHMARKS=OFF
+  -DFEATURE_opengl=OFF -DINPUT_opengl=no -DFEATURE_sql=OFF -DFEATURE_dbus=OFF
+  -DFEATURE_network=OFF -DFEATURE_concurrent=OFF -DFEATURE_xml=OFF
+  # Debian's +dfsg source lacks wintab.h.
+  -DFEATURE_tabletevent=OFF
+  # Neither the Direct2D platform plugin, nor FreeType (Windows draws text itself), nor the
+  # JPEG, GIF and icon readers: the programs use none of them.
+  -DFEATURE_direct2d=OFF -DFEATURE_freetype=OFF -DFEATURE_jpeg=OFF -DFEATURE_gif=OFF -DFEATURE_ico=OFF
+  -DFEATURE_printsupport=ON -DFEATURE_testlib=ON -DFEATURE_widgets=ON -DFEATURE_gui=ON
+)
+fingerprint=$( (echo "$version"; printf '%s\n' "${options[@]}"; cat "$root/cmake/mingw64-compilers.cmake") |
+  sha256sum | cut -c1-16)
+
+if [ -f "$stamp" ] && { [ "${1:-}" = --check ] || grep -q "options $fingerprint" "$stamp"; }; then
   echo "$prefix"
   exit 0
 fi
@@ -58,17 +76,12 @@ rm -rf "$prefix"
 cmake -S "$src" -B "$work/build" -G Ninja \
   -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw64-compilers.cmake" \
   -DQT_HOST_PATH=/usr -DQT_HOST_PATH_CMAKE_DIR=/usr/lib/x86_64-linux-gnu/cmake \
-  -DCMAKE_INSTALL_PREFIX="$prefix" -DCMAKE_BUILD_TYPE=Release -DBUILD_SHARED_LIBS=ON \
-  -DQT_BUILD_EXAMPLES=OFF -DQT_BUILD_TESTS=OFF -DQT_BUILD_BENCHMARKS=OFF \
-  -DFEATURE_opengl=OFF -DINPUT_opengl=no -DFEATURE_sql=OFF -DFEATURE_dbus=OFF \
-  -DFEATURE_network=OFF -DFEATURE_concurrent=OFF -DFEATURE_xml=OFF \
-  -DFEATURE_tabletevent=OFF -DFEATURE_printsupport=ON -DFEATURE_testlib=ON \
-  -DFEATURE_widgets=ON -DFEATURE_gui=ON >"$prefix.log" 2>&1 \
+  -DCMAKE_INSTALL_PREFIX="$prefix" "${options[@]}" >"$prefix.log" 2>&1 \
   || { tail -n 40 "$prefix.log" >&2; exit 1; }
 echo "qt-mingw: building (about 1100 steps: a quarter of an hour or more on two cores)"
 cmake --build "$work/build" -j "$(nproc)" >>"$prefix.log" 2>&1 \
   || { grep -m 20 -B 5 'error' "$prefix.log" >&2; exit 1; }
 cmake --install "$work/build" >>"$prefix.log" 2>&1
-echo "built in $(( $(date +%s) - start )) s from qt6-base $(basename "$src")" >"$stamp"
+echo "built in $(( $(date +%s) - start )) s from qt6-base $(basename "$src"), options $fingerprint" >"$stamp"
 cat "$stamp" >&2
 echo "$prefix"

@@ -59,6 +59,14 @@ void ConsoleRun::close_console() {
   }
 }
 
+void ConsoleRun::abort_console_writes() {
+  try {
+    port_.AbortAllAsync();
+  } catch (const std::exception &) {
+    // A port that is already gone has no write left to take back.
+  }
+}
+
 bool ConsoleRun::settled() const {
   if (!worker_done_)
     return false;

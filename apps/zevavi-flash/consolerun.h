@@ -67,6 +67,11 @@ class ConsoleRun : public UpgradeHost, public WatcherHost {
   // line (which follows the code's digits) a moment to come.
   void settle_when_ready();
 
+  // Takes back a write to the console that the line is not taking (a box holding the line's
+  // flow control, a line that stopped moving): the worker waiting on it, and with it a stop
+  // from outside (time-out, interrupt), would otherwise wait for ever.
+  void abort_console_writes();
+
   UpgradeSession &session_;
   const char *const log_name_;
   const std::string port_name_;

@@ -140,6 +140,7 @@ class Flasher final : public ConsoleRun {
     }
     ZV_LOG(LOG_WARN, flash_name, "%s", why.c_str());
     end_upgrade_now();
+    abort_console_writes();
     settle_when_ready();
   }
 

@@ -208,6 +208,7 @@ class Unit final : private OwnSession, public ConsoleRun {
       last_text_ = why;
     }
     end_upgrade_now();
+    abort_console_writes();
   }
 
   void join() { worker_.join(); }

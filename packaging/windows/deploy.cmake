@@ -4,6 +4,8 @@
 # none of them is Windows' own.
 #   cmake -DDEST=DIR -DFILES=a.exe;b.dll -DPLUGIN_DIR=DIR -DPLUGINS=platforms/qwindows.dll
 #         -DEXTRA=file -DSEARCH=DIR;DIR -DOBJDUMP=x86_64-w64-mingw32-objdump -P deploy.cmake
+cmake_minimum_required(VERSION 3.25)
+
 foreach(var DEST FILES PLUGIN_DIR SEARCH OBJDUMP)
   if(NOT DEFINED ${var})
     message(FATAL_ERROR "deploy.cmake needs -D${var}=...")

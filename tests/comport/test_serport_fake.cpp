@@ -531,24 +531,36 @@ TEST_F(SerportFake, AsyncRecordsAreCheckedAndCompleteLater) {
   port.Close();
 }
 
-TEST_F(SerportFake, CloseWhileAnotherThreadIsInsideWriteFailsThatWrite) {
-  port.Open();
-  line->hold_writes(true);
-  std::atomic<int> code{-1}, win{-1};
-  std::thread worker([&] {
-    try {
-      port.WriteStr("reboot\r");
-      code = 0;
-    } catch (const EComPortExt &e) {
-      code = e.Code();
-      win = e.WinCode();
-    }
-  });
-  ASSERT_TRUE(pump_until([&] { return line->count("WriteFile") == 1; }));
-  port.Close();
-  worker.join();
-  EXPECT_EQ(code.load(), 2);
-  EXPECT_EQ(win.load(), static_cast<int>(COMM_ERR_OPERATION_ABORTED));
+// A write the line never takes must not keep its thread for ever: closing the port, or
+// taking back every pending operation (a stop from outside), fails it.
+TEST_F(SerportFake, CloseOrAbortWhileAnotherThreadIsInsideWriteFailsThatWrite) {
+  const struct {
+    const char *name;
+    void (*take_back)(TComPort &);
+  } ways[] = {{"close", [](TComPort &p) { p.Close(); }}, {"abort", [](TComPort &p) { p.AbortAllAsync(); }}};
+  for (const auto &way : ways) {
+    SCOPED_TRACE(way.name);
+    port.Open();
+    line->clear_calls();
+    line->hold_writes(true);
+    std::atomic<int> code{-1}, win{-1};
+    std::thread worker([&] {
+      try {
+        port.WriteStr("reboot\r");
+        code = 0;
+      } catch (const EComPortExt &e) {
+        code = e.Code();
+        win = e.WinCode();
+      }
+    });
+    ASSERT_TRUE(pump_until([&] { return line->count("WriteFile") == 1; }));
+    way.take_back(port);
+    worker.join();
+    EXPECT_EQ(code.load(), 2);
+    EXPECT_EQ(win.load(), static_cast<int>(COMM_ERR_OPERATION_ABORTED));
+    line->hold_writes(false);
+    port.Close();
+  }
 }
 
 TEST_F(SerportFake, QueueSignalAndLineCallsMapToTheDevice) {

@@ -115,7 +115,7 @@ class Box:
         self.log = open(os.path.join(work, "box.err"), "w")
         self.process = subprocess.Popen(
             [boxsim, "--pty-link", self.link, "--report", self.report_path, "--speed", "20",
-             "--autostart-ms", "0"] + list(extra),
+             "--autostart-ms", "0", "--verbose"] + list(extra),
             stdout=subprocess.DEVNULL, stderr=self.log)
         deadline = time.monotonic() + 10
         while not os.path.exists(self.link):
@@ -224,7 +224,7 @@ def flash(args, prefix, work, lost):
     box = Box(args.boxsim, work, prefix, ["--vanish-at", "flash0.kernel"] if lost else [])
     try:
         result = wine(prefix, program, ["--port", COM, "--model", MODEL, "--box", box_ip, "--json",
-                                        "--timeout", "240", windows_path(image)],
+                                        "--timeout", "120", windows_path(image)],
                       capture_output=True, text=True)
     finally:
         box.stop()
@@ -263,7 +263,7 @@ def window_appears(args):
     prefix = os.environ.get("WINEPREFIX") or os.path.join(os.path.abspath(args.build), "wineprefix")
     program = args.program
     name = program.replace("\\", "/").rsplit("/", 1)[-1]
-    title = os.path.splitext(name)[0]
+    title = os.path.splitext(name)[0]  # names the picture
     xvfb = subprocess.Popen(["Xvfb", "-displayfd", "1", "-screen", "0", "1024x768x24", "-nolisten", "tcp"],
                             stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, text=True)
     display = ":" + xvfb.stdout.readline().strip()
@@ -275,10 +275,11 @@ def window_appears(args):
         while time.monotonic() < deadline and started.poll() is None:
             tree = subprocess.run(["xwininfo", "-root", "-tree", "-display", display],
                                   capture_output=True, text=True).stdout
-            # A shown window of that title, not only its hidden owner.
+            # A titled window of the program's own (Wine names the X class after the .exe),
+            # not its hidden helpers.
             for line in tree.splitlines():
-                found = re.match(r'\s*0x[0-9a-f]+ "([^"]*)".*?\s(\d+)x(\d+)[+-]', line)
-                if found and found.group(1).startswith(title) and int(found.group(2)) > 100 \
+                found = re.match(r'\s*0x[0-9a-f]+ "[^"]+": \("([^"]*)".*?\s(\d+)x(\d+)[+-]', line)
+                if found and found.group(1) == name.lower() and int(found.group(2)) > 100 \
                         and int(found.group(3)) > 100:
                     shown = True
             if shown:
@@ -288,8 +289,19 @@ def window_appears(args):
             artifacts = os.path.join(os.path.abspath(args.build), "artifacts")
             os.makedirs(artifacts, exist_ok=True)
             picture = os.path.join(artifacts, "windows-%s-started.png" % title.lower())
-            subprocess.run(["import", "-display", display, "-window", "root", picture], check=False)
-            print("%s shows its window; picture %s" % (name, picture), flush=True)
+            # Mapped comes before painted: the picture counts once the screen holds more than
+            # the empty root's one colour.
+            painted = False
+            while not painted and time.monotonic() < deadline:
+                subprocess.run(["import", "-display", display, "-window", "root", picture], check=False)
+                colours = subprocess.run(["identify", "-format", "%k", picture], capture_output=True,
+                                         text=True).stdout.strip()
+                painted = colours.isdigit() and int(colours) > 16
+                if not painted:
+                    time.sleep(0.2)
+            shown = painted
+            print("%s shows its window%s; picture %s" % (name, "" if painted else " but never painted it",
+                                                         picture), flush=True)
     finally:
         subprocess.run([os.path.join(os.path.dirname(shutil.which("wine64") or "/usr/lib/wine/wine64"),
                                      "wineserver"), "-k"], env=env, check=False)
@@ -311,7 +323,7 @@ def main():
     parser.add_argument("--windrive")
     parser.add_argument("--boxsim")
     parser.add_argument("program", nargs="?")
-    args = parser.parse_args()
+    args = parser.parse_intermixed_args()
     prefix = os.path.join(os.path.abspath(args.build), "wineprefix")
     if args.what == "window-appears":
         window_appears(args)
