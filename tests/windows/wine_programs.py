@@ -341,6 +341,16 @@ def main():
         else:
             flash(args, prefix, work, args.what == "flash-lost")
     except SystemExit:
+        # What the box heard and said, for a failure seen only on another machine.
+        trace = os.path.join(work, "box.err")
+        if os.path.exists(trace):
+            with open(trace, errors="replace") as f:
+                print("the box's last trace lines:\n" + "".join(f.readlines()[-40:]), flush=True)
+        log = os.path.join(installed_dir(prefix), "zevavi.log")
+        if args.what != "window" and os.path.exists(log):
+            with open(log, errors="replace") as f:
+                lines = [line for line in f if line.startswith(("[", "\t"))]
+            print("zevavi-flash.exe's last log entries:\n" + "".join(lines[-40:]), flush=True)
         print("kept for a look: %s" % work, flush=True)
         raise
     shutil.rmtree(work)
