@@ -7,6 +7,7 @@
 #include "platform/udp.h"
 
 #include <chrono>
+#include <condition_variable>
 #include <cstdio>
 #include <mutex>
 #include <system_error>
@@ -33,6 +34,11 @@ bool sockets_held = false;
 std::mutex handle_mutex;
 std::atomic<bool> server_running{false};
 std::atomic<long> server_tid{0};
+// tftp_start waits for the thread to say its id. Not through std::atomic's own wait: in the
+// C++ library of the Windows build that wait now and then misses its wake-up, and the
+// worker then hangs in tftp_start with the server already waiting for the box.
+std::mutex tid_mutex;
+std::condition_variable tid_known;
 
 // tftp_abort's wake-up. It lives as long as the program, so an abort racing a server's end
 // never writes to a closed descriptor; it is cleared when the next server is armed.
@@ -245,7 +251,10 @@ bool start_thread() {
     ZV_LOG(LOG_ERROR, "tftp_start", "_beginthreadex() error!");
     return false;
   }
-  server_tid.wait(0);
+  {
+    std::unique_lock lock(tid_mutex);
+    tid_known.wait(lock, [] { return server_tid.load() != 0; });
+  }
   ZV_LOG(LOG_DEBUG, "tftp_start", "TFTP-Server started : %d", int(server_tid.load()));
   return true;
 }
@@ -253,8 +262,11 @@ bool start_thread() {
 }  // namespace
 
 void tftp_thread() {
-  server_tid.store(os_thread_id());
-  server_tid.notify_all();
+  {
+    std::lock_guard lock(tid_mutex);
+    server_tid.store(os_thread_id());
+  }
+  tid_known.notify_all();
 
   bool completed = serve(tftp_socket, tftp_file.load());
 

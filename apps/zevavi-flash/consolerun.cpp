@@ -30,8 +30,9 @@ ConsoleRun::ConsoleRun(UpgradeSession &session, const char *log_name, std::strin
 
 std::string ConsoleRun::open_console(const char *joint) {
   const std::string &device = port_name_;
-  if (comm_probe(device) != COMM_OK) {
-    ZV_LOG(LOG_ERROR, log_name_, "Can't open %s.", device.c_str());
+  if (uint32_t probe = comm_probe(device); probe != COMM_OK) {
+    ZV_LOG(LOG_ERROR, log_name_, "Can't open %s : system error %u (%s)", device.c_str(), probe,
+           comm_error_text(probe).c_str());
     return "Can't open " + device + ".";
   }
   port_.BeginUpdate();
