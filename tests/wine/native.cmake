@@ -54,7 +54,7 @@ set_tests_properties(Wine.Prefix PROPERTIES LABELS wine FIXTURES_SETUP WinePrefi
 # The core's own suites, built for Windows. The port store's registry cases are left out:
 # they check the ini files of the registry's stand-in, which Windows does not use; the
 # registry itself is tested by test_registry_win.
-set(ZV_WINE_SUITES test_log test_tftp_rules test_tftp_start test_comm_fake test_consolewatch test_upgrade test_serport_store
+set(ZV_WINE_SUITES test_log test_tftp_rules test_comm_fake test_consolewatch test_upgrade test_serport_store
                     test_registry_win)
 foreach(suite IN LISTS ZV_WINE_SUITES)
   set(args)
