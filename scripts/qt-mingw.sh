@@ -22,9 +22,6 @@ options=(
   -DFEATURE_network=OFF -DFEATURE_concurrent=OFF -DFEATURE_xml=OFF
   # Debian's +dfsg source lacks wintab.h.
   -DFEATURE_tabletevent=OFF
-  # Neither the Direct2D platform plugin, nor FreeType (Windows draws text itself), nor the
-  # JPEG, GIF and icon readers: the programs use none of them.
-  -DFEATURE_direct2d=OFF -DFEATURE_freetype=OFF -DFEATURE_jpeg=OFF -DFEATURE_gif=OFF -DFEATURE_ico=OFF
   -DFEATURE_printsupport=ON -DFEATURE_testlib=ON -DFEATURE_widgets=ON -DFEATURE_gui=ON
 )
 fingerprint=$( (echo "$version"; printf '%s\n' "${options[@]}"; cat "$root/cmake/mingw64-compilers.cmake") |
