@@ -4,7 +4,10 @@
 #include "src/formkymain.h"
 #include "tests/src/fake_dialogs.h"
 #include "widgets/skin/skinbutton.h"
+#include "widgets/skin/skinbuttonfamily.h"
+#include "widgets/skin/skincheckbox.h"
 #include "widgets/skin/skinedit.h"
+#include "widgets/skin/skineditfamily.h"
 #include "widgets/skin/skinpagecontrol.h"
 #include "widgets/skin/skinprogressbar.h"
 
@@ -13,6 +16,7 @@
 #include <QDir>
 #include <QEnterEvent>
 #include <QPainter>
+#include <QPainterPath>
 #include <QTest>
 #include <gtest/gtest.h>
 
@@ -45,7 +49,8 @@ TskButton *button(QWidget *parent, int style, const char *text) {
   return b;
 }
 
-TEST(SkinGallery, EveryControlInEveryLookAndState) {
+// Draws every cell in every look on one sheet, saved as `name` in the artifacts folder.
+void save_sheet(const std::vector<Cell> &cells, const QString &name) {
   // The sheet has the gallery's own colour, so the corners that transparent looks leave to
   // their parent show as they would on a form, not as a box of another grey.
   const QColor paper(250, 250, 250);
@@ -57,6 +62,46 @@ TEST(SkinGallery, EveryControlInEveryLookAndState) {
   sheet.setAttribute(Qt::WA_DontShowOnScreen);
   sheet.show();
   QApplication::setActiveWindow(&sheet);
+  const int label_w = 80, pad = 8, caption_h = 16;
+  int width = label_w;
+  for (const Cell &cell : cells)
+    width += cell.size.width() + pad;
+  int tallest = 90;
+  for (const Cell &cell : cells)
+    tallest = std::max(tallest, cell.size.height());
+  const int row_h = tallest + caption_h + pad;
+  QImage gallery(width, caption_h + 5 * row_h, QImage::Format_RGB32);
+  gallery.fill(paper);
+  QPainter painter(&gallery);
+  painter.setPen(Qt::black);
+  int x = label_w;
+  for (const Cell &cell : cells) {
+    painter.drawText(QRect(x, 0, cell.size.width() + pad, caption_h), Qt::AlignLeft | Qt::AlignVCenter,
+                     QString::fromLatin1(cell.caption));
+    x += cell.size.width() + pad;
+  }
+  for (int look = 0; look < 5; ++look) {
+    const int y = caption_h + look * row_h;
+    painter.drawText(QRect(4, y, label_w, 27), Qt::AlignLeft | Qt::AlignVCenter,
+                     QString::fromLatin1(look_names[look]));
+    x = label_w;
+    for (const Cell &cell : cells) {
+      QWidget *control = cell.make(&sheet, look + 1);
+      control->show();
+      const QImage shot = control->grab().toImage();
+      ASSERT_FALSE(shot.isNull()) << cell.caption;
+      painter.drawImage(x, y, shot);
+      x += cell.size.width() + pad;
+      delete control;
+    }
+  }
+  painter.end();
+  const QString path = artifacts() + "/" + name;
+  ASSERT_TRUE(gallery.save(path));
+  EXPECT_EQ(QImage(path).size(), gallery.size());
+}
+
+TEST(SkinGallery, EveryControlInEveryLookAndState) {
   const std::vector<Cell> cells = {
       {"button", {80, 27}, [](QWidget *p, int s) { return button(p, s, "Next"); }},
       {"hot",
@@ -176,40 +221,207 @@ TEST(SkinGallery, EveryControlInEveryLookAndState) {
        }},
   };
 
-  const int label_w = 80, pad = 8, caption_h = 16;
-  int width = label_w;
-  for (const Cell &cell : cells)
-    width += cell.size.width() + pad;
-  const int row_h = 90 + caption_h + pad;
-  QImage gallery(width, caption_h + 5 * row_h, QImage::Format_RGB32);
-  gallery.fill(paper);
-  QPainter painter(&gallery);
-  painter.setPen(Qt::black);
-  int x = label_w;
-  for (const Cell &cell : cells) {
-    painter.drawText(QRect(x, 0, cell.size.width() + pad, caption_h), Qt::AlignLeft | Qt::AlignVCenter,
-                     QString::fromLatin1(cell.caption));
-    x += cell.size.width() + pad;
+  save_sheet(cells, "skin-gallery.png");
+}
+
+template <typename T>
+T *styled(QWidget *parent, int style, QSize size) {
+  auto *control = new T(parent);
+  control->SetUIStyle(style);
+  control->resize(size);
+  return control;
+}
+
+void hover(QWidget *widget) {
+  QEnterEvent enter(QPointF(5, 5), QPointF(5, 5), QPointF(5, 5));
+  QCoreApplication::sendEvent(widget, &enter);
+}
+
+// A picture for the image button: a disc on fuchsia, in the colour of its state.
+QImage disc(const QColor &color) {
+  QImage image(24, 24, QImage::Format_RGB32);
+  image.fill(QColor(255, 0, 255));
+  QPainter p(&image);
+  p.setPen(Qt::NoPen);
+  p.setBrush(color);
+  p.drawEllipse(QRect(2, 2, 20, 20));
+  return image;
+}
+
+// Marks of one kind, one above the other: checked, unchecked, checked disabled, unchecked
+// disabled.
+template <typename Mark>
+QWidget *marks(QWidget *parent, int style) {
+  auto *box = new QWidget(parent);
+  box->resize(110, 80);
+  const char *captions[] = {"Echo", "Wrap", "7 bit", "Append"};
+  for (int i = 0; i < 4; ++i) {
+    auto *mark = new Mark(QString::fromLatin1(captions[i]), box);
+    mark->SetUIStyle(style);
+    mark->setAutoExclusive(false);
+    mark->setChecked(i % 2 == 0);
+    mark->setEnabled(i < 2);
+    mark->setGeometry(0, i * 20, 110, 19);
   }
-  for (int look = 0; look < 5; ++look) {
-    const int y = caption_h + look * row_h;
-    painter.drawText(QRect(4, y, label_w, 27), Qt::AlignLeft | Qt::AlignVCenter,
-                     QString::fromLatin1(look_names[look]));
-    x = label_w;
-    for (const Cell &cell : cells) {
-      QWidget *control = cell.make(&sheet, look + 1);
-      control->show();
-      const QImage shot = control->grab().toImage();
-      ASSERT_FALSE(shot.isNull()) << cell.caption;
-      painter.drawImage(x, y, shot);
-      x += cell.size.width() + pad;
-      delete control;
-    }
-  }
-  painter.end();
-  const QString path = artifacts() + "/skin-gallery.png";
-  ASSERT_TRUE(gallery.save(path));
-  EXPECT_EQ(QImage(path).size(), gallery.size());
+  return box;
+}
+
+TEST(SkinGallery, EveryFamilyMemberInEveryLook) {
+  const std::vector<Cell> buttons = {
+      {"check box", {110, 80}, [](QWidget *p, int s) { return marks<TskCheckBox>(p, s); }},
+      {"radio button", {110, 80}, [](QWidget *p, int s) { return marks<TskRadioButton>(p, s); }},
+      {"image button",
+       {90, 30},
+       [](QWidget *p, int) {
+         auto *box = new QWidget(p);
+         box->resize(90, 30);
+         const QColor colors[] = {QColor(40, 120, 220), QColor(250, 160, 30), QColor(30, 160, 60)};
+         for (int i = 0; i < 3; ++i) {
+           auto *b = new TskImageButton(box);
+           b->SetPicture(TskImageButton::Normal, disc(colors[0]));
+           b->SetPicture(TskImageButton::MouseOn, disc(colors[1]));
+           b->SetPicture(TskImageButton::MouseDown, disc(colors[2]));
+           b->setGeometry(i * 30, 0, 28, 28);
+           if (i == 1)
+             hover(b);
+           if (i == 2)
+             QTest::mousePress(b, Qt::LeftButton, {}, QPoint(5, 5));
+         }
+         return box;
+       }},
+      {"control buttons",
+       {100, 50},
+       [](QWidget *p, int s) {
+         auto *box = new QWidget(p);
+         box->resize(100, 50);
+         // The title strip's triples: help, maximise, minimise, close; the close one hot
+         // and, below, each of them held.
+         const int firsts[] = {4, 7, 13, 16};
+         for (int row = 0; row < 2; ++row)
+           for (int i = 0; i < 4; ++i) {
+             auto *b = new TskControlButton(box);
+             b->SetUIStyle(s);
+             b->SetPics(18, firsts[i]);
+             b->SetAutoSize(true);
+             b->SetPicTransparent(true);
+             b->move(i * 24, row * 25);
+             if (row == 0 && i == 3)
+               hover(b);
+             if (row == 1)
+               QTest::mousePress(b, Qt::LeftButton, {}, QPoint(3, 3));
+           }
+         return box;
+       }},
+      {"arrow buttons",
+       {90, 40},
+       [](QWidget *p, int s) {
+         auto *box = new QWidget(p);
+         box->resize(90, 40);
+         const TskArrowButtonType types[] = {atUp, atDown, atLeft, atRight};
+         for (int i = 0; i < 4; ++i) {
+           auto *b = styled<TskArrowButton>(box, s, {20, 20});
+           b->SetArrowType(types[i]);
+           b->move(i * 22, 0);
+           auto *off = styled<TskArrowButton>(box, s, {20, 17});
+           off->SetArrowType(types[i]);
+           off->setEnabled(false);
+           off->move(i * 22, 22);
+         }
+         return box;
+       }},
+      {"tool bar: flat / hot / down / on / off",
+       {280, 24},
+       [](QWidget *p, int s) {
+         auto *bar = new QWidget(p);
+         bar->resize(280, 24);
+         const char *captions[] = {"Open", "Setup", "Close", "Capture", "Send"};
+         int x = 0;
+         for (int i = 0; i < 5; ++i) {
+           auto *b = new TskToolBarSpeedButton(QString::fromLatin1(captions[i]), bar);
+           b->SetUIStyle(s);
+           b->resize(b->sizeHint());
+           b->move(x, 0);
+           x += b->width() + 2;
+           if (i == 1)
+             hover(b);
+           if (i == 2)
+             QTest::mousePress(b, Qt::LeftButton, {}, QPoint(5, 5));
+           if (i == 3) {
+             b->setCheckable(true);
+             b->setChecked(true);
+           }
+           if (i == 4)
+             b->setEnabled(false);
+         }
+         return bar;
+       }},
+  };
+  save_sheet(buttons, "skin-family-buttons.png");
+
+  const std::vector<Cell> edits = {
+      {"mask edit",
+       {110, 21},
+       [](QWidget *p, int s) {
+         auto *e = styled<TskMaskEdit>(p, s, {110, 21});
+         e->SetEditMask("000.000.000.000;_");
+         e->setText("192168001045");
+         e->setCursorPosition(0);
+         return e;
+       }},
+      {"number edit",
+       {80, 21},
+       [](QWidget *p, int s) {
+         auto *e = styled<TskNumberEdit>(p, s, {80, 21});
+         e->SetDecimals(2);
+         e->SetValue(-3.5);
+         return e;
+       }},
+      {"spin edit / off",
+       {70, 46},
+       [](QWidget *p, int s) {
+         auto *box = new QWidget(p);
+         box->resize(70, 46);
+         auto *e = styled<TskSpinEdit>(box, s, {70, 21});
+         e->SetBounds(2, 256);
+         e->SetValue(80);
+         auto *off = styled<TskSpinEdit>(box, s, {70, 21});
+         off->SetValue(24);
+         off->setEnabled(false);
+         off->move(0, 25);
+         return box;
+       }},
+      {"spins",
+       {60, 34},
+       [](QWidget *p, int s) {
+         auto *box = new QWidget(p);
+         box->resize(60, 34);
+         for (int i = 0; i < 3; ++i) {
+           auto *b = styled<TskSpinButtons>(box, s, {16, 34});
+           b->move(i * 20, 0);
+           if (i == 1)
+             hover(b->UpButton());
+           if (i == 2)
+             QTest::mousePress(b->DownButton(), Qt::LeftButton, {}, QPoint(3, 3));
+         }
+         return box;
+       }},
+      {"drive list",
+       {120, 21},
+       [](QWidget *p, int s) { return styled<TskDriveComboBox>(p, s, {120, 21}); }},
+      {"filter list / off",
+       {160, 46},
+       [](QWidget *p, int s) {
+         auto *box = new QWidget(p);
+         box->resize(160, 46);
+         auto *c = styled<TskFilterComboBox>(box, s, {160, 21});
+         c->SetFilter("Images (*.bin *.img)|*.bin;*.img|All files (*)|*");
+         auto *off = styled<TskFilterComboBox>(box, s, {160, 21});
+         off->setEnabled(false);
+         off->move(0, 25);
+         return box;
+       }},
+  };
+  save_sheet(edits, "skin-family-edits.png");
 }
 
 TEST(SkinGallery, OpenComboListIsFramedInTheBorderColour) {

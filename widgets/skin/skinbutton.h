@@ -63,12 +63,16 @@ class TskCustomButton : public QPushButton {
   virtual void PaintFocus(QPainter &painter);
   // Frame `spit_index` of `spit_count` of element `image_index` in the resolved style.
   bool PaintButton(int image_index, int spit_count, int spit_index, QImage &frame) const;
-  bool PaintButtonNormal(QImage &frame) const { return PaintButton(skin_element::ButtonImage, 3, 1, frame); }
-  bool PaintButtonMouseOn(QImage &frame) const { return PaintButton(skin_element::ButtonImage, 3, 2, frame); }
-  bool PaintButtonMouseDown(QImage &frame) const {
+  virtual bool PaintButtonNormal(QImage &frame) const {
+    return PaintButton(skin_element::ButtonImage, 3, 1, frame);
+  }
+  virtual bool PaintButtonMouseOn(QImage &frame) const {
+    return PaintButton(skin_element::ButtonImage, 3, 2, frame);
+  }
+  virtual bool PaintButtonMouseDown(QImage &frame) const {
     return PaintButton(skin_element::ButtonImage, 3, 3, frame);
   }
-  bool PaintButtonDisabled(QImage &frame) const {
+  virtual bool PaintButtonDisabled(QImage &frame) const {
     return PaintButton(skin_element::ButtonImage, 3, 1, frame);
   }
 

@@ -33,6 +33,9 @@ constexpr int ButtonImage = 1, ButtonTransparentBool = 2, CheckBoxImage = 3, Rad
               FormBackgroundColor = 15, ProgressBarImage = 24, ControlBorderColor = 25,
               ControlBackgroundColor = 26, ControlFontColor = 27, ScrollButtonImage = 38,
               TabControlTabImage = 39, TabControlBarImage = 40;
+// Read by the button, edit and mark family beyond the main window's controls.
+constexpr int TitleBarButtonImage = 5, ScrollBarButtonImage = 32, ToolBarButtonBorderColor = 35,
+              ToolBarButtonBackgroundColor = 36, ToolBarButtonDownBackgroundColor = 37;
 }
 
 // Colour values are 0x00BBGGRR (red in the low byte), the transparency key is fuchsia.

@@ -1,5 +1,6 @@
 #include "widgets/skin/skintitlebar.h"
 
+#include "widgets/skin/skinbuttonfamily.h"
 #include "widgets/skin/skindraw.h"
 #include "widgets/skin/skinform.h"
 
@@ -119,8 +120,11 @@ void TskTitleBar::load_button_pictures(TskTitleBarButton &button) const {
   // The maximise button shows the restore glyph while the window is maximised.
   if (triple == MaxPics && maximized_)
     triple = RestorePics;
+  // The bar draws its buttons itself (it has no child windows, so the caption's drag and
+  // the buttons' hover share one mouse path), with the pictures a control button shows.
   for (int state = 0; state < 3; ++state)
-    skin_bitmap(file_theme_, style_, ButtonImage, button.Pictures[state], 18, triple * 3 + state + 1);
+    TskControlButton::StateFrame(file_theme_, style_, ButtonImage, 18, triple * 3 + 1, state,
+                                 button.Pictures[state]);
   button.Transparent = skin_bool_of(file_theme_, style_, ButtonTransparentBool);
   button.Top = int_of(file_theme_, style_, ButtonTopInt);
 }
