@@ -1,13 +1,20 @@
 // The skinned controls on screen: their pixels (rendered off-screen with grab()) and the
 // behaviour the main window relies on (clicks, keys, page switching, the gauge's caption).
 #include "widgets/skin/skinbutton.h"
+#include "widgets/skin/skinbuttonfamily.h"
+#include "widgets/skin/skincheckbox.h"
 #include "widgets/skin/skindraw.h"
 #include "widgets/skin/skinedit.h"
+#include "widgets/skin/skineditfamily.h"
 #include "widgets/skin/skinpagecontrol.h"
 #include "widgets/skin/skinprogressbar.h"
 
 #include <QAccessible>
 #include <QDialog>
+#include <QDir>
+#include <QEnterEvent>
+#include <QFileInfo>
+#include <QStorageInfo>
 #include <QPainter>
 #include <QSignalSpy>
 #include <QTest>
@@ -322,6 +329,303 @@ TEST(SkinPageControl, TabsThatDoNotFitAreCutAndGetScrollArrows) {
   QTest::mouseClick(strip, Qt::LeftButton, {}, QPoint(10 + 80 + 5, 5));
   EXPECT_EQ(control.ActivePageIndex(), 1);
   EXPECT_EQ(changes.count(), 1);
+}
+
+// ---- the rest of the family ----
+
+TEST(SkinFamilyMarks, ClicksAndSpaceToggleACheckBoxAndOnlyTheUserClicks) {
+  QWidget form;
+  auto *box = new TskCheckBox("Echo typed charachters locally", &form);
+  box->resize(box->sizeHint());
+  form.show();
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(&form));
+  QSignalSpy clicks(box, &QAbstractButton::clicked), toggles(box, &QAbstractButton::toggled);
+  const QPoint on_caption(box->width() - 4, box->height() / 2);
+  const struct {
+    const char *step;
+    std::function<void()> act;
+    bool checked;
+    int clicks, toggles;  // so far
+  } steps[] = {
+      {"click on the caption", [&] { QTest::mouseClick(box, Qt::LeftButton, {}, on_caption); }, true, 1, 1},
+      {"click on the mark", [&] { QTest::mouseClick(box, Qt::LeftButton, {}, QPoint(4, 4)); }, false, 2, 2},
+      {"space", [&] {
+         box->setFocus();
+         QTest::keyClick(box, Qt::Key_Space);
+       }, true, 3, 3},
+      {"set by program", [&] { box->setChecked(false); }, false, 3, 4},
+      {"click while disabled", [&] {
+         box->setEnabled(false);
+         QTest::mouseClick(box, Qt::LeftButton, {}, on_caption);
+         box->setEnabled(true);
+       }, false, 3, 4},
+  };
+  for (const auto &s : steps) {
+    s.act();
+    EXPECT_EQ(box->isChecked(), s.checked) << s.step;
+    EXPECT_EQ(clicks.count(), s.clicks) << s.step;
+    EXPECT_EQ(toggles.count(), s.toggles) << s.step;
+  }
+}
+
+TEST(SkinFamilyMarks, RadioButtonsKeepOneCheckedInEachParent) {
+  QWidget form;
+  auto *group_a = new QWidget(&form), *group_b = new QWidget(&form);
+  group_b->move(0, 100);
+  TskRadioButton *a[] = {new TskRadioButton("Block", group_a), new TskRadioButton("Underline", group_a),
+                         new TskRadioButton("None", group_a)};
+  auto *b = new TskRadioButton("VT52", group_b);
+  for (int i = 0; i < 3; ++i)
+    a[i]->setGeometry(0, i * 20, 100, 19);
+  b->setGeometry(0, 0, 100, 19);
+  form.show();
+  const struct {
+    const char *step;
+    QAbstractButton *clicked;
+    const char *states;  // a0 a1 a2 b after the click
+  } steps[] = {{"first", a[0], "1000"},
+               {"second takes over", a[1], "0100"},
+               {"the checked one again", a[1], "0100"},
+               {"another parent's", b, "0101"},
+               {"third", a[2], "0011"}};
+  for (const auto &s : steps) {
+    QTest::mouseClick(s.clicked, Qt::LeftButton, {}, QPoint(30, 9));
+    QString states;
+    for (QAbstractButton *r : {static_cast<QAbstractButton *>(a[0]), static_cast<QAbstractButton *>(a[1]),
+                               static_cast<QAbstractButton *>(a[2]), static_cast<QAbstractButton *>(b)})
+      states += r->isChecked() ? '1' : '0';
+    EXPECT_EQ(states, s.states) << s.step;
+  }
+}
+
+TEST(SkinFamilyPixels, EachMarkStateShowsItsFrameOfTheStrip) {
+  // Frames: checked, unchecked, checked disabled, unchecked disabled.
+  const struct {
+    bool checked, enabled;
+    int frame;
+  } cases[] = {{true, true, 1}, {false, true, 2}, {true, false, 3}, {false, false, 4}};
+  for (int style = MacOS; style <= BlueGlass; ++style)
+    for (int element : {skin_element::CheckBoxImage, skin_element::RadioButtonImage})
+      for (const auto &c : cases) {
+        QWidget form;
+        QAbstractButton *mark = element == skin_element::CheckBoxImage
+                                    ? static_cast<QAbstractButton *>(new TskCheckBox("x", &form))
+                                    : static_cast<QAbstractButton *>(new TskRadioButton("x", &form));
+        mark->setProperty("UIStyle", style);
+        mark->setChecked(c.checked);
+        mark->setEnabled(c.enabled);
+        mark->resize(60, 21);
+        QImage frame;
+        ASSERT_TRUE(GetInsideThemeBitmap(style, element, frame, 4, c.frame));
+        const QImage shot = grab_image(*mark);
+        const int top = (shot.height() - frame.height()) / 2;
+        int compared = 0;
+        for (int y = 0; y < frame.height(); ++y)
+          for (int x = 0; x < frame.width(); ++x)
+            if (frame.pixel(x, y) != qRgb(255, 0, 255)) {
+              ASSERT_EQ(shot.pixel(x, top + y), frame.pixel(x, y))
+                  << "style " << style << " element " << element << " frame " << c.frame << " at " << x << ","
+                  << y;
+              ++compared;
+            }
+        EXPECT_GT(compared, frame.width() * frame.height() / 3);
+      }
+}
+
+TEST(SkinFamilyPixels, ToolBarButtonIsFlatUntilPointedAtAndSunkWhenHeldOrChecked) {
+  const QRgb bar = qRgb(200, 210, 220);
+  const struct {
+    const char *state;
+    std::function<void(TskToolBarSpeedButton &)> set;
+    QRgb corner, inside;
+  } cases[] = {
+      {"flat", [](TskToolBarSpeedButton &) {}, bar, bar},
+      {"pointed at",
+       [](TskToolBarSpeedButton &b) {
+         QEnterEvent enter(QPointF(3, 3), QPointF(3, 3), QPointF(3, 3));
+         QCoreApplication::sendEvent(&b, &enter);
+       },
+       rgb(0xC66931), rgb(0xEFD3C6)},
+      {"held", [](TskToolBarSpeedButton &b) { QTest::mousePress(&b, Qt::LeftButton, {}, QPoint(3, 3)); },
+       rgb(0xC66931), rgb(0xE1AC93)},
+      {"checked",
+       [](TskToolBarSpeedButton &b) {
+         b.setCheckable(true);
+         b.setChecked(true);
+       },
+       rgb(0xC66931), rgb(0xE1AC93)},
+      {"disabled and pointed at",
+       [](TskToolBarSpeedButton &b) {
+         b.setEnabled(false);
+         QEnterEvent enter(QPointF(3, 3), QPointF(3, 3), QPointF(3, 3));
+         QCoreApplication::sendEvent(&b, &enter);
+       },
+       bar, bar},
+  };
+  for (const auto &c : cases) {
+    QWidget form;
+    QPalette palette = form.palette();
+    palette.setColor(QPalette::Window, QColor(bar));
+    form.setPalette(palette);
+    form.setAutoFillBackground(true);
+    auto *button = new TskToolBarSpeedButton("", &form);
+    button->SetUIStyle(WinXP);
+    button->setGeometry(0, 0, 40, 22);
+    c.set(*button);
+    const QImage shot = grab_image(*button);
+    EXPECT_EQ(shot.pixel(0, 0), c.corner) << c.state;
+    EXPECT_EQ(shot.pixel(20, 11), c.inside) << c.state;
+  }
+}
+
+TEST(SkinFamilyEdits, TypingKeepsOnlyWhatEachEditTakes) {
+  const struct {
+    const char *what;
+    std::function<TskEdit *()> make;
+    const char *keys;
+    const char *shown;
+  } cases[] = {
+      {"number: letters and an inner minus refused", [] { return new TskNumberEdit; }, "12a-3", "123"},
+      {"number: a leading minus, no point without decimals", [] { return new TskNumberEdit; }, "-4.5", "-45"},
+      {"number: two decimals at most",
+       [] {
+         auto *e = new TskNumberEdit;
+         e->SetDecimals(2);
+         e->clear();
+         return e;
+       },
+       "3.14159", "3.14"},
+      {"mask: digits fill the address around the dots",
+       [] {
+         auto *e = new TskMaskEdit;
+         e->SetEditMask("000.000.000.000;_");
+         return e;
+       },
+       "192168001045", "192.168.001.045"},
+      {"mask: a letter does not take a digit's place",
+       [] {
+         auto *e = new TskMaskEdit;
+         e->SetEditMask("000.000.000.000;_");
+         return e;
+       },
+       "1a2", "12_.___.___.___"},
+      {"spin: beyond the bound when editing ends", [] { return new TskSpinEdit; }, "500\r", "100"},
+      {"spin: no letters", [] { return new TskSpinEdit; }, "abc\r", "0"},
+      {"spin: no minus while the bounds are not below 0", [] { return new TskSpinEdit; }, "-7\r", "70"},
+  };
+  for (const auto &c : cases) {
+    std::unique_ptr<TskEdit> edit(c.make());
+    edit->show();
+    edit->setFocus();
+    edit->home(false);
+    QTest::keyClicks(edit.get(), QString::fromLatin1(c.keys).remove('\r'));
+    if (QByteArray(c.keys).endsWith('\r'))
+      QTest::keyClick(edit.get(), Qt::Key_Return);
+    EXPECT_EQ(edit->displayText(), QString::fromLatin1(c.shown)) << c.what;
+  }
+  TskMaskEdit ip;
+  ip.SetEditMask("999.999.999.999;_");  // every digit required
+  ip.setText("192168001045");
+  EXPECT_TRUE(ip.IsComplete());
+  ip.setText("1921");
+  EXPECT_FALSE(ip.IsComplete());
+  TskNumberEdit number;
+  number.SetDecimals(1);
+  number.SetValue(-2.24);
+  EXPECT_EQ(number.text(), "-2.2");
+  EXPECT_DOUBLE_EQ(number.Value(), -2.2);
+}
+
+TEST(SkinFamilyEdits, SpinEditStepsWithinItsBoundsByKeysAndButtons) {
+  QWidget form;
+  auto *spin = new TskSpinEdit(&form);
+  spin->setGeometry(0, 0, 70, 21);
+  ASSERT_TRUE(spin->SetBounds(-2, 3));
+  spin->SetValue(2);
+  form.show();
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(&form));
+  spin->setFocus();
+  QSignalSpy changes(spin, &TskSpinEdit::ValueChanged);
+  auto up = [&] { QTest::mouseClick(spin->Button()->UpButton(), Qt::LeftButton, {}, QPoint(3, 3)); };
+  auto down = [&] { QTest::mouseClick(spin->Button()->DownButton(), Qt::LeftButton, {}, QPoint(3, 3)); };
+  const struct {
+    const char *step;
+    std::function<void()> act;
+    int value, changes;  // changes so far
+  } steps[] = {
+      {"Up", [&] { QTest::keyClick(spin, Qt::Key_Up); }, 3, 1},
+      {"Up at the top", [&] { QTest::keyClick(spin, Qt::Key_Up); }, 3, 1},
+      {"up button at the top", up, 3, 1},
+      {"down button", down, 2, 2},
+      {"Down five times", [&] {
+         for (int i = 0; i < 5; ++i)
+           QTest::keyClick(spin, Qt::Key_Down);
+       }, -2, 6},
+      {"down button at the bottom", down, -2, 6},
+      {"bounds the wrong way round are refused", [&] { EXPECT_FALSE(spin->SetBounds(5, 1)); }, -2, 6},
+      {"new bounds pull the value inside", [&] { EXPECT_TRUE(spin->SetBounds(5, 10)); }, 5, 7},
+      {"a typed number counts once editing ends", [&] {
+         spin->selectAll();
+         QTest::keyClicks(spin, "8");
+         QTest::keyClick(spin, Qt::Key_Up);
+       }, 9, 9},
+  };
+  for (const auto &s : steps) {
+    s.act();
+    EXPECT_EQ(spin->Value(), s.value) << s.step;
+    EXPECT_EQ(spin->text(), QString::number(s.value)) << s.step;
+    EXPECT_EQ(changes.count(), s.changes) << s.step;
+    EXPECT_EQ(spin->MinValue() <= spin->Value() && spin->Value() <= spin->MaxValue(), true) << s.step;
+  }
+
+  // Held down, the up button keeps stepping until the top.
+  spin->SetValue(5);
+  QTest::mousePress(spin->Button()->UpButton(), Qt::LeftButton, {}, QPoint(3, 3));
+  EXPECT_TRUE(QTest::qWaitFor([&] { return spin->Value() == 10; }, 10000)) << spin->Value();
+  QTest::mouseRelease(spin->Button()->UpButton(), Qt::LeftButton, {}, QPoint(3, 3));
+  EXPECT_EQ(spin->Value(), 10);
+}
+
+TEST(SkinFamilyLists, DriveListHoldsTheMountedVolumesAndChoosesByPath) {
+  TskDriveComboBox drives;
+  ASSERT_GT(drives.count(), 0);
+  for (int i = 0; i < drives.count(); ++i)
+    EXPECT_TRUE(QFileInfo(drives.itemData(i).toString()).isDir()) << drives.itemText(i).toStdString();
+  EXPECT_EQ(drives.Drive(), QStorageInfo(QDir::currentPath()).rootPath()) << "starts on the current folder's";
+  ASSERT_TRUE(drives.SetDrive(QDir::tempPath()));
+  EXPECT_EQ(drives.Drive(), QStorageInfo(QDir::tempPath()).rootPath());
+  const QString before = drives.Drive();
+  EXPECT_FALSE(drives.SetDrive("/no/such/folder/anywhere"));
+  EXPECT_EQ(drives.Drive(), before);
+  drives.Refresh();
+  EXPECT_EQ(drives.Drive(), before) << "a refresh keeps the chosen volume";
+}
+
+TEST(SkinFamilyLists, FilterListShowsDescriptionsAndGivesTheChosenMasks) {
+  const struct {
+    const char *filter;
+    bool ok;
+    QStringList items;  // after the call
+    QStringList first_mask;
+  } cases[] = {
+      {"Images (*.bin *.img)|*.bin;*.img|All files (*)|*", true, {"Images (*.bin *.img)", "All files (*)"},
+       {"*.bin", "*.img"}},
+      {"Logs|*.log", true, {"Logs"}, {"*.log"}},
+      {"Logs|*.log|Text", false, {"Logs"}, {"*.log"}},
+      {"|*.txt", false, {"Logs"}, {"*.log"}},
+      {"Text| ", false, {"Logs"}, {"*.log"}},
+  };
+  TskFilterComboBox filters;
+  EXPECT_EQ(filters.Mask(), QStringList{"*"}) << "all files to start with";
+  for (const auto &c : cases) {
+    EXPECT_EQ(filters.SetFilter(c.filter), c.ok) << c.filter;
+    EXPECT_EQ(filters.FilterError().isEmpty(), c.ok) << c.filter;
+    QStringList items;
+    for (int i = 0; i < filters.count(); ++i)
+      items << filters.itemText(i);
+    EXPECT_EQ(items, c.items) << c.filter;
+    EXPECT_EQ(filters.Mask(), c.first_mask) << c.filter;
+  }
 }
 
 }  // namespace

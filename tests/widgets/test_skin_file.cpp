@@ -3,6 +3,9 @@
 // component that loads them for the controls.
 #include "tests/support/fs.h"
 #include "widgets/skin/skinbutton.h"
+#include "widgets/skin/skinbuttonfamily.h"
+#include "widgets/skin/skincheckbox.h"
+#include "widgets/skin/skineditfamily.h"
 #include "widgets/skin/skinfile.h"
 #include "widgets/skin/skinfiletheme.h"
 #include "widgets/skin/skinprogressbar.h"
@@ -356,6 +359,97 @@ TEST(SkinFileTheme, BuiltInThemeTravelsAsBytes) {
   EXPECT_EQ(restored.GetColor(skin_element::ControlBorderColor), 0x123456u);
   EXPECT_FALSE(restored.SetSkinData(bytes.left(50)));
   EXPECT_FALSE(restored.CanUse());
+}
+
+// A built-in look written out as a theme file: every element it has under its key.
+QByteArray look_theme(int style) {
+  TskThemeFileWriter writer("unused");
+  for (int index = 1; index <= theme_element_count; ++index) {
+    const ThemeElement &element = theme_elements[index - 1];
+    switch (element.kind) {
+      case ElementKind::Bitmap: {
+        QImage picture;
+        if (!element.looks[style - MacOS].bitmap || !GetInsideThemeBitmap(style, index, picture))
+          break;
+        QByteArray bmp;
+        QBuffer out(&bmp);
+        out.open(QIODevice::WriteOnly);
+        picture.convertToFormat(QImage::Format_RGB888).save(&out, "BMP");
+        writer.AddFileBytes(element.key, bmp);
+        break;
+      }
+      case ElementKind::Colour:
+        writer.AddInteger(element.key, int32_t(GetInsideThemeColor(style, index)));
+        break;
+      case ElementKind::Integer:
+        writer.AddInteger(element.key, GetInsideThemeInt(style, index));
+        break;
+      case ElementKind::Boolean:
+        writer.AddBool(element.key, GetInsideThemeBool(style, index));
+        break;
+    }
+  }
+  return writer.Build();
+}
+
+TEST(SkinFileTheme, EveryFamilyMemberDrawsFromAThemeFileAsFromItsLook) {
+  // A control that read any element past the file theme would fall back to DeepBlue in the
+  // other four looks. The combo boxes pick their MacOS and WinXP button pictures by the style
+  // property itself, so for those two looks they are left out.
+  const struct {
+    const char *what;
+    bool picture_by_style_name;
+    std::function<QWidget *(QWidget *parent)> make;
+  } controls[] = {
+      {"check box", false, [](QWidget *p) {
+         auto *c = new TskCheckBox("Echo", p);
+         c->setChecked(true);
+         return c;
+       }},
+      {"radio button", false, [](QWidget *p) { return new TskRadioButton("VT52", p); }},
+      {"control button", false, [](QWidget *p) {
+         auto *b = new TskControlButton(p);
+         b->SetPics(18, 16);
+         return b;
+       }},
+      {"arrow button", false, [](QWidget *p) { return new TskArrowButton(p); }},
+      {"tool-bar button held", false, [](QWidget *p) {
+         auto *b = new TskToolBarSpeedButton("Open", p);
+         b->setCheckable(true);
+         b->setChecked(true);
+         return b;
+       }},
+      {"number edit", false, [](QWidget *p) { return new TskNumberEdit(p); }},
+      {"mask edit", false, [](QWidget *p) { return new TskMaskEdit(p); }},
+      {"spin edit", false, [](QWidget *p) { return new TskSpinEdit(p); }},
+      {"drive list", true, [](QWidget *p) { return new TskDriveComboBox(p); }},
+      {"filter list", true, [](QWidget *p) { return new TskFilterComboBox(p); }},
+  };
+  // Looks in which a control differs from DeepBlue: where the comparison above has teeth.
+  int unlike_deep_blue[std::size(controls)] = {};
+  for (int style = MacOS; style <= BlueGlass; ++style) {
+    QWidget form;
+    auto *theme = new TskFileTheme(&form);
+    ASSERT_TRUE(theme->LoadThemeBytes(look_theme(style), "look")) << theme->ThemeError().toStdString();
+    for (const auto &c : controls) {
+      if (c.picture_by_style_name && (style == MacOS || style == WinXP))
+        continue;
+      QWidget *built_in = c.make(&form), *from_file = c.make(&form);
+      built_in->setProperty("UIStyle", style);
+      from_file->setProperty("FileTheme", QVariant::fromValue(theme));
+      from_file->setProperty("UIStyle", int(FromThemeFile));
+      for (QWidget *w : {built_in, from_file})
+        w->resize(90, 23);
+      EXPECT_EQ(grab_image(*from_file), grab_image(*built_in)) << c.what << " in style " << style;
+      QWidget *deep_blue = c.make(&form);
+      deep_blue->setProperty("UIStyle", int(DeepBlue));
+      deep_blue->resize(90, 23);
+      if (grab_image(*built_in) != grab_image(*deep_blue))
+        ++unlike_deep_blue[&c - controls];
+    }
+  }
+  for (const auto &c : controls)
+    EXPECT_GT(unlike_deep_blue[&c - controls], 0) << c.what << " looks the same in every look";
 }
 
 }  // namespace
