@@ -18,4 +18,4 @@ add_library(zv_comdialogs STATIC
   ${CMAKE_CURRENT_LIST_DIR}/serporttrmset.cpp)
 zevavi_headers_from_root(zv_comdialogs)
 zevavi_moc(zv_comdialogs)
-target_link_libraries(zv_comdialogs PUBLIC zv_comctl zv_terminal zv_serport Qt6::Core Qt6::Gui Qt6::Widgets)
+target_link_libraries(zv_comdialogs PUBLIC zv_comctl zv_terminal zv_serport zv_skin Qt6::Core Qt6::Gui Qt6::Widgets)

@@ -1,19 +1,18 @@
 #include "comport/serporttrmset.h"
 
-#include <QCheckBox>
 #include <algorithm>
-#include <QComboBox>
 #include <QDialogButtonBox>
 #include <QFormLayout>
 #include <QGroupBox>
-#include <QIntValidator>
-#include <QLineEdit>
 #include <QVBoxLayout>
 
 #include "comport/serportctl.h"
 #include "comport/serportdialog.h"
 
 namespace {
+
+// The look of the program's own windows.
+constexpr int dialog_look = WinXP;
 
 int NumberOr(const QString &Text, int Fallback) {
   bool ok = false;
@@ -28,26 +27,35 @@ TComTrmSetForm::TComTrmSetForm(QWidget *Parent) : QDialog(Parent) {
 
   auto *ascii = new QGroupBox(QStringLiteral(" ASCII Settings "), this);
   auto *ascii_layout = new QVBoxLayout(ascii);
-  cbLocalEcho = new QCheckBox(QStringLiteral("Echo typed charachters locally"), ascii);
-  cbSendLF = new QCheckBox(QStringLiteral("Send line feeds with carriage return"), ascii);
-  cbWrapLines = new QCheckBox(QStringLiteral("Wrap lines that exceed terminal width"), ascii);
-  cbForce7Bit = new QCheckBox(QStringLiteral("Force incoming data to 7 bit ASCII"), ascii);
-  cbAppendLF = new QCheckBox(QStringLiteral("Append line feeds to incoming carriage return"), ascii);
-  for (QCheckBox *box : {cbLocalEcho, cbSendLF, cbWrapLines, cbForce7Bit, cbAppendLF})
+  cbLocalEcho = new TskCheckBox(QStringLiteral("Echo typed charachters locally"), ascii);
+  cbSendLF = new TskCheckBox(QStringLiteral("Send line feeds with carriage return"), ascii);
+  cbWrapLines = new TskCheckBox(QStringLiteral("Wrap lines that exceed terminal width"), ascii);
+  cbForce7Bit = new TskCheckBox(QStringLiteral("Force incoming data to 7 bit ASCII"), ascii);
+  cbAppendLF = new TskCheckBox(QStringLiteral("Append line feeds to incoming carriage return"), ascii);
+  for (TskCheckBox *box : {cbLocalEcho, cbSendLF, cbWrapLines, cbForce7Bit, cbAppendLF}) {
+    box->SetUIStyle(dialog_look);
     ascii_layout->addWidget(box);
+  }
 
   auto *terminal = new QGroupBox(QStringLiteral(" Terminal Settings "), this);
   auto *form = new QFormLayout(terminal);
-  cbCaret = new QComboBox(terminal);
+  cbCaret = new TskComboBox(terminal);
   cbCaret->addItems({QStringLiteral("Block"), QStringLiteral("Underline")});
-  cbEmulation = new QComboBox(terminal);
+  cbEmulation = new TskComboBox(terminal);
   cbEmulation->addItems({QStringLiteral("ANSI/VT100"), QStringLiteral("VT52"), QStringLiteral("None")});
-  edtColumns = new QLineEdit(terminal);
-  edtRows = new QLineEdit(terminal);
+  edtColumns = new TskSpinEdit(terminal);
+  edtRows = new TskSpinEdit(terminal);
+  // The terminal's own limits, so the arrows and keys stop where it would clamp.
+  edtColumns->SetBounds(2, 256);
+  edtRows->SetBounds(2, 100);
   edtColumns->setMaximumWidth(70);
   edtRows->setMaximumWidth(70);
-  cbArrowKeys = new QComboBox(terminal);
+  cbArrowKeys = new TskComboBox(terminal);
   cbArrowKeys->addItems({QStringLiteral("Act as terminal keys"), QStringLiteral("Act as windows keys")});
+  for (TskComboBox *box : {cbCaret, cbEmulation, cbArrowKeys})
+    box->SetUIStyle(dialog_look);
+  for (TskSpinEdit *edit : {edtColumns, edtRows})
+    edit->SetUIStyle(dialog_look);
   form->addRow(QStringLiteral("Caret"), cbCaret);
   form->addRow(QStringLiteral("Emulation"), cbEmulation);
   form->addRow(QStringLiteral("Columns"), edtColumns);
@@ -69,8 +77,8 @@ void TComTrmSetForm::Load(const TCustomComTerminal &Terminal) {
   // A terminal without a caret shows no item; OK then leaves it without one.
   cbCaret->setCurrentIndex(Terminal.Caret() == tcNone ? -1 : static_cast<int>(Terminal.Caret()));
   cbEmulation->setCurrentIndex(static_cast<int>(Terminal.Emulation()));
-  edtColumns->setText(QString::number(Terminal.Columns()));
-  edtRows->setText(QString::number(Terminal.Rows()));
+  edtColumns->SetValue(Terminal.Columns());
+  edtRows->SetValue(Terminal.Rows());
   cbArrowKeys->setCurrentIndex(static_cast<int>(Terminal.ArrowKeys()));
 }
 

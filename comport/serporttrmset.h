@@ -3,9 +3,9 @@
 
 #include <QDialog>
 
-class QCheckBox;
-class QComboBox;
-class QLineEdit;
+#include "widgets/skin/skincheckbox.h"
+#include "widgets/skin/skineditfamily.h"
+
 class TCustomComTerminal;
 
 class TComTrmSetForm : public QDialog {
@@ -19,16 +19,17 @@ class TComTrmSetForm : public QDialog {
   // a number becomes 80 columns or 24 rows; the terminal clamps the rest.
   void Apply(TCustomComTerminal &Terminal) const;
 
-  QCheckBox *cbLocalEcho;
-  QCheckBox *cbSendLF;
-  QCheckBox *cbWrapLines;
-  QCheckBox *cbForce7Bit;
-  QCheckBox *cbAppendLF;
-  QComboBox *cbCaret;
-  QComboBox *cbEmulation;
-  QLineEdit *edtColumns;
-  QLineEdit *edtRows;
-  QComboBox *cbArrowKeys;
+  // Skinned in the program's own look; the sizes are spin edits within the terminal's limits.
+  TskCheckBox *cbLocalEcho;
+  TskCheckBox *cbSendLF;
+  TskCheckBox *cbWrapLines;
+  TskCheckBox *cbForce7Bit;
+  TskCheckBox *cbAppendLF;
+  TskComboBox *cbCaret;
+  TskComboBox *cbEmulation;
+  TskSpinEdit *edtColumns;
+  TskSpinEdit *edtRows;
+  TskComboBox *cbArrowKeys;
 };
 
 // Shows the dialog for Terminal; true when the user pressed OK.

@@ -15,6 +15,7 @@
 #include "comport/serporttrmset.h"
 #include "platform/paths.h"
 #include "platform/settingsstore.h"
+#include "widgets/skin/skinbuttonfamily.h"
 
 namespace {
 
@@ -124,7 +125,15 @@ TermWindow::~TermWindow() {
 void TermWindow::BuildToolbar() {
   QToolBar *bar = addToolBar(QStringLiteral("Port"));
   bar->setMovable(false);
-  open_action_ = bar->addAction(QStringLiteral("Open"), this, [this] {
+  // Flat skinned buttons in the program's own look; a bar's plain actions would not be.
+  auto add_button = [this, bar](const QString &caption, auto slot) {
+    auto *button = new TskToolBarSpeedButton(caption, bar);
+    button->SetUIStyle(WinXP);
+    connect(button, &QAbstractButton::clicked, this, slot);
+    bar->addWidget(button);
+    return button;
+  };
+  open_button_ = add_button(QStringLiteral("Open"), [this] {
     if (port_.Connected())
       ClosePort();
     else
@@ -152,9 +161,9 @@ void TermWindow::BuildToolbar() {
     bar->addWidget(box);
   }
   bar->addSeparator();
-  bar->addAction(QStringLiteral("Port setup…"), this, &TermWindow::PortSetup);
-  bar->addAction(QStringLiteral("Terminal setup…"), this, &TermWindow::TerminalSetup);
-  capture_action_ = bar->addAction(QStringLiteral("Capture…"), this, &TermWindow::ToggleCapture);
+  add_button(QStringLiteral("Port setup…"), [this] { PortSetup(); });
+  add_button(QStringLiteral("Terminal setup…"), [this] { TerminalSetup(); });
+  capture_button_ = add_button(QStringLiteral("Capture…"), [this] { ToggleCapture(); });
 }
 
 void TermWindow::BuildLamps() {
@@ -198,8 +207,8 @@ void TermWindow::ShowError(const QString &Text) {
 QString TermWindow::StatusText() const { return status_->text(); }
 
 void TermWindow::ShowState() {
-  open_action_->setText(port_.Connected() ? QStringLiteral("Close") : QStringLiteral("Open"));
-  capture_action_->setText(capture_.Active() ? QStringLiteral("Stop capture") : QStringLiteral("Capture…"));
+  open_button_->setText(port_.Connected() ? QStringLiteral("Close") : QStringLiteral("Open"));
+  capture_button_->setText(capture_.Active() ? QStringLiteral("Stop capture") : QStringLiteral("Capture…"));
   QString text = QString::fromStdString(port_.Port()) + "  " +
                  QString::fromStdString(BaudRateToStr(port_.BaudRate())) + " " +
                  QString::fromStdString(DataBitsToStr(port_.DataBits())) +

@@ -15,6 +15,7 @@ class QLabel;
 class TComComboBox;
 class TComLed;
 class TComTerminal;
+class TskToolBarSpeedButton;
 
 // Where the settings live: ${XDG_CONFIG_HOME:-$HOME/.config}/zevavi/term.ini, on Windows
 // %APPDATA%\zevavi\term.ini.
@@ -88,7 +89,7 @@ class TermWindow : public QMainWindow {
   TComTerminal *terminal_ = nullptr;
   TComComboBox *selectors_[6] = {};
   TComLed *leds_[LedCount] = {};
-  QAction *open_action_ = nullptr;
-  QAction *capture_action_ = nullptr;
+  TskToolBarSpeedButton *open_button_ = nullptr;
+  TskToolBarSpeedButton *capture_button_ = nullptr;
   QLabel *status_ = nullptr;
 };

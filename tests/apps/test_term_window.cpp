@@ -15,6 +15,7 @@
 #include "comport/serportctl_led.h"
 #include "comport/serportsetup.h"
 #include "comport/serporttrmset.h"
+#include "widgets/skin/skinbuttonfamily.h"
 #include "platform/settingsstore.h"
 #include "tests/tools/boxsim_harness.h"
 
@@ -122,6 +123,15 @@ TEST(TermWindow, TalksToTheSimulatedBoxCapturesLinesAndKeepsThePortsSettings) {
       sheet.save(
           QString::fromStdString((fs::path(std::getenv("ZEVAVI_SCREENSHOT_DIR")) / "leds.png").string()));
     }
+    // The tool bar's first skinned button closes the open port and then offers to open it.
+    TskToolBarSpeedButton *open_close = nullptr;
+    for (auto *button : window.findChildren<TskToolBarSpeedButton *>())
+      if (button->text() == "Close")
+        open_close = button;
+    ASSERT_NE(open_close, nullptr);
+    QTest::mouseClick(open_close, Qt::LeftButton);
+    EXPECT_FALSE(window.Port().Connected());
+    EXPECT_EQ(open_close->text(), "Open");
     window.close();  // saves the settings
   }
 
