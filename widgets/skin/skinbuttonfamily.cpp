@@ -116,7 +116,7 @@ QPolygon TskArrowButton::ArrowShape(QSize size, TskArrowButtonType type, bool he
   // button allows along both axes (a spin edit's halves are twice as wide as high).
   const bool upright = type == atUp || type == atDown;
   const int room = upright ? std::min(size.width(), 2 * size.height()) : std::min(2 * size.width(), size.height());
-  const int half = std::max(2, room / 4);
+  const int half = std::max(2, room / 5);
   const int cx = size.width() / 2 + (held ? 1 : 0), cy = size.height() / 2 + (held ? 1 : 0);
   const int tip = half / 2, back = half - tip;
   switch (type) {
