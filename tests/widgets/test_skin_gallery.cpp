@@ -376,7 +376,7 @@ TEST(SkinGallery, EveryFamilyMemberInEveryLook) {
          e->SetValue(-3.5);
          return e;
        }},
-      {"spin edit / off",
+      {"spin edit",
        {70, 46},
        [](QWidget *p, int s) {
          auto *box = new QWidget(p);
