@@ -197,7 +197,10 @@ void TftpStation::on_request(const udp::Peer &from, const uint8_t *data, size_t 
     box->newer_request_ = tftp::Endpoint{from.address, from.port};
     const int port = box->transfer_port_;
     lock.unlock();
-    ZV_LOG(LOG_INFO, station_name, "newer request from %s while its transfer runs", who.c_str());
+    // Anyone may send these with the box's address: the transfer always hears of them, the
+    // log within the stray limit.
+    if (stray_allowed())
+      ZV_LOG(LOG_INFO, station_name, "newer request from %s while its transfer runs", who.c_str());
     tftp::poke(port);
     return;
   }
@@ -357,8 +360,10 @@ class BoxVoice final : public tftp::Voice {
         new_client_(t.client());
         break;
       case Event::Kept:
-        ZV_LOG(LOG_WARN, station_name, "[%s] newer request refused: port %u has acknowledged the transfer",
-               who_.c_str(), unsigned(t.client().port));
+        if (!kept_told_)
+          ZV_LOG(LOG_WARN, station_name, "[%s] newer requests refused: port %u has acknowledged the transfer",
+                 who_.c_str(), unsigned(t.client().port));
+        kept_told_ = true;
         break;
       default:
         break;
@@ -375,6 +380,7 @@ class BoxVoice final : public tftp::Voice {
  private:
   const std::string who_;
   const std::function<void(tftp::Endpoint)> new_client_;
+  bool kept_told_ = false;  // once per transfer is enough
 };
 
 }  // namespace
