@@ -76,6 +76,12 @@ class Receiver final : public QObject {
 
 const QEvent::Type hand_off_event = static_cast<QEvent::Type>(QEvent::registerEventType());
 
+// Posts the receiver the event that runs the next function. Called under the hub's mutex:
+// the event is made, and Qt's queue of posted events grown, in an order ThreadSanitizer can
+// see (Qt's own lock it cannot), and Qt deletes the event on the GUI thread only after the
+// receiver has taken the mutex again. Qt takes no lock of ours, so nothing can deadlock.
+void wake_receiver(Hub &h) { QCoreApplication::postEvent(h.receiver.data(), new QEvent(hand_off_event)); }
+
 void serve_pending() {
   Hub &h = hub();
   for (;;) {
@@ -129,19 +135,15 @@ bool on_gui_thread() {
 
 void post_to_gui(std::function<void()> fn) {
   Hub &h = hub();
-  QObject *receiver = nullptr;
   {
     std::lock_guard lock(h.mutex);
-    if (h.installed)
-      receiver = h.receiver.data();
-    if (receiver)
+    if (h.installed && h.receiver) {
       h.posted.push_back(std::move(fn));
+      wake_receiver(h);
+      return;
+    }
   }
-  if (!receiver) {
-    fn();
-    return;
-  }
-  QCoreApplication::postEvent(receiver, new QEvent(hand_off_event));
+  fn();
 }
 
 bool synchronize(std::function<void()> fn) {
@@ -152,17 +154,14 @@ bool synchronize(std::function<void()> fn) {
   }
   SyncRequest request;
   request.fn = std::move(fn);
-  QObject *receiver;
   {
     std::lock_guard lock(h.mutex);
     if (!h.installed || !h.receiver)
       return false;
-    receiver = h.receiver.data();
     h.pending.push_back(&request);
     h.changed.notify_all();  // a GUI thread inside wait_serving_synchronize serves it
+    wake_receiver(h);        // one in its event loop serves it at this event
   }
-  // A GUI thread in its event loop serves it at this event.
-  QCoreApplication::postEvent(receiver, new QEvent(hand_off_event));
   std::unique_lock lock(h.mutex);
   h.changed.wait(lock, [&] { return request.done; });
   if (request.error)
