@@ -147,22 +147,23 @@ bool can_start_file_at(const std::string &path) {
 }
 
 PathKind path_kind(const std::string &path, unsigned long long *size) {
-  // A device ("NUL", "COM1", a path in the device namespace) is told by what opening it gives,
-  // not by its attributes.
+  // A device ("NUL", "COM1", a path in the device namespace) is told by what opening it gives:
+  // its attributes may say nothing, or not be given at all.
   if (path.rfind("\\\\.\\", 0) == 0 || path.rfind("//./", 0) == 0)
     return PathKind::device;
   WIN32_FILE_ATTRIBUTE_DATA data{};
-  if (!::GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &data)) {
+  const bool attributes = ::GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &data) != 0;
+  if (!attributes) {
     const DWORD error = ::GetLastError();
-    return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND ? PathKind::nothing
-                                                                          : PathKind::unknown;
-  }
-  if (data.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT)
+    if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND)
+      return PathKind::nothing;
+  } else if (data.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) {
     return PathKind::symbolic_link;
-  if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
+  } else if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
     return PathKind::folder;
-  if (data.dwFileAttributes & FILE_ATTRIBUTE_DEVICE)
+  } else if (data.dwFileAttributes & FILE_ATTRIBUTE_DEVICE) {
     return PathKind::device;
+  }
   HANDLE h = ::CreateFileA(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                            OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
   if (h != INVALID_HANDLE_VALUE) {
@@ -173,6 +174,8 @@ PathKind path_kind(const std::string &path, unsigned long long *size) {
     if (type == FILE_TYPE_PIPE)
       return PathKind::fifo;
   }
+  if (!attributes)
+    return PathKind::unknown;
   if (size)
     *size = (static_cast<unsigned long long>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
   return PathKind::regular_file;
