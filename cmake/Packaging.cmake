@@ -1,10 +1,11 @@
 # Installation where Debian expects things, and a .deb of it (cpack -G DEB).
 #
 # The programs go to bin/. The unzip library is private to them: it goes to
-# lib/<multiarch>/zevavi, and the programs carry a RUNPATH relative to their own folder that
-# points there. The archive component asks dlopen for the bare file name once it has not found
-# the library beside the executable, and dlopen searches the RUNPATH of the executable that
-# calls it, so the installed copy finds it without any change to the lookup, at any prefix.
+# lib/<multiarch>/zevavi. The archive component looks for it beside the executable, then in
+# that folder by its path relative to the executable's (at any prefix), and only then asks
+# dlopen for the bare file name. The programs also carry a RUNPATH pointing there, but dlopen
+# searches the RUNPATH of the object that calls it, and in a sanitizer build that is the
+# sanitizer's dlopen interceptor, so the path relative to the executable is what finds it.
 
 include(GNUInstallDirs)
 
@@ -30,6 +31,9 @@ foreach(program ZeVavi zevavi-flash zevavi-term zevavi-skin)
 endforeach()
 if(zv_programs)
   install(TARGETS ${zv_programs} RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+endif()
+if(TARGET zv_zip)
+  target_compile_definitions(zv_zip PRIVATE ZEVAVI_PRIVATE_LIB_FROM_BIN="${zv_bin_to_lib}")
 endif()
 if(TARGET KyUnzip179)
   # Loaded, never linked: a plain shared object, not executable.

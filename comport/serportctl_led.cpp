@@ -3,6 +3,7 @@
 #include <QHash>
 #include <QPainter>
 #include <QPainterPath>
+#include <QPointer>
 #include <QRadialGradient>
 
 #include "comport/serport.h"
@@ -175,10 +176,11 @@ void TComLed::BindSlots() {
       SignalChange(OnOff);
       return;
     }
-    // A write on another thread: the lamp lives on the GUI thread (and may be gone by then,
-    // in which case Qt drops the call).
-    QMetaObject::invokeMethod(
-        this, [this, OnOff] { SignalChange(OnOff); }, Qt::QueuedConnection);
+    // A write on another thread: the lamp lives on the GUI thread (and may be gone by then).
+    post_to_gui([led = QPointer<TComLed>(this), OnOff] {
+      if (led)
+        led->SignalChange(OnOff);
+    });
   };
   switch (signal_) {
     case lsConn:

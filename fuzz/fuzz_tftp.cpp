@@ -149,6 +149,10 @@ void check(Model &m, const MemoryFile &file, const Step &s, const tftp::Outcome 
     case Event::Stranger:
       require(m.started && !(s.from == m.client) && r.to == s.from, "ERROR 5 to the wrong party");
       break;
+    case Event::TakenOver:
+    case Event::Kept:
+      require(false, "a take-over from a datagram on the transfer's own socket");
+      break;
     case Event::BadOpcode:
     case Event::ReadFailed:
     case Event::Aborted:

@@ -27,13 +27,17 @@ Transfer::Reader file_reader(FILE *file) {
   };
 }
 
+void poke(int port) {
+  if (port <= 0)
+    return;
+  udp::Socket sock;
+  if (sock.open())
+    sock.send_to({udp::loopback, uint16_t(port)}, "", 0);
+}
+
 void AbortSignal::raise() {
   requested_.store(true);
-  if (const int port = port_.load(); port > 0) {
-    udp::Socket poke;
-    if (poke.open())
-      poke.send_to({udp::loopback, uint16_t(port)}, "", 0);
-  }
+  poke(port_.load());
 }
 
 void send_reply(const udp::Socket &sock, const Reply &reply, Voice &voice) {
@@ -52,15 +56,26 @@ bool send_blocks(const udp::Socket &sock, Transfer &t, const BlockLoop &loop) {
     const long n = sock.recv_from_within(loop.buffer, PACKET_SIZE, from, ms_left(deadline));
     const int err = n < 0 ? udp::last_error() : 0;
     Outcome o;
+    if (Endpoint newer; !loop.abort->raised() && loop.newer_request && loop.newer_request(newer)) {
+      const Outcome h = t.take_over(newer);
+      loop.voice->outcome(t, h);
+      send_reply(sock, h.reply, *loop.voice);
+      if (h.event == Event::TakenOver)
+        deadline = Clock::now() + loop.ack_timeout;  // DATA 1 has just gone to the new client
+    }
     if (loop.abort->raised()) {
       o = t.abort();
     } else if (n < 0 && udp::is_timed_out(err)) {
+      if (ms_left(deadline) > 0)
+        continue;  // the block went out again meanwhile
       o = t.on_timeout();
     } else if (n < 0) {
       if (udp::is_interrupted(err) && ++interrupted <= max_interrupted)
         continue;
       loop.voice->receive_failed(err);
       return false;
+    } else if (n == 0) {
+      continue;  // no opcode, nothing to answer: a poke that woke the wait
     } else {
       o = t.on_datagram({from.address, from.port}, loop.buffer, size_t(n));
     }
@@ -78,9 +93,13 @@ bool send_blocks(const udp::Socket &sock, Transfer &t, const BlockLoop &loop) {
       case Event::TimedOut:
         deadline = Clock::now() + loop.ack_timeout;  // the same block again
         break;
+      case Event::TakenOver:
+        deadline = Clock::now() + loop.ack_timeout;
+        break;
       case Event::Duplicate:
       case Event::Ignored:
       case Event::Stranger:
+      case Event::Kept:
         break;
       case Event::Completed:
         loop.bytes->store(t.blocks_before() * BLOCK_SIZE + t.block_length());

@@ -10,6 +10,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstdio>
+#include <functional>
 
 namespace tftp {
 
@@ -31,6 +32,9 @@ Transfer::Reader file_reader(FILE *file);
 // Sends what the rules asked for, if anything. A failed or short send is only told: the
 // time-out sends a DATA block again.
 void send_reply(const udp::Socket &sock, const Reply &reply, Voice &voice);
+
+// Wakes a transfer waiting in its receive on local `port`: an empty datagram from loopback.
+void poke(int port);
 
 // Ends a transfer from another thread. The transfer waits for each ACK inside its receive
 // (one call per block where a wait and a receive would be two), which no waker can end, so
@@ -60,6 +64,9 @@ struct BlockLoop {
   // Bytes of the file the client has acknowledged, kept current block by block.
   std::atomic<unsigned long long> *bytes = nullptr;
   Voice *voice = nullptr;
+  // Where the server takes read requests on another socket: hands over the sender of a
+  // newer one for the transfer's client's address (after a poke), false when there is none.
+  std::function<bool(Endpoint &)> newer_request;
 };
 
 // With a block of `t` out, waits for its ACK, sending it again on each time-out and as the

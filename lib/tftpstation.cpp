@@ -4,6 +4,7 @@
 #include "lib/tftpblocks.h"
 
 #include <algorithm>
+#include <functional>
 
 namespace {
 
@@ -17,6 +18,23 @@ constexpr int max_interrupted = 5;
 constexpr uint16_t error_access = 2;  // RFC 1350 "Access violation"
 
 }  // namespace
+
+bool StrayLimit::allow(Clock::time_point now, unsigned long long &dropped) {
+  if (last_ && now > *last_) {
+    const long long ms = std::chrono::duration_cast<std::chrono::milliseconds>(now - *last_).count();
+    tokens_ms_ = std::min<long long>(burst_ * 1000LL, tokens_ms_ + ms * per_second_);
+  }
+  if (!last_ || now > *last_)
+    last_ = now;
+  if (tokens_ms_ < 1000) {
+    ++dropped_;
+    return false;
+  }
+  tokens_ms_ -= 1000;
+  dropped = dropped_;
+  dropped_ = 0;
+  return true;
+}
 
 TftpStation::TftpStation(uint16_t port, int ack_timeout_ms) : port_(port), ack_timeout_ms_(ack_timeout_ms) {}
 
@@ -74,6 +92,8 @@ void TftpStation::close() {
   changed_.notify_all();
   if (listener_.joinable())
     listener_.join();
+  if (const unsigned long long dropped = strays_.take_dropped())
+    ZV_LOG(LOG_WARN, station_name, "%llu more stray datagrams were neither logged nor answered", dropped);
   for (std::thread &t : transfers)
     t.join();
   {
@@ -128,9 +148,22 @@ void TftpStation::listen() {
   }
 }
 
-void TftpStation::refuse(const udp::Peer &to, const char *why) {
+bool TftpStation::stray_allowed() {
+  unsigned long long dropped = 0;
+  if (!strays_.allow(Clock::now(), dropped))
+    return false;
+  if (dropped)
+    ZV_LOG(LOG_WARN, station_name, "%llu more stray datagrams were neither logged nor answered", dropped);
+  return true;
+}
+
+void TftpStation::refuse(const udp::Peer &to, const char *why, size_t asked) {
+  constexpr size_t error_header = 5;  // opcode, code, the text's zero
+  if (asked < error_header)
+    return;
+  const std::string text = std::string(why).substr(0, asked - error_header);
   char packet[TFTP_PACKET_SIZE];
-  size_t size = tftp::build_error(packet, error_access, why);
+  size_t size = tftp::build_error(packet, error_access, text.c_str());
   if (socket_.send_to(to, packet, size) != long(size))
     ZV_LOG(LOG_ERROR, station_name, "send() error to %s : [%d]", udp::dotted(to.address).c_str(),
            udp::last_error());
@@ -142,7 +175,8 @@ void TftpStation::on_request(const udp::Peer &from, const uint8_t *data, size_t 
   // Only requests open transfers; anything else on this port (a late ACK, an ERROR) is
   // somebody's old datagram, and answering an ERROR could start a loop.
   if (opcode != tftp::OP_RRQ && opcode != 2) {
-    ZV_LOG(LOG_DEBUG, station_name, "datagram with opcode %u from %s dropped", opcode, who.c_str());
+    if (stray_allowed())
+      ZV_LOG(LOG_DEBUG, station_name, "datagram with opcode %u from %s dropped", opcode, who.c_str());
     return;
   }
   std::unique_lock lock(mutex_);
@@ -152,8 +186,22 @@ void TftpStation::on_request(const udp::Peer &from, const uint8_t *data, size_t 
       box = b.get();
   if (!box) {
     lock.unlock();
+    if (!stray_allowed())
+      return;
     ZV_LOG(LOG_WARN, station_name, "request from %s, which is no box of this station: refused", who.c_str());
-    refuse(from, "No upgrade for this address");
+    refuse(from, "No upgrade for this address", size);
+    return;
+  }
+  if (box->state_ == Box::State::Running && opcode == tftp::OP_RRQ &&
+      !(tftp::Endpoint{from.address, from.port} == box->client_)) {
+    box->newer_request_ = tftp::Endpoint{from.address, from.port};
+    const int port = box->transfer_port_;
+    lock.unlock();
+    // Anyone may send these with the box's address: the transfer always hears of them, the
+    // log within the stray limit.
+    if (stray_allowed())
+      ZV_LOG(LOG_INFO, station_name, "newer request from %s while its transfer runs", who.c_str());
+    tftp::poke(port);
     return;
   }
   if (box->state_ == Box::State::Running) {
@@ -164,8 +212,10 @@ void TftpStation::on_request(const udp::Peer &from, const uint8_t *data, size_t 
   }
   if (opcode != tftp::OP_RRQ || box->state_ != Box::State::Armed) {
     lock.unlock();
+    if (!stray_allowed())
+      return;
     ZV_LOG(LOG_WARN, station_name, "request from %s while nothing is served to it: refused", who.c_str());
-    refuse(from, opcode == tftp::OP_RRQ ? "Nothing is served to this box now" : "Only reading");
+    refuse(from, opcode == tftp::OP_RRQ ? "Nothing is served to this box now" : "Only reading", size);
     return;
   }
   udp::Socket sock;
@@ -176,6 +226,9 @@ void TftpStation::on_request(const udp::Peer &from, const uint8_t *data, size_t 
   }
   box->abort_.arm(sock.local_port());
   box->state_ = Box::State::Running;
+  box->client_ = {from.address, from.port};
+  box->transfer_port_ = sock.local_port();
+  box->newer_request_.reset();
   ZV_LOG(LOG_INFO, station_name, "sending data to %s from port %d", who.c_str(), sock.local_port());
   std::vector<uint8_t> request(data, data + size);
   box->thread_ = std::thread(&Box::transfer, box, std::move(sock), tftp::Endpoint{from.address, from.port},
@@ -275,7 +328,8 @@ namespace {
 // One box's transfer in the station's log, each line headed by the box's address.
 class BoxVoice final : public tftp::Voice {
  public:
-  explicit BoxVoice(std::string who) : who_(std::move(who)) {}
+  BoxVoice(std::string who, std::function<void(tftp::Endpoint)> new_client)
+      : who_(std::move(who)), new_client_(std::move(new_client)) {}
 
   void outcome(const tftp::Transfer &t, const tftp::Outcome &o) override {
     using tftp::Event;
@@ -299,6 +353,18 @@ class BoxVoice final : public tftp::Voice {
       case Event::Aborted:
         ZV_LOG(LOG_INFO, station_name, "[%s] transfer aborted", who_.c_str());
         break;
+      case Event::TakenOver:
+        ZV_LOG(LOG_WARN, station_name,
+               "[%s] a newer request from port %u takes the transfer over (nothing was acknowledged)",
+               who_.c_str(), unsigned(t.client().port));
+        new_client_(t.client());
+        break;
+      case Event::Kept:
+        if (!kept_told_)
+          ZV_LOG(LOG_WARN, station_name, "[%s] newer requests refused: port %u has acknowledged the transfer",
+                 who_.c_str(), unsigned(t.client().port));
+        kept_told_ = true;
+        break;
       default:
         break;
     }
@@ -313,6 +379,8 @@ class BoxVoice final : public tftp::Voice {
 
  private:
   const std::string who_;
+  const std::function<void(tftp::Endpoint)> new_client_;
+  bool kept_told_ = false;  // once per transfer is enough
 };
 
 }  // namespace
@@ -321,12 +389,26 @@ void TftpStation::Box::transfer(udp::Socket sock, tftp::Endpoint client, std::ve
   const std::string who = udp::dotted(address_);
   FILE *file = file_;  // set before the state went to Running; closed only after it left it
   tftp::Transfer t(tftp::file_reader(file), TFTP_ACK_TIMEOUTS);
-  BoxVoice voice(who);
+  BoxVoice voice(who, [this](tftp::Endpoint now) {
+    std::lock_guard lock(station_.mutex_);
+    client_ = now;
+  });
   const tftp::Outcome o = t.on_datagram(client, request.data(), request.size());
   tftp::send_reply(sock, o.reply, voice);
   uint8_t buf[TFTP_PACKET_SIZE];
-  const tftp::BlockLoop loop{std::chrono::milliseconds(station_.ack_timeout_ms_), &abort_, buf, &bytes_,
-                             &voice};
+  const tftp::BlockLoop loop{std::chrono::milliseconds(station_.ack_timeout_ms_),
+                             &abort_,
+                             buf,
+                             &bytes_,
+                             &voice,
+                             [this](tftp::Endpoint &newer) {
+                               std::lock_guard lock(station_.mutex_);
+                               if (!newer_request_)
+                                 return false;
+                               newer = *newer_request_;
+                               newer_request_.reset();
+                               return true;
+                             }};
   const bool completed = o.event == tftp::Event::Request && tftp::send_blocks(sock, t, loop);
   sock.close();
   if (completed)

@@ -9,7 +9,10 @@
 // chooses (RFC 1350's transfer ID), and a thread of its own, so that a slow or silent box
 // never holds up another; the per-datagram rules are those of the single-file server
 // (lib/tftptransfer.h). A request from an address no box has gets ERROR 2 and nothing else;
-// so does a registered box that asks while its upgrade serves nothing.
+// so does a registered box that asks while its upgrade serves nothing. A request from a
+// box's address on another port while its transfer runs is handed to that transfer, which
+// takes it over while nothing has been acknowledged: the address is all that tells a box,
+// and the box itself may ask again from a new port after a forged or lost first request.
 //
 // Use (one upgrade worker per box, each on its own thread):
 //     TftpStation station;                 // the program passes no port: 69
@@ -35,9 +38,33 @@
 #include <cstdio>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
+
+// How often the station speaks to senders it has no transfer for. A neighbour's stray or
+// hostile datagrams on port 69 must not fill the log, nor make the station send more than it
+// is sent: `burst` of them are logged and answered at once, then `per_second`; the rest are
+// counted, and the count is told with the next one let through.
+class StrayLimit {
+ public:
+  using Clock = std::chrono::steady_clock;
+  StrayLimit(int burst, int per_second)
+      : burst_(burst), per_second_(per_second), tokens_ms_(burst * 1000LL) {}
+  // True when a stray datagram arriving at `now` may be logged and answered; `dropped` then
+  // holds how many were held back before it (and the count starts again).
+  bool allow(Clock::time_point now, unsigned long long &dropped);
+  // Held back since the last one let through; the count starts again.
+  unsigned long long take_dropped() { return std::exchange(dropped_, 0); }
+
+ private:
+  const int burst_, per_second_;
+  long long tokens_ms_;  // a thousand per datagram let through
+  std::optional<Clock::time_point> last_;
+  unsigned long long dropped_ = 0;
+};
 
 class TftpStation {
  public:
@@ -79,6 +106,11 @@ class TftpStation {
     bool completed_ = false;
     FILE *file_ = nullptr;
     std::chrono::steady_clock::time_point request_deadline_;
+    // While Running: the transfer's client and port, and a newer request for the transfer
+    // to take over (lib/tftptransfer.h) or keep out.
+    tftp::Endpoint client_;
+    int transfer_port_ = -1;
+    std::optional<tftp::Endpoint> newer_request_;
     std::thread thread_;
     // Ends the transfer; armed with the transfer's own port when its socket is bound.
     tftp::AbortSignal abort_;
@@ -100,7 +132,11 @@ class TftpStation {
  private:
   void listen();
   void on_request(const udp::Peer &from, const uint8_t *data, size_t size);
-  void refuse(const udp::Peer &to, const char *why);
+  // Answers with ERROR 2 and `why`, cut so that the answer is no longer than the `asked`
+  // bytes that came (none below an ERROR's five).
+  void refuse(const udp::Peer &to, const char *why, size_t asked);
+  // Within the stray limit; tells how many were held back before.
+  bool stray_allowed();
 
   const uint16_t port_;
   const int ack_timeout_ms_;
@@ -113,4 +149,5 @@ class TftpStation {
   bool open_ = false;  // under mutex_
   std::vector<std::unique_ptr<Box>> boxes_;
   uint8_t recv_buf_[TFTP_PACKET_SIZE] = {};
+  StrayLimit strays_{20, 10};  // the listener's
 };

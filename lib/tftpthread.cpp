@@ -75,6 +75,8 @@ class ThreadVoice final : public tftp::Voice {
       case Event::Duplicate:
       case Event::Ignored:
       case Event::Resend:
+      case Event::TakenOver:  // only the station takes requests on a socket of their own
+      case Event::Kept:
         break;
       case Event::Stranger:
         ZV_LOG(LOG_WARN, "tftp_thread", "datagram from unknown sender %s:%u, answered with ERROR 5",
@@ -169,8 +171,12 @@ bool serve(const UdpSocket &sock, FILE *file) {
   ThreadVoice voice;
   if (!wait_for_request(sock, transfer, voice))
     return false;
-  const tftp::BlockLoop loop{std::chrono::milliseconds(seam_ack_timeout_ms.load()), &transfer_abort, recv_buf,
-                             &tftp_bytes_served, &voice};
+  const tftp::BlockLoop loop{std::chrono::milliseconds(seam_ack_timeout_ms.load()),
+                             &transfer_abort,
+                             recv_buf,
+                             &tftp_bytes_served,
+                             &voice,
+                             /*newer_request=*/{}};
   return tftp::send_blocks(sock, transfer, loop);
 }
 

@@ -63,6 +63,7 @@ Outcome Transfer::on_datagram(Endpoint from, const uint8_t *data, size_t size) {
 Outcome Transfer::on_ack(const uint8_t *data, size_t size) {
   if (size < 4)
     return {};
+  acknowledged_ = true;
   unsigned acked = get16(data + 2);
   if (acked == block_) {
     if (last_)
@@ -96,6 +97,16 @@ Outcome Transfer::abort() {
   if (state_ == State::Waiting)
     return finish(Event::Aborted, 0);
   return finish(Event::Aborted, 0, error_reply(client_, 0, "error"));
+}
+
+Outcome Transfer::take_over(Endpoint from) {
+  if (state_ != State::Sending || acknowledged_ || from.address != client_.address || from == client_)
+    return {Event::Kept, 0, {}};
+  // Nothing was acknowledged, so the block out is still DATA 1.
+  client_ = from;
+  no_resend_ = false;
+  timeouts_ = 0;
+  return {Event::TakenOver, 0, data_reply()};
 }
 
 Outcome Transfer::load_block(Event event) {

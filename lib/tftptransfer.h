@@ -17,6 +17,12 @@
 //     sends the block again, unless such a repeat has held it back. A repeated read request while DATA 1 is out (the client lost
 //     it) sends DATA 1 again; a later one is stale and dropped. ERROR ends the transfer as
 //     failed with nothing sent; any other opcode ends it with ERROR 0 "error" to the client.
+//   - A newer read request from the client's address but another port, taken by the server
+//     elsewhere (the station's port 69), takes the transfer over while the client has sent no
+//     ACK yet: its sender is the client from then on and DATA 1 goes to it. The address is
+//     all TFTP knows of a client, so a request forged with a box's address, or the box's
+//     own first request from a port it has since left, must not keep the box from its file.
+//     Once the client has acknowledged anything, the transfer keeps it.
 //   - A time-out sends the block again; the max_timeouts-th one for the same block ends the
 //     transfer.
 //   - An abort ends the transfer; a client that has started is told with ERROR 0 "error", so
@@ -66,6 +72,8 @@ enum class Event {
   TimedOut,     // no ACK in time: the block goes again
   GaveUp,       // the last time-out for this block passed: the transfer has failed
   Aborted,      // the server was told to stop: ERROR 0 goes to the client, if any
+  TakenOver,    // a newer request before any ACK: DATA 1 goes to its sender, the new client
+  Kept,         // a newer request the transfer does not take: nothing goes
 };
 
 // A datagram to send now; size 0 when there is none.
@@ -95,9 +103,13 @@ class Transfer {
   Outcome on_timeout();
   // The server ends before the transfer does.
   Outcome abort();
+  // A newer read request from `from`, received by the server on another socket.
+  Outcome take_over(Endpoint from);
 
   // A request came and its sender is the client (it stays so after the end).
   bool started() const { return started_; }
+  // The client has sent an ACK (of any block).
+  bool acknowledged() const { return acknowledged_; }
   bool finished() const { return state_ == State::Finished; }
   Endpoint client() const { return client_; }
   // The block out: its number on the wire, how many blocks came before it, its data bytes.
@@ -118,6 +130,7 @@ class Transfer {
   const int max_timeouts_;
   State state_ = State::Waiting;
   bool started_ = false;
+  bool acknowledged_ = false;
   Endpoint client_;
   uint16_t block_ = 0;
   uint64_t blocks_before_ = 0;

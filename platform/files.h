@@ -13,6 +13,13 @@
 // `not_regular` tells the first kind of refusal from a failure to open.
 FILE *open_regular_file(const std::string &path, std::string &reason, bool &not_regular);
 
+// Makes room for `more` open files (descriptors) beyond those open now. Where the soft
+// limit is too low it is raised, up to the hard limit, which a user may do; the system's
+// own "Too many open files" half-way through a job would otherwise leave its work undone.
+// False when even the hard limit leaves too little room: `limit` is then that limit and
+// `room` how many more fit. Always true where the system sets no such limit.
+bool make_room_for_files(unsigned long more, unsigned long &limit, unsigned long &room);
+
 // A folder held open, so that files are created in the folder that was checked even when
 // its path is later swapped for a link, and never through a link planted at a file's name.
 class Folder {

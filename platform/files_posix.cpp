@@ -8,6 +8,8 @@
 #include <fcntl.h>
 #include <memory>
 #include <new>
+#include <dirent.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -228,3 +230,32 @@ CopyEnd copy_file_part(FILE *from, FILE *to, uint64_t count) {
 }
 
 bool stdout_is_terminal() { return ::isatty(STDOUT_FILENO) == 1; }
+
+bool make_room_for_files(unsigned long more, unsigned long &limit, unsigned long &room) {
+  struct rlimit rl {};
+  if (::getrlimit(RLIMIT_NOFILE, &rl) != 0)
+    return true;
+  // The descriptors open now, and the lowest number free: a new descriptor takes the lowest.
+  unsigned long open_now = 0;
+  if (DIR *dir = ::opendir("/proc/self/fd")) {
+    while (const dirent *entry = ::readdir(dir))
+      if (entry->d_name[0] != '.')
+        ++open_now;
+    ::closedir(dir);
+  } else {
+    open_now = 64;  // no /proc: a guess on the safe side for a process of ours
+  }
+  const unsigned long needed = open_now + more;
+  auto fits = [needed](rlim_t cap) { return cap == RLIM_INFINITY || cap >= needed; };
+  if (fits(rl.rlim_cur))
+    return true;
+  if (fits(rl.rlim_max)) {
+    rl.rlim_cur = rl.rlim_max == RLIM_INFINITY ? needed : std::max<rlim_t>(needed, rl.rlim_cur);
+    if (::setrlimit(RLIMIT_NOFILE, &rl) == 0)
+      return true;
+    ::getrlimit(RLIMIT_NOFILE, &rl);
+  }
+  limit = static_cast<unsigned long>(fits(rl.rlim_max) ? rl.rlim_cur : rl.rlim_max);
+  room = limit > open_now ? limit - open_now : 0;
+  return false;
+}

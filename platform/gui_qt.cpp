@@ -1,7 +1,7 @@
 #include "platform/gui.h"
 
 #include <QCoreApplication>
-#include <QMetaObject>
+#include <QEvent>
 #include <QObject>
 #include <QPointer>
 
@@ -19,12 +19,19 @@ struct SyncRequest {
   bool ran = false;
 };
 
-// The hand-off's state. The receiver object lives on the GUI thread; queued calls to it
-// run there in posting order.
+// The hand-off's state. The receiver object lives on the GUI thread; each event posted to
+// it runs the next posted function there, so they run in posting order.
+//
+// The functions themselves pass through our own queue under our own mutex, and the event
+// carries nothing: Qt hands its events over under a lock of its own, which ThreadSanitizer
+// cannot see, so a function carried inside one would look like a race between the thread
+// that posted it and the GUI thread that runs it. Through this queue the order is seen, and
+// a true race between a worker and the function it posted is still reported.
 struct Hub {
   std::mutex mutex;
   std::condition_variable changed;
   std::deque<SyncRequest *> pending;
+  std::deque<std::function<void()>> posted;
   std::atomic<bool> installed{false};
   std::thread::id gui_thread;
   QPointer<QObject> receiver;
@@ -34,6 +41,46 @@ Hub &hub() {
   static Hub instance;
   return instance;
 }
+
+void serve_pending();
+
+// Runs the next posted function, then whatever synchronize requests wait. customEvent is
+// called by Qt for the event types it does not know, without our code reading the event.
+class Receiver final : public QObject {
+ public:
+  using QObject::QObject;
+  ~Receiver() override {
+    std::deque<std::function<void()>> dropped;  // as Qt drops the calls to a receiver that goes
+    Hub &h = hub();
+    std::lock_guard lock(h.mutex);
+    h.receiver.clear();
+    dropped.swap(h.posted);
+  }
+
+ protected:
+  void customEvent(QEvent *) override {
+    Hub &h = hub();
+    std::function<void()> fn;
+    {
+      std::lock_guard lock(h.mutex);
+      if (!h.posted.empty()) {
+        fn = std::move(h.posted.front());
+        h.posted.pop_front();
+      }
+    }
+    if (fn)
+      fn();
+    serve_pending();
+  }
+};
+
+const QEvent::Type hand_off_event = static_cast<QEvent::Type>(QEvent::registerEventType());
+
+// Posts the receiver the event that runs the next function. Called under the hub's mutex:
+// the event is made, and Qt's queue of posted events grown, in an order ThreadSanitizer can
+// see (Qt's own lock it cannot), and Qt deletes the event on the GUI thread only after the
+// receiver has taken the mutex again. Qt takes no lock of ours, so nothing can deadlock.
+void wake_receiver(Hub &h) { QCoreApplication::postEvent(h.receiver.data(), new QEvent(hand_off_event)); }
 
 void serve_pending() {
   Hub &h = hub();
@@ -66,7 +113,7 @@ void gui_install() {
   h.gui_thread = std::this_thread::get_id();
   if (!h.receiver) {
     // Parented to the application, so it goes when the application goes.
-    h.receiver = new QObject(QCoreApplication::instance());
+    h.receiver = new Receiver(QCoreApplication::instance());
   }
   h.installed = true;
 }
@@ -88,17 +135,15 @@ bool on_gui_thread() {
 
 void post_to_gui(std::function<void()> fn) {
   Hub &h = hub();
-  QObject *receiver = nullptr;
   {
     std::lock_guard lock(h.mutex);
-    if (h.installed)
-      receiver = h.receiver.data();
+    if (h.installed && h.receiver) {
+      h.posted.push_back(std::move(fn));
+      wake_receiver(h);
+      return;
+    }
   }
-  if (!receiver) {
-    fn();
-    return;
-  }
-  QMetaObject::invokeMethod(receiver, std::move(fn), Qt::QueuedConnection);
+  fn();
 }
 
 bool synchronize(std::function<void()> fn) {
@@ -109,17 +154,14 @@ bool synchronize(std::function<void()> fn) {
   }
   SyncRequest request;
   request.fn = std::move(fn);
-  QObject *receiver;
   {
     std::lock_guard lock(h.mutex);
     if (!h.installed || !h.receiver)
       return false;
-    receiver = h.receiver.data();
     h.pending.push_back(&request);
     h.changed.notify_all();  // a GUI thread inside wait_serving_synchronize serves it
+    wake_receiver(h);        // one in its event loop serves it at this event
   }
-  // A GUI thread in its event loop serves it through this queued call.
-  QMetaObject::invokeMethod(receiver, &serve_pending, Qt::QueuedConnection);
   std::unique_lock lock(h.mutex);
   h.changed.wait(lock, [&] { return request.done; });
   if (request.error)

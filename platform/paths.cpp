@@ -17,3 +17,56 @@ std::string default_log_path(const std::string &own_name) {
   std::string path = log_path_for(exe, name);
   return can_start_file_at(path) ? path : log_fallback_path();
 }
+
+const char *path_kind_text(PathKind kind) {
+  switch (kind) {
+    case PathKind::nothing:
+      return "nothing";
+    case PathKind::regular_file:
+      return "a file";
+    case PathKind::symbolic_link:
+      return "a symbolic link";
+    case PathKind::folder:
+      return "a folder";
+    case PathKind::device:
+      return "a device";
+    case PathKind::fifo:
+      return "a FIFO (named pipe)";
+    case PathKind::socket:
+      return "a socket";
+    case PathKind::other:
+      return "not a regular file";
+    case PathKind::unknown:
+      break;
+  }
+  return "something that cannot be looked at";
+}
+
+bool start_log_at(const std::string &path, std::string &error) {
+  if (path.empty()) {
+    error =
+        std::string("The log has no place: the program's folder takes no file and ") + no_home_folder + ".";
+    return false;
+  }
+  unsigned long long size = 0;
+  const PathKind kind = path_kind(path, &size);
+  if (kind == PathKind::nothing)
+    return true;
+  if (kind != PathKind::regular_file) {
+    // Moving it would take a folder, a device node or a link's name from whoever owns it
+    // (as root, /dev/null itself); writing into it is no log either.
+    error = "The log " + path + " is " + path_kind_text(kind) +
+            ", not a regular file; it is left as it is. Name a file for the log.";
+    return false;
+  }
+  if (size == 0)
+    return true;
+  // Oldest first, so that no run is written over; only files we wrote move.
+  for (int n = kept_logs - 1; n >= 1; --n) {
+    const std::string older = path + "." + std::to_string(n);
+    if (path_kind(older) == PathKind::regular_file)
+      move_file_replacing(older, path + "." + std::to_string(n + 1));
+  }
+  move_file_replacing(path, path + ".1");
+  return true;
+}

@@ -10,9 +10,18 @@ std::string executable_path();
 // "ZeVavi" on Windows.
 std::string executable_name(const std::string &stem);
 
+// The user's home folder: $HOME, or where the password database puts it when HOME is unset
+// or not an absolute path (a service, a cron job, env -i); "" when neither names one. Never
+// a shared folder such as /tmp, where others could plant links in this user's place.
+// On Windows %USERPROFILE%.
+std::string home_folder();
+// Why the folders below the home folder have no place, for a sentence.
+constexpr const char *no_home_folder =
+    "this user has no home folder (HOME is unset and the password database names none)";
+
 // The temporary folder of the partition files, without a trailing delimiter. On Linux it is
-// per user and private: ${XDG_CACHE_HOME:-$HOME/.cache}/zevavi/ky_tmp; on Windows
-// %LOCALAPPDATA%\zevavi\ky_tmp.
+// per user and private: ${XDG_CACHE_HOME:-$HOME/.cache}/zevavi/ky_tmp ("" when the user has
+// no home folder, which make_temp_dir refuses); on Windows %LOCALAPPDATA%\zevavi\ky_tmp.
 // The last component stays "ky_tmp": the boot loader's commands name the files inside it.
 std::string temp_dir_path();
 
@@ -33,7 +42,7 @@ void remove_temp_files(const char *const *names, int count);
 
 // The settings file `name` of the programs: ${XDG_CONFIG_HOME:-$HOME/.config}/zevavi/NAME on
 // Linux, %APPDATA%\zevavi\NAME on Windows (the roaming profile, where Windows programs keep
-// what a user set). The folder is not created here.
+// what a user set). The folder is not created here. "" when the user has no home folder.
 std::string settings_file_path(const std::string &name);
 
 // Where the log goes when the folder of the executable is not writable: on Linux
@@ -58,11 +67,31 @@ std::string default_log_path(const std::string &own_name = {});
 // another, unique name there and deleting it again, so it leaves nothing behind.
 bool can_start_file_at(const std::string &path);
 
-// Moves the log of the previous run at `path` to `path`.1, replacing an older one, so that
-// a fresh log can start at `path`; where it cannot be moved it is deleted. A technician
-// restarts the program after a stall, and the run that stalled is the one worth reading.
-// Only a regular file is moved: anything else at `path` (a link, a device) is left as it is.
-void keep_previous_log(const std::string &path);
+// What stands at a path, looked at without following a symbolic link in its place.
+enum class PathKind { nothing, regular_file, symbolic_link, folder, device, fifo, socket, other, unknown };
+
+// The kind of what stands at `path`; for a regular file, its size goes to `size` if given.
+// `unknown` when the system will not say (no permission to look, a name too long).
+PathKind path_kind(const std::string &path, unsigned long long *size = nullptr);
+
+// "a folder", "a device", ... for a sentence about what stands somewhere.
+const char *path_kind_text(PathKind kind);
+
+// How many earlier runs' logs are kept beside the log: `path`.1 (the last run) to `path`.5.
+constexpr int kept_logs = 5;
+
+// Makes `path` ready for a fresh log, the same way for every program: when a log of an
+// earlier run stands there, it becomes `path`.1, the one before `path`.2, and so on up to
+// `path`.5, whose run gives way. A technician restarts after a stall, and often again, and
+// the run that stalled is the one worth reading; an empty log holds no run and is not kept.
+// Only a regular file is a log: anything else at `path` (a folder, a device such as
+// /dev/null, a symbolic link, a FIFO) is refused, left as it is, and `error` names the path
+// and what it is. Where an earlier log cannot be moved aside, the new run is written after
+// it rather than lose it.
+bool start_log_at(const std::string &path, std::string &error);
+
+// Moves the file at `from` to `to`, replacing a file there. False when it was not moved.
+bool move_file_replacing(const std::string &from, const std::string &to);
 
 // Deletes a file; true when it is gone afterwards (also when it never existed).
 bool remove_file(const std::string &path);

@@ -8,19 +8,20 @@
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
+#include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <vector>
 
 namespace {
 
+// "" when the user has no home folder.
 std::string home_based(const char *xdg_var, const char *home_suffix) {
   const char *xdg = std::getenv(xdg_var);
   if (xdg && *xdg == '/')
     return xdg;
-  const char *home = std::getenv("HOME");
-  if (!home || !*home)
-    home = "/tmp";
-  return std::string(home) + home_suffix;
+  const std::string home = home_folder();
+  return home.empty() ? home : home + home_suffix;
 }
 
 // mkdir -p with mode 0700 for the components it creates.
@@ -61,8 +62,25 @@ std::string executable_path() {
 
 std::string executable_name(const std::string &stem) { return stem; }
 
+std::string home_folder() {
+  const char *home = std::getenv("HOME");
+  if (home && *home == '/')
+    return home;
+  long size = ::sysconf(_SC_GETPW_R_SIZE_MAX);
+  std::vector<char> buffer(size_t(size > 0 ? size : 16384));
+  passwd entry{};
+  passwd *found = nullptr;
+  if (::getpwuid_r(::geteuid(), &entry, buffer.data(), buffer.size(), &found) != 0 || !found ||
+      !found->pw_dir || found->pw_dir[0] != '/')
+    return {};
+  return found->pw_dir;
+}
+
 std::string temp_dir_path() {
-  std::string path = home_based("XDG_CACHE_HOME", "/.cache") + "/zevavi/ky_tmp";
+  const std::string cache = home_based("XDG_CACHE_HOME", "/.cache");
+  if (cache.empty())
+    return {};
+  std::string path = cache + "/zevavi/ky_tmp";
   while (path.size() > 1 && path.back() == '/')
     path.pop_back();
   return path;
@@ -70,6 +88,10 @@ std::string temp_dir_path() {
 
 bool make_temp_dir(std::string &error) {
   std::string path = temp_dir_path();
+  if (path.empty()) {
+    error = std::string("The temporary folder has no place: ") + no_home_folder + ".";
+    return false;
+  }
   std::string parent = path.substr(0, path.rfind('/'));
   if (!make_dirs(parent)) {
     error = "The temporary folder " + parent + " cannot be created (" + std::strerror(errno) + ").";
@@ -103,11 +125,15 @@ void remove_temp_files(const char *const *names, int count) {
 }
 
 std::string settings_file_path(const std::string &name) {
-  return home_based("XDG_CONFIG_HOME", "/.config") + "/zevavi/" + name;
+  const std::string config = home_based("XDG_CONFIG_HOME", "/.config");
+  return config.empty() ? config : config + "/zevavi/" + name;
 }
 
 std::string log_fallback_path() {
-  std::string dir = home_based("XDG_STATE_HOME", "/.local/state") + "/zevavi";
+  const std::string state = home_based("XDG_STATE_HOME", "/.local/state");
+  if (state.empty())
+    return {};
+  std::string dir = state + "/zevavi";
   make_dirs(dir);
   return dir + "/zevavi.log";
 }
@@ -135,12 +161,28 @@ bool can_start_file_at(const std::string &path) {
   return true;
 }
 
-void keep_previous_log(const std::string &path) {
-  // A log named on the command line may be a device or a link (--log /dev/stderr): that is
-  // where the user wants the lines, not a file of ours to move or delete.
+PathKind path_kind(const std::string &path, unsigned long long *size) {
   struct stat st {};
-  if (::lstat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode))
-    return;
-  if (::rename(path.c_str(), (path + ".1").c_str()) != 0)
-    remove_file(path);
+  if (::lstat(path.c_str(), &st) != 0)
+    return errno == ENOENT || errno == ENOTDIR ? PathKind::nothing : PathKind::unknown;
+  if (S_ISREG(st.st_mode)) {
+    if (size)
+      *size = static_cast<unsigned long long>(st.st_size);
+    return PathKind::regular_file;
+  }
+  if (S_ISLNK(st.st_mode))
+    return PathKind::symbolic_link;
+  if (S_ISDIR(st.st_mode))
+    return PathKind::folder;
+  if (S_ISCHR(st.st_mode) || S_ISBLK(st.st_mode))
+    return PathKind::device;
+  if (S_ISFIFO(st.st_mode))
+    return PathKind::fifo;
+  if (S_ISSOCK(st.st_mode))
+    return PathKind::socket;
+  return PathKind::other;
+}
+
+bool move_file_replacing(const std::string &from, const std::string &to) {
+  return ::rename(from.c_str(), to.c_str()) == 0;
 }

@@ -64,6 +64,11 @@ std::string executable_path() {
 
 std::string executable_name(const std::string &stem) { return stem + ".exe"; }
 
+std::string home_folder() {
+  const char *profile = std::getenv("USERPROFILE");
+  return profile && *profile ? profile : std::string();
+}
+
 std::string temp_dir_path() { return zevavi_dir() + "\\ky_tmp"; }
 
 bool make_temp_dir(std::string &error) {
@@ -141,12 +146,42 @@ bool can_start_file_at(const std::string &path) {
   return true;
 }
 
-void keep_previous_log(const std::string &path) {
-  const DWORD attributes = ::GetFileAttributesA(path.c_str());
-  if (attributes == INVALID_FILE_ATTRIBUTES || !is_plain_file(attributes))
-    return;
-  // MoveFileEx, not rename: the C runtime's rename refuses to replace an existing file, and
-  // the log two runs back is the one to give way.
-  if (!::MoveFileExA(path.c_str(), (path + ".1").c_str(), MOVEFILE_REPLACE_EXISTING))
-    remove_file(path);
+PathKind path_kind(const std::string &path, unsigned long long *size) {
+  // A device ("NUL", "COM1", a path in the device namespace) is told by what opening it gives:
+  // its attributes may say nothing, or not be given at all.
+  if (path.rfind("\\\\.\\", 0) == 0 || path.rfind("//./", 0) == 0)
+    return PathKind::device;
+  WIN32_FILE_ATTRIBUTE_DATA data{};
+  const bool attributes = ::GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &data) != 0;
+  if (!attributes) {
+    const DWORD error = ::GetLastError();
+    if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND)
+      return PathKind::nothing;
+  } else if (data.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) {
+    return PathKind::symbolic_link;
+  } else if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+    return PathKind::folder;
+  } else if (data.dwFileAttributes & FILE_ATTRIBUTE_DEVICE) {
+    return PathKind::device;
+  }
+  HANDLE h = ::CreateFileA(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                           OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+  if (h != INVALID_HANDLE_VALUE) {
+    const DWORD type = ::GetFileType(h);
+    ::CloseHandle(h);
+    if (type == FILE_TYPE_CHAR)
+      return PathKind::device;
+    if (type == FILE_TYPE_PIPE)
+      return PathKind::fifo;
+  }
+  if (!attributes)
+    return PathKind::unknown;
+  if (size)
+    *size = (static_cast<unsigned long long>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
+  return PathKind::regular_file;
+}
+
+bool move_file_replacing(const std::string &from, const std::string &to) {
+  // MoveFileEx, not rename: the C runtime's rename refuses to replace an existing file.
+  return ::MoveFileExA(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING) != 0;
 }

@@ -2,6 +2,8 @@
 // path, with one section holding its values.
 #include "platform/settingsstore.h"
 
+#include "platform/paths.h"
+
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -24,8 +26,10 @@ std::string root_folder(RegistryRoot Root) {
   const char *xdg = std::getenv("XDG_CONFIG_HOME");
   if (xdg && *xdg == '/')
     return std::string(xdg) + "/zevavi/registry";
-  const char *home = std::getenv("HOME");
-  return std::string(home && *home ? home : "/tmp") + "/.config/zevavi/registry";
+  const std::string home = home_folder();
+  if (home.empty())
+    throw std::runtime_error(std::string("The settings have no place: ") + no_home_folder + ".");
+  return home + "/.config/zevavi/registry";
 }
 
 // The key path's components joined by "/"; refuses what would step outside the root.

@@ -1,5 +1,7 @@
 #include "platform/settingsstore.h"
 
+#include "platform/paths.h"
+
 #include <algorithm>
 #include <cctype>
 #include <cerrno>
@@ -10,9 +12,34 @@
 #include <sstream>
 #include <stdexcept>
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#ifdef _WIN32
+#include <io.h>
+#else
+#include <unistd.h>
+#endif
+
 namespace fs = std::filesystem;
 
 namespace {
+
+// Opens a file for writing that this call creates: an existing file, or a link planted at
+// the name, makes it fail rather than be written through. Null with errno set otherwise.
+FILE *create_new_file(const std::string &path) {
+#ifdef _WIN32
+  const int fd = ::_open(path.c_str(), _O_WRONLY | _O_CREAT | _O_EXCL | _O_BINARY, _S_IREAD | _S_IWRITE);
+  FILE *file = fd < 0 ? nullptr : ::_fdopen(fd, "wb");
+  if (fd >= 0 && !file)
+    ::_close(fd);
+#else
+  const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+  FILE *file = fd < 0 ? nullptr : ::fdopen(fd, "wb");
+  if (fd >= 0 && !file)
+    ::close(fd);
+#endif
+  return file;
+}
 
 std::string trim(const std::string &s) {
   const char *blanks = " \t\r";
@@ -111,7 +138,9 @@ void IniFile::WriteString(const std::string &Section, const std::string &Key, co
   refuse_line_breaks("section name", Section);
   refuse_line_breaks("key", Key);
   refuse_line_breaks("value of " + Key, Value);
-  if (Key.empty() || Key.find('=') != std::string::npos || trim(Key) != Key)
+  // A key of its own line: no "=", no blanks around it, and not the start of a comment (";")
+  // or a section ("["), which the reader would take it for.
+  if (Key.empty() || Key.find('=') != std::string::npos || trim(Key) != Key || Key[0] == ';' || Key[0] == '[')
     throw std::runtime_error("\"" + Key + "\" cannot be a key of a settings file.");
   auto s = std::find_if(sections_.begin(), sections_.end(),
                         [&](const auto &x) { return same_name(x.name, Section); });
@@ -149,19 +178,30 @@ std::string IniFile::Text() const {
 }
 
 void IniFile::UpdateFile() const {
+  if (path_.empty())
+    throw std::runtime_error(std::string("The settings have no place: ") + no_home_folder + ".");
   const fs::path path(path_);
   std::error_code ec;
   if (path.has_parent_path())
     fs::create_directories(path.parent_path(), ec);
   // The temporary sits beside the file, so the rename never crosses file systems.
+  // Whatever stands at the temporary's name (left by a save that died, or a link planted
+  // there to steer the write elsewhere) goes, and the temporary is created anew.
   const fs::path temp = path.string() + ".new";
+  fs::remove(temp, ec);
   {
-    std::ofstream out(temp, std::ios::binary | std::ios::trunc);
-    if (out)
-      out << Text();
-    if (!out || !out.flush()) {
-      const std::string reason = std::strerror(errno);
-      fs::remove(temp, ec);
+    FILE *out = create_new_file(temp.string());
+    const std::string text = Text();
+    bool written =
+        out && std::fwrite(text.data(), 1, text.size(), out) == text.size() && std::fflush(out) == 0;
+    std::string reason = std::strerror(errno);
+    if (out && std::fclose(out) != 0 && written) {
+      written = false;
+      reason = std::strerror(errno);
+    }
+    if (!written) {
+      if (out)
+        fs::remove(temp, ec);
       throw std::runtime_error("The settings file " + path_ + " cannot be written (" + reason + ").");
     }
   }

@@ -33,6 +33,15 @@ std::optional<std::array<int, 4>> parse(std::string_view text) {
 
 bool is_dotted_ipv4(std::string_view text) { return parse(text).has_value(); }
 
+std::string host_address_problem(std::string_view address) {
+  auto parts = parse(address);
+  if (parts && (*parts)[3] == 0)
+    return "the network address";
+  if (parts && (*parts)[3] == 255)
+    return "the broadcast address";
+  return {};
+}
+
 std::string address_facing(const std::vector<std::string> &pc_addresses, std::string_view box) {
   auto target = parse(box);
   if (!target)

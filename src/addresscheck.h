@@ -10,6 +10,11 @@
 // refused: some parsers read them as octal, and the box must get the address the user meant.
 bool is_dotted_ipv4(std::string_view text);
 
+// Why a dotted IPv4 address cannot be a box's in its /24 network: "" for a host's address,
+// else "the network address" (last number 0) or "the broadcast address" (255) of it. The
+// box would take either and then reach nobody, or everybody.
+std::string host_address_problem(std::string_view address);
+
 // Of the PC's addresses, the first in the same /24 network as `box`; empty when none is (or
 // when `box` is not a dotted IPv4 address). On a PC with several interfaces this is the one
 // the box can reach.

@@ -113,9 +113,13 @@ VAzOdor::VAzOdor(Dialogs &dialogs, QWidget *owner, const std::string &log_path)
   // (an installed copy) the log goes to the user's own folder instead, and the window says
   // where, since the technician would look beside the program.
   log_path_ = log_path.empty() ? default_log_path(executable_name("ZeVavi")) : log_path;
-  keep_previous_log(log_path_);
-  log_open(log_path_.c_str(), LOG_HEX);
-  show_log_place();
+  if (std::string refusal; start_log_at(log_path_, refusal)) {
+    log_open(log_path_.c_str(), LOG_HEX);
+    show_log_place();
+  } else {
+    lbLogPath->setText(QString::fromLocal8Bit("No log: " + refusal));
+    lbLogPath->show();
+  }
 
   tabInput->SetTabVisible(false);
   tabStatus->SetTabVisible(false);

@@ -49,6 +49,10 @@ std::string machine_ip_refusal(const std::string &box_ip) {
     return "The Machine-IP \"" + box_ip +
            "\" is not an IPv4 address.\nType four numbers from 0 to 255 with dots between "
            "them, for example 192.168.102.45.";
+  if (std::string problem = host_address_problem(box_ip); !problem.empty())
+    return "The Machine-IP " + box_ip + " is " + problem +
+           " of its network (mask 255.255.255.0), not a machine's.\nType the address the machine is to use, "
+           "for example 192.168.102.45.";
   return {};
 }
 

@@ -32,6 +32,14 @@ std::string TZADynamicBind::FindLibrary() const {
     fs::path candidate = fs::path(program_dir) / LibraryName();
     if (fs::is_regular_file(candidate, ec))
       return candidate.string();
+#ifdef ZEVAVI_PRIVATE_LIB_FROM_BIN
+    // Installed, it lies in its private folder. The path is made here rather than left to
+    // dlopen's search of the program's RUNPATH: that search follows the object that calls
+    // dlopen, which in a sanitizer build is the sanitizer's interceptor, not the program.
+    candidate = fs::path(program_dir) / ZEVAVI_PRIVATE_LIB_FROM_BIN / LibraryName();
+    if (fs::is_regular_file(candidate, ec))
+      return candidate.lexically_normal().string();
+#endif
   }
   return LibraryName();
 }

@@ -3,8 +3,10 @@
 #include "src/addresscheck.h"
 
 #include <cerrno>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <set>
 #include <sstream>
@@ -19,14 +21,51 @@ std::string trimmed(const std::string &text) {
   return text.substr(first, text.find_last_not_of(" \t\r") - first + 1);
 }
 
+// Text as the user gave it, in quotes, cut short where a long one would flood the message.
+std::string quote_cut(const std::string &text) {
+  constexpr size_t shown = 60;
+  return "\"" + (text.size() > shown
+                     ? text.substr(0, shown) + "\"... (" + std::to_string(text.size()) + " characters)"
+                     : text + "\"");
+}
+
+// A units file lists a station's boxes, a line each: a few thousand lines at the most.
+constexpr std::uintmax_t units_file_limit = 1024 * 1024;
+
 // Every line of a units file that is not blank or a comment, with its line number in the
-// error when it is not a unit.
+// error when it is not a unit. Only a regular file of a bounded size is read: a device
+// (/dev/zero) would be read until memory ran out, a FIFO with no writer would never end.
 bool read_units_file(const std::string &path, std::vector<StationUnit> &units, std::string &error) {
-  std::ifstream in(path);
-  if (!in) {
-    error = "--units: can't read \"" + path + "\".";
+  std::error_code ec;
+  const std::filesystem::file_status status = std::filesystem::status(path, ec);
+  if (ec || !std::filesystem::exists(status)) {
+    error = "--units: can't read " + quote_cut(path) +
+            (ec ? " (" + ec.message() + ")." : ": there is no such file.");
     return false;
   }
+  if (!std::filesystem::is_regular_file(status)) {
+    error = "--units: " + quote_cut(path) + " is not a regular file.";
+    return false;
+  }
+  const std::uintmax_t size = std::filesystem::file_size(path, ec);
+  if (ec || size > units_file_limit) {
+    error =
+        "--units: " + quote_cut(path) + " is too large for a units file (" +
+        (ec ? ec.message() : std::to_string(size) + " bytes; at most " + std::to_string(units_file_limit)) +
+        ").";
+    return false;
+  }
+  std::ifstream file(path, std::ios::binary);
+  std::string text(units_file_limit + 1, '\0');
+  file.read(text.data(), std::streamsize(text.size()));
+  text.resize(size_t(file.gcount()));
+  if (!file.eof() || file.bad()) {
+    error = text.size() > units_file_limit
+                ? "--units: " + quote_cut(path) + " grew past the size of a units file."
+                : "--units: can't read " + quote_cut(path) + ".";
+    return false;
+  }
+  std::istringstream in(text);
   int number = 0;
   for (std::string line; std::getline(in, line);) {
     ++number;
@@ -42,10 +81,6 @@ bool read_units_file(const std::string &path, std::vector<StationUnit> &units, s
     }
     units.push_back(unit);
   }
-  if (in.bad()) {
-    error = "--units: can't read \"" + path + "\".";
-    return false;
-  }
   return true;
 }
 
@@ -55,7 +90,7 @@ bool units_distinct(const std::vector<StationUnit> &units, std::string &error) {
   std::set<std::string> ports, boxes;
   for (const StationUnit &unit : units) {
     if (!ports.insert(unit.port).second) {
-      error = "The port " + unit.port + " is given to more than one unit.";
+      error = "The port " + quote_cut(unit.port) + " is given to more than one unit.";
       return false;
     }
     if (!boxes.insert(unit.box).second) {
@@ -71,17 +106,22 @@ bool parse_station_unit(const std::string &text, StationUnit &unit, std::string 
   // A device path may hold "=" itself; the address never does.
   size_t cut = text.find_last_of("= \t");
   if (cut == std::string::npos || cut == 0) {
-    error = "\"" + text + "\" is not PORT=ADDRESS, such as /dev/ttyUSB0=192.168.1.50.";
+    error = quote_cut(text) + " is not PORT=ADDRESS, such as /dev/ttyUSB0=192.168.1.50.";
     return false;
   }
   unit.port = trimmed(text.substr(0, cut));
   unit.box = trimmed(text.substr(cut + 1));
   if (unit.port.empty()) {
-    error = "\"" + text + "\" names no port.";
+    error = quote_cut(text) + " names no port.";
     return false;
   }
   if (unit.box.empty() || !is_dotted_ipv4(unit.box) || unit.box.size() > 31) {
-    error = "\"" + unit.box + "\" in \"" + text + "\" is not an IPv4 address such as 192.168.102.45.";
+    error =
+        quote_cut(unit.box) + " in " + quote_cut(text) + " is not an IPv4 address such as 192.168.102.45.";
+    return false;
+  }
+  if (std::string problem = host_address_problem(unit.box); !problem.empty()) {
+    error = unit.box + " in " + quote_cut(text) + " is " + problem + " of its /24 network, not a box's.";
     return false;
   }
   return true;
@@ -194,21 +234,26 @@ bool parse_flash_args(const std::vector<std::string> &args, FlashOptions &option
         if (options.model == models[m])
           options.machine = m;
       if (options.machine < 0) {
-        error = "--model \"" + options.model + "\" is not one of KESTA MORVA PELIN TORQA.";
+        error = "--model " + quote_cut(options.model) + " is not one of KESTA MORVA PELIN TORQA.";
         return false;
       }
     } else if (name == "--box") {
       if (!take(options.box))
         return false;
       if (!is_dotted_ipv4(options.box) || options.box.size() > 31) {
-        error = "--box \"" + options.box + "\" is not an IPv4 address such as 192.168.102.45.";
+        error = "--box " + quote_cut(options.box) + " is not an IPv4 address such as 192.168.102.45.";
+        return false;
+      }
+      if (std::string problem = host_address_problem(options.box); !problem.empty()) {
+        error = "--box " + options.box + " is " + problem + " of its /24 network, not a box's.";
         return false;
       }
     } else if (name == "--pc-address") {
       if (!take(options.pc_address))
         return false;
       if (!is_dotted_ipv4(options.pc_address) || options.pc_address.size() > 31) {
-        error = "--pc-address \"" + options.pc_address + "\" is not an IPv4 address such as 192.168.102.10.";
+        error = "--pc-address " + quote_cut(options.pc_address) +
+                " is not an IPv4 address such as 192.168.102.10.";
         return false;
       }
     } else if (name == "--log") {
@@ -226,17 +271,17 @@ bool parse_flash_args(const std::vector<std::string> &args, FlashOptions &option
       long seconds = std::strtol(text.c_str(), &end, 10);
       if (errno != 0 || *end != '\0' || seconds <= 0 || seconds > 86400 ||
           !(text[0] >= '0' && text[0] <= '9')) {
-        error = "--timeout \"" + text + "\" is not a number of seconds from 1 to 86400.";
+        error = "--timeout " + quote_cut(text) + " is not a number of seconds from 1 to 86400.";
         return false;
       }
       options.timeout_s = int(seconds);
     } else if (arg.size() > 1 && arg[0] == '-') {
-      error = "Unknown option " + arg + ".";
+      error = "Unknown option " + quote_cut(arg) + ".";
       return false;
     } else if (options.image.empty()) {
       options.image = arg;
     } else {
-      error = "Only one image can be flashed: \"" + arg + "\" is one too many.";
+      error = "Only one image can be flashed: " + quote_cut(arg) + " is one too many.";
       return false;
     }
   }
@@ -298,7 +343,9 @@ std::string flash_usage() {
          "  --console FILE       keep the box's raw console bytes in FILE\n"
          "  --log FILE           the log (default: zevavi.log beside the program, or, where\n"
          "                       that folder is read-only, in ~/.local/state/zevavi on Linux\n"
-         "                       and %LOCALAPPDATA%\\zevavi on Windows)\n"
+         "                       and %LOCALAPPDATA%\\zevavi on Windows); the last five\n"
+         "                       runs' logs are kept as FILE.1 to FILE.5; FILE must be a\n"
+         "                       regular file or nothing yet\n"
          "  --timeout SECONDS    give up when the whole run takes longer\n"
          "  --help               this text\n"
          "\n"

@@ -289,7 +289,10 @@ int main(int argc, char **argv) {
   QCoreApplication app(argc, argv);
   gui_install();
   std::string log_path = options.log.empty() ? default_log_path() : options.log;
-  keep_previous_log(log_path);
+  if (std::string error; !start_log_at(log_path, error)) {
+    std::fprintf(stderr, "zevavi-flash: %s\n", error.c_str());
+    return exit_usage;
+  }
   log_open(log_path.c_str(), LOG_HEX);
   int code;
   if (options.station) {

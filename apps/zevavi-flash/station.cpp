@@ -293,6 +293,22 @@ std::string choose_pc_address(const FlashOptions &options, Board &board) {
   return pc;
 }
 
+// Each box holds its serial port with the port's events, a transfer socket and the wake-ups
+// of its threads; the station its own few. Running out half-way would end the whole station
+// with "Too many open files" and leave the partition files behind, so the room is made, or
+// the station refused, before anything starts.
+std::string files_limit_refusal(size_t units) {
+  constexpr unsigned long per_unit = 16, for_station = 32;
+  unsigned long limit = 0, room = 0;
+  if (make_room_for_files(for_station + per_unit * units, limit, room))
+    return {};
+  const unsigned long fit = room > for_station ? (room - for_station) / per_unit : 0;
+  return "The station cannot open the files " + std::to_string(units) +
+         " boxes need: this user may have at most " + std::to_string(limit) +
+         " files open (ulimit -n), which leaves room for " + std::to_string(fit) +
+         " boxes.\nGive fewer units, or raise the limit (ulimit -Hn, limits.conf).";
+}
+
 }  // namespace
 
 int run_station(const FlashOptions &options, int stop_requests) {
@@ -300,6 +316,10 @@ int run_station(const FlashOptions &options, int stop_requests) {
   const std::string pc = choose_pc_address(options, board);
   if (pc.empty())
     return exit_usage;
+  if (std::string refusal = files_limit_refusal(options.units.size()); !refusal.empty()) {
+    board.message("error", exit_usage, refusal);
+    return exit_usage;
+  }
   if (std::string refusal = tftp_port_refusal(executable_path()); !refusal.empty()) {
     board.message("error", exit_port, refusal);
     return exit_port;

@@ -4,6 +4,7 @@
 #include <QDateTime>
 #include <QFileDialog>
 #include <QLabel>
+#include <QPointer>
 #include <QStatusBar>
 #include <QToolBar>
 #include <QHBoxLayout>
@@ -13,6 +14,7 @@
 #include "comport/serportctl_select.h"
 #include "comport/serportsetup.h"
 #include "comport/serporttrmset.h"
+#include "platform/gui.h"
 #include "platform/paths.h"
 #include "platform/settingsstore.h"
 #include "widgets/skin/skinbuttonfamily.h"
@@ -102,13 +104,12 @@ TermWindow::TermWindow(const std::string &SettingsPath, const std::string &Port,
   RefreshSelectors();
   ShowState();
   port_.OnDeviceLost = [this](TCustomComPort *, uint32_t) {
-    // The port closes itself; the window only says so.
-    QMetaObject::invokeMethod(
-        this,
-        [this] {
-          ShowError(QStringLiteral("The line %1 went away.").arg(QString::fromStdString(port_.Port())));
-        },
-        Qt::QueuedConnection);
+    // The port closes itself; the window only says so (if it is still there).
+    post_to_gui([window = QPointer<TermWindow>(this)] {
+      if (window)
+        window->ShowError(
+            QStringLiteral("The line %1 went away.").arg(QString::fromStdString(window->port_.Port())));
+    });
   };
 }
 

@@ -141,9 +141,13 @@ Section "Uninstall"
   ; The folder may be one the user chose and share with other files: only what the installer
   ; put there goes, and each folder only once it is empty.
   !insertmacro ZV_UNINSTALL_FILES
-  ; The programs keep their log, and the run before's, beside themselves when they may.
+  ; The programs keep their log, and the last five runs', beside themselves when they may.
   Delete "$INSTDIR\zevavi.log"
   Delete "$INSTDIR\zevavi.log.1"
+  Delete "$INSTDIR\zevavi.log.2"
+  Delete "$INSTDIR\zevavi.log.3"
+  Delete "$INSTDIR\zevavi.log.4"
+  Delete "$INSTDIR\zevavi.log.5"
   Delete "$INSTDIR\uninstall.exe"
   RMDir "$INSTDIR"
 

@@ -250,7 +250,13 @@ TEST_F(Flash, RefusalsEndBeforeTheBoxIsTouched) {
       {"box is the PC", {"--box", pc_}, 2, "is this PC's own address"},
       {"no image", {"--image", (dir_ / "missing.zip").string()}, 7, "missing.zip"},
       {"damaged image", {"--image", (dir_ / "damaged.nfi").string()}, 7, "Fail to unpack image."},
+      // A log is kept only in a file of ours: nothing else at its path is moved or written.
+      {"log is a folder", {"--log", (dir_ / "logs").string()}, 2, "logs is a folder, not a regular file"},
+      {"log is a device", {"--log", "/dev/null"}, 2, "The log /dev/null is a device, not a regular file"},
+      {"log is a link", {"--log", (dir_ / "null.log").string()}, 2, "null.log is a symbolic link"},
   };
+  fs::create_directory(dir_ / "logs");
+  fs::create_symlink("/dev/null", dir_ / "null.log");
   {
     std::string bytes = read_file(good_image);
     std::ofstream(dir_ / "damaged.nfi", std::ios::binary) << bytes.substr(0, bytes.size() / 2);
@@ -276,6 +282,9 @@ TEST_F(Flash, RefusalsEndBeforeTheBoxIsTouched) {
     EXPECT_NE((out() + err()).find(refusal.said), std::string::npos) << out() << err();
     expect_no_partition_files();
   }
+  EXPECT_TRUE(fs::is_directory(dir_ / "logs") && fs::is_empty(dir_ / "logs"));
+  EXPECT_TRUE(fs::is_symlink(dir_ / "null.log"));
+  EXPECT_TRUE(fs::is_character_file("/dev/null"));
   stop_box();
   EXPECT_TRUE(report()["commands"].toArray().isEmpty()) << "a refused run typed a command into the box";
 }

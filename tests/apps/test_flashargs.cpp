@@ -2,9 +2,12 @@
 // that is wrong.
 #include "apps/zevavi-flash/flashargs.h"
 
+#include "tests/support/fifo_watchdog.h"
 #include "tests/support/fs.h"
 
 #include <gtest/gtest.h>
+
+#include <sys/stat.h>
 
 namespace {
 
@@ -61,6 +64,10 @@ TEST(FlashArgs, EachBadArgumentIsNamed) {
       {with(good, {"--box", "192.168.1.256"}), "192.168.1.256"},
       {with(good, {"--box", "192.168.01.5"}), "192.168.01.5"},
       {with(good, {"--box", "box.local"}), "box.local"},
+      {with(good, {"--box", "192.168.1.0"}), "192.168.1.0 is the network address"},
+      {with(good, {"--box", "192.168.1.255"}), "192.168.1.255 is the broadcast address"},
+      {{"--station", "--model", "KESTA", "--unit", "/dev/ttyUSB0=10.1.2.255", "image.zip"},
+       "10.1.2.255 in \"/dev/ttyUSB0=10.1.2.255\" is the broadcast address"},
       {with(good, {"--pc-address", "10.0.0"}), "10.0.0"},
       {with(good, {"--timeout", "0"}), "--timeout"},
       {with(good, {"--timeout", "-5"}), "-5"},
@@ -130,6 +137,44 @@ TEST(FlashArgs, StationTakesUnitsFromOptionsAndAFile) {
   EXPECT_FALSE(
       parse_flash_args({"--station", "--model", "PELIN", "--units", list, "image.zip"}, options, error));
   EXPECT_NE(error.find(list + ", line 2"), std::string::npos) << error;
+}
+
+// Only a regular units file of a units file's size is read: a device would be read until
+// memory runs out, a FIFO with no writer never ends, and a bad line is quoted cut short.
+TEST(FlashArgs, AUnitsFileIsARegularFileOfBoundedSize) {
+  zv_test::TempDir dir("zevavi-flashargs");
+  const std::string fifo = dir.str("units.fifo");
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  const std::string huge = dir.str("huge.txt");
+  zv_test::write_file(huge, std::string(2 * 1024 * 1024, '#'));
+  const std::string long_line = dir.str("long-line.txt");
+  zv_test::write_file(long_line, "/dev/ttyUSB0 192.168.1.50\n" + std::string(900 * 1024, 'x') + "\n");
+  const std::string long_port = dir.str("long-port.txt");
+  const std::string port(500 * 1024, 'p');
+  zv_test::write_file(long_port, port + " 192.168.1.50\n" + port + " 192.168.1.51\n");
+  struct Case {
+    std::string path;
+    const char *said;
+  };
+  const Case cases[] = {
+      {"/dev/zero", "\"/dev/zero\" is not a regular file."},
+      {fifo, "units.fifo\" is not a regular file."},
+      {dir.str(""), "\" is not a regular file."},
+      {huge, "is too large for a units file (2097152 bytes; at most 1048576)."},
+      {long_line, "long-line.txt, line 2: \"xxxx"},
+      {long_port, "The port \"pppp"},
+  };
+  FifoWatchdog watchdog(fifo, std::chrono::seconds(10));
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.path);
+    FlashOptions options;
+    std::string error;
+    EXPECT_FALSE(
+        parse_flash_args({"--station", "--model", "PELIN", "--units", c.path, "image.zip"}, options, error));
+    EXPECT_NE(error.find(c.said), std::string::npos) << error.substr(0, 300);
+    EXPECT_LT(error.size(), 400u) << "the error echoes what it was given";
+  }
+  EXPECT_FALSE(watchdog.finish()) << "the FIFO was opened and waited on";
 }
 
 }  // namespace

@@ -2,12 +2,18 @@
 // round trips of every group, the missing-value rules, and the registry's stand-in.
 #include <gtest/gtest.h>
 
+#ifndef _WIN32
+#include <pwd.h>
+#include <unistd.h>
+#endif
+
 #include <cstdlib>
 #include <cstring>
 #include <functional>
 #include <filesystem>
 
 #include "comport/serport.h"
+#include "platform/paths.h"
 #include "platform/settingsstore.h"
 #include "tests/support/fs.h"
 
@@ -225,5 +231,66 @@ TEST_F(PortStore, AFailedStoreLeavesTheOldFileWhole) {
     EXPECT_STREQ(e.what(), "COM1 Error: Failed to store settings");
   }
 }
+
+#ifndef _WIN32
+// A save creates its temporary anew: a link planted at its name is neither followed nor
+// left, whatever it points at.
+TEST_F(PortStore, ASaveNeverWritesThroughAPlantedTemporary) {
+  const fs::path victim = dir / "victim";
+  const struct {
+    const char *name;
+    std::function<void()> plant;
+  } plants[] = {
+      {"a link to a file", [&] { fs::create_symlink(victim, ini + ".new"); }},
+      {"a link to nothing yet", [&] { fs::create_symlink(dir / "made-through-the-link", ini + ".new"); }},
+      {"a file left by a save that died", [&] { write_file(ini + ".new", "half"); }},
+  };
+  for (const auto &plant : plants) {
+    SCOPED_TRACE(plant.name);
+    write_file(victim, "precious");
+    plant.plant();
+    IniFile file(ini);
+    file.WriteString("ComPort", "Port", "COM4");
+    file.UpdateFile();
+    EXPECT_EQ(read_file(ini), "[ComPort]\nPort=COM4\n");
+    EXPECT_EQ(read_file(victim), "precious");
+    EXPECT_FALSE(fs::exists(dir / "made-through-the-link"));
+    EXPECT_FALSE(fs::exists(fs::symlink_status(ini + ".new")));
+    fs::remove(ini);
+  }
+}
+#endif
+
+// A key the reader would take for a comment or a section is refused, as a key with "=" is:
+// written, it would never read back.
+TEST_F(PortStore, KeysAFileCannotHoldAreRefused) {
+  IniFile file(ini);
+  for (const char *bad : {";Port", "[Port", "Po=rt", " Port", ""}) {
+    SCOPED_TRACE(bad);
+    EXPECT_THROW(file.WriteString("ComPort", bad, "x"), std::runtime_error);
+  }
+  file.WriteString("ComPort", "Po;rt", "x");
+  file.UpdateFile();
+  EXPECT_EQ(IniFile(ini).ReadString("ComPort", "Po;rt", "missing"), "x");
+  EXPECT_EQ(read_file(ini), "[ComPort]\nPo;rt=x\n");
+}
+
+#ifndef _WIN32
+// Without HOME the user's folders come from the password database, never a shared /tmp.
+TEST_F(PortStore, RegistryAndSettingsWithoutHomeAreInTheUsersOwnFolder) {
+  const passwd *entry = ::getpwuid(::geteuid());
+  ASSERT_NE(entry, nullptr);
+  const std::string passwd_home = entry->pw_dir;
+  const char *was = std::getenv("HOME");
+  const std::string saved = was ? was : "";
+  unsetenv("HOME");
+  unsetenv("XDG_CONFIG_HOME");
+  const std::string file = RegistryKeyFile(RegistryRoot::CurrentUser, "Software\\Example");
+  const std::string settings = settings_file_path("term.ini");
+  setenv("HOME", saved.c_str(), 1);
+  EXPECT_EQ(file, passwd_home + "/.config/zevavi/registry/Software/Example.ini");
+  EXPECT_EQ(settings, passwd_home + "/.config/zevavi/term.ini");
+}
+#endif
 
 }  // namespace

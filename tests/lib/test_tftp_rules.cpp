@@ -54,7 +54,7 @@ Bytes data(uint64_t before, uint64_t size) {
   return be16(3) + be16(unsigned(before + 1) & 0xffff) + file_bytes(from, std::min(size, from + 512));
 }
 
-enum class Kind { Datagram, Timeout, Abort };
+enum class Kind { Datagram, Timeout, Abort, NewerRequest };
 struct Input {
   Kind kind;
   Endpoint from{};
@@ -64,6 +64,8 @@ Input from_client(Bytes b) { return {Kind::Datagram, client, std::move(b)}; }
 Input from(Endpoint e, Bytes b) { return {Kind::Datagram, e, std::move(b)}; }
 const Input timeout{Kind::Timeout, {}, {}};
 const Input abort_now{Kind::Abort, {}, {}};
+// A read request the server took on port 69 and handed to the running transfer.
+Input newer_request(Endpoint e) { return {Kind::NewerRequest, e, {}}; }
 
 struct RuleCase {
   const char *name;
@@ -126,6 +128,67 @@ const RuleCase rule_cases[] = {
      client,
      false},
     {"DuplicateAckSendsNothing", 5000, 1, {}, from_client(ack(1)), Event::Duplicate, 0, "", {}, false},
+    {"NewerRequestBeforeAnyAckTakesOver",
+     1500,
+     0,
+     {},
+     newer_request(other_port),
+     Event::TakenOver,
+     0,
+     data(0, 1500),
+     other_port,
+     false},
+    {"AfterATakeOverTheFirstClientIsAStranger",
+     1500,
+     0,
+     {newer_request(other_port)},
+     from_client(ack(1)),
+     Event::Stranger,
+     0,
+     unknown_tid,
+     client,
+     false},
+    {"AfterATakeOverTheNewClientsAckMovesOn",
+     1500,
+     0,
+     {newer_request(other_port)},
+     from(other_port, ack(1)),
+     Event::Acked,
+     0,
+     data(1, 1500),
+     other_port,
+     false},
+    {"NewerRequestAfterAnAckIsKept", 5000, 1, {}, newer_request(other_port), Event::Kept, 0, "", {}, false},
+    {"NewerRequestAfterAnAckOfAnotherBlockIsKept",
+     5000,
+     0,
+     {from_client(ack(7))},
+     newer_request(other_port),
+     Event::Kept,
+     0,
+     "",
+     {},
+     false},
+    {"NewerRequestFromAnotherAddressIsKept",
+     5000,
+     0,
+     {},
+     newer_request(other_host),
+     Event::Kept,
+     0,
+     "",
+     {},
+     false},
+    {"NewerRequestAfterTheEndIsKept",
+     1000,
+     1,
+     {from_client(ack(2))},
+     newer_request(other_port),
+     Event::Kept,
+     0,
+     "",
+     {},
+     true},
     {"AckOfAFutureBlockSendsTheBlockAgain",
      5000,
      1,
@@ -313,6 +376,8 @@ tftp::Outcome apply(tftp::Transfer &t, const Input &in) {
       return t.on_timeout();
     case Kind::Abort:
       return t.abort();
+    case Kind::NewerRequest:
+      return t.take_over(in.from);
     case Kind::Datagram:
       break;
   }

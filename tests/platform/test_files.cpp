@@ -8,9 +8,12 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
+#include <vector>
 
 #include <csignal>
 #include <fcntl.h>
@@ -324,5 +327,41 @@ INSTANTIATE_TEST_SUITE_P(
         CopyRow{"ShiftedTargetFull", Source::shifted, 300001, 300001, 65536, CopyEnd::write_failed},
         CopyRow{"PipeTargetFull", Source::pipe, 40001, 40001, 4096, CopyEnd::write_failed}),
     [](const auto &test_case) { return std::string(test_case.param.name); });
+
+// Room for a job's files: the soft limit is raised where the hard one allows, and where it
+// does not, the answer says the limit and how many more fit. Each row runs in a child, whose
+// limits it lowers for good.
+TEST(FileLimit, TheSoftLimitIsRaisedWithinTheHardOneElseTheRoomIsTold) {
+  struct Row {
+    const char *name;
+    rlim_t soft, hard;
+    unsigned long more;
+    bool ok;
+  };
+  const Row rows[] = {
+      {"room already", 1024, 1024, 100, true},
+      {"raised up to the hard limit", 64, 4096, 1000, true},
+      {"not even the hard limit", 64, 256, 1000, false},
+  };
+  for (const Row &row : rows) {
+    SCOPED_TRACE(row.name);
+    auto child = [&row] {
+      const rlimit set{row.soft, row.hard};
+      if (::setrlimit(RLIMIT_NOFILE, &set) != 0)
+        std::_Exit(2);
+      unsigned long limit = 0, room = 0;
+      const bool ok = make_room_for_files(row.more, limit, room);
+      // The room promised is there: that many more files open.
+      size_t opened = 0;
+      while (ok && opened < row.more && ::open("/dev/null", O_RDONLY | O_CLOEXEC) >= 0)
+        ++opened;
+      const bool right =
+          ok == row.ok && (ok ? opened == row.more : limit == row.hard && room > 0 && room < row.more);
+      std::fprintf(stderr, "ok %d limit %lu room %lu opened %zu\n", int(ok), limit, room, opened);
+      std::_Exit(right ? 0 : 1);
+    };
+    EXPECT_EXIT(child(), ::testing::ExitedWithCode(0), "");
+  }
+}
 
 }  // namespace

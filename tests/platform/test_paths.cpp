@@ -135,12 +135,13 @@ std::set<std::string> names_in(const fs::path &dir) {
   return names;
 }
 
-enum class Place { nothing, regular_file, link_to_file, dangling_link, folder, fifo, missing_folder };
+enum class Place { nothing, regular_file, link_to_file, dangling_link, folder, fifo, device, missing_folder };
 
 struct PlaceRow {
   const char *name;
   Place place;
   bool startable;
+  const char *kind;  // what a refused log names, "" where the log starts
   friend void PrintTo(const PlaceRow &r, std::ostream *os) { *os << r.name; }
 };
 
@@ -169,6 +170,9 @@ TEST_P(LogPlace, AFreshLogStartsOnlyInPlaceOfNothingOrARegularFile) {
     case Place::fifo:
       ASSERT_EQ(::mkfifo(log.c_str(), 0600), 0);
       break;
+    case Place::device:
+      log = "/dev/null";  // stands for any device node; only looked at, as everything here
+      break;
     case Place::missing_folder:
       log = base_ / "missing" / "zevavi.log";
       break;
@@ -183,29 +187,70 @@ TEST_P(LogPlace, AFreshLogStartsOnlyInPlaceOfNothingOrARegularFile) {
     EXPECT_EQ(read_file(log), "the last run");
   }
 
-  // Keeping the previous log moves only a regular file aside; a link stays, and so does
-  // whatever it points at.
+  // Starting the log moves only a regular file aside; whatever else stands there is refused
+  // by name and left as it is, and so is whatever a link points at.
+  if (row.place == Place::device) {
+    std::string error;
+    EXPECT_FALSE(start_log_at(log.string(), error));
+    EXPECT_EQ(
+        error,
+        "The log /dev/null is a device, not a regular file; it is left as it is. Name a file for the log.");
+    EXPECT_TRUE(fs::is_character_file(log));
+    return;
+  }
   std::ofstream(log.string() + ".1") << "two runs back";
-  keep_previous_log(log.string());
+  const std::set<std::string> before_start = names_in(base_);
+  std::string error;
+  EXPECT_EQ(start_log_at(log.string(), error), *row.kind == 0);
   if (row.place == Place::regular_file) {
     EXPECT_FALSE(fs::exists(fs::symlink_status(log)));
     EXPECT_EQ(read_file(log.string() + ".1"), "the last run");
+    EXPECT_EQ(read_file(log.string() + ".2"), "two runs back");
   } else if (row.place != Place::missing_folder) {
+    EXPECT_EQ(names_in(base_), before_start) << "something was moved or made";
     EXPECT_EQ(read_file(log.string() + ".1"), "two runs back");
     EXPECT_EQ(fs::exists(fs::symlink_status(log)), row.place != Place::nothing);
+  }
+  if (*row.kind) {
+    EXPECT_EQ(error, "The log " + log.string() + " is " + row.kind +
+                         ", not a regular file; it is left as it is. Name a file for the log.");
   }
   EXPECT_EQ(read_file(target), "not ours");
 }
 
-INSTANTIATE_TEST_SUITE_P(Places, LogPlace,
-                         ::testing::Values(PlaceRow{"Nothing", Place::nothing, true},
-                                           PlaceRow{"RegularFile", Place::regular_file, true},
-                                           PlaceRow{"LinkToAFile", Place::link_to_file, false},
-                                           PlaceRow{"DanglingLink", Place::dangling_link, false},
-                                           PlaceRow{"Folder", Place::folder, false},
-                                           PlaceRow{"Fifo", Place::fifo, false},
-                                           PlaceRow{"MissingFolder", Place::missing_folder, false}),
-                         [](const auto &test_case) { return std::string(test_case.param.name); });
+INSTANTIATE_TEST_SUITE_P(
+    Places, LogPlace,
+    ::testing::Values(PlaceRow{"Nothing", Place::nothing, true, ""},
+                      PlaceRow{"RegularFile", Place::regular_file, true, ""},
+                      PlaceRow{"LinkToAFile", Place::link_to_file, false, "a symbolic link"},
+                      PlaceRow{"DanglingLink", Place::dangling_link, false, "a symbolic link"},
+                      PlaceRow{"Folder", Place::folder, false, "a folder"},
+                      PlaceRow{"Fifo", Place::fifo, false, "a FIFO (named pipe)"},
+                      PlaceRow{"Device", Place::device, false, "a device"},
+                      PlaceRow{"MissingFolder", Place::missing_folder, false, ""}),
+    [](const auto &test_case) { return std::string(test_case.param.name); });
+
+// Each start keeps the runs before it, the last five, newest first; a run that wrote nothing
+// is no run to keep and pushes none out.
+TEST_F(TempDir, SixStartsKeepTheLastFiveRunsAndNoEmptyOne) {
+  const std::string log = (base_ / "zevavi.log").string();
+  auto start = [&](const std::string &writes) {
+    std::string error;
+    ASSERT_TRUE(start_log_at(log, error)) << error;
+    std::ofstream(log, std::ios::app) << writes;  // the log opens for appending
+  };
+  start("");  // the very first run, refused before it logged anything
+  for (int run = 1; run <= 6; ++run)
+    start("run " + std::to_string(run));
+  start("");
+  start("run 7");
+
+  EXPECT_EQ(read_file(log), "run 7");
+  for (int n = 1; n <= kept_logs; ++n)
+    EXPECT_EQ(read_file(log + "." + std::to_string(n)), "run " + std::to_string(7 - n)) << n;
+  EXPECT_FALSE(fs::exists(log + ".6"));
+  EXPECT_EQ(names_in(base_).size(), size_t(1 + kept_logs));
+}
 
 // Beside this program when its folder takes the log; where the rule points at a folder that
 // takes no file (here a working folder that has been deleted, which even root cannot write

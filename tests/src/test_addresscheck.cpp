@@ -1,5 +1,6 @@
 // The box's address as typed, and the PC address chosen to face it.
 #include "src/addresscheck.h"
+#include "src/upgradeengine.h"
 
 #include <gtest/gtest.h>
 
@@ -12,6 +13,30 @@ TEST(Address, OnlyFourDecimalNumbersUpTo255) {
                           "192.168.1.-1", "192.168.1.1 ", " 192.168.1.1", "1.2.3.4;reboot", "0x7f.0.0.1",
                           "1..2.3", "1.2.3.", "192.168.1.1000", "box.local", "::1"})
     EXPECT_FALSE(is_dotted_ipv4(bad)) << bad;
+}
+
+// The /24's own network and broadcast addresses are no box's; the window's refusal says why.
+TEST(Address, NetworkAndBroadcastAddressesAreNoBoxs) {
+  const struct {
+    const char *address;
+    const char *problem;
+  } rows[] = {{"192.168.102.45", ""},
+              {"192.168.102.1", ""},
+              {"192.168.102.254", ""},
+              {"192.168.102.0", "the network address"},
+              {"192.168.102.255", "the broadcast address"},
+              {"10.255.255.255", "the broadcast address"},
+              {"0.0.0.0", "the network address"}};
+  for (const auto &row : rows) {
+    SCOPED_TRACE(row.address);
+    EXPECT_EQ(host_address_problem(row.address), row.problem);
+    const std::string refusal = machine_ip_refusal(row.address);
+    if (*row.problem)
+      EXPECT_EQ(refusal.rfind(std::string("The Machine-IP ") + row.address + " is " + row.problem, 0), 0u)
+          << refusal;
+    else
+      EXPECT_EQ(refusal, "");
+  }
 }
 
 struct FacingRow {

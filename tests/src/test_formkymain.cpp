@@ -578,7 +578,7 @@ INSTANTIATE_TEST_SUITE_P(
                       LogPathRow{"ZeVavi", "ZeVavi", "zevavi.log"}, LogPathRow{"", "ZeVavi", "zevavi.log"}));
 
 // The real program: an old zevavi.log beside it is replaced by a fresh one at start, and
-// kept one generation back as the evidence of the run before.
+// kept as the evidence of the run before, the older ones shifting one back.
 TEST(Program, FreshStartReplacesTheOldLogBesideTheExecutable) {
   fs::path exe = fs::path(ZEVAVI_BIN_DIR) / "ZeVavi";
   fs::path log = fs::path(ZEVAVI_BIN_DIR) / "zevavi.log";
@@ -600,6 +600,7 @@ TEST(Program, FreshStartReplacesTheOldLogBesideTheExecutable) {
   program.waitForFinished(10000);
   EXPECT_TRUE(fresh);
   EXPECT_EQ(read_file(previous), "an old run\n");
+  EXPECT_EQ(read_file(fs::path(ZEVAVI_BIN_DIR) / "zevavi.log.2"), "the run before that\n");
 }
 
 }  // namespace

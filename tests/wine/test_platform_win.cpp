@@ -96,14 +96,20 @@ TEST_F(LogPlace, AFreshLogStartsInPlaceOfNothingOrARegularFileAndTheProbeLeavesN
   }
 }
 
-// The run before gives way to the last one: the C runtime's rename would refuse to replace it.
-TEST_F(LogPlace, ThePreviousLogReplacesTheOneBeforeIt) {
+// The runs shift up one by one and the oldest kept gives way: the C runtime's rename would
+// refuse to replace it. A device is no log to move.
+TEST_F(LogPlace, EarlierLogsShiftAndTheOldestGivesWay) {
   const std::string log = dir_ + "\\zevavi.log";
   std::ofstream(log, std::ios::binary) << "the last run";
-  std::ofstream(log + ".1", std::ios::binary) << "two runs back";
-  keep_previous_log(log);
+  for (int n = 1; n <= kept_logs; ++n)
+    std::ofstream(log + "." + std::to_string(n), std::ios::binary) << "run -" << n;
+  std::string error;
+  EXPECT_TRUE(start_log_at(log, error)) << error;
   EXPECT_EQ(::GetFileAttributesA(log.c_str()), INVALID_FILE_ATTRIBUTES);
   EXPECT_EQ(read_all(log + ".1"), "the last run");
+  EXPECT_EQ(read_all(log + ".5"), "run -4");
+  EXPECT_FALSE(start_log_at("NUL", error));
+  EXPECT_NE(error.find("NUL is a device"), std::string::npos) << error;
 }
 
 TEST_F(LogPlace, BesideTheProgramWhereItsFolderTakesTheLog) {
