@@ -333,6 +333,8 @@ std::string flash_usage() {
          "to power on (a boot banner on its console), flashes it, shows pass or fail, and\n"
          "waits for the next box: a banner with another Ethernet address (hwaddr). The box\n"
          "just flashed reboots with the same address and is left to boot its new system.\n"
+         "To flash the box just done again, put it back, type the unit's number (in the\n"
+         "order the units were given, from 1) or its port and Enter, and power it on.\n"
          "Ctrl-C stops each unit once its box is done (units waiting stop at once); a second\n"
          "Ctrl-C interrupts the boxes still being flashed.\n"
          "\n"

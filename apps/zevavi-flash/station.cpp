@@ -32,8 +32,10 @@
 #include <cstring>
 #include <deque>
 #include <filesystem>
+#include <iostream>
 #include <memory>
 #include <mutex>
+#include <thread>
 
 namespace {
 
@@ -280,6 +282,17 @@ class Unit final : private OwnSession, public ConsoleRun {
       stop_waiting();
   }
 
+  // The operator asks for the box on this fixture again (put back on purpose): its next
+  // banner counts as a new box even with the address of the one just done.
+  void take_same_box_again() {
+    if (!continuous_ || phase_ != Phase::Waiting || stopping_) {
+      board_.message("note", 0, unit_.port + " is not waiting for a box; nothing to take again.");
+      return;
+    }
+    watch_.take_same_box_again();
+    board_.unit_state(index_, "waiting for the same box again", identity_.mac);
+  }
+
   // Called now and then: a banner that showed no address may by now be the next box.
   void tick() {
     if (phase_ == Phase::Waiting && !stopping_ && watch_.on_tick(steady_ms()))
@@ -497,6 +510,20 @@ std::string choose_pc_address(const FlashOptions &options, Board &board) {
   return pc;
 }
 
+// What the operator types while the line runs, one line at a time, handed to `on_line` on
+// the main thread while `on_line` lives. The reading thread is left to end with the
+// program: a read from the console cannot be taken back portably.
+void read_operator_lines(const std::shared_ptr<std::function<void(const std::string &)>> &on_line) {
+  std::weak_ptr<std::function<void(const std::string &)>> target = on_line;
+  std::thread([target] {
+    for (std::string line; std::getline(std::cin, line);)
+      post_to_gui([target, line] {
+        if (auto call = target.lock())
+          (*call)(line);
+      });
+  }).detach();
+}
+
 // SHA-256 of a file as lower-case hex; "" when it cannot be read.
 std::string sha256_of_file(const std::string &path, unsigned long long *size = nullptr) {
   QFile file(QString::fromStdString(path));
@@ -634,6 +661,25 @@ int run_station(const FlashOptions &options, int stop_requests) {
     unit.begin();
   }
 
+  // Continuous mode: a unit's number (in the order given, from 1) or its port on standard
+  // input makes that unit take the box on it again.
+  auto again = std::make_shared<std::function<void(const std::string &)>>([&](const std::string &typed) {
+    const size_t first = typed.find_first_not_of(" \t\r");
+    const std::string text =
+        first == std::string::npos ? "" : typed.substr(first, typed.find_last_not_of(" \t\r") - first + 1);
+    if (text.empty())
+      return;
+    for (size_t i = 0; i < units.size(); ++i)
+      if (text == units[i]->unit().port || text == std::to_string(i + 1)) {
+        units[i]->take_same_box_again();
+        return;
+      }
+    board.message("note", 0, "\"" + text + "\" names no unit: give its number (1 to " + std::to_string(units.size()) +
+                                 ") or its port to take the box on it again.");
+  });
+  if (options.continuous)
+    read_operator_lines(again);
+
   bool interrupted = false;
   if (!all_done()) {
     int stop_count = 0;
@@ -684,6 +730,7 @@ int run_station(const FlashOptions &options, int stop_requests) {
     table.start(options.continuous ? 100 : 250);
     QCoreApplication::exec();
   }
+  again.reset();
   for (auto &unit : units)
     unit->join();
   station.close();

@@ -14,7 +14,10 @@
 #include <QJsonObject>
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
 #include <signal.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <chrono>
 #include <filesystem>
@@ -91,7 +94,8 @@ class StationRun : public ::testing::Test {
     return true;
   }
 
-  bool start_station(zv_test::Child &flash, size_t units, const std::vector<std::string> &extra) {
+  bool start_station(zv_test::Child &flash, size_t units, const std::vector<std::string> &extra,
+                     const fs::path &input = {}) {
     std::vector<std::string> args = {std::string(ZEVAVI_BIN_DIR) + "/zevavi-flash",
                                      "--station",
                                      "--model",
@@ -114,6 +118,7 @@ class StationRun : public ::testing::Test {
     zv_test::SpawnOptions options;
     options.out = dir_.path() / "out";
     options.err = dir_.path() / "err";
+    options.in = input;
     return flash.start(args, options);
   }
 
@@ -319,53 +324,79 @@ TEST_F(ContinuousStation, EachFixtureTakesBoxAfterBoxAndEveryAttemptIsRecorded) 
   const size_t faulty_fixture = 1, faulty_box = 2;
   compute_digests();
   ASSERT_TRUE(start_boxes(plans(fixtures, faulty_fixture, faulty_box)));
+  // The operator's console: fixture 0's first box is asked for again, on purpose.
+  const fs::path operator_input = dir_.path() / "operator";
+  ASSERT_EQ(::mkfifo(operator_input.c_str(), 0600), 0);
+  // Opened for both directions, so that neither side's open waits for the other (the
+  // station's standard input is opened before it starts, while its start is waited for).
+  const int typing = ::open(operator_input.c_str(), O_RDWR | O_CLOEXEC);
+  ASSERT_GE(typing, 0);
   zv_test::Child flash;
-  ASSERT_TRUE(start_station(flash, fixtures, {"--continuous"}));
+  ASSERT_TRUE(start_station(flash, fixtures, {"--continuous"}, operator_input));
   ASSERT_TRUE(power_on_when_waiting(fixtures)) << output();
 
-  // Each fixture: the outcome of box k is out, the box has settled (booted its new system,
-  // or stays at the prompt after its failure), its flash is checked, and the next goes on.
-  std::vector<size_t> done(fixtures, 0);
-  std::vector<std::string> macs(fixtures * per_fixture);
+  // Each fixture: the outcome of its latest box is out, the box has settled (booted its new
+  // system, or stays at the prompt after its failure), its flash is checked, and the next
+  // box goes on; on fixture 0 the first box goes through twice.
+  std::vector<size_t> outcomes_seen(fixtures, 0), box_on(fixtures, 1), flashes(fixtures, 0);
+  std::vector<std::vector<std::string>> macs(fixtures);  // of each attempt, in order
+  bool asked_again = false;
   auto advance = [&] {
     const auto all = events();
+    bool all_done = true;
     for (size_t i = 0; i < fixtures; ++i) {
-      if (done[i] == per_fixture)
+      if (box_on[i] > per_fixture)
         continue;
+      all_done = false;
+      if (i == 0 && asked_again && outcomes_seen[0] == 1) {
+        // The unit has taken the request: the same box is switched off and on again.
+        for (const QJsonObject &event : events_of(all, "state", 0))
+          if (event["text"].toString() == "waiting for the same box again") {
+            boxes_[0]->signal(SIGUSR1);
+            asked_again = false;
+            break;
+          }
+        continue;
+      }
       const auto outcomes = events_of(all, "unit", i);
-      if (outcomes.size() <= done[i])
+      if (outcomes.size() <= outcomes_seen[i])
         continue;
-      const bool fails = i == faulty_fixture && done[i] + 1 == faulty_box;
+      const bool fails = i == faulty_fixture && box_on[i] == faulty_box;
       const QJsonObject box = report(i);
       if (box["state"].toString() != (fails ? "cfe" : "linux"))
         continue;
-      SCOPED_TRACE("fixture " + std::to_string(i) + ", box " + std::to_string(done[i] + 1));
-      EXPECT_EQ(outcomes[done[i]]["exit"].toInt(), fails ? 4 : 0) << output();
-      EXPECT_EQ(outcomes[done[i]]["mac"].toString(), box["mac"].toString());
+      SCOPED_TRACE("fixture " + std::to_string(i) + ", box " + std::to_string(box_on[i]));
+      EXPECT_EQ(outcomes[outcomes_seen[i]]["exit"].toInt(), fails ? 4 : 0) << output();
+      EXPECT_EQ(outcomes[outcomes_seen[i]]["mac"].toString(), box["mac"].toString());
+      ++flashes[i];
       if (!fails) {
         expect_flashed(i);
-        // The reboot was left alone: one boot for the upgrade, one for the new system.
-        EXPECT_EQ(box["boots"].toInt(), 2);
+        // The reboots were left alone: one boot for each upgrade, one for each new system.
+        EXPECT_EQ(box["boots"].toInt(), int(2 * flashes[i]));
       }
-      macs[i * per_fixture + done[i]] = box["mac"].toString().toStdString();
-      if (++done[i] < per_fixture)
+      macs[i].push_back(box["mac"].toString().toStdString());
+      ++outcomes_seen[i];
+      if (i == 0 && outcomes_seen[0] == 1) {
+        EXPECT_EQ(::write(typing, "1\n", 2), 2);
+        asked_again = true;
+      } else if (++box_on[i] <= per_fixture) {
+        flashes[i] = 0;
         boxes_[i]->signal(SIGUSR2);
+      }
     }
-    for (size_t n : done)
-      if (n < per_fixture)
-        return false;
-    return true;
+    return all_done;
   };
   ASSERT_TRUE(zv_test::wait_until(advance, std::chrono::seconds(120 + 30 * per_fixture),
                                   std::chrono::milliseconds(50)))
       << output();
+  ::close(typing);
 
   // Every unit waits for a next box that does not come: Ctrl-C ends them at once.
   flash.signal(SIGINT);
   EXPECT_EQ(flash.wait_exit(std::chrono::seconds(60)), 8) << output();
 
   const auto rows = exported();
-  ASSERT_EQ(rows.size(), fixtures * per_fixture);
+  ASSERT_EQ(rows.size(), fixtures * per_fixture + 1);
   std::map<std::string, size_t> seen;
   for (const auto &row : rows) {
     SCOPED_TRACE(row.at("port") + " " + row.at("mac"));
@@ -375,8 +406,8 @@ TEST_F(ContinuousStation, EachFixtureTakesBoxAfterBoxAndEveryAttemptIsRecorded) 
     ASSERT_LT(i, fixtures);
     EXPECT_EQ(row.at("port"), tty(i).string());
     const size_t k = seen[row.at("box")]++;
-    ASSERT_LT(k, per_fixture);
-    EXPECT_EQ(row.at("mac"), macs[i * per_fixture + k]);
+    ASSERT_LT(k, macs[i].size());
+    EXPECT_EQ(row.at("mac"), macs[i][k]);
     EXPECT_EQ(row.at("board"), "BCM97405D0 CFE v2.1.21 (CFE core v2.1, BSP_REV 21), Endian Mode: Little");
     EXPECT_EQ(row.at("build"), "Build Date: Tue Mar  2 10:14:33 CST 2010 (boxsim@zevavi)");
     EXPECT_LE(row.at("started"), row.at("ended"));
@@ -390,6 +421,7 @@ TEST_F(ContinuousStation, EachFixtureTakesBoxAfterBoxAndEveryAttemptIsRecorded) 
       expect_served(row);
     }
   }
+  EXPECT_EQ(macs[0][0], macs[0][1]);
 }
 
 // A station killed outright in the middle of a box (a crash, a power cut) leaves every
