@@ -71,6 +71,9 @@ class RecordStore {
   RecordStore(const RecordStore &) = delete;
   RecordStore &operator=(const RecordStore &) = delete;
 
+  // False in a build without SQLite, whose store opens nothing.
+  static bool available();
+
   // Opens the records at `path`, creating the file and its schema when there is none.
   // False with a sentence naming the file and the reason.
   bool open(const std::string &path, std::string &error);

@@ -4,6 +4,8 @@
 
 struct RecordStore::Db {};
 
+bool RecordStore::available() { return false; }
+
 RecordStore::RecordStore() = default;
 RecordStore::~RecordStore() = default;
 

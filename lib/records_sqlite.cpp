@@ -65,6 +65,8 @@ struct RecordStore::Db {
   }
 };
 
+bool RecordStore::available() { return true; }
+
 RecordStore::RecordStore() = default;
 RecordStore::~RecordStore() = default;
 

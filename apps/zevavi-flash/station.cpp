@@ -544,9 +544,14 @@ class Recorder {
  public:
   explicit Recorder(Board &board) : board_(board) {}
 
-  bool open(const std::string &path, std::string &error) { return store_.open(path, error); }
+  bool open(const std::string &path, std::string &error) {
+    keeping_ = store_.open(path, error);
+    return keeping_;
+  }
 
   void add(const BoxRecord &record) {
+    if (!keeping_)
+      return;
     waiting_.push_back(record);
     flush();
   }
@@ -570,6 +575,7 @@ class Recorder {
  private:
   Board &board_;
   RecordStore store_;
+  bool keeping_ = false;
   std::deque<BoxRecord> waiting_;
   std::string last_error_;
 };
@@ -587,7 +593,10 @@ int run_station(const FlashOptions &options, int stop_requests) {
   }
   // The records come before any box: a station that cannot say what it did flashes nothing.
   Recorder recorder(board);
-  {
+  if (!RecordStore::available() && options.records.empty()) {
+    // The Windows programs are built without SQLite: their station runs, unrecorded.
+    board.message("note", 0, "This build of zevavi-flash keeps no production records (it has no SQLite).");
+  } else {
     const std::string path = options.records.empty() ? data_file_path("records.sqlite") : options.records;
     if (std::string error; !recorder.open(path, error)) {
       board.message("error", exit_records, error);
