@@ -45,6 +45,11 @@ void remove_temp_files(const char *const *names, int count);
 // what a user set). The folder is not created here. "" when the user has no home folder.
 std::string settings_file_path(const std::string &name);
 
+// The data file `name` of the programs (the production records): on Linux
+// ${XDG_DATA_HOME:-$HOME/.local/share}/zevavi/NAME, on Windows %LOCALAPPDATA%\zevavi\NAME.
+// Creates the folder (private to the user on Linux).
+std::string data_file_path(const std::string &name);
+
 // Where the log goes when the folder of the executable is not writable: on Linux
 // ${XDG_STATE_HOME:-$HOME/.local/state}/zevavi/zevavi.log, on Windows
 // %LOCALAPPDATA%\zevavi\zevavi.log. Creates the folder.

@@ -129,6 +129,12 @@ std::string settings_file_path(const std::string &name) {
   return config.empty() ? config : config + "/zevavi/" + name;
 }
 
+std::string data_file_path(const std::string &name) {
+  std::string dir = home_based("XDG_DATA_HOME", "/.local/share") + "/zevavi";
+  make_dirs(dir);
+  return dir + "/" + name;
+}
+
 std::string log_fallback_path() {
   const std::string state = home_based("XDG_STATE_HOME", "/.local/state");
   if (state.empty())

@@ -111,6 +111,11 @@ std::string settings_file_path(const std::string &name) {
   return (roaming && *roaming ? std::string(roaming) : local_app_data()) + "\\zevavi\\" + name;
 }
 
+std::string data_file_path(const std::string &name) {
+  make_dir(zevavi_dir());
+  return zevavi_dir() + "\\" + name;
+}
+
 std::string log_fallback_path() {
   make_dir(zevavi_dir());
   return zevavi_dir() + "\\zevavi.log";

@@ -8,6 +8,7 @@ ZV_BUILD=${ZV_BUILD:-$ZV_ROOT/build}
 ZV_PACKAGES=(
   build-essential cmake ninja-build pkg-config
   qt6-base-dev libgl-dev zlib1g-dev
+  libsqlite3-dev sqlite3  # the station's production records; sqlite3 checks them in the tests
   libgtest-dev libgmock-dev libbenchmark-dev
   xvfb xauth imagemagick fonts-liberation fonts-dejavu-core
   socat tftp-hpa atftp curl zip unzip libarchive-tools tftpd-hpa libvterm-dev

@@ -12,6 +12,13 @@ const char *const watcher_name = "VAzOdor::ComTerminalChar";
 
 ConsoleWatcher::ConsoleWatcher() : session_(window_session) {}
 
+void ConsoleWatcher::reset() {
+  std::memset(console_tail, 0, sizeof console_tail);
+  err_capture = 0;
+  err_len = 0;
+  std::memset(err_code, 0, sizeof err_code);
+}
+
 void ConsoleWatcher::on_char(char ch, WatcherHost &host) {
   session_.note_console_activity();
   std::memmove(console_tail, console_tail + 1, 3);

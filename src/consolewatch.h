@@ -25,6 +25,8 @@ class ConsoleWatcher {
   ConsoleWatcher();
   explicit ConsoleWatcher(UpgradeSession &session) : session_(session) {}
   void on_char(char ch, WatcherHost &host);
+  // Forgets what it has read, for the next box's upgrade on the same console.
+  void reset();
   // Longest failure code kept: "-" and three digits. Further digits are dropped.
   static constexpr int max_code_length = 4;
 

@@ -87,6 +87,21 @@ void ConsoleRun::settle_when_ready() {
   on_settled();
 }
 
+void ConsoleRun::begin_attempt() {
+  {
+    std::lock_guard lock(status_mutex_);
+    upgrade_over_ = false;
+    outcome_ = -1;
+    last_text_.clear();
+    box_code_.clear();
+  }
+  failure_line_shown_ = false;
+  worker_done_ = false;
+  grace_over_ = false;
+  watcher_.reset();
+  watcher_on_ = true;
+}
+
 int ConsoleRun::outcome() const {
   std::lock_guard lock(status_mutex_);
   return outcome_ < 0 ? exit_timed_out : outcome_;
@@ -145,15 +160,22 @@ void ConsoleRun::on_rx(const char *buffer, int count) {
   if (console_)
     std::fwrite(buffer, 1, size_t(count), console_);
   for (int i = 0; i < count; ++i)
-    if (parser_.ProcessChar(buffer[i]) == erChar)
-      watcher_.on_char(parser_.Character, *this);
-    else
+    if (parser_.ProcessChar(buffer[i]) == erChar) {
+      on_console_char(parser_.Character);
+      if (watcher_on_)
+        watcher_.on_char(parser_.Character, *this);
+    } else {
       parser_.Params.clear();
+    }
 }
 
 void ConsoleRun::on_device_lost(uint32_t system_error) {
   ZV_LOG(LOG_ERROR, log_name_, "Lost the connection to %s : system error %u (%s)", port_name_.c_str(),
          system_error, comm_error_text(system_error).c_str());
+  if (!watcher_on_) {
+    on_line_lost_between_boxes();
+    return;
+  }
   {
     std::lock_guard lock(status_mutex_);
     if (upgrade_over_ && outcome_ >= 0)

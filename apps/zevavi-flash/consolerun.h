@@ -63,6 +63,16 @@ class ConsoleRun : public UpgradeHost, public WatcherHost {
   // The upgrade is over and its last line is out.
   virtual void on_settled() = 0;
 
+  // Every console character (escape sequences taken out), before the watcher sees it.
+  virtual void on_console_char(char) {}
+  // The line went while no upgrade ran on it (watcher_on_ cleared).
+  virtual void on_line_lost_between_boxes() {}
+
+  // Makes the run ready for another upgrade on the same console (the next box on the
+  // fixture): no outcome, no status lines, a watcher that has read nothing. Main thread,
+  // with no worker running.
+  void begin_attempt();
+
   // Calls on_settled once the worker has handed back, after a box failure giving its failure
   // line (which follows the code's digits) a moment to come.
   void settle_when_ready();
@@ -88,6 +98,8 @@ class ConsoleRun : public UpgradeHost, public WatcherHost {
   bool failure_line_shown_ = false;
   bool worker_done_ = false;  // main thread
   bool grace_over_ = false;   // main thread
+  // Between two boxes no upgrade runs: the watcher, which would start one, reads nothing.
+  bool watcher_on_ = true;  // main thread
 
  private:
   void on_rx(const char *buffer, int count);

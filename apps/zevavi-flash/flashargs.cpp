@@ -1,5 +1,6 @@
 #include "apps/zevavi-flash/flashargs.h"
 
+#include "lib/records.h"
 #include "src/addresscheck.h"
 
 #include <cerrno>
@@ -208,6 +209,31 @@ bool parse_flash_args(const std::vector<std::string> &args, FlashOptions &option
         return false;
       }
       options.station = true;
+    } else if (name == "--continuous") {
+      if (has_value) {
+        error = name + " takes no value.";
+        return false;
+      }
+      options.continuous = true;
+    } else if (name == "--records") {
+      if (!take(options.records))
+        return false;
+    } else if (name == "--export") {
+      if (!take(options.export_format))
+        return false;
+      if (options.export_format != "csv") {
+        error = "--export \"" + options.export_format + "\" is not a format this program writes: csv.";
+        return false;
+      }
+    } else if (name == "--since") {
+      std::string text;
+      if (!take(text))
+        return false;
+      options.since = records_since_text(text);
+      if (options.since.empty()) {
+        error = "--since \"" + text + "\" is not a UTC date and time such as 2026-12-10 or 2026-12-10T08:30:00.";
+        return false;
+      }
     } else if (name == "--unit") {
       std::string text;
       StationUnit unit;
@@ -285,6 +311,24 @@ bool parse_flash_args(const std::vector<std::string> &args, FlashOptions &option
       return false;
     }
   }
+  if (!options.export_format.empty()) {
+    if (options.station || !options.units.empty() || !options.port.empty() || !options.box.empty() ||
+        !options.image.empty() || !options.model.empty())
+      error = "--export prints the records; it flashes nothing, so it takes no boxes, model or image.";
+    return error.empty();
+  }
+  if (!options.since.empty()) {
+    error = "--since goes with --export.";
+    return false;
+  }
+  if (options.continuous && !options.station) {
+    error = "--continuous needs --station.";
+    return false;
+  }
+  if (!options.records.empty() && !options.station) {
+    error = "--records goes with --station or --export.";
+    return false;
+  }
   if (options.station) {
     if (!options.port.empty() || !options.box.empty())
       error = "--station takes its boxes from --unit or --units, not from --port and --box.";
@@ -317,6 +361,7 @@ std::string flash_usage() {
   return "Usage: zevavi-flash --port DEVICE --model MODEL --box ADDRESS [options] IMAGE\n"
          "       zevavi-flash --station --model MODEL --unit DEVICE=ADDRESS... [options] IMAGE\n"
          "       zevavi-flash --station --model MODEL --units FILE [options] IMAGE\n"
+         "       zevavi-flash [--records FILE] --export csv [--since TIME]\n"
          "\n"
          "Flashes IMAGE (a .zip image or an .nfi container) into a set-top box through its\n"
          "boot loader: the serial console at DEVICE and a TFTP server on UDP port 69.\n"
@@ -329,10 +374,31 @@ std::string flash_usage() {
          "with --json every event names its port and box), and a summary ends the run.\n"
          "A box that fails or loses its line does not disturb the others.\n"
          "\n"
+         "With --continuous each unit flashes box after box on its own: it waits for a box\n"
+         "to power on (a boot banner on its console), flashes it, shows pass or fail, and\n"
+         "waits for the next box: a banner with another Ethernet address (hwaddr). The box\n"
+         "just flashed reboots with the same address and is left to boot its new system.\n"
+         "To flash the box just done again, put it back, type the unit's number (in the\n"
+         "order the units were given, from 1) or its port and Enter, and power it on.\n"
+         "Ctrl-C stops each unit once its box is done (units waiting stop at once); a second\n"
+         "Ctrl-C interrupts the boxes still being flashed.\n"
+         "\n"
+         "Every box attempt of a station is recorded in an SQLite file: station, port,\n"
+         "address, the box's MAC and boot loader lines, model, image and its SHA-256, each\n"
+         "partition's size, SHA-256 and the bytes served, start and end (UTC), result,\n"
+         "failing step and the box's code. --export csv prints them.\n"
+         "\n"
          "  --station            many boxes at once (--port and --box are not used)\n"
          "  --unit DEVICE=ADDR   one box: its console and its address; repeat for each box\n"
          "  --units FILE         the boxes from FILE, one \"DEVICE ADDRESS\" a line (\"#\"\n"
          "                       starts a comment); may be mixed with --unit\n"
+         "  --continuous         box after box on each unit until Ctrl-C\n"
+         "  --records FILE       the records file (default: records.sqlite in\n"
+         "                       ~/.local/share/zevavi on Linux, %LOCALAPPDATA%\\zevavi on\n"
+         "                       Windows)\n"
+         "  --export csv         print the records as CSV and end\n"
+         "  --since TIME         with --export: only attempts started at or after TIME\n"
+         "                       (UTC: 2026-12-10, 2026-12-10T08:30 or 2026-12-10T08:30:00)\n"
          "\n"
          "  --port DEVICE        the box's serial console, such as /dev/ttyUSB0\n"
          "  --model MODEL        KESTA, MORVA, PELIN or TORQA\n"
@@ -358,6 +424,7 @@ std::string flash_usage() {
          "  6    time-out (--timeout) or the box stopped answering\n"
          "  7    the image cannot be read or extracted, or lacks a partition the model needs\n"
          "  8    --station: not every box finished (the summary names each and why)\n"
+         "  9    the records file cannot be opened, written or read\n"
          "  130  interrupted (Ctrl-C or SIGTERM); the upgrade was stopped and the temporary\n"
          "       partition files removed\n";
 }

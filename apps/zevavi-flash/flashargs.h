@@ -14,6 +14,7 @@ enum FlashExit {
   exit_timed_out = 6,     // --timeout ran out, or the box stopped answering
   exit_image = 7,         // the image cannot be read, extracted or lacks a partition
   exit_some_failed = 8,   // --station: at least one box did not finish (the summary says why)
+  exit_records = 9,       // the records file cannot be opened, written or read
   exit_interrupted = 130  // SIGINT or SIGTERM
 };
 
@@ -36,14 +37,20 @@ struct FlashOptions {
   bool json = false;
   bool help = false;
   bool station = false;  // many boxes at once: `units` instead of port and box
+  bool continuous = false;  // --station: each unit flashes box after box until stopped
   std::vector<StationUnit> units;
+  std::string records;  // empty: the records file in the user's data folder
+  std::string export_format;  // "csv": print the records instead of flashing
+  std::string since;          // --export: only attempts started then or later (records' time text)
 };
 
 // Fills `options` from argv[1..]; false with a sentence naming the bad argument in `error`.
 // --help alone is enough; otherwise --port, --model, --box and the image are required, or
 // with --station: --model, the image and at least one unit (--unit PORT=ADDRESS, repeated,
 // or --units FILE with one "PORT ADDRESS" pair a line; "#" starts a comment). No two units
-// share a port or an address. The units file is the only thing read.
+// share a port or an address. --continuous needs --station; --records FILE names the
+// records file (with --station or --export); --export csv [--since TIME] prints the records
+// and needs nothing else. The units file is the only thing read.
 bool parse_flash_args(const std::vector<std::string> &args, FlashOptions &options, std::string &error);
 
 // One unit from "PORT=ADDRESS" (or "PORT ADDRESS" from a units file); false with a

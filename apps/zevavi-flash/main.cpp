@@ -6,6 +6,7 @@
 #include "apps/zevavi-flash/station.h"
 #include "comport/serport.h"
 #include "lib/log.h"
+#include "lib/records.h"
 #include "lib/tftpthread.h"
 #include "platform/comm.h"
 #include "platform/files.h"
@@ -28,6 +29,7 @@
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <iostream>
 #include <mutex>
 #include <thread>
 
@@ -265,6 +267,18 @@ int Flasher::run(QCoreApplication &app) {
   return code;
 }
 
+// --export: the records as CSV on standard output.
+int export_records(const FlashOptions &options) {
+  const std::string path = options.records.empty() ? data_file_path("records.sqlite") : options.records;
+  RecordStore store;
+  std::string error;
+  if (!store.open_existing(path, error) || !store.export_csv(std::cout, options.since, error)) {
+    std::fprintf(stderr, "zevavi-flash: %s\n", error.c_str());
+    return exit_records;
+  }
+  return 0;
+}
+
 }  // namespace
 
 int main(int argc, char **argv) {
@@ -279,6 +293,8 @@ int main(int argc, char **argv) {
     std::fputs(flash_usage().c_str(), stdout);
     return 0;
   }
+  if (!options.export_format.empty())
+    return export_records(options);
 
   // Signals arrive as a byte on a pipe and are handled in the event loop, where stopping the
   // worker and the server is safe.

@@ -3,6 +3,7 @@
 #include "apps/zevavi-flash/consolerun.h"
 #include "comport/serport.h"
 #include "lib/log.h"
+#include "lib/records.h"
 #include "lib/tftpstation.h"
 #include "platform/comm.h"
 #include "platform/files.h"
@@ -11,6 +12,7 @@
 #include "platform/paths.h"
 #include "platform/stopsignal.h"
 #include "src/addresscheck.h"
+#include "src/boxidentity.h"
 #include "src/imageprep.h"
 #include "src/unzipimage.h"
 #include "src/upgrade.h"
@@ -19,13 +21,21 @@
 #include "zip/ziparchiver.h"
 
 #include <QCoreApplication>
+#include <QCryptographicHash>
+#include <QFile>
 #include <QSocketNotifier>
+#include <QSysInfo>
 #include <QTimer>
 
+#include <chrono>
 #include <cstdio>
+#include <cstring>
+#include <deque>
 #include <filesystem>
+#include <iostream>
 #include <memory>
 #include <mutex>
+#include <thread>
 
 namespace {
 
@@ -45,8 +55,10 @@ class Board {
  public:
   struct Row {
     std::string port, box;
+    std::string mac = {};  // of the box on the fixture, as its boot loader printed it
     int percent = 0;
     std::string doing = "waiting";  // the last status line, or the outcome
+    int passed = 0, failed = 0;     // boxes so far, in continuous mode
   };
 
   Board(bool json, const std::vector<StationUnit> &units) : json_(json), tty_(!json && stdout_is_terminal()) {
@@ -76,16 +88,38 @@ class Board {
              (completed ? "true" : "false") + ",\"bytes\":" + std::to_string(bytes) + "}");
   }
 
-  // A box's upgrade is over: `exit_code` and the sentence that says how.
-  void outcome(size_t i, int exit_code, const std::string &text) {
+  // A box's upgrade is over: `exit_code` and the sentence that says how, and the box's
+  // address as its boot loader printed it ("" when it showed none).
+  void outcome(size_t i, int exit_code, const std::string &text, const std::string &mac) {
     std::lock_guard lock(mutex_);
     Row &row = rows_[i];
+    row.mac = mac;
     row.doing = exit_code == exit_finished ? std::string("finished") : "FAILED: " + text;
+    ++(exit_code == exit_finished ? row.passed : row.failed);
     if (json_)
-      put_line("{\"type\":\"unit\"" + who(row) + ",\"exit\":" + std::to_string(exit_code) +
-               ",\"text\":" + json_text(text) + "}");
+      put_line("{\"type\":\"unit\"" + who(row) + ",\"mac\":" + json_text(mac) + ",\"exit\":" +
+               std::to_string(exit_code) + ",\"text\":" + json_text(text) + "}");
     else if (!tty_)
-      put_line(row.port + " " + row.box + ": " + row.doing);
+      put_line(row.port + " " + row.box + (mac.empty() ? "" : " " + mac) + ": " + row.doing);
+    dirty_ = true;
+  }
+
+  // Continuous mode: a unit's state between boxes ("waiting for the next box", "stopped"),
+  // or a new box on it with its address.
+  void unit_state(size_t i, const std::string &state, const std::string &mac) {
+    std::lock_guard lock(mutex_);
+    Row &row = rows_[i];
+    row.mac = mac;
+    row.percent = 0;
+    if (row.passed + row.failed > 0)
+      row.doing = state + " (" + std::to_string(row.passed) + " passed, " + std::to_string(row.failed) + " failed)";
+    else
+      row.doing = state;
+    if (json_)
+      put_line("{\"type\":\"state\"" + who(row) + ",\"mac\":" + json_text(mac) + ",\"text\":" +
+               json_text(state) + "}");
+    else if (!tty_)
+      put_line(row.port + " " + row.box + (mac.empty() ? "" : " " + mac) + ": " + row.doing);
     dirty_ = true;
   }
 
@@ -113,12 +147,13 @@ class Board {
     if (drawn_ > 0)
       out += "\033[" + std::to_string(drawn_) + "A";
     char line[512];
-    std::snprintf(line, sizeof line, "\r\033[K%-22s %-15s %4s  %s\n", "PORT", "BOX", "DONE", "STEP / STATE");
+    std::snprintf(line, sizeof line, "\r\033[K%-22s %-15s %-17s %4s  %s\n", "PORT", "BOX", "MAC", "DONE",
+                  "STEP / STATE");
     out += line;
     for (const Row &row : rows_) {
       std::string port = row.port.size() > 22 ? "..." + row.port.substr(row.port.size() - 19) : row.port;
-      std::snprintf(line, sizeof line, "\r\033[K%-22s %-15s %3d%%  %.120s\n", port.c_str(), row.box.c_str(),
-                    row.percent, row.doing.c_str());
+      std::snprintf(line, sizeof line, "\r\033[K%-22s %-15s %-17s %3d%%  %.120s\n", port.c_str(), row.box.c_str(),
+                    row.mac.empty() ? "-" : row.mac.c_str(), row.percent, row.doing.c_str());
       out += line;
     }
     std::fputs(out.c_str(), stdout);
@@ -161,17 +196,33 @@ struct OwnSession {
   UpgradeSession own_session;
 };
 
-// One box: its port, its session, its worker. The window's part for one box, without a
-// window; whatever happens to it (a failure code, a lost line) ends its upgrade only.
+int64_t steady_ms() {
+  using namespace std::chrono;
+  return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
+}
+
+// What every record of the run shares: the station, the model and the image served.
+struct RunFacts {
+  std::string station, model, image, image_sha256;
+  std::array<std::string, IMAGE_FILE_COUNT> files;
+  std::array<PartitionServed, IMAGE_FILE_COUNT> partitions;  // served bytes left at 0
+};
+
+// One fixture: its port, its session, its worker. The window's part for one box, without a
+// window; whatever happens to its box (a failure code, a lost line) ends that upgrade only.
+// In continuous mode it waits for each next box itself and starts over.
 class Unit final : private OwnSession, public ConsoleRun {
  public:
-  Unit(size_t index, const StationUnit &unit, int model, Board &board, TftpStation::Box &box,
-       std::function<void()> settled)
+  Unit(size_t index, const StationUnit &unit, int model, bool continuous, Board &board, TftpStation::Box &box,
+       const RunFacts &facts, std::function<void(const BoxRecord &)> record, std::function<void()> settled)
       : ConsoleRun(own_session, station_name, unit.port, model),
         index_(index),
         unit_(unit),
+        continuous_(continuous),
         board_(board),
         server_(box),
+        facts_(facts),
+        record_(std::move(record)),
         settled_(std::move(settled)) {}
 
   // The upgrade cannot start: the unit is over before it began.
@@ -183,22 +234,34 @@ class Unit final : private OwnSession, public ConsoleRun {
       last_text_ = why;
     }
     worker_done_ = true;
+    phase_ = Phase::Stopped;
   }
 
-  void start(const std::string &pc_ip, const std::array<std::string, IMAGE_FILE_COUNT> &files,
-             int first_line_number) {
+  void prepare(const std::string &pc_ip) {
     session_.box_ip = unit_.box;
     session_.pc_ip = pc_ip;
-    session_.files = files;
+    session_.files = facts_.files;
     session_.server = &server_;
     session_.log_tag = "[" + unit_.port + "] ";
-    status_count_ = first_line_number;
-    last_line_number_ = first_line_number;
-    worker_.start([this] { session_.run(this); });
+  }
+
+  // One-shot: the box is flashed now. Continuous: the unit waits for a box's banner.
+  void begin() {
+    if (!continuous_) {
+      start_attempt();
+      return;
+    }
+    watcher_on_ = false;
+    phase_ = Phase::Waiting;
+    board_.unit_state(index_, "waiting for a box", {});
   }
 
   // Ends this box's upgrade from outside (time-out, signal); its worker then hands back.
   void stop_with(int outcome, const std::string &why) {
+    if (phase_ != Phase::Flashing) {
+      stop_waiting();
+      return;
+    }
     {
       std::lock_guard lock(status_mutex_);
       if (upgrade_over_ && outcome_ >= 0)
@@ -211,7 +274,34 @@ class Unit final : private OwnSession, public ConsoleRun {
     abort_console_writes();
   }
 
+  // Continuous mode, first Ctrl-C: no further box; a unit waiting stops now, one flashing
+  // once its box is done.
+  void stop_after_box() {
+    stopping_ = true;
+    if (phase_ == Phase::Waiting)
+      stop_waiting();
+  }
+
+  // The operator asks for the box on this fixture again (put back on purpose): its next
+  // banner counts as a new box even with the address of the one just done.
+  void take_same_box_again() {
+    if (!continuous_ || phase_ != Phase::Waiting || stopping_) {
+      board_.message("note", 0, unit_.port + " is not waiting for a box; nothing to take again.");
+      return;
+    }
+    watch_.take_same_box_again();
+    board_.unit_state(index_, "waiting for the same box again", identity_.mac);
+  }
+
+  // Called now and then: a banner that showed no address may by now be the next box.
+  void tick() {
+    if (phase_ == Phase::Waiting && !stopping_ && watch_.on_tick(steady_ms()))
+      start_attempt();
+  }
+
   void join() { worker_.join(); }
+  bool done() const { return continuous_ ? phase_ == Phase::Stopped : settled(); }
+  bool flashing() const { return phase_ == Phase::Flashing; }
 
   // How the box's upgrade ended: its exit code and a sentence.
   int result(std::string &text) const {
@@ -219,26 +309,99 @@ class Unit final : private OwnSession, public ConsoleRun {
     text = outcome_text(code);
     return code;
   }
+  int passed() const { return passed_; }
+  int failed() const { return failed_; }
 
   const StationUnit &unit() const { return unit_; }
 
-  // Shows how the box's upgrade ended, once.
+  // Shows how the box's upgrade ended and records it, once.
   void tell_outcome() {
     if (told_)
       return;
     told_ = true;
     std::string text;
     const int code = result(text);
-    board_.outcome(index_, code, text);
+    board_.outcome(index_, code, text, identity_.mac);
+    // A refused unit touched no box: nothing to count or record.
+    if (!attempted_)
+      return;
+    ++(code == exit_finished ? passed_ : failed_);
+    record_(make_record(code, text));
   }
 
   void transfer_ended(const std::string &file, bool completed, unsigned long long bytes) override {
+    (void)completed;
+    for (size_t p = 0; p < facts_.files.size(); ++p)
+      if (facts_.files[p] == file) {
+        std::lock_guard lock(status_mutex_);
+        served_[p] = bytes;
+      }
     board_.transfer(index_, std::filesystem::path(file).filename().string(), completed, bytes);
   }
 
  private:
+  enum class Phase { Waiting, Flashing, Stopped };
+
+  void start_attempt() {
+    worker_.join();  // the last box's worker handed back already; this only reaps it
+    begin_attempt();
+    told_ = false;
+    attempted_ = true;
+    identity_ = watch_.identity();
+    started_ = std::chrono::system_clock::now();
+    {
+      std::lock_guard lock(status_mutex_);
+      served_ = {};
+      step_text_.clear();
+    }
+    phase_ = Phase::Flashing;
+    if (continuous_)
+      board_.unit_state(index_, "a box is on", identity_.mac);
+    status_count_ = 1;  // the image's extraction, shown once for the station, is line 1
+    last_line_number_ = 1;
+    worker_.start([this] { session_.run(this); });
+  }
+
+  void stop_waiting() {
+    if (phase_ == Phase::Stopped)
+      return;
+    phase_ = Phase::Stopped;
+    if (continuous_)
+      board_.unit_state(index_, "stopped", identity_.mac);
+    settled_();
+  }
+
   void report_status(int number, int percent, const char *text, const std::string &code) override {
+    // Under status_mutex_ (ConsoleRun::show_status): the step a failure line belongs to is
+    // the one shown before it.
+    if (text)
+      for (const StepStatus &step : step_status)
+        if (step.text && std::strcmp(step.text, text) == 0)
+          step_text_ = text;
     board_.status(index_, number, percent, text, code);
+  }
+
+  void on_console_char(char ch) override {
+    const bool next = watch_.on_char(ch, steady_ms());
+    if (phase_ == Phase::Flashing) {
+      // The banner is read on while the box is flashed: an address printed after the moment
+      // the box was taken (or by its ifconfig) completes what is known of it. Fields are
+      // only ever filled: the box's own reboot banner says the same again.
+      const BoxIdentity &seen = watch_.identity();
+      for (auto [mine, theirs] : {std::pair{&identity_.mac, &seen.mac}, std::pair{&identity_.board, &seen.board},
+                                  std::pair{&identity_.build, &seen.build}})
+        if (mine->empty() && !theirs->empty())
+          *mine = *theirs;
+    } else if (next && phase_ == Phase::Waiting && !stopping_) {
+      start_attempt();
+    }
+  }
+
+  void on_line_lost_between_boxes() override {
+    ZV_LOG(LOG_ERROR, station_name, "%s: the line was lost while waiting for a box", unit_.port.c_str());
+    board_.unit_state(index_, "Lost the connection to " + unit_.port + ".", identity_.mac);
+    stopping_ = true;
+    stop_waiting();
   }
 
   // Never waits: the worker collects its own transfer, and the other boxes' consoles are
@@ -249,16 +412,70 @@ class Unit final : private OwnSession, public ConsoleRun {
   }
 
   void on_settled() override {
+    if (phase_ != Phase::Flashing)
+      return;
     tell_outcome();
-    settled_();
+    if (!continuous_) {
+      phase_ = Phase::Stopped;
+      settled_();
+      return;
+    }
+    watch_.box_done(identity_, outcome() == exit_finished);
+    watcher_on_ = false;
+    phase_ = Phase::Waiting;
+    // A fixture whose line has gone takes no further box.
+    if (stopping_ || outcome() == exit_line_lost)
+      stop_waiting();
+    else
+      board_.unit_state(index_, "waiting for the next box", identity_.mac);
+  }
+
+  BoxRecord make_record(int code, const std::string &text) {
+    BoxRecord r;
+    r.station = facts_.station;
+    r.port = unit_.port;
+    r.box = unit_.box;
+    r.mac = identity_.mac;
+    r.board = identity_.board;
+    r.build = identity_.build;
+    r.model = facts_.model;
+    r.image = facts_.image;
+    r.image_sha256 = facts_.image_sha256;
+    r.partitions = facts_.partitions;
+    r.started = started_;
+    r.ended = std::chrono::system_clock::now();
+    r.result = code == exit_finished ? "pass" : code == exit_interrupted ? "interrupted" : "fail";
+    r.detail = text;
+    std::lock_guard lock(status_mutex_);
+    for (size_t p = 0; p < r.partitions.size(); ++p)
+      r.partitions[p].served = served_[p];
+    if (code != exit_finished) {
+      r.failed_step = step_text_;
+      r.box_code = box_code_;
+    }
+    return r;
   }
 
   const size_t index_;
   const StationUnit unit_;
+  const bool continuous_;
   Board &board_;
   BoxServer server_;
+  const RunFacts &facts_;
+  std::function<void(const BoxRecord &)> record_;
   std::function<void()> settled_;
-  bool told_ = false;  // main thread
+  // Main thread:
+  Phase phase_ = Phase::Waiting;
+  bool stopping_ = false;
+  bool told_ = false;
+  bool attempted_ = false;  // an upgrade was started on this unit
+  FixtureWatch watch_;
+  BoxIdentity identity_;  // of the box being (or last) flashed
+  std::chrono::system_clock::time_point started_;
+  int passed_ = 0, failed_ = 0;
+  // Under status_mutex_:
+  std::array<unsigned long long, IMAGE_FILE_COUNT> served_{};
+  std::string step_text_;
   GuiJoinableThread worker_;
 };
 
@@ -309,6 +526,76 @@ std::string files_limit_refusal(size_t units) {
          " boxes.\nGive fewer units, or raise the limit (ulimit -Hn, limits.conf).";
 }
 
+// What the operator types while the line runs, one line at a time, handed to `on_line` on
+// the main thread while `on_line` lives. The reading thread is left to end with the
+// program: a read from the console cannot be taken back portably.
+void read_operator_lines(const std::shared_ptr<std::function<void(const std::string &)>> &on_line) {
+  std::weak_ptr<std::function<void(const std::string &)>> target = on_line;
+  std::thread([target] {
+    for (std::string line; std::getline(std::cin, line);)
+      post_to_gui([target, line] {
+        if (auto call = target.lock())
+          (*call)(line);
+      });
+  }).detach();
+}
+
+// SHA-256 of a file as lower-case hex; "" when it cannot be read.
+std::string sha256_of_file(const std::string &path, unsigned long long *size = nullptr) {
+  QFile file(QString::fromStdString(path));
+  if (!file.open(QIODevice::ReadOnly))
+    return {};
+  QCryptographicHash hash(QCryptographicHash::Sha256);
+  if (!hash.addData(&file))
+    return {};
+  if (size)
+    *size = static_cast<unsigned long long>(file.size());
+  return hash.result().toHex().toStdString();
+}
+
+// The records of the run: written as each attempt ends, on the main thread. A write that
+// fails keeps its row to try again with the next one and at the end, so that a full disk
+// for a moment loses nothing.
+class Recorder {
+ public:
+  explicit Recorder(Board &board) : board_(board) {}
+
+  bool open(const std::string &path, std::string &error) {
+    keeping_ = store_.open(path, error);
+    return keeping_;
+  }
+
+  void add(const BoxRecord &record) {
+    if (!keeping_)
+      return;
+    waiting_.push_back(record);
+    flush();
+  }
+
+  // Rows that could not be written after a last try.
+  size_t flush() {
+    while (!waiting_.empty()) {
+      std::string error;
+      if (!store_.add(waiting_.front(), error)) {
+        ZV_LOG(LOG_ERROR, station_name, "%s", error.c_str());
+        if (error != last_error_)
+          board_.message("error", exit_records, error);
+        last_error_ = error;
+        break;
+      }
+      waiting_.pop_front();
+    }
+    return waiting_.size();
+  }
+
+ private:
+  Board &board_;
+  RecordStore store_;
+  bool keeping_ = false;
+  std::deque<BoxRecord> waiting_;
+  std::string last_error_;
+};
+
 }  // namespace
 
 int run_station(const FlashOptions &options, int stop_requests) {
@@ -323,6 +610,18 @@ int run_station(const FlashOptions &options, int stop_requests) {
   if (std::string refusal = tftp_port_refusal(executable_path()); !refusal.empty()) {
     board.message("error", exit_port, refusal);
     return exit_port;
+  }
+  // The records come before any box: a station that cannot say what it did flashes nothing.
+  Recorder recorder(board);
+  if (!RecordStore::available() && options.records.empty()) {
+    // The Windows programs are built without SQLite: their station runs, unrecorded.
+    board.message("note", 0, "This build of zevavi-flash keeps no production records (it has no SQLite).");
+  } else {
+    const std::string path = options.records.empty() ? data_file_path("records.sqlite") : options.records;
+    if (std::string error; !recorder.open(path, error)) {
+      board.message("error", exit_records, error);
+      return exit_records;
+    }
   }
   TftpStation station;
   if (std::string error; !station.open(error)) {
@@ -348,26 +647,38 @@ int run_station(const FlashOptions &options, int stop_requests) {
       return exit_image;
     }
   }
-  ZV_LOG(LOG_DEBUG, station_name, "machine[%d], local-ip[%s], boxes[%zu], file[%s]", options.machine,
-         pc.c_str(), options.units.size(), image_path.c_str());
+  RunFacts facts;
+  facts.station = QSysInfo::machineHostName().toStdString();
+  facts.model = options.model;
+  facts.image = std::filesystem::path(options.image).filename().string();
+  facts.image_sha256 = sha256_of_file(options.image);
+  facts.files = image_files();
+  for (size_t p = 0; p < facts.files.size(); ++p) {
+    PartitionServed &partition = facts.partitions[p];
+    partition.sha256 = sha256_of_file(facts.files[p], &partition.size);
+    partition.in_image = !partition.sha256.empty();
+  }
+  ZV_LOG(LOG_DEBUG, station_name, "machine[%d], local-ip[%s], boxes[%zu], file[%s], sha256[%s]", options.machine,
+         pc.c_str(), options.units.size(), image_path.c_str(), facts.image_sha256.c_str());
 
   std::vector<std::unique_ptr<Unit>> units;
-  auto all_settled = [&units] {
+  auto all_done = [&units] {
     for (const auto &unit : units)
-      if (!unit->settled())
+      if (!unit->done())
         return false;
     return true;
   };
-  auto settled = [&all_settled] {
-    if (all_settled())
+  auto settled = [&all_done] {
+    if (all_done())
       QCoreApplication::exit(0);
   };
+  auto record = [&recorder](const BoxRecord &r) { recorder.add(r); };
   for (size_t i = 0; i < options.units.size(); ++i) {
     const StationUnit &u = options.units[i];
     TftpStation::Box *box = station.add_box(address_of(u.box));
-    units.push_back(std::make_unique<Unit>(i, u, options.machine, board, *box, settled));
+    units.push_back(std::make_unique<Unit>(i, u, options.machine, options.continuous, board, *box, facts, record,
+                                           settled));
   }
-  const auto files = image_files();
   for (size_t i = 0; i < units.size(); ++i) {
     Unit &unit = *units[i];
     if (std::string refusal = unit.open_console(": "); !refusal.empty()) {
@@ -375,55 +686,118 @@ int run_station(const FlashOptions &options, int stop_requests) {
       unit.tell_outcome();
       continue;
     }
-    unit.start(pc, files, 1);
+    unit.prepare(pc);
+    unit.begin();
   }
 
+  // Continuous mode: a unit's number (in the order given, from 1) or its port on standard
+  // input makes that unit take the box on it again.
+  auto again = std::make_shared<std::function<void(const std::string &)>>([&](const std::string &typed) {
+    const size_t first = typed.find_first_not_of(" \t\r");
+    const std::string text =
+        first == std::string::npos ? "" : typed.substr(first, typed.find_last_not_of(" \t\r") - first + 1);
+    if (text.empty())
+      return;
+    for (size_t i = 0; i < units.size(); ++i)
+      if (text == units[i]->unit().port || text == std::to_string(i + 1)) {
+        units[i]->take_same_box_again();
+        return;
+      }
+    board.message("note", 0, "\"" + text + "\" names no unit: give its number (1 to " + std::to_string(units.size()) +
+                                 ") or its port to take the box on it again.");
+  });
+  if (options.continuous)
+    read_operator_lines(again);
+
   bool interrupted = false;
-  if (!all_settled()) {
+  if (!all_done()) {
+    int stop_count = 0;
+    auto interrupt_all = [&](int outcome, const std::string &why) {
+      for (auto &unit : units) {
+        unit->stop_after_box();
+        unit->stop_with(outcome, why);
+      }
+    };
     QSocketNotifier signal_watch(stop_requests, QSocketNotifier::Read);
     QObject::connect(&signal_watch, &QSocketNotifier::activated, [&] {
       stop_requests_take();
+      ++stop_count;
+      int flashing = 0;
+      for (auto &unit : units)
+        flashing += unit->flashing() ? 1 : 0;
+      if (options.continuous && (stop_count == 1 || flashing == 0)) {
+        // A box being flashed is finished first: stopping it half-way leaves it erased.
+        // Units between boxes stop now, and that is no interruption.
+        ZV_LOG(LOG_WARN, station_name, "stopping after the boxes being flashed (%d)", flashing);
+        if (flashing > 0)
+          board.message("note", 0,
+                        "Stopping: " + std::to_string(flashing) +
+                            " box(es) are still being flashed and will be finished. Ctrl-C again interrupts them.");
+        for (auto &unit : units)
+          unit->stop_after_box();
+        return;
+      }
       interrupted = true;
       ZV_LOG(LOG_WARN, station_name, "interrupted");
-      for (auto &unit : units)
-        unit->stop_with(exit_interrupted, "Interrupted; the upgrade was stopped.");
+      interrupt_all(exit_interrupted, "Interrupted; the upgrade was stopped.");
     });
     QTimer limit;
     if (options.timeout_s > 0) {
       limit.setSingleShot(true);
       QObject::connect(&limit, &QTimer::timeout, [&] {
         ZV_LOG(LOG_WARN, station_name, "time-out");
-        for (auto &unit : units)
-          unit->stop_with(exit_timed_out, "No end after " + std::to_string(options.timeout_s) + " seconds.");
+        interrupt_all(exit_timed_out, "No end after " + std::to_string(options.timeout_s) + " seconds.");
       });
       limit.start(options.timeout_s * 1000);
     }
     QTimer table;
-    QObject::connect(&table, &QTimer::timeout, [&board] { board.redraw(); });
-    table.start(250);
+    QObject::connect(&table, &QTimer::timeout, [&] {
+      board.redraw();
+      for (auto &unit : units)
+        unit->tick();
+    });
+    table.start(options.continuous ? 100 : 250);
     QCoreApplication::exec();
   }
+  again.reset();
   for (auto &unit : units)
     unit->join();
   station.close();
 
-  int finished = 0;
+  int finished = 0, failed = 0;
   std::string summary;
   for (size_t i = 0; i < units.size(); ++i) {
+    Unit &unit = *units[i];
+    unit.close_console();
+    unit.tell_outcome();
+    if (options.continuous) {
+      finished += unit.passed();
+      failed += unit.failed();
+      summary += "  " + unit.unit().port + " " + unit.unit().box + ": " + std::to_string(unit.passed()) +
+                 " passed, " + std::to_string(unit.failed()) + " failed\n";
+      continue;
+    }
     std::string text;
-    const int code = units[i]->result(text);
-    units[i]->close_console();
+    const int code = unit.result(text);
     if (code == exit_finished)
       ++finished;
-    units[i]->tell_outcome();
-    summary += "  " + units[i]->unit().port + " " + units[i]->unit().box + ": " +
+    else
+      ++failed;
+    summary += "  " + unit.unit().port + " " + unit.unit().box + ": " +
                (code == exit_finished ? "finished" : "FAILED, " + text) + "\n";
   }
   remove_partition_files();
+  const size_t unrecorded = recorder.flush();
   board.redraw();
-  const int total = int(units.size());
-  const int code = finished == total ? exit_finished : interrupted ? exit_interrupted : exit_some_failed;
-  std::string text = std::to_string(finished) + " of " + std::to_string(total) + " boxes finished.";
+  int code = failed == 0 ? exit_finished : interrupted ? exit_interrupted : exit_some_failed;
+  std::string text = options.continuous
+                         ? std::to_string(finished) + " boxes passed, " + std::to_string(failed) + " failed."
+                         : std::to_string(finished) + " of " + std::to_string(units.size()) + " boxes finished.";
+  if (unrecorded > 0) {
+    text += " " + std::to_string(unrecorded) + " attempt(s) could not be written to the records (see the log).";
+    if (code == exit_finished)
+      code = exit_records;
+  }
   if (!options.json)
     text = "Summary: " + text + "\n" + summary.substr(0, summary.size() - 1);
   board.message("result", code, text);

@@ -45,6 +45,26 @@ TEST(FlashArgs, TakesTheGoodCommandLineInBothSpellings) {
 
   ASSERT_TRUE(parse_flash_args({"--help"}, options, error));
   EXPECT_TRUE(options.help);
+
+  // The records: flashing with a file of its own, and printing them with or without a limit.
+  ASSERT_TRUE(parse_flash_args({"--station", "--continuous", "--records", "r.sqlite", "--model", "KESTA", "--unit",
+                                "/dev/ttyUSB0=192.168.1.5", "image.zip"},
+                               options, error))
+      << error;
+  EXPECT_TRUE(options.continuous);
+  EXPECT_EQ(options.records, "r.sqlite");
+  const std::pair<const char *, const char *> since[] = {{"2026-12-10", "2026-12-10T00:00:00"},
+                                                         {"2026-12-10T08:30", "2026-12-10T08:30:00"},
+                                                         {"2026-12-10 08:30:05Z", "2026-12-10T08:30:05"},
+                                                         {"2028-02-29T23:59:59", "2028-02-29T23:59:59"}};
+  for (const auto &[text, normal] : since) {
+    ASSERT_TRUE(parse_flash_args({"--records=r.sqlite", "--export", "csv", "--since", text}, options, error))
+        << text << ": " << error;
+    EXPECT_EQ(options.since, normal) << text;
+  }
+  ASSERT_TRUE(parse_flash_args({"--export=csv"}, options, error)) << error;
+  EXPECT_EQ(options.export_format, "csv");
+  EXPECT_TRUE(options.records.empty());
 }
 
 struct BadLine {
@@ -96,6 +116,16 @@ TEST(FlashArgs, EachBadArgumentIsNamed) {
        "--port"},
       {{"--station", "--model", "KESTA", "--units", "/nonexistent/units.txt", "image.zip"},
        "/nonexistent/units.txt"},
+      {with(good, {"--continuous"}), "--station"},
+      {with(good, {"--records", "r.sqlite"}), "--records"},
+      {with(good, {"--since", "2026-12-10"}), "--export"},
+      {{"--export", "json"}, "json"},
+      {{"--export", "csv", "image.zip"}, "--export"},
+      {{"--export", "csv", "--station", "--model", "KESTA", "--unit", "/dev/ttyUSB0=192.168.1.5"}, "--export"},
+      {{"--export", "csv", "--since", "2026-02-30"}, "2026-02-30"},
+      {{"--export", "csv", "--since", "2026-12-10T24:00"}, "2026-12-10T24:00"},
+      {{"--export", "csv", "--since", "10.12.2026"}, "10.12.2026"},
+      {{"--export", "csv", "--since", "2026-12-10T08:30:00+01:00"}, "+01:00"},
   };
   for (const BadLine &bad : table) {
     std::string joined;

@@ -1,7 +1,9 @@
 // Many simulated boxes upgraded at once by zevavi-flash --station, each on a pty of its own
 // and with an address of its own on the loopback of a private network namespace: every box
 // must flash every byte of the image, and a box that fails or loses its line must leave the
-// others to finish.
+// others to finish. In continuous mode each fixture takes box after box (the simulated box
+// replaced by the next, with the next Ethernet address), and every attempt is recorded.
+#include "tests/support/csv.h"
 #include "tests/support/fs.h"
 #include "tests/support/process.h"
 #include "tests/support/upgrade_expect.h"
@@ -12,7 +14,10 @@
 #include <QJsonObject>
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
 #include <signal.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <chrono>
 #include <filesystem>
@@ -37,6 +42,7 @@ class StationRun : public ::testing::Test {
   void SetUp() override {
     ASSERT_TRUE(std::getenv("ZEVAVI_IN_NETNS")) << "not in a network namespace of our own";
     ::setenv("XDG_CACHE_HOME", (dir_.path() / "cache").c_str(), 1);
+    ::setenv("XDG_DATA_HOME", (dir_.path() / "data").c_str(), 1);
     // Small partitions keep sixteen boxes quick; the sizes still end inside a block, on a
     // block's end and after a hundred blocks.
     SamplePartitions full = make_sample_partitions(7);
@@ -47,12 +53,25 @@ class StationRun : public ::testing::Test {
     ASSERT_TRUE(write_sample_container(image_path_.string(), image_));
   }
 
+  fs::path records() const { return dir_.path() / "records.sqlite"; }
   fs::path tty(size_t i) const { return dir_.path() / ("tty" + std::to_string(i)); }
   fs::path report_path(size_t i) const { return dir_.path() / ("box" + std::to_string(i) + ".json"); }
   static std::string address(size_t i) { return "127.0.0." + std::to_string(20 + i); }
 
   // Starts the boxes, runs the station over them and returns its exit code.
   int run(const std::vector<BoxPlan> &plans) {
+    if (!start_boxes(plans))
+      return -3;
+    zv_test::Child flash;
+    if (!start_station(flash, plans.size(), {}))
+      return -2;
+    const int code = flash.wait_exit(std::chrono::seconds(500));
+    for (auto &box : boxes_)
+      box->stop(SIGTERM, std::chrono::seconds(10));
+    return code;
+  }
+
+  bool start_boxes(const std::vector<BoxPlan> &plans) {
     boxes_.clear();
     for (size_t i = 0; i < plans.size(); ++i) {
       std::vector<std::string> args = {std::string(ZEVAVI_BIN_DIR) + "/boxsim",
@@ -67,11 +86,16 @@ class StationRun : public ::testing::Test {
       zv_test::SpawnOptions options;
       options.err = dir_.path() / ("box" + std::to_string(i) + ".err");
       if (!boxes_.back()->start(args, options))
-        return -2;
+        return false;
     }
     for (size_t i = 0; i < plans.size(); ++i)
       if (!zv_test::wait_until([&] { return fs::exists(tty(i)); }, std::chrono::seconds(10)))
-        return -3;
+        return false;
+    return true;
+  }
+
+  bool start_station(zv_test::Child &flash, size_t units, const std::vector<std::string> &extra,
+                     const fs::path &input = {}) {
     std::vector<std::string> args = {std::string(ZEVAVI_BIN_DIR) + "/zevavi-flash",
                                      "--station",
                                      "--model",
@@ -83,21 +107,78 @@ class StationRun : public ::testing::Test {
                                      (dir_.path() / "zevavi.log").string(),
                                      "--timeout",
                                      "400"};
-    for (size_t i = 0; i < plans.size(); ++i) {
+    for (size_t i = 0; i < units; ++i) {
       args.push_back("--unit");
       args.push_back(tty(i).string() + "=" + address(i));
     }
+    args.push_back("--records");
+    args.push_back(records().string());
+    args.insert(args.end(), extra.begin(), extra.end());
     args.push_back(image_path_.string());
     zv_test::SpawnOptions options;
     options.out = dir_.path() / "out";
     options.err = dir_.path() / "err";
-    zv_test::Child flash;
-    if (!flash.start(args, options))
-      return -2;
-    const int code = flash.wait_exit(std::chrono::seconds(500));
-    for (auto &box : boxes_)
-      box->stop(SIGTERM, std::chrono::seconds(10));
-    return code;
+    options.in = input;
+    return flash.start(args, options);
+  }
+
+  // The station's JSON events so far, each line whole.
+  std::vector<QJsonObject> events() {
+    std::vector<QJsonObject> out;
+    std::istringstream in(read_file(dir_.path() / "out"));
+    for (std::string line; std::getline(in, line);)
+      if (!in.eof())
+        out.push_back(QJsonDocument::fromJson(QByteArray::fromStdString(line)).object());
+    return out;
+  }
+  // Events of `type` for the box at `address`.
+  std::vector<QJsonObject> events_of(const std::vector<QJsonObject> &all, const char *type, size_t i) {
+    std::vector<QJsonObject> out;
+    for (const QJsonObject &event : all)
+      if (event["type"].toString() == type && event["box"].toString().toStdString() == address(i))
+        out.push_back(event);
+    return out;
+  }
+  QJsonObject report(size_t i) {
+    return QJsonDocument::fromJson(QByteArray::fromStdString(read_file(report_path(i)))).object();
+  }
+
+  // The records as zevavi-flash --export csv prints them: one map of column to value a row.
+  std::vector<std::map<std::string, std::string>> exported() {
+    zv_test::Child exporter;
+    zv_test::SpawnOptions options;
+    options.out = dir_.path() / "records.csv";
+    options.err = dir_.path() / "export.err";
+    EXPECT_TRUE(exporter.start({std::string(ZEVAVI_BIN_DIR) + "/zevavi-flash", "--records", records().string(),
+                                "--export", "csv"},
+                               options));
+    EXPECT_EQ(exporter.wait_exit(std::chrono::seconds(60)), 0) << read_file(dir_.path() / "export.err");
+    std::vector<std::map<std::string, std::string>> rows;
+    const auto lines = zv_test::parse_csv(read_file(dir_.path() / "records.csv"));
+    for (size_t l = 1; l < lines.size(); ++l) {
+      EXPECT_EQ(lines[l].size(), lines[0].size()) << l;
+      std::map<std::string, std::string> row;
+      for (size_t c = 0; c < lines[0].size() && c < lines[l].size(); ++c)
+        row[lines[0][c]] = lines[l][c];
+      rows.push_back(row);
+    }
+    return rows;
+  }
+  // A passed attempt's row: the image's partitions, each served whole.
+  void expect_served(const std::map<std::string, std::string> &row) {
+    const std::pair<const char *, const std::string *> wanted[] = {
+        {"kernel", &image_.kernel}, {"boot", &image_.boot}, {"root", &image_.root}};
+    const char *targets[] = {"flash0.kernel", "flash0.boot", "flash0.avail0"};
+    for (size_t p = 0; p < 3; ++p) {
+      const std::string name = wanted[p].first;
+      EXPECT_EQ(row.at(name + "_size"), std::to_string(wanted[p].second->size())) << name;
+      EXPECT_EQ(row.at(name + "_served"), std::to_string(wanted[p].second->size())) << name;
+      EXPECT_EQ(row.at(name + "_sha256"), digests_.at(targets[p])) << name;
+    }
+    EXPECT_EQ(row.at("splash_size"), "");
+    EXPECT_EQ(row.at("image"), "firmware.nfi");
+    EXPECT_EQ(row.at("image_sha256"), sha256_of(read_file(image_path_), dir_.path() / "expected"));
+    EXPECT_EQ(row.at("model"), "KESTA");
   }
 
   // The exit code of each box's unit, by address, from the JSON events; every event of the
@@ -118,7 +199,7 @@ class StationRun : public ::testing::Test {
   }
 
   void expect_flashed(size_t i) {
-    SCOPED_TRACE("box " + address(i));
+    SCOPED_TRACE("box " + address(i) + " " + report(i)["mac"].toString().toStdString());
     QJsonObject report =
         QJsonDocument::fromJson(QByteArray::fromStdString(read_file(report_path(i)))).object();
     EXPECT_EQ(report["ip"].toString().toStdString(), address(i));
@@ -191,5 +272,204 @@ INSTANTIATE_TEST_SUITE_P(Station, OneBoxInTrouble,
                          ::testing::Values(Trouble{"box_failure", {{"--fail-at", "flash0.boot"}, 4}},
                                            Trouble{"line_lost", {{"--vanish-at", "flash0.kernel"}, 5}}),
                          [](const auto &test_case) { return std::string(test_case.param.name); });
+
+// The line: fixtures in continuous mode, each taking box after box. A box is replaced once
+// its attempt is over and (when it passed) it has booted the system it was given, so the
+// reboot banner of each flashed box passes the station by. One fixture gets a failing box
+// in the middle; the others go on all the while, and every attempt is in the records.
+// ZEVAVI_LINE_FIXTURES and ZEVAVI_LINE_BOXES run it larger by hand (8 and 5 for a line's
+// shift in small).
+class ContinuousStation : public StationRun {
+ protected:
+  static size_t from_env(const char *name, size_t fallback) {
+    const char *text = std::getenv(name);
+    return text && std::atoi(text) > 0 ? size_t(std::atoi(text)) : fallback;
+  }
+  static std::string first_mac(size_t i) {
+    char mac[18];
+    std::snprintf(mac, sizeof mac, "00-10-18-%02X-00-01", unsigned(i));
+    return mac;
+  }
+  // Boxes that stay off until powered on, each fixture with its own run of addresses.
+  std::vector<BoxPlan> plans(size_t fixtures, size_t faulty_fixture, size_t faulty_box) {
+    std::vector<BoxPlan> out(fixtures);
+    for (size_t i = 0; i < fixtures; ++i) {
+      out[i].faults = {"--mac", first_mac(i), "--boot-delay-ms", "3600000"};
+      if (i == faulty_fixture)
+        out[i].faults.insert(out[i].faults.end(),
+                             {"--fault-box", std::to_string(faulty_box), "--fail-at", "flash0.boot"});
+    }
+    return out;
+  }
+  // Waits until every unit waits for its first box, then switches the boxes on.
+  bool power_on_when_waiting(size_t fixtures) {
+    const bool waiting = zv_test::wait_until(
+        [&] {
+          const auto all = events();
+          for (size_t i = 0; i < fixtures; ++i)
+            if (events_of(all, "state", i).empty())
+              return false;
+          return true;
+        },
+        std::chrono::seconds(60));
+    for (auto &box : boxes_)
+      box->signal(SIGUSR1);
+    return waiting;
+  }
+};
+
+TEST_F(ContinuousStation, EachFixtureTakesBoxAfterBoxAndEveryAttemptIsRecorded) {
+  const size_t fixtures = from_env("ZEVAVI_LINE_FIXTURES", 3);
+  const size_t per_fixture = from_env("ZEVAVI_LINE_BOXES", 3);
+  const size_t faulty_fixture = 1, faulty_box = 2;
+  compute_digests();
+  ASSERT_TRUE(start_boxes(plans(fixtures, faulty_fixture, faulty_box)));
+  // The operator's console: fixture 0's first box is asked for again, on purpose.
+  const fs::path operator_input = dir_.path() / "operator";
+  ASSERT_EQ(::mkfifo(operator_input.c_str(), 0600), 0);
+  // Opened for both directions, so that neither side's open waits for the other (the
+  // station's standard input is opened before it starts, while its start is waited for).
+  const int typing = ::open(operator_input.c_str(), O_RDWR | O_CLOEXEC);
+  ASSERT_GE(typing, 0);
+  zv_test::Child flash;
+  ASSERT_TRUE(start_station(flash, fixtures, {"--continuous"}, operator_input));
+  ASSERT_TRUE(power_on_when_waiting(fixtures)) << output();
+
+  // Each fixture: the outcome of its latest box is out, the box has settled (booted its new
+  // system, or stays at the prompt after its failure), its flash is checked, and the next
+  // box goes on; on fixture 0 the first box goes through twice.
+  std::vector<size_t> outcomes_seen(fixtures, 0), box_on(fixtures, 1), flashes(fixtures, 0);
+  std::vector<std::vector<std::string>> macs(fixtures);  // of each attempt, in order
+  bool asked_again = false;
+  auto advance = [&] {
+    const auto all = events();
+    bool all_done = true;
+    for (size_t i = 0; i < fixtures; ++i) {
+      if (box_on[i] > per_fixture)
+        continue;
+      all_done = false;
+      if (i == 0 && asked_again && outcomes_seen[0] == 1) {
+        // The unit has taken the request: the same box is switched off and on again.
+        for (const QJsonObject &event : events_of(all, "state", 0))
+          if (event["text"].toString() == "waiting for the same box again") {
+            boxes_[0]->signal(SIGUSR1);
+            asked_again = false;
+            break;
+          }
+        continue;
+      }
+      const auto outcomes = events_of(all, "unit", i);
+      if (outcomes.size() <= outcomes_seen[i])
+        continue;
+      const bool fails = i == faulty_fixture && box_on[i] == faulty_box;
+      const QJsonObject box = report(i);
+      if (box["state"].toString() != (fails ? "cfe" : "linux"))
+        continue;
+      SCOPED_TRACE("fixture " + std::to_string(i) + ", box " + std::to_string(box_on[i]));
+      EXPECT_EQ(outcomes[outcomes_seen[i]]["exit"].toInt(), fails ? 4 : 0) << output();
+      EXPECT_EQ(outcomes[outcomes_seen[i]]["mac"].toString(), box["mac"].toString());
+      ++flashes[i];
+      if (!fails) {
+        expect_flashed(i);
+        // The reboots were left alone: one boot for each upgrade, one for each new system.
+        EXPECT_EQ(box["boots"].toInt(), int(2 * flashes[i]));
+      }
+      macs[i].push_back(box["mac"].toString().toStdString());
+      ++outcomes_seen[i];
+      if (i == 0 && outcomes_seen[0] == 1) {
+        EXPECT_EQ(::write(typing, "1\n", 2), 2);
+        asked_again = true;
+      } else if (++box_on[i] <= per_fixture) {
+        flashes[i] = 0;
+        boxes_[i]->signal(SIGUSR2);
+      }
+    }
+    return all_done;
+  };
+  ASSERT_TRUE(zv_test::wait_until(advance, std::chrono::seconds(120 + 30 * per_fixture),
+                                  std::chrono::milliseconds(50)))
+      << output();
+  ::close(typing);
+
+  // Every unit waits for a next box that does not come: Ctrl-C ends them at once.
+  flash.signal(SIGINT);
+  EXPECT_EQ(flash.wait_exit(std::chrono::seconds(60)), 8) << output();
+
+  const auto rows = exported();
+  ASSERT_EQ(rows.size(), fixtures * per_fixture + 1);
+  std::map<std::string, size_t> seen;
+  for (const auto &row : rows) {
+    SCOPED_TRACE(row.at("port") + " " + row.at("mac"));
+    size_t i = 0;
+    while (i < fixtures && row.at("box") != address(i))
+      ++i;
+    ASSERT_LT(i, fixtures);
+    EXPECT_EQ(row.at("port"), tty(i).string());
+    const size_t k = seen[row.at("box")]++;
+    ASSERT_LT(k, macs[i].size());
+    EXPECT_EQ(row.at("mac"), macs[i][k]);
+    EXPECT_EQ(row.at("board"), "BCM97405D0 CFE v2.1.21 (CFE core v2.1, BSP_REV 21), Endian Mode: Little");
+    EXPECT_EQ(row.at("build"), "Build Date: Tue Mar  2 10:14:33 CST 2010 (boxsim@zevavi)");
+    EXPECT_LE(row.at("started"), row.at("ended"));
+    if (i == faulty_fixture && k + 1 == faulty_box) {
+      EXPECT_EQ(row.at("result"), "fail");
+      EXPECT_EQ(row.at("failed_step"), "Upgrade the boot image on the machine.");
+      EXPECT_EQ(row.at("box_code"), "-4");
+    } else {
+      EXPECT_EQ(row.at("result"), "pass");
+      EXPECT_EQ(row.at("failed_step"), "");
+      expect_served(row);
+    }
+  }
+  EXPECT_EQ(macs[0][0], macs[0][1]);
+}
+
+// A station killed outright in the middle of a box (a crash, a power cut) leaves every
+// attempt that ended whole in its records, and nothing of the one it was flashing.
+TEST_F(ContinuousStation, AKilledStationLeavesNoHalfRow) {
+  compute_digests();
+  ASSERT_TRUE(start_boxes(plans(2, 99, 0)));
+  zv_test::Child flash;
+  ASSERT_TRUE(start_station(flash, 2, {"--continuous"}));
+  ASSERT_TRUE(power_on_when_waiting(2)) << output();
+  // Both first boxes pass and boot; the second box on fixture 0 is then taken half-way.
+  ASSERT_TRUE(zv_test::wait_until(
+      [&] {
+        const auto all = events();
+        return events_of(all, "unit", 0).size() == 1 && events_of(all, "unit", 1).size() == 1 &&
+               report(0)["state"].toString() == "linux";
+      },
+      std::chrono::seconds(120), std::chrono::milliseconds(50)))
+      << output();
+  boxes_[0]->signal(SIGUSR2);
+  ASSERT_TRUE(zv_test::wait_until(
+      [&] {
+        for (const QJsonObject &event : events_of(events(), "status", 0))
+          if (event["text"].toString() == "Upgrade the boot image on the machine.")
+            return true;
+        return false;
+      },
+      std::chrono::seconds(120), std::chrono::milliseconds(20)))
+      << output();
+  flash.signal(SIGKILL);
+  EXPECT_EQ(flash.wait_exit(std::chrono::seconds(30)), zv_test::kSignalled + SIGKILL);
+
+  const auto rows = exported();
+  ASSERT_EQ(rows.size(), 2u);
+  for (const auto &row : rows) {
+    SCOPED_TRACE(row.at("box"));
+    EXPECT_EQ(row.at("result"), "pass");
+    EXPECT_FALSE(row.at("mac").empty());
+    EXPECT_FALSE(row.at("ended").empty());
+    expect_served(row);
+  }
+  // The file is whole, as SQLite's own check finds it.
+  zv_test::Child check;
+  zv_test::SpawnOptions options;
+  options.capture_out = true;
+  ASSERT_TRUE(check.start({"sqlite3", records().string(), "PRAGMA integrity_check;"}, options));
+  EXPECT_EQ(check.read_line(), "ok");
+  EXPECT_EQ(check.wait_exit(std::chrono::seconds(30)), 0);
+}
 
 }  // namespace

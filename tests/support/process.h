@@ -65,6 +65,7 @@ inline int wait_pid(pid_t pid, std::chrono::milliseconds bound) {
 }
 
 struct SpawnOptions {
+  std::filesystem::path in;      // standard input from this file (a FIFO the test writes); empty: /dev/null
   std::vector<std::string> env;  // "NAME=value", ahead of (and so winning over) the inherited ones
   std::filesystem::path cwd;     // empty: the test's own
   std::filesystem::path out;     // standard output into this file; empty: /dev/null
@@ -79,7 +80,8 @@ class Child {
   Child &operator=(const Child &) = delete;
   ~Child() { stop(SIGKILL); }
 
-  // Starts argv[0] (searched in PATH when it has no slash) with standard input from /dev/null.
+  // Starts argv[0] (searched in PATH when it has no slash) with standard input from /dev/null
+  // or options.in.
   bool start(const std::vector<std::string> &argv, const SpawnOptions &options = {}) {
     std::vector<std::string> env_text(options.env);
     for (char **e = environ; *e; ++e)
@@ -97,7 +99,7 @@ class Child {
       return false;
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, 0, options.in.empty() ? "/dev/null" : options.in.c_str(), O_RDONLY, 0);
     if (options.capture_out)
       posix_spawn_file_actions_adddup2(&actions, pipe_fds[1], 1);
     else

@@ -38,14 +38,30 @@ const BootLine kBanner[] = {
 const BootLine kDevices[] = {
     {"Initializing USB.\n", 300},
     {"USB: Locating Class 09 Vendor 0000 Product 0000: USB Hub\n", 150},
-    {"eth0: GENET Internal Ethernet, hwaddr 00-10-18-4A-2C-7E\n", 100},
     {"CFE initialized.\n", 100},
+    {nullptr, 100},  // the network's line, with the box's own address, as a router CFE prints it
 };
 
 }  // namespace
 
 Box::Box(Console &console, Report &report, const Options &options)
-    : console_(console), report_(report), options_(options), commands_(console, report, options) {}
+    : console_(console),
+      report_(report),
+      given_(options),
+      options_(options.fault_box > 1 ? without_faults(options) : options),
+      commands_(console, report, options_) {}
+
+void Box::next_box() {
+  std::string mac;
+  if (!next_mac(report_.mac, 1, mac))
+    mac = report_.mac;
+  report_.new_box(mac);
+  options_ = given_.fault_box == 0 || given_.fault_box == report_.box ? given_ : without_faults(given_);
+  command_count_ = 0;
+  panics_ = 0;
+  if (options_.verbose)
+    std::fprintf(stderr, "boxsim: box %d (%s) put on\n", report_.box, mac.c_str());
+}
 
 void Box::set_state(const char *state) {
   report_.state = state;
@@ -59,6 +75,8 @@ int Box::run() {
         console_.wait_real(options_.boot_delay_ms);
     } catch (const PowerCycle &) {
       // Pressing the switch while off simply switches on.
+    } catch (const NextBox &) {
+      next_box();
     }
     for (;;) {
       try {
@@ -66,6 +84,8 @@ int Box::run() {
       } catch (const PowerCycle &) {
         if (options_.verbose)
           std::fprintf(stderr, "boxsim: power cycle\n");
+      } catch (const NextBox &) {
+        next_box();
       }
     }
   } catch (const Shutdown &) {
@@ -114,7 +134,10 @@ bool Box::boot() {
   }
   for (const BootLine &l : kDevices) {
     console_.pause(l.pause_ms);
-    console_.print(l.text);
+    console_.print(l.text ? std::string(l.text)
+                          : "Device eth0:  hwaddr " + report_.mac +
+                                ", ipaddr 192.168.1.1, mask 255.255.255.0\n"
+                                "        gateway not set, nameserver not set\n");
   }
 
   set_state("autostart");

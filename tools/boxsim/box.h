@@ -33,9 +33,14 @@ class Box {
   std::optional<std::string> read_line();
   void set_state(const char *state);
 
+  // The box on the fixture is taken off and the next one (the following address, its flash
+  // untouched, the faults only if it is the faulty one) is put on.
+  void next_box();
+
   Console &console_;
   Report &report_;
-  const Options &options_;
+  const Options &given_;
+  Options options_;  // what this box plays: given_, less the faults unless it is the faulty box
   Commands commands_;
   int command_count_ = 0;
   int panics_ = 0;

@@ -22,8 +22,6 @@ constexpr double kEraseBytesPerMs = 16.0 * 1024;
 constexpr double kProgramBytesPerMs = 2.0 * 1024;
 constexpr int kMinFlashStepMs = 100;
 
-constexpr const char *kHwaddr = "00-10-18-4A-2C-7E";
-
 const char *const kPartitions[] = {"flash0.kernel", "flash0.splash", "flash0.boot", "flash0.avail0"};
 
 std::string trim(std::string_view s) {
@@ -235,7 +233,7 @@ int Commands::ifconfig(const std::vector<std::string> &args, std::optional<int> 
     report_.ip = addr;
     report_.mask = mask;
   }
-  console_.print(std::string("Device eth0:  hwaddr ") + kHwaddr + ", ipaddr " + report_.ip + ", mask " +
+  console_.print(std::string("Device eth0:  hwaddr ") + report_.mac + ", ipaddr " + report_.ip + ", mask " +
                  report_.mask + "\n        gateway not set, nameserver not set\n");
   return forced.value_or(0);
 }

@@ -35,6 +35,8 @@ void Console::check_events() {
     throw Shutdown{};
   if (event == kEventPowerCycle)
     throw PowerCycle{};
+  if (event == kEventNextBox)
+    throw NextBox{};
 }
 
 void Console::gather_input() {

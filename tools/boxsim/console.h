@@ -18,6 +18,8 @@ namespace boxsim {
 // whatever the loader was doing, mid-command or mid-transfer, as on a real box.
 struct PowerCycle {};
 struct Shutdown {};
+// The box is taken off the fixture and the next one put on and powered.
+struct NextBox {};
 // Thrown when the vanished-line fault has closed the line: the box's session is over.
 struct LineVanished {};
 
@@ -28,7 +30,7 @@ struct Pacing {
 };
 
 // Events arrive as bytes on a pipe written by the signal handlers.
-enum : char { kEventPowerCycle = 'p', kEventShutdown = 'q' };
+enum : char { kEventPowerCycle = 'p', kEventShutdown = 'q', kEventNextBox = 'n' };
 
 class Console {
  public:
@@ -52,7 +54,7 @@ class Console {
   // Reads what is pending and forgets it; true when a 0x03 was among it.
   bool drain_input();
 
-  // Throws PowerCycle or Shutdown when one was asked for; called by long loops.
+  // Throws PowerCycle, NextBox or Shutdown when one was asked for; called by long loops.
   void check_events();
 
   // Closes the line, as when the cable is pulled. Output is dropped afterwards.

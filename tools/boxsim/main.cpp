@@ -14,7 +14,8 @@
 //   boxsim --report /tmp/box.json --pty-link /tmp/box-tty --speed 20
 //   boxsim --fast --tftp-port 6969 --fail-at flash0.avail0=-21
 // Output is paced at 115200 baud and erasing and programming take a box's time; --speed
-// or --fast shorten both. SIGUSR1 power-cycles the box; SIGTERM writes the report and ends
+// or --fast shorten both. SIGUSR1 power-cycles the box; SIGUSR2 puts the next box (--mac
+// plus one, nothing flashed) on the fixture in its place; SIGTERM writes the report and ends
 // it, and so does the end of the process that started it. The fault switches are listed by
 // --help.
 #include "tools/boxsim/box.h"
@@ -40,7 +41,9 @@ int g_event_pipe_write = -1;
 
 extern "C" void on_signal(int signo) {
   const int saved = errno;
-  const char event = signo == SIGUSR1 ? boxsim::kEventPowerCycle : boxsim::kEventShutdown;
+  const char event = signo == SIGUSR1   ? boxsim::kEventPowerCycle
+                     : signo == SIGUSR2 ? boxsim::kEventNextBox
+                                        : boxsim::kEventShutdown;
   if (g_event_pipe_write >= 0)
     (void)::write(g_event_pipe_write, &event, 1);
   errno = saved;
@@ -83,7 +86,7 @@ int main(int argc, char **argv) {
   sa.sa_handler = on_signal;
   sigemptyset(&sa.sa_mask);
   sa.sa_flags = SA_RESTART;
-  for (int signo : {SIGUSR1, SIGTERM, SIGINT, SIGHUP})
+  for (int signo : {SIGUSR1, SIGUSR2, SIGTERM, SIGINT, SIGHUP})
     ::sigaction(signo, &sa, nullptr);
   ::signal(SIGPIPE, SIG_IGN);
   // A box left behind by a test or a demo that was killed would hold its pty and keep
@@ -115,6 +118,7 @@ int main(int argc, char **argv) {
 
   boxsim::Report report(options.report_path);
   report.line = line.name;
+  report.mac = options.mac;
   if (!report.save()) {
     std::fprintf(stderr, "boxsim: cannot write the report %s: %s\n", options.report_path.c_str(),
                  std::strerror(errno));

@@ -3,6 +3,7 @@
 #include <getopt.h>
 
 #include <charconv>
+#include <cstdio>
 #include <cstdlib>
 
 namespace boxsim {
@@ -87,6 +88,44 @@ bool Selector::parse(std::string_view text, Selector &out) {
   return true;
 }
 
+Options without_faults(const Options &o) {
+  Options clean = o;
+  clean.fail_at = {};
+  clean.no_tftp = {};
+  clean.lose_ack.clear();
+  clean.dup_ack.clear();
+  clean.give_up_at = 0;
+  clean.stall_at = 0;
+  clean.burst_bytes = 0;
+  clean.burst_at = {};
+  clean.reboot_loop = 0;
+  clean.vanish_at = {};
+  clean.vanish_after = {};
+  clean.hang_at = {};
+  return clean;
+}
+
+bool next_mac(const std::string &mac, unsigned n, std::string &out) {
+  if (mac.size() != 17)
+    return false;
+  unsigned bytes[6];
+  for (int i = 0; i < 6; ++i) {
+    if (i > 0 && mac[size_t(i) * 3 - 1] != '-')
+      return false;
+    std::string_view pair(mac.data() + i * 3, 2);
+    if (pair.find_first_not_of("0123456789abcdefABCDEF") != std::string_view::npos)
+      return false;
+    std::from_chars(pair.data(), pair.data() + 2, bytes[i], 16);
+  }
+  const unsigned low = ((bytes[3] << 16 | bytes[4] << 8 | bytes[5]) + n) & 0xffffff;
+  bytes[3] = low >> 16, bytes[4] = (low >> 8) & 0xff, bytes[5] = low & 0xff;
+  char text[18];
+  std::snprintf(text, sizeof text, "%02X-%02X-%02X-%02X-%02X-%02X", bytes[0], bytes[1], bytes[2], bytes[3],
+                bytes[4], bytes[5]);
+  out = text;
+  return true;
+}
+
 std::string usage_text() {
   return R"(Usage: boxsim [OPTION]...
 Plays a set-top box's CFE boot loader on a pty (or a serial device) for ZeVavi:
@@ -112,6 +151,13 @@ Time:
                         the boot output is dropped when the wait begins (loaders that
                         empty their receive FIFO first)
   Signal SIGUSR1 power-cycles the box; SIGTERM/SIGINT write the report and exit.
+
+Fixture:
+  --mac XX-XX-XX-XX-XX-XX  the box's Ethernet address (default 00-10-18-4A-2C-7E)
+  --fault-box N         the faults below apply only to the Nth box on the fixture
+                        (default: every box)
+  Signal SIGUSR2 takes the box off the fixture and puts the next one on: a new box
+  (the address plus one, nothing flashed, a fresh report) powers on.
 
 TFTP client:
   --tftp-port N         server port of the read request (default 69)
@@ -173,6 +219,8 @@ bool parse_options(int argc, char **argv, Options &o, bool &help, std::string &e
     kVanishAfter,
     kBreakWindowOnly,
     kHangAt,
+    kMac,
+    kFaultBox,
     kVerbose,
     kHelp
   };
@@ -202,6 +250,8 @@ bool parse_options(int argc, char **argv, Options &o, bool &help, std::string &e
       {"vanish-after", required_argument, nullptr, kVanishAfter},
       {"break-window-only", no_argument, nullptr, kBreakWindowOnly},
       {"hang-at", required_argument, nullptr, kHangAt},
+      {"mac", required_argument, nullptr, kMac},
+      {"fault-box", required_argument, nullptr, kFaultBox},
       {"verbose", no_argument, nullptr, kVerbose},
       {"help", no_argument, nullptr, kHelp},
       {nullptr, 0, nullptr, 0},
@@ -326,6 +376,17 @@ bool parse_options(int argc, char **argv, Options &o, bool &help, std::string &e
         break;
       case kHangAt:
         if (!Selector::parse(arg, o.hang_at))
+          return bad();
+        break;
+      case kMac: {
+        std::string same;
+        if (!next_mac(arg, 0, same) || same != arg)
+          return bad();
+        o.mac = arg;
+        break;
+      }
+      case kFaultBox:
+        if (!parse_number(arg, o.fault_box) || o.fault_box <= 0)
           return bad();
         break;
       case kVerbose:

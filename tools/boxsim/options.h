@@ -56,8 +56,21 @@ struct Options {
   Selector vanish_after;  // close the line after the command's status and prompt
   Selector hang_at;       // take the line, then answer nothing more
 
+  // The Ethernet address the box prints in its boot output and to ifconfig. The next box
+  // put on the fixture (SIGUSR2) has this address plus one, and so on.
+  std::string mac = "00-10-18-4A-2C-7E";
+  // The fault switches apply to this box only (1 = the first on the fixture); 0: to all.
+  int fault_box = 0;
+
   bool verbose = false;
 };
+
+// The faults of `options` cleared: what a box that is not the faulty one plays.
+Options without_faults(const Options &options);
+
+// "00-10-18-4A-2C-7E" plus `n` (the last three bytes carry); false when `mac` is not six
+// hex pairs joined by "-".
+bool next_mac(const std::string &mac, unsigned n, std::string &out);
 
 // Returns false with a message for the user on a bad command line; `help` is set for --help.
 bool parse_options(int argc, char **argv, Options &options, bool &help, std::string &error);

@@ -40,9 +40,19 @@ std::string json_quote(const std::string &text) {
   return out;
 }
 
+void Report::new_box(const std::string &next_mac) {
+  Report fresh(path_);
+  fresh.line = line;
+  fresh.mac = next_mac;
+  fresh.box = box + 1;
+  *this = fresh;
+}
+
 std::string Report::to_json() const {
   std::string j = "{\n";
   j += "  \"line\": " + json_quote(line) + ",\n";
+  j += "  \"mac\": " + json_quote(mac) + ",\n";
+  j += "  \"box\": " + std::to_string(box) + ",\n";
   j += "  \"state\": " + json_quote(state) + ",\n";
   j += "  \"boots\": " + std::to_string(boots) + ",\n";
   j += "  \"breaks_at_prompt\": " + std::to_string(breaks_at_prompt) + ",\n";

@@ -45,6 +45,8 @@ class Report {
   explicit Report(std::string path) : path_(std::move(path)) {}
 
   std::string line;  // the pty slave or serial device the box talks on
+  std::string mac;   // the Ethernet address of the box on the fixture
+  int box = 1;       // which box on the fixture this is (1 = the first)
   // off, booting, autostart (waiting for 0x03), cfe (at the prompt), command,
   // booting-linux, linux, vanished, stopped
   std::string state = "off";
@@ -58,6 +60,9 @@ class Report {
   std::vector<TransferRecord> transfers;
   std::size_t console_bytes_dropped = 0;  // output nobody read for too long
   bool vanished = false;
+
+  // The next box is on the fixture: its address, and nothing of the last box's history.
+  void new_box(const std::string &next_mac);
 
   std::string to_json() const;
   // Returns false (and leaves errno) when the file cannot be written; no-op without a path.

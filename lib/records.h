@@ -1,0 +1,97 @@
+// The production records of a station: one row per box attempt, saying which box (its
+// address and the identity its boot loader printed) got which image, on which station and
+// fixture, when, and how it ended.
+//
+// Kept in an SQLite file (Debian's libsqlite3) in WAL mode with full synchronisation: each
+// attempt is one INSERT in a transaction of its own, so a crash or a power cut leaves the
+// rows before it whole and no part of the one being written. The schema carries a version
+// number (PRAGMA user_version), set in the transaction that creates it on first use; a file
+// of a newer version, or one that is not a records file, is refused rather than written to.
+//
+// One RecordStore is used from one thread at a time. Builds without SQLite (the Windows
+// programs) get a store whose open says so.
+#pragma once
+
+#include <array>
+#include <chrono>
+#include <memory>
+#include <optional>
+#include <ostream>
+#include <string>
+
+struct PartitionServed {
+  bool in_image = false;              // the image has this partition
+  unsigned long long size = 0;        // the file served, when in_image
+  std::string sha256;                 // of the file served, when in_image
+  unsigned long long served = 0;      // bytes of it this box acknowledged
+};
+
+struct BoxRecord {
+  using Time = std::chrono::system_clock::time_point;
+
+  std::string station;  // the station PC's host name
+  std::string port;     // the fixture's serial console
+  std::string box;      // the address the box was given
+  std::string mac;      // what the box printed as its hwaddr, or ""
+  std::string board;    // the boot loader's version line, or ""
+  std::string build;    // its build date line, or ""
+  std::string model;    // KESTA, MORVA, PELIN, TORQA
+  std::string image;    // the image's file name
+  std::string image_sha256;
+  // kernel, splash, boot, root: the order of the image's partition files.
+  std::array<PartitionServed, 4> partitions;
+  Time started, ended;
+  std::string result;       // "pass", "fail" or "interrupted"
+  std::string failed_step;  // the status line of the step that failed, or ""
+  std::string box_code;     // the box's failure code, such as "-21", or ""
+  std::string detail;       // the sentence the station showed for the outcome
+};
+
+// The partition names of the records' columns, in BoxRecord::partitions order.
+extern const char *const record_partition_names[4];
+
+// The schema version this program writes.
+constexpr int records_schema_version = 1;
+
+// "2026-12-10T07:12:03.042Z": UTC, milliseconds; text of this form sorts by time.
+std::string record_time_text(BoxRecord::Time time);
+
+// --since's text as the records' time text ("YYYY-MM-DD", "YYYY-MM-DDTHH:MM" or
+// "YYYY-MM-DDTHH:MM:SS", "T" or a blank between, an optional "Z"; UTC). Empty when the text
+// is none of those or not a real date and time.
+std::string records_since_text(const std::string &text);
+
+// A field of CSV (RFC 4180): quoted when it holds a comma, a quote or a line end.
+std::string csv_field(const std::string &text);
+
+class RecordStore {
+ public:
+  RecordStore();
+  ~RecordStore();
+  RecordStore(const RecordStore &) = delete;
+  RecordStore &operator=(const RecordStore &) = delete;
+
+  // False in a build without SQLite, whose store opens nothing.
+  static bool available();
+
+  // Opens the records at `path`, creating the file and its schema when there is none.
+  // False with a sentence naming the file and the reason.
+  bool open(const std::string &path, std::string &error);
+  // Opens existing records for reading only; a missing file is an error, not a new file.
+  bool open_existing(const std::string &path, std::string &error);
+  void close();
+
+  // Writes one attempt, whole or not at all. False with a sentence.
+  bool add(const BoxRecord &record, std::string &error);
+
+  // Every attempt that started at or after `since` (records_since_text; "" for all), oldest
+  // first, as CSV with a header line. False with a sentence; what was written stays.
+  bool export_csv(std::ostream &out, const std::string &since, std::string &error);
+
+ private:
+  bool open_with(const std::string &path, bool create, std::string &error);
+
+  struct Db;
+  std::unique_ptr<Db> db_;
+  std::string path_;
+};
