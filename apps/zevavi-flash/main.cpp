@@ -279,6 +279,8 @@ int main(int argc, char **argv) {
     std::fputs(flash_usage().c_str(), stdout);
     return 0;
   }
+  if (options.silence_s > 0)
+    box_silence_limit_ms = options.silence_s * 1000;
 
   // Signals arrive as a byte on a pipe and are handled in the event loop, where stopping the
   // worker and the server is safe.
