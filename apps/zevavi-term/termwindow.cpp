@@ -5,6 +5,7 @@
 #include <QFileDialog>
 #include <QLabel>
 #include <QStatusBar>
+#include <QTimer>
 #include <QToolBar>
 #include <QHBoxLayout>
 
@@ -13,6 +14,7 @@
 #include "comport/serportctl_select.h"
 #include "comport/serportsetup.h"
 #include "comport/serporttrmset.h"
+#include "platform/comm.h"
 #include "platform/paths.h"
 #include "platform/settingsstore.h"
 
@@ -88,9 +90,15 @@ TermWindow::TermWindow(const std::string &SettingsPath, const std::string &Port,
     const IniFile ini(settings_path_);
     if (name.empty())
       name = ini.ReadString(kSection, "Port", {});
+    auto_reopen_ = ini.ReadInteger(kSection, "Reopen", 1) != 0;
   } catch (const std::exception &e) {
     ShowError(QString::fromStdString(e.what()));
   }
+  // Once a second is soon enough for a person pushing a plug back, and cheap: a probe is one
+  // open and close of a device node.
+  reopen_timer_ = new QTimer(this);
+  reopen_timer_->setInterval(1000);
+  connect(reopen_timer_, &QTimer::timeout, this, &TermWindow::TryReopen);
   BuildToolbar();
   status_ = new QLabel(this);
   statusBar()->addWidget(status_, 1);
@@ -101,14 +109,50 @@ TermWindow::TermWindow(const std::string &SettingsPath, const std::string &Port,
   RefreshSelectors();
   ShowState();
   port_.OnDeviceLost = [this](TCustomComPort *, uint32_t) {
-    // The port closes itself; the window only says so.
-    QMetaObject::invokeMethod(
-        this,
-        [this] {
-          ShowError(QStringLiteral("The line %1 went away.").arg(QString::fromStdString(port_.Port())));
-        },
-        Qt::QueuedConnection);
+    // Not inside the port's own event: closing it there would wait on the thread reporting.
+    QMetaObject::invokeMethod(this, &TermWindow::LineLost, Qt::QueuedConnection);
   };
+}
+
+void TermWindow::SetAutoReopen(bool On) {
+  auto_reopen_ = On;
+  if (reopen_action_)
+    reopen_action_->setChecked(On);
+  if (!On)
+    reopen_timer_->stop();
+}
+
+bool TermWindow::AwaitingDevice() const { return reopen_timer_->isActive(); }
+
+void TermWindow::LineLost() {
+  if (!port_.Connected())
+    return;
+  const QString name = QString::fromStdString(port_.Port());
+  try {
+    port_.Close();
+  } catch (const std::exception &) {
+    // The device is gone; what closing it could not release goes with it.
+  }
+  ShowState();
+  if (auto_reopen_) {
+    reopen_timer_->start();
+    ShowError(QStringLiteral("The line %1 went away; the port is closed and opens again when it is back.")
+                  .arg(name));
+  } else {
+    ShowError(QStringLiteral("The line %1 went away; the port is closed.").arg(name));
+  }
+}
+
+void TermWindow::TryReopen() {
+  if (!auto_reopen_ || port_.Connected()) {
+    reopen_timer_->stop();
+    return;
+  }
+  if (comm_probe(port_.Port()) != COMM_OK)
+    return;
+  reopen_timer_->stop();
+  if (OpenPort())
+    status_->setText(status_->text() + QStringLiteral("  (the line came back)"));
 }
 
 TermWindow::~TermWindow() {
@@ -125,6 +169,7 @@ void TermWindow::BuildToolbar() {
   QToolBar *bar = addToolBar(QStringLiteral("Port"));
   bar->setMovable(false);
   open_action_ = bar->addAction(QStringLiteral("Open"), this, [this] {
+    reopen_timer_->stop();  // the user decides now
     if (port_.Connected())
       ClosePort();
     else
@@ -155,6 +200,10 @@ void TermWindow::BuildToolbar() {
   bar->addAction(QStringLiteral("Port setup…"), this, &TermWindow::PortSetup);
   bar->addAction(QStringLiteral("Terminal setup…"), this, &TermWindow::TerminalSetup);
   capture_action_ = bar->addAction(QStringLiteral("Capture…"), this, &TermWindow::ToggleCapture);
+  reopen_action_ = bar->addAction(QStringLiteral("Reopen"), this, [this](bool on) { SetAutoReopen(on); });
+  reopen_action_->setCheckable(true);
+  reopen_action_->setChecked(auto_reopen_);
+  reopen_action_->setToolTip(QStringLiteral("Open the port again by itself when its device comes back"));
 }
 
 void TermWindow::BuildLamps() {
@@ -221,6 +270,7 @@ void TermWindow::RefreshSelectors() {
 void TermWindow::SelectPort(const std::string &Name) {
   if (Name.empty() || (Name == port_.Name() && Name == port_.Port()))
     return;
+  reopen_timer_->stop();  // another line: the one that went away is not awaited any more
   if (!port_.Name().empty() && port_.Name() == port_.Port())
     SaveSettings();  // the settings of the port being left
   selectors_[0]->AddItem(Name);
@@ -282,6 +332,7 @@ bool TermWindow::SaveSettings() {
     IniFile ini(settings_path_);
     const TComTerminal &t = *terminal_;
     ini.WriteString(kSection, "Port", port_.Port());
+    ini.WriteInteger(kSection, "Reopen", auto_reopen_ ? 1 : 0);
     ini.WriteInteger(kSection, "LocalEcho", t.LocalEcho());
     ini.WriteInteger(kSection, "SendLF", t.SendLF());
     ini.WriteInteger(kSection, "WrapLines", t.WrapLines());
