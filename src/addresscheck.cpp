@@ -1,5 +1,6 @@
 #include "src/addresscheck.h"
 
+#include <algorithm>
 #include <array>
 #include <cstdint>
 #include <optional>
@@ -42,14 +43,21 @@ std::string host_address_problem(std::string_view address) {
   return {};
 }
 
-std::string address_facing(const std::vector<std::string> &pc_addresses, std::string_view box) {
+std::vector<std::string> addresses_facing(const std::vector<std::string> &pc_addresses, std::string_view box) {
+  std::vector<std::string> facing;
   auto target = parse(box);
   if (!target)
-    return {};
+    return facing;
   for (const std::string &candidate : pc_addresses) {
     auto mine = parse(candidate);
-    if (mine && (*mine)[0] == (*target)[0] && (*mine)[1] == (*target)[1] && (*mine)[2] == (*target)[2])
-      return candidate;
+    if (mine && (*mine)[0] == (*target)[0] && (*mine)[1] == (*target)[1] && (*mine)[2] == (*target)[2] &&
+        std::find(facing.begin(), facing.end(), candidate) == facing.end())
+      facing.push_back(candidate);
   }
-  return {};
+  return facing;
+}
+
+std::string address_facing(const std::vector<std::string> &pc_addresses, std::string_view box) {
+  std::vector<std::string> facing = addresses_facing(pc_addresses, box);
+  return facing.empty() ? std::string() : facing.front();
 }

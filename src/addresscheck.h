@@ -19,3 +19,7 @@ std::string host_address_problem(std::string_view address);
 // when `box` is not a dotted IPv4 address). On a PC with several interfaces this is the one
 // the box can reach.
 std::string address_facing(const std::vector<std::string> &pc_addresses, std::string_view box);
+
+// Every one of the PC's addresses in the /24 network of `box`, in the PC's order, each once:
+// with two cards on the box's network either may be the one cabled to the box.
+std::vector<std::string> addresses_facing(const std::vector<std::string> &pc_addresses, std::string_view box);

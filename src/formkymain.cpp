@@ -27,6 +27,7 @@
 #include <QScreen>
 #include <QWindow>
 
+#include <algorithm>
 #include <chrono>
 #include <cstring>
 #include <optional>
@@ -135,6 +136,7 @@ VAzOdor::VAzOdor(Dialogs &dialogs, QWidget *owner, const std::string &log_path)
   const char *address = get_local_ip();
   std::snprintf(local_ip, sizeof local_ip, "%s", address ? address : "");
   edtLocalIp->setText(QString::fromLatin1(local_ip));
+  offer_local_ips();
 
   // The window menu: most Linux desktops draw no system menu to shorten, so the window
   // instead asks for a caption with only the close button (no minimise, no maximise), which
@@ -243,9 +245,14 @@ void VAzOdor::build_controls() {
   edtLocalIp = placed<TskEdit>(tabInput, "edtLocalIp", 235, 23, 96, 21);
   edtLocalIp->SetUIStyle(WinXP);
   edtLocalIp->setEnabled(false);
+  cbLocalIp = placed<TskComboBox>(tabInput, "cbLocalIp", 235, 23, 96, 21);
+  cbLocalIp->SetUIStyle(WinXP);
+  cbLocalIp->hide();
+  connect(cbLocalIp, &QComboBox::currentTextChanged, this, [this](const QString &address) { take_local_ip(address); });
   edtMachineIp = placed<TskEdit>(tabInput, "edtMachineIp", 235, 55, 96, 21);
   edtMachineIp->SetUIStyle(WinXP);
   edtMachineIp->setText(QStringLiteral("192.168.102.45"));
+  connect(edtMachineIp, &QLineEdit::textChanged, this, [this] { offer_local_ips(); });
   edtFilePath = placed<TskEdit>(tabInput, "edtFilePath", 63, 89, 252, 21);
   edtFilePath->SetUIStyle(WinXP);
   edtFilePath->setEnabled(false);
@@ -302,7 +309,7 @@ void VAzOdor::build_controls() {
   // Tab order as the form gives it: the wizard button, the console, the pages (port,
   // machine IP, image, model, local IP, file button), then Exit.
   QWidget *order[] = {btnStatus, ComTerminal, cbComPort,         edtMachineIp, edtFilePath,
-                      cbMachine, edtLocalIp,  btnOpenFileDialog, btnExit};
+                      cbMachine, edtLocalIp,  cbLocalIp, btnOpenFileDialog, btnExit};
   for (size_t i = 0; i + 1 < std::size(order); ++i)
     QWidget::setTabOrder(order[i], order[i + 1]);
 }
@@ -545,7 +552,38 @@ bool VAzOdor::open_port(const std::string &port) {
   return true;
 }
 
+void VAzOdor::offer_local_ips() {
+  const std::vector<std::string> facing =
+      addresses_facing(interface_ipv4_addresses(), edtMachineIp->text().trimmed().toStdString());
+  const bool several = facing.size() > 1;
+  if (several) {
+    QStringList offered;
+    for (const std::string &address : facing)
+      offered << QString::fromStdString(address);
+    const QString kept = cbLocalIp->isHidden() ? QString() : cbLocalIp->currentText();
+    const QSignalBlocker quiet(cbLocalIp);
+    cbLocalIp->clear();
+    cbLocalIp->addItems(offered);
+    cbLocalIp->setCurrentIndex(std::max(0, int(offered.indexOf(kept))));
+  }
+  cbLocalIp->setVisible(several);
+  edtLocalIp->setVisible(!several);
+  if (several)
+    take_local_ip(cbLocalIp->currentText());
+}
+
+void VAzOdor::take_local_ip(const QString &address) {
+  if (address.isEmpty() || address.size() >= int(sizeof local_ip))
+    return;
+  std::snprintf(local_ip, sizeof local_ip, "%s", address.toLatin1().constData());
+  edtLocalIp->setText(address);
+}
+
 void VAzOdor::choose_local_ip() {
+  // The network may have changed since the list was made; a pick still on it stays.
+  offer_local_ips();
+  if (!cbLocalIp->isHidden())
+    return;
   std::string facing = address_facing(interface_ipv4_addresses(), machine_ip);
   if (facing.empty() && local_ip[0] == '\0') {
     const char *address = get_local_ip();
@@ -593,7 +631,10 @@ bool VAzOdor::partitions_complete() {
   std::string problem;
   if (partitions_ready(machine_index.load(), problem))
     return true;
+  // As every other refusal of Start: the line stays in the list, the message makes sure it
+  // is read before the technician looks at the box for an upgrade that never began.
   show_status(0, problem.c_str());
+  dialogs_.message(this, problem);
   return false;
 }
 

@@ -119,6 +119,9 @@ class VAzOdor : public QWidget, public UpgradeHost, public WatcherHost {
   TskComboBox *cbMachine;
   QLabel *lbMachine, *lbLocalIp;
   TskEdit *edtLocalIp;
+  // Not in the form: in edtLocalIp's place when several of the PC's addresses face the box,
+  // so the technician can pick the one cabled to it.
+  TskComboBox *cbLocalIp;
   TskButton *btnOpenFileDialog;
   TKyBlockIndicator *KyBlockIndicator1;
   TRTFLabel *RTFLabel;
@@ -151,8 +154,13 @@ class VAzOdor : public QWidget, public UpgradeHost, public WatcherHost {
   // Every partition the chosen model's steps will serve is there and not empty; otherwise
   // a line names the first one missing and nothing may reach the box.
   bool partitions_complete();
-  // The PC address facing the box: the PC's own address in the box's /24 where it has one.
+  // The PC address facing the box: the PC's own address in the box's /24 where it has one,
+  // the technician's pick where several are offered.
   void choose_local_ip();
+  // Offers the PC's addresses facing the typed box address in cbLocalIp when there are
+  // several, keeping the current choice while it is still one of them.
+  void offer_local_ips();
+  void take_local_ip(const QString &address);
   // Ends what runs of an upgrade from the GUI thread without waiting long for it.
   void end_upgrade_now();
   // Runs fn on the GUI thread unless Previous has reset the wizard since the worker started,

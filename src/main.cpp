@@ -1,7 +1,10 @@
 // ZeVavi: re-flashes set-top boxes through their CFE boot loader. Takes no arguments.
 #include "platform/dialogs.h"
+#include "lib/log.h"
 #include "platform/gui.h"
+#include "platform/paths.h"
 #include "src/formkymain.h"
+#include "src/upgradeengine.h"
 
 #include <QApplication>
 #include <QMessageBox>
@@ -38,7 +41,10 @@ int main(int argc, char **argv) {
   app.setApplicationName(QStringLiteral("ZeVavi"));
   gui_install();
   try {
+    // Read before the window, said once its log is open.
+    const std::string silence = apply_silence_setting(settings_file_path("zevavi.ini"));
     auto window = std::make_unique<VAzOdor>(system_dialogs());
+    ZV_LOG(LOG_INFO, "main", "%s", silence.c_str());
     window->show();
     app.exec();
   } catch (const std::exception &error) {

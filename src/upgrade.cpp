@@ -12,6 +12,7 @@
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <limits>
 #include <mutex>
 
 UpgradeSession window_session;
@@ -85,7 +86,33 @@ struct UpgradeSession::Pass {
   int64_t boot_output_ms = 0;  // when the box's boot output began, at step 0
   int64_t own_mark_ms = 0;     // the worker's last sign of a working box: a transfer ended
   std::string served_file;     // the partition of the flash step in progress
+  uint64_t flash_bytes = 0;    // what the box writes or erases after the last command
 };
+
+int silence_limit_ms(int base_ms, uint64_t bytes) {
+  const uint64_t limit = uint64_t(std::max(base_ms, 0)) + bytes * 1000 / slowest_flash_bytes_per_s;
+  return int(std::min<uint64_t>(limit, uint64_t(std::numeric_limits<int>::max())));
+}
+
+bool parse_seconds(const std::string &text, int &seconds) {
+  if (text.empty() || text.size() > 5 || text.find_first_not_of("0123456789") != std::string::npos)
+    return false;
+  const int value = std::stoi(text);
+  if (value < 1 || value > 86400)
+    return false;
+  seconds = value;
+  return true;
+}
+
+namespace {
+
+uint64_t size_or_zero(const std::string &file) {
+  std::error_code ignored;
+  const auto size = std::filesystem::file_size(file, ignored);
+  return ignored ? 0 : uint64_t(size);
+}
+
+}  // namespace
 
 // Sleeps `ms`, or less when stop_worker is called (or the box starts talking) meanwhile.
 // Returns worker_running.
@@ -137,7 +164,7 @@ bool UpgradeSession::box_went_silent(UpgradeHost *host, int step, const Pass &pa
   if (step < 1 || step > 8)
     return false;
   const int64_t last = std::max(last_console_ms_.load(), pass.own_mark_ms);
-  const int limit = box_silence_limit_ms.load();
+  const int limit = silence_limit_ms(box_silence_limit_ms.load(), pass.flash_bytes);
   if (now_ms() - last <= limit)
     return false;
   ZV_LOG(LOG_ERROR, worker_name, "%sno answer from the machine for %d ms at step %d", log_tag.c_str(), limit,
@@ -238,6 +265,7 @@ int UpgradeSession::run(UpgradeHost *window) {
         window->show_status(step_status[2].percent, step_status[2].text);
         build_command(command, cfe_commands[2], box_ip.c_str());
         log_sent(command, int(std::strlen(command)), step);
+        pass.flash_bytes = 0;
         break;
       case 3:
       case 4:
@@ -253,6 +281,7 @@ int UpgradeSession::run(UpgradeHost *window) {
         build_command(command, cfe_commands[step], pc_ip.c_str());
         log_sent(command, int(std::strlen(command)), step);
         pass.served_file = files[step - 3];
+        pass.flash_bytes = size_or_zero(pass.served_file);
         if (!(pass.tftp_started = serve(window, pass.served_file)))
           command[0] = '\0';
         break;
@@ -262,6 +291,8 @@ int UpgradeSession::run(UpgradeHost *window) {
         window->show_status(step_status[5].percent, step_status[5].text);
         std::snprintf(command, sizeof command, "%s; %s\n", cfe_commands[0], cfe_commands[1]);
         log_sent(command, int(std::strlen(command)), step);
+        // The erase clears what the boot and root images are to fill.
+        pass.flash_bytes = size_or_zero(files[2]) + size_or_zero(files[3]);
         break;
       case 6:
       case 7:
@@ -271,6 +302,7 @@ int UpgradeSession::run(UpgradeHost *window) {
         build_command(command, cfe_commands[step - 1], pc_ip.c_str());
         log_sent(command, int(std::strlen(command)), step);
         pass.served_file = files[step - 4];
+        pass.flash_bytes = size_or_zero(pass.served_file);
         if (!(pass.tftp_started = serve(window, pass.served_file)))
           command[0] = '\0';
         break;
@@ -294,8 +326,11 @@ int UpgradeSession::run(UpgradeHost *window) {
       // The prompt is taken before the command goes out, so the box's next prompt, which
       // may come back before this pass ends, moves the step on instead of being ignored;
       // a prompt the pass did not act on stays for the next pass.
-      if (step >= 2)
+      if (step >= 2) {
         prompt_ready = 0;
+        ZV_LOG(LOG_INFO, worker_name, "%ssilence limit %d s at step %d", log_tag.c_str(),
+               silence_limit_ms(box_silence_limit_ms.load(), pass.flash_bytes) / 1000, step);
+      }
       if (send(window, command, int(std::strlen(command))) && upgrade_step == 5) {
         // The second break brings a fresh prompt once the erase has had its time; that
         // prompt, arriving after this pass, is what moves the upgrade on to the boot image.

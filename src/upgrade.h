@@ -73,10 +73,22 @@ bool write_whole(Port &port, const char *data, int count, std::string &error) {
 }
 
 // The longest the box may stay silent (no console byte, no TFTP transfer running) once it
-// has answered, before the upgrade gives up on it. Writing a large root image to flash is the
-// longest quiet stretch a working box has. Tests shorten it; nothing else changes it.
+// has answered, before the upgrade gives up on it: the base, a setting of the window and
+// zevavi-flash's --silence. A step that writes or erases flash gets more (silence_limit_ms).
 constexpr int box_silence_limit_default_ms = 180000;
 extern std::atomic<int> box_silence_limit_ms;
+
+// The slowest flash a box of the family may carry writes (and erases) about this fast; a
+// working box can be quiet for as long as that takes, on top of the base.
+constexpr uint64_t slowest_flash_bytes_per_s = 64 * 1024;
+
+// The silence a step may take: `base_ms` plus the time the slowest flash needs for `bytes`,
+// at most INT_MAX.
+int silence_limit_ms(int base_ms, uint64_t bytes);
+
+// A whole number of seconds from 1 to a day, in decimal digits only: false for anything
+// else (a sign, a space, a unit, an overflow).
+bool parse_seconds(const std::string &text, int &seconds);
 
 // While the box prints its boot output the break key goes out this often, so that a boot
 // loader that waits only a fraction of a second for it is still stopped; for at most

@@ -4,8 +4,10 @@
 #include "lib/tftpthread.h"
 #include "platform/net.h"
 #include "platform/paths.h"
+#include "platform/settingsstore.h"
 #include "src/addresscheck.h"
 #include "src/imageprep.h"
+#include "src/upgrade.h"
 #include "src/wizardstate.h"
 
 #include <filesystem>
@@ -171,4 +173,28 @@ bool partitions_ready(int machine, std::string &problem) {
     return false;
   }
   return true;
+}
+
+std::string apply_silence_setting(const std::string &ini_path) {
+  const int default_s = box_silence_limit_default_ms / 1000;
+  box_silence_limit_ms = box_silence_limit_default_ms;
+  std::string text;
+  try {
+    const IniFile ini(ini_path);
+    if (!ini.ValueExists("Upgrade", "SilenceSeconds"))
+      return "silence limit " + std::to_string(default_s) + " s (the default)";
+    text = ini.ReadString("Upgrade", "SilenceSeconds", "");
+  } catch (const std::exception &error) {
+    return std::string(error.what()) + "; the default silence limit of " + std::to_string(default_s) +
+           " s applies";
+  }
+  int seconds = 0;
+  if (!parse_seconds(text, seconds)) {
+    if (text.size() > 40)
+      text = text.substr(0, 40) + "...";
+    return "SilenceSeconds \"" + text + "\" in " + ini_path + " is not a number of seconds from 1 to 86400; the default " +
+           std::to_string(default_s) + " s applies";
+  }
+  box_silence_limit_ms = seconds * 1000;
+  return "silence limit " + std::to_string(seconds) + " s, from " + ini_path;
 }

@@ -38,3 +38,9 @@ bool prepare_partitions(const std::function<int()> &unzip, PrepFailure &failure)
 // Every partition the model `machine` (0..3) is flashed with is in the temporary folder and
 // not empty. Otherwise false and the status line naming the partition (also logged).
 bool partitions_ready(int machine, std::string &problem);
+
+// The base of the silence limit from the window's settings file (`ini_path`, section
+// [Upgrade], SilenceSeconds, 1 to 86400): sets box_silence_limit_ms and returns the log line
+// that says which limit applies and why; a value that is no such number leaves the default
+// and the line says so, naming the file.
+std::string apply_silence_setting(const std::string &ini_path);

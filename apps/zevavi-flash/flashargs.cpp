@@ -2,8 +2,8 @@
 
 #include "lib/records.h"
 #include "src/addresscheck.h"
+#include "src/upgrade.h"
 
-#include <cerrno>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -288,19 +288,16 @@ bool parse_flash_args(const std::vector<std::string> &args, FlashOptions &option
     } else if (name == "--console") {
       if (!take(options.console))
         return false;
-    } else if (name == "--timeout") {
+    } else if (name == "--timeout" || name == "--silence") {
       std::string text;
       if (!take(text))
         return false;
-      errno = 0;
-      char *end = nullptr;
-      long seconds = std::strtol(text.c_str(), &end, 10);
-      if (errno != 0 || *end != '\0' || seconds <= 0 || seconds > 86400 ||
-          !(text[0] >= '0' && text[0] <= '9')) {
-        error = "--timeout " + quote_cut(text) + " is not a number of seconds from 1 to 86400.";
+      int seconds = 0;
+      if (!parse_seconds(text, seconds)) {
+        error = name + " " + quote_cut(text) + " is not a number of seconds from 1 to 86400.";
         return false;
       }
-      options.timeout_s = int(seconds);
+      (name == "--timeout" ? options.timeout_s : options.silence_s) = seconds;
     } else if (arg.size() > 1 && arg[0] == '-') {
       error = "Unknown option " + quote_cut(arg) + ".";
       return false;
@@ -413,6 +410,9 @@ std::string flash_usage() {
          "                       runs' logs are kept as FILE.1 to FILE.5; FILE must be a\n"
          "                       regular file or nothing yet\n"
          "  --timeout SECONDS    give up when the whole run takes longer\n"
+         "  --silence SECONDS    how long the box may say nothing before it counts as hung\n"
+         "                       (default 180); a step that writes or erases flash gets\n"
+         "                       more, by the size of its partition\n"
          "  --help               this text\n"
          "\n"
          "Exit codes:\n"

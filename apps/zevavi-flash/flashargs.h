@@ -34,6 +34,7 @@ struct FlashOptions {
   std::string log;      // empty: zevavi.log beside the program (or the state folder)
   std::string console;  // empty: the console is not kept
   int timeout_s = 0;    // 0: no limit for the whole run
+  int silence_s = 0;    // 0: the default base of the silence limit
   bool json = false;
   bool help = false;
   bool station = false;  // many boxes at once: `units` instead of port and box

@@ -295,6 +295,8 @@ int main(int argc, char **argv) {
   }
   if (!options.export_format.empty())
     return export_records(options);
+  if (options.silence_s > 0)
+    box_silence_limit_ms = options.silence_s * 1000;
 
   // Signals arrive as a byte on a pipe and are handled in the event loop, where stopping the
   // worker and the server is safe.

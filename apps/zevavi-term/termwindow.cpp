@@ -6,6 +6,7 @@
 #include <QLabel>
 #include <QPointer>
 #include <QStatusBar>
+#include <QTimer>
 #include <QToolBar>
 #include <QHBoxLayout>
 
@@ -14,6 +15,7 @@
 #include "comport/serportctl_select.h"
 #include "comport/serportsetup.h"
 #include "comport/serporttrmset.h"
+#include "platform/comm.h"
 #include "platform/gui.h"
 #include "platform/paths.h"
 #include "platform/settingsstore.h"
@@ -91,9 +93,15 @@ TermWindow::TermWindow(const std::string &SettingsPath, const std::string &Port,
     const IniFile ini(settings_path_);
     if (name.empty())
       name = ini.ReadString(kSection, "Port", {});
+    auto_reopen_ = ini.ReadInteger(kSection, "Reopen", 1) != 0;
   } catch (const std::exception &e) {
     ShowError(QString::fromStdString(e.what()));
   }
+  // Once a second is soon enough for a person pushing a plug back, and cheap: a probe is one
+  // open and close of a device node.
+  reopen_timer_ = new QTimer(this);
+  reopen_timer_->setInterval(1000);
+  connect(reopen_timer_, &QTimer::timeout, this, &TermWindow::TryReopen);
   BuildToolbar();
   status_ = new QLabel(this);
   statusBar()->addWidget(status_, 1);
@@ -104,13 +112,54 @@ TermWindow::TermWindow(const std::string &SettingsPath, const std::string &Port,
   RefreshSelectors();
   ShowState();
   port_.OnDeviceLost = [this](TCustomComPort *, uint32_t) {
-    // The port closes itself; the window only says so (if it is still there).
+    // Not inside the port's own event: closing the port there would wait on the thread that
+    // reports. Through the hand-off, to a window that may be gone by then.
     post_to_gui([window = QPointer<TermWindow>(this)] {
       if (window)
-        window->ShowError(
-            QStringLiteral("The line %1 went away.").arg(QString::fromStdString(window->port_.Port())));
+        window->LineLost();
     });
   };
+}
+
+void TermWindow::SetAutoReopen(bool On) {
+  auto_reopen_ = On;
+  if (reopen_button_)
+    reopen_button_->setChecked(On);
+  if (!On)
+    reopen_timer_->stop();
+}
+
+bool TermWindow::AwaitingDevice() const { return reopen_timer_->isActive(); }
+
+void TermWindow::LineLost() {
+  if (!port_.Connected())
+    return;
+  const QString name = QString::fromStdString(port_.Port());
+  try {
+    port_.Close();
+  } catch (const std::exception &) {
+    // The device is gone; what closing it could not release goes with it.
+  }
+  ShowState();
+  if (auto_reopen_) {
+    reopen_timer_->start();
+    ShowError(QStringLiteral("The line %1 went away; the port is closed and opens again when it is back.")
+                  .arg(name));
+  } else {
+    ShowError(QStringLiteral("The line %1 went away; the port is closed.").arg(name));
+  }
+}
+
+void TermWindow::TryReopen() {
+  if (!auto_reopen_ || port_.Connected()) {
+    reopen_timer_->stop();
+    return;
+  }
+  if (comm_probe(port_.Port()) != COMM_OK)
+    return;
+  reopen_timer_->stop();
+  if (OpenPort())
+    status_->setText(status_->text() + QStringLiteral("  (the line came back)"));
 }
 
 TermWindow::~TermWindow() {
@@ -135,6 +184,7 @@ void TermWindow::BuildToolbar() {
     return button;
   };
   open_button_ = add_button(QStringLiteral("Open"), [this] {
+    reopen_timer_->stop();  // the user decides now
     if (port_.Connected())
       ClosePort();
     else
@@ -165,6 +215,10 @@ void TermWindow::BuildToolbar() {
   add_button(QStringLiteral("Port setup…"), [this] { PortSetup(); });
   add_button(QStringLiteral("Terminal setup…"), [this] { TerminalSetup(); });
   capture_button_ = add_button(QStringLiteral("Capture…"), [this] { ToggleCapture(); });
+  reopen_button_ = add_button(QStringLiteral("Reopen"), [this](bool on) { SetAutoReopen(on); });
+  reopen_button_->setCheckable(true);
+  reopen_button_->setChecked(auto_reopen_);
+  reopen_button_->setToolTip(QStringLiteral("Open the port again by itself when its device comes back"));
 }
 
 void TermWindow::BuildLamps() {
@@ -231,6 +285,7 @@ void TermWindow::RefreshSelectors() {
 void TermWindow::SelectPort(const std::string &Name) {
   if (Name.empty() || (Name == port_.Name() && Name == port_.Port()))
     return;
+  reopen_timer_->stop();  // another line: the one that went away is not awaited any more
   if (!port_.Name().empty() && port_.Name() == port_.Port())
     SaveSettings();  // the settings of the port being left
   selectors_[0]->AddItem(Name);
@@ -292,6 +347,7 @@ bool TermWindow::SaveSettings() {
     IniFile ini(settings_path_);
     const TComTerminal &t = *terminal_;
     ini.WriteString(kSection, "Port", port_.Port());
+    ini.WriteInteger(kSection, "Reopen", auto_reopen_ ? 1 : 0);
     ini.WriteInteger(kSection, "LocalEcho", t.LocalEcho());
     ini.WriteInteger(kSection, "SendLF", t.SendLF());
     ini.WriteInteger(kSection, "WrapLines", t.WrapLines());

@@ -12,6 +12,7 @@
 
 class QAction;
 class QLabel;
+class QTimer;
 class TComComboBox;
 class TComLed;
 class TComTerminal;
@@ -54,6 +55,12 @@ class TermWindow : public QMainWindow {
   void StopCapture();
   // Writes the current port's settings and the terminal's to the settings file.
   bool SaveSettings();
+  // After the device went away, open the port again by itself once the same device is back
+  // (a bench adapter pulled and pushed back). On unless the settings say otherwise.
+  bool AutoReopen() const { return auto_reopen_; }
+  void SetAutoReopen(bool On);
+  // The device is gone and the window is watching for it to come back.
+  bool AwaitingDevice() const;
 
   TComPort &Port() { return port_; }
   TComTerminal *Terminal() const { return terminal_; }
@@ -79,6 +86,9 @@ class TermWindow : public QMainWindow {
   void PortSetup();
   void TerminalSetup();
   void ToggleCapture();
+  // The device went away: the port is closed and, when wanted, watched for its return.
+  void LineLost();
+  void TryReopen();
 
   std::string settings_path_;
   // The controls bound to the port are children of the window, deleted by ~QWidget after
@@ -91,5 +101,8 @@ class TermWindow : public QMainWindow {
   TComLed *leds_[LedCount] = {};
   TskToolBarSpeedButton *open_button_ = nullptr;
   TskToolBarSpeedButton *capture_button_ = nullptr;
+  TskToolBarSpeedButton *reopen_button_ = nullptr;
   QLabel *status_ = nullptr;
+  bool auto_reopen_ = true;
+  QTimer *reopen_timer_ = nullptr;
 };

@@ -23,7 +23,7 @@ TEST(FlashArgs, TakesTheGoodCommandLineInBothSpellings) {
   FlashOptions options;
   std::string error;
   ASSERT_TRUE(parse_flash_args(with(good, {"--pc-address=192.168.1.10", "--json", "--timeout", "600",
-                                           "--console", "c.bin", "--log=x.log"}),
+                                           "--silence=900", "--console", "c.bin", "--log=x.log"}),
                                options, error))
       << error;
   EXPECT_EQ(options.port, "/dev/ttyUSB0");
@@ -32,6 +32,7 @@ TEST(FlashArgs, TakesTheGoodCommandLineInBothSpellings) {
   EXPECT_EQ(options.pc_address, "192.168.1.10");
   EXPECT_EQ(options.image, "image.zip");
   EXPECT_EQ(options.timeout_s, 600);
+  EXPECT_EQ(options.silence_s, 900);
   EXPECT_EQ(options.console, "c.bin");
   EXPECT_EQ(options.log, "x.log");
   EXPECT_TRUE(options.json);
@@ -94,6 +95,8 @@ TEST(FlashArgs, EachBadArgumentIsNamed) {
       {with(good, {"--timeout", "10s"}), "10s"},
       {with(good, {"--timeout", "99999999999999999999"}), "99999999999999999999"},
       {with(good, {"--timeout"}), "--timeout"},
+      {with(good, {"--silence", "86401"}), "86401"},
+      {with(good, {"--silence", "+60"}), "--silence \"+60\""},
       {with(good, {"--port="}), "--port"},
       {with(good, {"--json=yes"}), "--json"},
       {with(good, {"--speed", "2"}), "--speed"},

@@ -163,6 +163,48 @@ TEST(TermWindow, TalksToTheSimulatedBoxCapturesLinesAndKeepsThePortsSettings) {
   box.stop();
 }
 
+// A bench adapter pulled and pushed back: the box's end of the line goes, and a new one comes
+// at the same path. The window closes the port and says so, then opens it again by itself;
+// with that turned off a loss leaves the port closed.
+TEST(TermWindow, ALineThatGoesIsClosedAndReopenedWhenItComesBack) {
+  TempDir dir;
+  setenv("XDG_CONFIG_HOME", (dir.path() / "config").c_str(), 1);
+  const fs::path link = dir.path() / "adapter";
+  auto plug_in = [&](Child &box) {
+    zv_test::SpawnOptions captured;
+    captured.capture_out = true;
+    ASSERT_TRUE(box.start({bin_dir() + "/boxsim", "--pty-link", link.string(), "--autostart-ms", "0", "--fast"},
+                          captured));
+    ASSERT_FALSE(box.read_line().empty());
+  };
+  Child first;
+  plug_in(first);
+  TermWindow window(TermSettingsPath(), link.string());
+  window.show();
+  ASSERT_TRUE(window.OpenPort()) << window.StatusText().toStdString();
+
+  first.stop();  // the box's end closes and its path goes
+  ASSERT_TRUE(run_until([&] { return !window.Port().Connected(); })) << "the port stays open";
+  EXPECT_TRUE(run_until([&] { return window.Led(TermWindow::ConnLed)->State() == lsOff; }));
+  EXPECT_TRUE(window.StatusText().contains("went away")) << window.StatusText().toStdString();
+  EXPECT_TRUE(window.AwaitingDevice());
+
+  Child second;
+  plug_in(second);
+  ASSERT_TRUE(run_until([&] { return window.Port().Connected(); })) << window.StatusText().toStdString();
+  EXPECT_TRUE(run_until([&] { return window.Led(TermWindow::ConnLed)->State() == lsOn; }));
+  TComTerminal &terminal = *window.Terminal();
+  EXPECT_TRUE(run_until([&] { return screen_text(terminal).find("CFE> ") != std::string::npos; },
+                        [&] { terminal.SendChar('\x03'); }))
+      << "the reopened line does not reach the new box";
+
+  window.SetAutoReopen(false);
+  second.stop();
+  ASSERT_TRUE(run_until([&] { return !window.Port().Connected(); }));
+  EXPECT_FALSE(window.AwaitingDevice());
+  EXPECT_TRUE(window.StatusText().contains("went away"));
+}
+
 TEST(TermWindow, APortOrCaptureFileThatCannotBeOpenedIsReportedAndNothingStarts) {
   TempDir dir;
   setenv("XDG_CONFIG_HOME", (dir.path() / "config").c_str(), 1);

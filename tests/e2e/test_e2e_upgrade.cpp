@@ -423,6 +423,41 @@ TEST_F(Upgrade, NextWarnsWhenTheBoxIsInAnotherSubnet) {
   EXPECT_EQ(window_->btnStatus->text(), "Start");
 }
 
+// Two of the PC's cards on the box's network: both are offered, the first is taken unless
+// the technician picks the other, and Next keeps the pick.
+TEST_F(Upgrade, SeveralPcAddressesFacingTheBoxAreOfferedAndThePickKept) {
+  const std::string first = local_ip;
+  std::string second = first.substr(0, first.rfind('.')) + ".77";
+  ASSERT_NE(second, first);
+  ASSERT_EQ(std::system(("ip addr add " + second + "/24 dev lo").c_str()), 0);
+  struct Drop {
+    std::string address;
+    ~Drop() { (void)std::system(("ip addr del " + address + "/24 dev lo").c_str()); }
+  } drop{second};
+
+  box_->start();
+  window_->edtMachineIp->clear();  // typed afresh, now that the second card is up
+  fill_inputs("TORQA", dir_ / "x.nfi");
+  ASSERT_FALSE(window_->cbLocalIp->isHidden());
+  EXPECT_TRUE(window_->edtLocalIp->isHidden());
+  QStringList offered;
+  for (int i = 0; i < window_->cbLocalIp->count(); ++i)
+    offered << window_->cbLocalIp->itemText(i);
+  EXPECT_EQ(offered, QStringList({QString::fromStdString(first), QString::fromStdString(second)}));
+  EXPECT_EQ(std::string(local_ip), first) << "the automatic choice is the first";
+
+  window_->cbLocalIp->setCurrentText(QString::fromStdString(second));
+  window_->edtMachineIp->setText(window_->edtMachineIp->text());  // typed again: the pick stays
+  click(window_->btnStatus);
+  ASSERT_EQ(window_->btnStatus->text(), "Start") << (dialogs_.messages.empty() ? "" : dialogs_.messages.back());
+  EXPECT_EQ(std::string(local_ip), second);
+  EXPECT_NE(read_file(log_).find("local-ip[" + second + "]"), std::string::npos);
+
+  window_->edtMachineIp->setText("203.0.113.9");  // a box no card faces: the plain field again
+  EXPECT_TRUE(window_->cbLocalIp->isHidden());
+  EXPECT_FALSE(window_->edtLocalIp->isHidden());
+}
+
 TEST_F(Upgrade, NextRefusesAMachineIpThatDoesNotFit) {
   box_->start();
   fill_inputs("TORQA", dir_ / "x.nfi");
@@ -556,6 +591,21 @@ TEST_F(Fault, BoxSilentAfterACommand) {
   EXPECT_NE(read_file(log_).find("no answer from the machine"), std::string::npos);
 }
 
+// A box with slow flash is quiet while it programs for longer than the base limit; the limit
+// grows with what it writes, so the upgrade finishes and each step's limit is in the log.
+TEST_F(Fault, SlowFlashIsNotTakenForASilentBox) {
+  box_silence_limit_ms = 1000;
+  box_->start({"--program-kib-s", "25"});  // the root image: 3 s of silence at speed 20
+  fill_inputs("KESTA", container(16));
+  next_and_start();
+  ASSERT_TRUE(wait_for_the_worker(120000)) << lines().join("\n").toStdString();
+  EXPECT_EQ(lines(), lines_without_splash);
+  const std::string log = read_file(log_);
+  const int root_limit_s = silence_limit_ms(1000, 1536 * 1024 + 300) / 1000;
+  EXPECT_NE(log.find("silence limit " + std::to_string(root_limit_s) + " s at step 7"), std::string::npos) << log;
+  EXPECT_NE(log.find("silence limit 1 s at step 2"), std::string::npos);
+}
+
 TEST_F(Fault, ImageWithoutBootPartitionNeverReachesTheBox) {
   fs::path path = dir_ / "firmware.zip";
   ASSERT_TRUE(write_sample_zip(path.string(), dir_.string(), make_sample_partitions(14)));
@@ -567,6 +617,8 @@ TEST_F(Fault, ImageWithoutBootPartitionNeverReachesTheBox) {
   ASSERT_TRUE(pump_until([&] { return lines().size() >= 2; }, 10000));
   EXPECT_EQ(lines(), QStringList({"1. Extract the image.",
                                   "2. The image has no boot partition (boot_cfe_auto.jffs2)."}));
+  EXPECT_EQ(dialogs_.messages,
+            std::vector<std::string>{"The image has no boot partition (boot_cfe_auto.jffs2)."});
   EXPECT_EQ(window_->pbStatusGage->Position(), 0);
   EXPECT_FALSE(window_->worker_alive());
   EXPECT_TRUE(window_->btnStatus->isEnabled());

@@ -43,23 +43,26 @@ struct FacingRow {
   const char *name;
   std::vector<std::string> pc;
   const char *box;
-  const char *want;
+  std::vector<std::string> want;  // all facing addresses; the first is the automatic choice
 };
 
-TEST(Address, ThePcAddressInTheBoxSubnetWins) {
+TEST(Address, ThePcAddressesInTheBoxSubnetAreOfferedFirstOneChosen) {
   const FacingRow rows[] = {
-      {"second interface", {"10.0.0.5", "192.168.102.10", "172.16.0.2"}, "192.168.102.45", "192.168.102.10"},
-      {"first of two in the subnet",
-       {"192.168.102.20", "192.168.102.10"},
+      {"second interface", {"10.0.0.5", "192.168.102.10", "172.16.0.2"}, "192.168.102.45", {"192.168.102.10"}},
+      {"two in the subnet, in the PC's order",
+       {"192.168.102.20", "10.0.0.5", "192.168.102.10"},
        "192.168.102.45",
-       "192.168.102.20"},
-      {"none in the subnet", {"10.0.0.5", "192.168.103.10"}, "192.168.102.45", ""},
-      {"no interfaces", {}, "192.168.102.45", ""},
-      {"box not an address", {"192.168.102.10"}, "192.168.102", ""},
-      {"same first three numbers only", {"192.168.10.2"}, "192.168.102.45", ""},
+       {"192.168.102.20", "192.168.102.10"}},
+      {"one address on two cards", {"192.168.102.20", "192.168.102.20"}, "192.168.102.45", {"192.168.102.20"}},
+      {"none in the subnet", {"10.0.0.5", "192.168.103.10"}, "192.168.102.45", {}},
+      {"no interfaces", {}, "192.168.102.45", {}},
+      {"box not an address", {"192.168.102.10"}, "192.168.102", {}},
+      {"same first three numbers only", {"192.168.10.2"}, "192.168.102.45", {}},
   };
-  for (const FacingRow &row : rows)
-    EXPECT_EQ(address_facing(row.pc, row.box), row.want) << row.name;
+  for (const FacingRow &row : rows) {
+    EXPECT_EQ(addresses_facing(row.pc, row.box), row.want) << row.name;
+    EXPECT_EQ(address_facing(row.pc, row.box), row.want.empty() ? "" : row.want.front()) << row.name;
+  }
 }
 
 }  // namespace

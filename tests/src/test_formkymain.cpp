@@ -305,6 +305,31 @@ TEST_F(MainWindow, ScreenshotsAtBothHeights) {
   EXPECT_TRUE(full.save(QString::fromStdString((dir / "window-578.png").string())));
 }
 
+// Where the page control's lower edge lies over the bottom artwork, both pages must show the
+// artwork there, not a band of the bare form.
+TEST_F(MainWindow, PagesShowTheBottomArtworkBeneathTheirLowerEdge) {
+  window_->show();
+  const QImage artwork = window_->imgBottom->pixmap().toImage();
+  const QRect overlap = window_->pcKyCtrl->geometry() & window_->imgBottom->geometry();
+  ASSERT_FALSE(overlap.isEmpty());
+  // The log's path is written over the band's top rows; its letters are not the band.
+  const QRect label = window_->lbLogPath->isHidden() ? QRect() : window_->lbLogPath->geometry();
+  for (int page = 0; page < 2; ++page) {
+    SCOPED_TRACE(page == 0 ? "input page" : "status page");
+    window_->pcKyCtrl->SetActivePageIndex(page);
+    const QImage shown = window_->grab().toImage();
+    int wrong = 0;
+    for (int y = overlap.top(); y <= overlap.bottom(); ++y)
+      for (int x = overlap.left(); x < window_->btnStatus->x(); ++x) {
+        if (label.contains(x, y))
+          continue;
+        QPoint in_art = QPoint(x, y) - window_->imgBottom->pos();
+        wrong += shown.pixelColor(x, y) != artwork.pixelColor(in_art);
+      }
+    EXPECT_EQ(wrong, 0) << "of " << overlap.height() * window_->btnStatus->x() << " pixels";
+  }
+}
+
 // ---- Start: the partition folder and the chosen image under hostile input ----
 
 const char *const partition_names[] = {"kernel_cfe_auto.bin", "splash_cfe_auto.bin", "boot_cfe_auto.jffs2",

@@ -3,6 +3,7 @@
 #include "src/upgrade.h"
 
 #include "src/consolewatch.h"
+#include "src/upgradeengine.h"
 
 #include "lib/log.h"
 #include "platform/paths.h"
@@ -294,5 +295,40 @@ INSTANTIATE_TEST_SUITE_P(
         // A reboot that never reached the box is no finished upgrade.
         FaultRow{"reboot_unwritten", 8, 1, true, "0 Fail to write to COM7.", "reboot", 60000}),
     [](const auto &test_case) { return std::string(test_case.param.name); });
+
+// The base silence from the window's settings: only a whole number of seconds up to a day
+// changes it; anything else keeps the default and the log line names the file.
+TEST(SilenceSetting, OnlyAWholeNumberOfSecondsUpToADayIsTaken) {
+  struct Row {
+    const char *file;  // null: no settings file
+    int limit_ms;
+    const char *said;
+  };
+  const Row rows[] = {
+      {nullptr, box_silence_limit_default_ms, "(the default)"},
+      {"[Upgrade]\nSilenceSeconds=600\n", 600000, "600 s, from "},
+      {"[upgrade]\nsilenceseconds = 86400\n", 86400000, "86400 s"},
+      {"[Upgrade]\nSilenceSeconds=0\n", box_silence_limit_default_ms, "\"0\" in "},
+      {"[Upgrade]\nSilenceSeconds=86401\n", box_silence_limit_default_ms, "\"86401\" in "},
+      {"[Upgrade]\nSilenceSeconds=5m\n", box_silence_limit_default_ms, "\"5m\" in "},
+      {"[Upgrade]\nSilenceSeconds=-30\n", box_silence_limit_default_ms, "\"-30\" in "},
+      {"[Other]\nSilenceSeconds=600\n", box_silence_limit_default_ms, "(the default)"},
+  };
+  zv_test::TempDir dir;
+  for (const Row &row : rows) {
+    SCOPED_TRACE(row.file ? row.file : "no file");
+    const fs::path ini = dir.path() / "zevavi.ini";
+    fs::remove(ini);
+    if (row.file)
+      std::ofstream(ini) << row.file;
+    box_silence_limit_ms = 1;
+    const std::string said = apply_silence_setting(ini.string());
+    EXPECT_EQ(box_silence_limit_ms.load(), row.limit_ms);
+    EXPECT_NE(said.find(row.said), std::string::npos) << said;
+    if (std::string(row.said).find(" in ") != std::string::npos)
+      EXPECT_NE(said.find(ini.string()), std::string::npos) << said;
+  }
+  box_silence_limit_ms = box_silence_limit_default_ms;
+}
 
 }  // namespace

@@ -100,22 +100,50 @@ TEST(SkinButtonBehaviour, ReleaseOutsideDoesNotClickAndKeysClickOnRelease) {
 }
 
 TEST(SkinButtonBehaviour, EnterGoesToTheFocusedButtonElseToTheDefault) {
-  QWidget form;
-  auto *edit = new TskEdit(&form);
-  auto *other = new TskButton(&form);
-  auto *ok = new TskButton(&form);
-  ok->SetDefault(true);
-  form.show();
-  form.activateWindow();
-  ASSERT_TRUE(QTest::qWaitForWindowActive(&form));
-  QSignalSpy ok_clicks(ok, &QAbstractButton::clicked), other_clicks(other, &QAbstractButton::clicked);
+  struct EnterKey {
+    const char *name;
+    Qt::Key key;
+    Qt::KeyboardModifiers modifiers;
+  };
+  for (const EnterKey &enter : {EnterKey{"Return", Qt::Key_Return, Qt::NoModifier},
+                                EnterKey{"keypad Enter", Qt::Key_Enter, Qt::KeypadModifier}}) {
+    SCOPED_TRACE(enter.name);
+    QWidget form;
+    auto *edit = new TskEdit(&form);
+    auto *other = new TskButton(&form);
+    auto *ok = new TskButton(&form);
+    ok->SetDefault(true);
+    form.show();
+    form.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&form));
+    QSignalSpy ok_clicks(ok, &QAbstractButton::clicked), other_clicks(other, &QAbstractButton::clicked);
+    edit->setFocus();
+    QTest::keyClick(edit, enter.key, enter.modifiers);
+    EXPECT_EQ(ok_clicks.count(), 1);
+    other->setFocus();
+    QTest::keyClick(other, enter.key, enter.modifiers);
+    EXPECT_EQ(ok_clicks.count(), 1);
+    EXPECT_EQ(other_clicks.count(), 1);
+  }
+}
+
+// The caption's "&" key clicks as the mouse does: once, at once, with the dialog's result.
+TEST(SkinButtonBehaviour, MnemonicClickSetsTheModalResultAndClosesTheDialog) {
+  QDialog dialog;
+  auto *edit = new TskEdit(&dialog);
+  auto *go = new TskButton(&dialog);
+  go->setText("&Go");
+  go->move(0, 30);
+  go->SetModalResult(5);
+  dialog.show();
+  dialog.activateWindow();
+  ASSERT_TRUE(QTest::qWaitForWindowActive(&dialog));
   edit->setFocus();
-  QTest::keyClick(edit, Qt::Key_Return);
-  EXPECT_EQ(ok_clicks.count(), 1);
-  other->setFocus();
-  QTest::keyClick(other, Qt::Key_Return);
-  EXPECT_EQ(ok_clicks.count(), 1);
-  EXPECT_EQ(other_clicks.count(), 1);
+  QSignalSpy clicks(go, &QAbstractButton::clicked);
+  QTest::keyClick(edit, Qt::Key_G, Qt::AltModifier);
+  EXPECT_EQ(clicks.count(), 1);
+  EXPECT_EQ(dialog.result(), 5);
+  EXPECT_FALSE(dialog.isVisible());
 }
 
 TEST(SkinButtonBehaviour, HoldingRepeatsUntilTheClick) {
@@ -179,6 +207,15 @@ TEST(SkinProgressBar, FillsToThePositionAndCaptionsThePercentage) {
     if (row.picture_right < 319) {
       EXPECT_EQ(image.pixel(row.picture_right, 7), empty);
     }
+    // A theme without a bar picture: the whole inside is the bar's colour, whatever the
+    // position, never the leftovers of the paint buffer.
+    bar.SetPicture(QImage());
+    const QImage bare = grab_image(bar);
+    int other = 0;
+    for (int y = 1; y < 14; ++y)
+      for (int x = 1; x < 319; ++x)
+        other += bare.pixel(x, y) != empty;
+    EXPECT_EQ(other, 0);
   }
 }
 
@@ -326,9 +363,37 @@ TEST(SkinPageControl, TabsThatDoNotFitAreCutAndGetScrollArrows) {
   EXPECT_EQ(image.pixel(arrow_centre), arrows.pixel(bw / 2, 9));
 
   QSignalSpy changes(&control, &TskTab::Changed);
+  QSignalSpy clicks(&control, &TskTab::Click), double_clicks(&control, &TskTab::DblClick);
   QTest::mouseClick(strip, Qt::LeftButton, {}, QPoint(10 + 80 + 5, 5));
   EXPECT_EQ(control.ActivePageIndex(), 1);
   EXPECT_EQ(changes.count(), 1);
+  EXPECT_EQ(clicks.count(), 1);
+  // A double click as the system delivers it: a click, then the second press as a double click.
+  QTest::mouseClick(strip, Qt::LeftButton, {}, QPoint(10 + 5, 5));
+  QTest::mouseDClick(strip, Qt::LeftButton, {}, QPoint(10 + 5, 5));
+  EXPECT_EQ(control.ActivePageIndex(), 0);
+  EXPECT_EQ(clicks.count(), 2);
+  EXPECT_EQ(double_clicks.count(), 1);
+  QTest::mouseClick(strip, Qt::RightButton, {}, QPoint(10 + 80 + 5, 5));
+  EXPECT_EQ(clicks.count(), 2) << "the left button only";
+}
+
+// Pages made by the control are named after the first number no object of the form has,
+// also after a page made earlier went.
+TEST(SkinPageControl, NewPagesGetNamesNoOtherObjectHas) {
+  QWidget form;
+  auto *control = new TskPageControl(&form);
+  (new QWidget(&form))->setObjectName("skTabSheet2");
+  TskTabSheet *first = control->NewPage();
+  TskTabSheet *second = control->NewPage();
+  TskTabSheet *third = control->NewPage();
+  EXPECT_EQ(first->objectName(), "skTabSheet1");
+  EXPECT_EQ(second->objectName(), "skTabSheet3");
+  EXPECT_EQ(third->objectName(), "skTabSheet4");
+  EXPECT_EQ(third->Caption(), "skTabSheet4");
+  delete second;
+  EXPECT_EQ(control->NewPage()->objectName(), "skTabSheet3");
+  EXPECT_EQ(control->NewPage()->objectName(), "skTabSheet5");
 }
 
 // ---- the rest of the family ----

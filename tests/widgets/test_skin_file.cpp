@@ -15,6 +15,8 @@
 #include <QFile>
 #include <gtest/gtest.h>
 
+#include <stdexcept>
+
 #include <functional>
 
 namespace {
@@ -319,6 +321,24 @@ TEST(SkinFileTheme, OpeningRefusesMissingAndForeignFilesAndMarksDamagedOnesUnusa
     EXPECT_EQ(theme.ThemeFile(), q(dir.str("good.skn")));
   }
   EXPECT_TRUE(theme.ThemeError().startsWith("Invalid skin file for DODIvez!"));
+
+  // Through the property, where nobody looks at a result: a missing file is passed over,
+  // a foreign or damaged one is an error naming the file and why.
+  EXPECT_NO_THROW(theme.setProperty("ThemeFile", q(dir.str("missing.skn"))));
+  for (const char *name : {"foreign.skn", "damaged.skn"}) {
+    SCOPED_TRACE(name);
+    TskFileTheme fresh;
+    try {
+      fresh.setProperty("ThemeFile", q(dir.str(name)));
+      ADD_FAILURE() << "no error";
+    } catch (const std::invalid_argument &error) {
+      const std::string text = error.what();
+      EXPECT_EQ(text.rfind("Invalid skin file for DODIvez!", 0), 0u) << text;
+      EXPECT_NE(text.find(dir.str(name)), std::string::npos) << text;
+      EXPECT_NE(text.find(name == std::string("foreign.skn") ? "signature" : "past the end"), std::string::npos)
+          << text;
+    }
+  }
 
   // A damaged file replaces the theme and is unusable: FromThemeFile draws DeepBlue.
   TskButton from_file, deep_blue;

@@ -303,7 +303,8 @@ int Commands::flash(const std::vector<std::string> &args, std::optional<int> for
   console_.print("Erasing flash...");
   console_.pause(flash_step_ms(size, kEraseBytesPerMs));
   console_.print("Programming...");
-  console_.pause(flash_step_ms(size, kProgramBytesPerMs));
+  const double program_rate = options_.program_kib_s > 0 ? options_.program_kib_s * 1024.0 / 1000 : kProgramBytesPerMs;
+  console_.pause(flash_step_ms(size, program_rate));
   if (forced && *forced < 0)
     return failed(*forced);
   console_.print("done. " + std::to_string(size) + " bytes written\n");

@@ -165,6 +165,8 @@ TFTP client:
   --tftp-retries N      tries before -21 "Timeout occured" (default 8)
   --block-delay-us N    real time the box takes with each block before its ACK
                         (default 0; about 1000 is a real boot loader's pace)
+  --program-kib-s N     program flash at N KiB per box second, silent meanwhile
+                        (default 2048, NAND; a slow NOR part writes well under 100)
   --max-file BYTES      staging buffer; a larger file is cancelled, status -5
                         (default 134217728)
 
@@ -206,6 +208,7 @@ bool parse_options(int argc, char **argv, Options &o, bool &help, std::string &e
     kTftpTimeout,
     kTftpRetries,
     kBlockDelayUs,
+    kProgramKibS,
     kMaxFile,
     kFailAt,
     kNoTftp,
@@ -237,6 +240,7 @@ bool parse_options(int argc, char **argv, Options &o, bool &help, std::string &e
       {"tftp-timeout-ms", required_argument, nullptr, kTftpTimeout},
       {"tftp-retries", required_argument, nullptr, kTftpRetries},
       {"block-delay-us", required_argument, nullptr, kBlockDelayUs},
+      {"program-kib-s", required_argument, nullptr, kProgramKibS},
       {"max-file", required_argument, nullptr, kMaxFile},
       {"fail-at", required_argument, nullptr, kFailAt},
       {"no-tftp", optional_argument, nullptr, kNoTftp},
@@ -315,6 +319,10 @@ bool parse_options(int argc, char **argv, Options &o, bool &help, std::string &e
         break;
       case kBlockDelayUs:
         if (!parse_number(arg, o.block_delay_us) || o.block_delay_us < 0 || o.block_delay_us > 1000000)
+          return bad();
+        break;
+      case kProgramKibS:
+        if (!parse_number(arg, o.program_kib_s) || o.program_kib_s <= 0)
           return bad();
         break;
       case kMaxFile:

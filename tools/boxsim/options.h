@@ -40,6 +40,7 @@ struct Options {
   int tftp_timeout_ms = 1000;
   int tftp_retries = 8;
   int block_delay_us = 0;  // real time before each block's ACK
+  int program_kib_s = 0;   // flash programming rate in KiB per box second; 0: the NAND default
   std::size_t max_file = std::size_t(128) << 20;
 
   Selector fail_at;  // report fail_status instead of the command's own

@@ -18,6 +18,9 @@ constexpr QRgb disabled_grey = 0xFF808080;
 
 bool is_press_key(int key) { return key == Qt::Key_Space || key == Qt::Key_Return || key == Qt::Key_Enter; }
 
+// The keypad's Enter comes with the keypad modifier; it is still a plain Enter.
+bool unmodified(const QKeyEvent *key) { return (key->modifiers() & ~Qt::KeypadModifier) == Qt::NoModifier; }
+
 }  // namespace
 
 TskCustomButton::TskCustomButton(QWidget *parent) : QPushButton(parent) {
@@ -101,7 +104,9 @@ void TskCustomButton::SetDefault(bool is_default) {
     return;
   // A focused button claims Enter through its shortcut override, so this fires only while
   // the focus is elsewhere (an edit, a list), as the active-default rule wants.
-  default_ = new QShortcut(QKeySequence(Qt::Key_Return), this);
+  default_ = new QShortcut(this);
+  default_->setKeys({QKeySequence(Qt::Key_Return), QKeySequence(Qt::Key_Enter),
+                     QKeySequence(Qt::KeypadModifier | Qt::Key_Enter)});
   default_->setContext(Qt::WindowShortcut);
   connect(default_, &QShortcut::activated, this, [this] {
     if (isEnabled() && isVisible())
@@ -184,10 +189,21 @@ bool TskCustomButton::event(QEvent *event) {
   // The focused button takes Enter and Space itself, before any shortcut of the window.
   if (event->type() == QEvent::ShortcutOverride) {
     auto *key = static_cast<QKeyEvent *>(event);
-    if (is_press_key(key->key()) && key->modifiers() == Qt::NoModifier) {
+    if (is_press_key(key->key()) && unmodified(key)) {
       event->accept();
       return true;
     }
+  }
+  // The caption's "&" key: the same click as the mouse's, with the dialog's result and the
+  // repeat timer handled, not the plain button's delayed click around them.
+  if (event->type() == QEvent::Shortcut) {
+    if (!isEnabled())
+      return true;
+    if ((focusPolicy() & Qt::TabFocus) && !hasFocus())
+      setFocus(Qt::ShortcutFocusReason);
+    if (!static_cast<QShortcutEvent *>(event)->isAmbiguous())
+      do_click();
+    return true;
   }
   return QPushButton::event(event);
 }
@@ -253,7 +269,7 @@ void TskCustomButton::mouseDoubleClickEvent(QMouseEvent *event) {
 }
 
 void TskCustomButton::keyPressEvent(QKeyEvent *event) {
-  if (is_press_key(event->key()) && event->modifiers() == Qt::NoModifier) {
+  if (is_press_key(event->key()) && unmodified(event)) {
     if (!event->isAutoRepeat() && isEnabled()) {
       down_ = true;
       update();

@@ -148,8 +148,24 @@ void DoTrans(QPainter &painter, const QWidget *control) {
     return;
   QImage under(control->size(), QImage::Format_ARGB32_Premultiplied);
   under.fill(Qt::transparent);
-  // Only the parent's own background and painting: its children (this control among them)
-  // are left out, so the copy never recurses into the control that asks for it.
-  parent->render(&under, QPoint(), QRegion(control->geometry()), QWidget::DrawWindowBackground);
+  const QRect area = control->geometry();
+  // The parent's own background and painting, without its children: the copy must never
+  // recurse into the control that asks for it.
+  parent->render(&under, QPoint(), QRegion(area), QWidget::DrawWindowBackground);
+  // Then the siblings stacked beneath the control, bottom first, as the screen shows them:
+  // a control laid over a picture must show the picture, not the bare parent.
+  for (QObject *child : parent->children()) {
+    if (child == control)
+      break;
+    auto *sibling = qobject_cast<QWidget *>(child);
+    if (!sibling || sibling->isHidden() || sibling->isWindow())
+      continue;
+    const QRect overlap = area & sibling->geometry();
+    if (overlap.isEmpty())
+      continue;
+    sibling->render(&under, overlap.topLeft() - area.topLeft(),
+                    QRegion(overlap.translated(-sibling->pos())),
+                    QWidget::DrawWindowBackground | QWidget::DrawChildren);
+  }
   painter.drawImage(0, 0, under);
 }

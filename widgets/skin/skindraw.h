@@ -54,6 +54,6 @@ void TileDraw(QPainter &painter, const QImage &picture, const QRect &rect);
 void DrawControlBorder(QPainter &painter, QSize size, const QColor &color, const QColor &inner,
                        bool draw_inner);
 
-// Paints what `control`'s parent shows under the control (its background, not its other
-// children) into `painter` at the control's origin. Nothing without a parent.
+// Paints what shows under `control` (its parent's background and the siblings stacked beneath
+// it, not those above) into `painter` at the control's origin. Nothing without a parent.
 void DoTrans(QPainter &painter, const QWidget *control);

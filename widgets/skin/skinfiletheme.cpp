@@ -8,6 +8,8 @@
 #include <QStandardPaths>
 #include <QWidget>
 
+#include <stdexcept>
+
 namespace {
 
 // The engine's view of a loaded theme file.
@@ -57,7 +59,11 @@ bool TskFileTheme::OpenThemeFile(const QString &path) {
     return false;
   }
   if (!IsSkinThemeFile(found)) {
-    theme_error_ = QStringLiteral("Invalid skin file for DODIvez! (%1)").arg(found);
+    QFile file(found);
+    const QString why = file.open(QIODevice::ReadOnly)
+                            ? QStringLiteral("it does not begin with a theme file's signature")
+                            : QStringLiteral("it cannot be read: %1").arg(file.errorString());
+    theme_error_ = QStringLiteral("Invalid skin file for DODIvez!\n%1: %2").arg(found, why);
     return false;
   }
   auto reader = std::make_unique<TskThemeFileReader>(found);
@@ -67,6 +73,15 @@ bool TskFileTheme::OpenThemeFile(const QString &path) {
   if (usable)
     RestyleFollowers();
   return usable;
+}
+
+void TskFileTheme::SetThemeFile(const QString &path) {
+  if (OpenThemeFile(path) || resolve_theme(path).isEmpty())
+    return;
+  QString message = theme_error_;
+  if (!message.startsWith(QLatin1String("Invalid skin file for DODIvez!")))
+    message = QStringLiteral("Invalid skin file for DODIvez!\n") + message;
+  throw std::invalid_argument(message.toStdString());
 }
 
 bool TskFileTheme::LoadThemeBytes(const QByteArray &bytes, const QString &origin) {

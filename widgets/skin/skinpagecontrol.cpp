@@ -235,7 +235,20 @@ void TskTabControlTopPanel::leaveEvent(QEvent *) {
 void TskTabControlTopPanel::mousePressEvent(QMouseEvent *event) {
   if (event->button() != Qt::LeftButton)
     return;
-  const QPoint at = event->position().toPoint();
+  press_at(event->position().toPoint());
+  emit owner_->Click(owner_);
+}
+
+void TskTabControlTopPanel::mouseDoubleClickEvent(QMouseEvent *event) {
+  if (event->button() != Qt::LeftButton)
+    return;
+  // The second press of a double click selects as any press does; it is the double click
+  // that is told, not a second click.
+  press_at(event->position().toPoint());
+  emit owner_->DblClick(owner_);
+}
+
+void TskTabControlTopPanel::press_at(QPoint at) {
   pointer_ = at;
   if (arrows_shown_ && arrow_rect(false).contains(at)) {
     scroll_offset_ = std::clamp(scroll_offset_ - 1, 0, int(tabs_.size()));
@@ -587,9 +600,18 @@ TskTabSheet *TskPageControl::FindNextPage(TskTabSheet *page, bool forward) const
 }
 
 TskTabSheet *TskPageControl::NewPage() {
+  // Named after the first number no object of the form carries yet, so a page made after
+  // another was removed never takes a name that is still in use (names find controls).
+  QObject *owner = window();
+  QString name;
+  for (int n = 1;; ++n) {
+    name = QStringLiteral("skTabSheet%1").arg(n);
+    if (owner->objectName() != name && !owner->findChild<QObject *>(name))
+      break;
+  }
   auto *page = new TskTabSheet(this);
-  page->setObjectName(QStringLiteral("skTabSheet%1").arg(pages_.size()));
-  page->SetCaption(page->objectName());
+  page->setObjectName(name);
+  page->SetCaption(name);
   return page;
 }
 

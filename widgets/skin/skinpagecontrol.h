@@ -49,10 +49,13 @@ class TskTabControlTopPanel : public QWidget {
  protected:
   void paintEvent(QPaintEvent *event) override;
   void mousePressEvent(QMouseEvent *event) override;
+  void mouseDoubleClickEvent(QMouseEvent *event) override;
   void mouseMoveEvent(QMouseEvent *event) override;
   void leaveEvent(QEvent *event) override;
 
  private:
+  // A left press at `at`: scrolls by an arrow or selects the tab hit.
+  void press_at(QPoint at);
   // Draws the tabs; returns the index of the last tab shown whole.
   int draw_tabs(QPainter &painter);
   void draw_arrows(QPainter &painter);
@@ -112,6 +115,10 @@ class TskTab : public QWidget {
   void TabActivated(QObject *sender, int index);
   void Changed(QObject *sender);
   void Changing(QObject *sender, bool &allow);
+  // The strip was clicked or double-clicked with the left button, after the tab it hit
+  // (if any) became the current one.
+  void Click(QObject *sender);
+  void DblClick(QObject *sender);
 
  protected:
   virtual void BorderColorChanged();

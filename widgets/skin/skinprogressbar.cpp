@@ -138,6 +138,9 @@ void TskProgressBar::reload_style() {
 
 void TskProgressBar::paintEvent(QPaintEvent *) {
   QImage buffer(size(), QImage::Format_RGB32);
+  // A theme without a bar picture leaves the filled part unpainted below; it must show the
+  // bar's colour there, never whatever the fresh buffer held.
+  buffer.fill(skin_color(color_));
   QPainter p(&buffer);
   const int W = width(), H = height();
   if (orientation_ == skHorizontal) {

@@ -89,7 +89,10 @@ class TskFileTheme : public QObject {
   // as unusable (CanUse() false, ThemeError() says where it breaks). After a usable load
   // every skinned control of the owning window that follows this theme redraws from it.
   bool OpenThemeFile(const QString &path);
-  void SetThemeFile(const QString &path) { OpenThemeFile(path); }
+  // The property's setter, used where no result is looked at (stored window data, a theme
+  // manager): a missing file is ignored, but a file that is no theme, or a damaged one,
+  // throws std::invalid_argument with "Invalid skin file for DODIvez!", the file and why.
+  void SetThemeFile(const QString &path);
   // The same from a theme's bytes, `origin` naming them in error texts.
   bool LoadThemeBytes(const QByteArray &bytes, const QString &origin);
   // Why the last open or load failed; empty after a success.
