@@ -35,6 +35,10 @@ if [ "${1:-}" = --check ]; then
   exit 1
 fi
 
+# Callers take the prefix from standard output (qt=$(scripts/qt-mingw.sh)): from here on only
+# the last line goes there, everything the build says goes to standard error.
+exec 3>&1 1>&2
+
 host_version=$(dpkg-query -W -f='${Version}' qt6-base-dev 2>/dev/null || true)
 case "$host_version" in
   "$version"*) ;;
@@ -80,5 +84,5 @@ cmake --build "$work/build" -j "$(nproc)" >>"$prefix.log" 2>&1 \
   || { grep -m 20 -B 5 'error' "$prefix.log" >&2; exit 1; }
 cmake --install "$work/build" >>"$prefix.log" 2>&1
 echo "built in $(( $(date +%s) - start )) s from qt6-base $(basename "$src"), options $fingerprint" >"$stamp"
-cat "$stamp" >&2
-echo "$prefix"
+cat "$stamp"
+echo "$prefix" >&3
