@@ -5,14 +5,23 @@ set -euo pipefail
 ZV_ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 ZV_BUILD=${ZV_BUILD:-$ZV_ROOT/build}
 
-ZV_PACKAGES=(
+# What building the programs and running them against the simulated box needs (./run): the
+# compiler and Qt, the fonts the window is drawn with, a display for a machine without one,
+# zip for the sample image, and the tools of the private network namespace.
+ZV_RUN_PACKAGES=(
   build-essential cmake ninja-build pkg-config
   qt6-base-dev libgl-dev zlib1g-dev
-  libsqlite3-dev sqlite3  # the station's production records; sqlite3 checks them in the tests
+  libsqlite3-dev  # the station's production records
+  xvfb xauth fonts-liberation fonts-dejavu-core zip
+  iproute2 util-linux
+)
+# What the tests and benchmarks need on top (./test).
+ZV_TEST_PACKAGES=(
+  sqlite3  # the tests check the records with SQLite's own shell
   libgtest-dev libgmock-dev libbenchmark-dev
-  xvfb xauth imagemagick fonts-liberation fonts-dejavu-core
-  socat tftp-hpa atftp curl zip unzip libarchive-tools tftpd-hpa libvterm-dev
-  iproute2 util-linux libcap2-bin python3 procps
+  imagemagick
+  socat tftp-hpa atftp curl unzip libarchive-tools tftpd-hpa libvterm-dev
+  libcap2-bin python3 procps
   dpkg-dev desktop-file-utils appstream lintian librsvg2-bin groff-base man-db
   clang libclang-rt-dev  # the fuzz targets (libFuzzer) that ./test runs before the suite
   pandoc enscript  # RTF written by real tools, for the RTF reader's tests
@@ -21,9 +30,12 @@ ZV_PACKAGES=(
   g++-mingw-w64-x86-64-posix libz-mingw-w64-dev wine64 wine nsis
 )
 
+# zv_install_packages run|test: what ./run needs, or that and what ./test needs.
 zv_install_packages() {
+  local wanted=("${ZV_RUN_PACKAGES[@]}")
+  [ "${1:-test}" = test ] && wanted+=("${ZV_TEST_PACKAGES[@]}")
   local missing=()
-  for p in "${ZV_PACKAGES[@]}"; do
+  for p in "${wanted[@]}"; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
   done
   [ ${#missing[@]} -eq 0 ] && return 0
@@ -45,9 +57,11 @@ zv_install_packages() {
 
 # ZV_CMAKE_ARGS: extra configure options from the caller's environment (CI sets
 # -DZEVAVI_WERROR=ON), split at blanks.
+# ZV_TARGETS: build only these targets (./run), split at blanks; all when empty.
 zv_build() {
-  local extra=()
+  local extra=() targets=()
   read -r -a extra <<<"${ZV_CMAKE_ARGS:-}"
+  read -r -a targets <<<"${ZV_TARGETS:-}"
   cmake -S "$ZV_ROOT" -B "$ZV_BUILD" -G Ninja "${extra[@]}" "$@" >/dev/null
-  cmake --build "$ZV_BUILD" -j 2
+  cmake --build "$ZV_BUILD" -j 2 ${targets[@]:+--target "${targets[@]}"}
 }
