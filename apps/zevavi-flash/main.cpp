@@ -307,8 +307,8 @@ int main(int argc, char **argv) {
   QCoreApplication app(argc, argv);
   gui_install();
   std::string log_path = options.log.empty() ? default_log_path() : options.log;
-  if (std::string error; !start_log_at(log_path, error)) {
-    std::fprintf(stderr, "zevavi-flash: %s\n", error.c_str());
+  if (std::string refusal; !start_log_at(log_path, refusal)) {
+    std::fprintf(stderr, "zevavi-flash: %s\n", refusal.c_str());
     return exit_usage;
   }
   log_open(log_path.c_str(), LOG_HEX);

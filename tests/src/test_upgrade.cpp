@@ -325,8 +325,9 @@ TEST(SilenceSetting, OnlyAWholeNumberOfSecondsUpToADayIsTaken) {
     const std::string said = apply_silence_setting(ini.string());
     EXPECT_EQ(box_silence_limit_ms.load(), row.limit_ms);
     EXPECT_NE(said.find(row.said), std::string::npos) << said;
-    if (std::string(row.said).find(" in ") != std::string::npos)
+    if (std::string(row.said).find(" in ") != std::string::npos) {
       EXPECT_NE(said.find(ini.string()), std::string::npos) << said;
+    }
   }
   box_silence_limit_ms = box_silence_limit_default_ms;
 }
