@@ -1,5 +1,6 @@
 #include "platform/settingsstore.h"
 
+#include "platform/files.h"
 #include "platform/paths.h"
 
 #include <algorithm>
@@ -12,34 +13,9 @@
 #include <sstream>
 #include <stdexcept>
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#ifdef _WIN32
-#include <io.h>
-#else
-#include <unistd.h>
-#endif
-
 namespace fs = std::filesystem;
 
 namespace {
-
-// Opens a file for writing that this call creates: an existing file, or a link planted at
-// the name, makes it fail rather than be written through. Null with errno set otherwise.
-FILE *create_new_file(const std::string &path) {
-#ifdef _WIN32
-  const int fd = ::_open(path.c_str(), _O_WRONLY | _O_CREAT | _O_EXCL | _O_BINARY, _S_IREAD | _S_IWRITE);
-  FILE *file = fd < 0 ? nullptr : ::_fdopen(fd, "wb");
-  if (fd >= 0 && !file)
-    ::_close(fd);
-#else
-  const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
-  FILE *file = fd < 0 ? nullptr : ::fdopen(fd, "wb");
-  if (fd >= 0 && !file)
-    ::close(fd);
-#endif
-  return file;
-}
 
 std::string trim(const std::string &s) {
   const char *blanks = " \t\r";
@@ -184,24 +160,27 @@ void IniFile::UpdateFile() const {
   std::error_code ec;
   if (path.has_parent_path())
     fs::create_directories(path.parent_path(), ec);
-  // The temporary sits beside the file, so the rename never crosses file systems.
-  // Whatever stands at the temporary's name (left by a save that died, or a link planted
-  // there to steer the write elsewhere) goes, and the temporary is created anew.
+  // The temporary sits beside the file, so the rename never crosses file systems. It is
+  // created anew in the folder held open: whatever stands at its name (left by a save that
+  // died, or a link planted there to steer the write elsewhere) never takes the write.
   const fs::path temp = path.string() + ".new";
-  fs::remove(temp, ec);
   {
-    FILE *out = create_new_file(temp.string());
+    std::string reason;
+    Folder folder;
+    FILE *out = nullptr;
+    if (folder.open(path.has_parent_path() ? path.parent_path().string() : ".", false, reason))
+      out = folder.create(temp.filename().string().c_str(), reason);
     const std::string text = Text();
-    bool written =
-        out && std::fwrite(text.data(), 1, text.size(), out) == text.size() && std::fflush(out) == 0;
-    std::string reason = std::strerror(errno);
+    bool written = out && std::fwrite(text.data(), 1, text.size(), out) == text.size() && std::fflush(out) == 0;
+    if (out && !written)
+      reason = std::strerror(errno);
     if (out && std::fclose(out) != 0 && written) {
       written = false;
       reason = std::strerror(errno);
     }
     if (!written) {
       if (out)
-        fs::remove(temp, ec);
+        folder.remove(temp.filename().string().c_str());
       throw std::runtime_error("The settings file " + path_ + " cannot be written (" + reason + ").");
     }
   }
