@@ -66,3 +66,54 @@ std::string csv_field(const std::string &text) {
   }
   return out + "\"";
 }
+
+const char *const record_columns =
+    "station, port, box, mac, board, build, model, image, image_sha256,"
+    " kernel_size, kernel_sha256, kernel_served, splash_size, splash_sha256, splash_served,"
+    " boot_size, boot_sha256, boot_served, root_size, root_sha256, root_served,"
+    " started, ended, result, failed_step, box_code, detail";
+
+RecordValues record_values(const BoxRecord &r) {
+  RecordValues values;
+  values.reserve(record_column_count);
+  for (const std::string *text : {&r.station, &r.port, &r.box, &r.mac, &r.board, &r.build, &r.model, &r.image,
+                                  &r.image_sha256})
+    values.emplace_back(*text);
+  for (const PartitionServed &p : r.partitions) {
+    if (p.in_image) {
+      values.emplace_back(std::to_string(p.size));
+      values.emplace_back(p.sha256);
+    } else {
+      values.emplace_back();
+      values.emplace_back();
+    }
+    values.emplace_back(std::to_string(p.served));
+  }
+  for (const std::string &text : {record_time_text(r.started), record_time_text(r.ended), r.result, r.failed_step,
+                                  r.box_code, r.detail})
+    values.emplace_back(text);
+  return values;
+}
+
+std::string records_csv_header() {
+  std::string line = "id," + std::string(record_columns);
+  for (size_t blank; (blank = line.find(' ')) != std::string::npos;)
+    line.erase(blank, 1);
+  return line + "\r\n";
+}
+
+std::string records_csv_row(const std::string &id, const RecordValues &values) {
+  std::string line = csv_field(id);
+  for (size_t column = 0; column < values.size(); ++column) {
+    line += ',';
+    if (!values[column])
+      continue;
+    std::string value = *values[column];
+    // mac, board and build: what the box's console printed.
+    const bool from_console = column >= 3 && column <= 5;
+    if (from_console && !value.empty() && std::string("=+-@\t").find(value[0]) != std::string::npos)
+      value.insert(0, "'");
+    line += csv_field(value);
+  }
+  return line + "\r\n";
+}

@@ -8,8 +8,14 @@
 // number (PRAGMA user_version), set in the transaction that creates it on first use; a file
 // of a newer version, or one that is not a records file, is refused rather than written to.
 //
-// One RecordStore is used from one thread at a time. Builds without SQLite (the Windows
-// programs) get a store whose open says so.
+// A station that writes to a PostgreSQL database (lib/recordsdb.h) keeps its SQLite file as
+// the queue in front of it: each attempt is written here first, with a random identity of its
+// own (uid) and a place in the outbox, and leaves the outbox only once the database has it. The
+// uid makes sending again after a lost answer harmless.
+//
+// One RecordStore is used from one thread at a time; two stores on one file (the station's
+// and its sender's) are fine. Builds without SQLite (the Windows programs) get a store whose
+// open says so.
 #pragma once
 
 #include <array>
@@ -18,6 +24,7 @@
 #include <optional>
 #include <ostream>
 #include <string>
+#include <vector>
 
 struct PartitionServed {
   bool in_image = false;              // the image has this partition
@@ -50,8 +57,30 @@ struct BoxRecord {
 // The partition names of the records' columns, in BoxRecord::partitions order.
 extern const char *const record_partition_names[4];
 
-// The schema version this program writes.
-constexpr int records_schema_version = 1;
+// The schema version this program writes. 2 added the uid and the outbox; a file of version 1
+// is brought up to 2 when opened for writing.
+constexpr int records_schema_version = 2;
+
+// The columns of an attempt, in the order of the tables, the CSV export and record_values.
+extern const char *const record_columns;
+constexpr int record_column_count = 27;
+
+// One attempt's column values as text, in record_columns order; nullopt for an SQL NULL.
+using RecordValues = std::vector<std::optional<std::string>>;
+RecordValues record_values(const BoxRecord &record);
+
+// The export's header line and one row ("id" and then record_columns); both end in CRLF.
+// Text the boot loader printed that a spreadsheet would take for a formula gets a leading
+// quote.
+std::string records_csv_header();
+std::string records_csv_row(const std::string &id, const RecordValues &values);
+
+// An attempt waiting in the outbox for the records database.
+struct QueuedRecord {
+  long long id = 0;  // its row in the SQLite file
+  std::string uid;
+  RecordValues values;
+};
 
 // "2026-12-10T07:12:03.042Z": UTC, milliseconds; text of this form sorts by time.
 std::string record_time_text(BoxRecord::Time time);
@@ -75,8 +104,9 @@ class RecordStore {
   static bool available();
 
   // Opens the records at `path`, creating the file and its schema when there is none.
+  // `queue`: every attempt added is also put in the outbox for a records database.
   // False with a sentence naming the file and the reason.
-  bool open(const std::string &path, std::string &error);
+  bool open(const std::string &path, std::string &error, bool queue = false);
   // Opens existing records for reading only; a missing file is an error, not a new file.
   bool open_existing(const std::string &path, std::string &error);
   void close();
@@ -88,10 +118,18 @@ class RecordStore {
   // first, as CSV with a header line. False with a sentence; what was written stays.
   bool export_csv(std::ostream &out, const std::string &since, std::string &error);
 
+  // The oldest `limit` attempts in the outbox, oldest first. False with a sentence.
+  bool queued(size_t limit, std::vector<QueuedRecord> &out, std::string &error);
+  // Takes the attempts of these rows out of the outbox, all or none.
+  bool sent(const std::vector<long long> &ids, std::string &error);
+  // How many attempts are in the outbox; -1 when that cannot be read.
+  long long queued_count();
+
  private:
   bool open_with(const std::string &path, bool create, std::string &error);
 
   struct Db;
   std::unique_ptr<Db> db_;
   std::string path_;
+  bool queue_ = false;
 };

@@ -11,7 +11,7 @@ RecordStore::~RecordStore() = default;
 
 void RecordStore::close() {}
 
-bool RecordStore::open(const std::string &path, std::string &error) { return open_with(path, true, error); }
+bool RecordStore::open(const std::string &path, std::string &error, bool) { return open_with(path, true, error); }
 
 bool RecordStore::open_existing(const std::string &path, std::string &error) {
   return open_with(path, false, error);
@@ -31,3 +31,16 @@ bool RecordStore::export_csv(std::ostream &, const std::string &, std::string &e
   error = "No records file is open.";
   return false;
 }
+
+bool RecordStore::queued(size_t, std::vector<QueuedRecord> &out, std::string &error) {
+  out.clear();
+  error = "No records file is open.";
+  return false;
+}
+
+bool RecordStore::sent(const std::vector<long long> &, std::string &error) {
+  error = "No records file is open.";
+  return false;
+}
+
+long long RecordStore::queued_count() { return -1; }

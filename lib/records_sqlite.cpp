@@ -4,7 +4,6 @@
 
 namespace {
 
-// The columns in the order of the table, the INSERT and the CSV export.
 const char *const schema_sql =
     "CREATE TABLE attempts ("
     " id INTEGER PRIMARY KEY,"
@@ -20,16 +19,13 @@ const char *const schema_sql =
     " failed_step TEXT NOT NULL, box_code TEXT NOT NULL, detail TEXT NOT NULL);"
     "CREATE INDEX attempts_started ON attempts (started);";
 
-const char *const columns =
-    "station, port, box, mac, board, build, model, image, image_sha256,"
-    " kernel_size, kernel_sha256, kernel_served, splash_size, splash_sha256, splash_served,"
-    " boot_size, boot_sha256, boot_served, root_size, root_sha256, root_served,"
-    " started, ended, result, failed_step, box_code, detail";
-constexpr int column_count = 27;
-
-// Console text can hold anything: a field that a spreadsheet would take for a formula gets a
-// leading quote in the export, as spreadsheets expect.
-bool from_console(int column) { return column >= 4 && column <= 6; }
+// Version 2: each attempt's own identity, and the outbox of attempts a records database has
+// not confirmed yet. Rows of version 1 get an identity of their own too.
+const char *const version_2_sql =
+    "ALTER TABLE attempts ADD COLUMN uid TEXT;"
+    "UPDATE attempts SET uid = lower(hex(randomblob(16)));"
+    "CREATE UNIQUE INDEX attempts_uid ON attempts (uid);"
+    "CREATE TABLE outbox (attempt INTEGER PRIMARY KEY REFERENCES attempts (id));";
 
 }  // namespace
 
@@ -72,7 +68,10 @@ RecordStore::~RecordStore() = default;
 
 void RecordStore::close() { db_.reset(); }
 
-bool RecordStore::open(const std::string &path, std::string &error) { return open_with(path, true, error); }
+bool RecordStore::open(const std::string &path, std::string &error, bool queue) {
+  queue_ = queue;
+  return open_with(path, true, error);
+}
 
 bool RecordStore::open_existing(const std::string &path, std::string &error) {
   return open_with(path, false, error);
@@ -123,10 +122,19 @@ bool RecordStore::open_with(const std::string &path, bool create, std::string &e
       return fail("its journal cannot be put in WAL mode (" + db->message() + ")");
     if (!db->exec("PRAGMA synchronous = FULL", why))
       return fail(why);
-    if (version == 0) {
-      const std::string create_sql = std::string("BEGIN IMMEDIATE;") + schema_sql + "PRAGMA user_version = " +
-                                     std::to_string(records_schema_version) + "; COMMIT;";
-      if (!db->exec(create_sql.c_str(), why)) {
+    if (version < records_schema_version) {
+      // Two programs may open a new or older file at once: the version is read again under
+      // the write lock, and only the first brings the file up to date.
+      if (!db->exec("BEGIN IMMEDIATE", why))
+        return fail(why);
+      long long now = 0;
+      bool ok = db->integer("PRAGMA user_version", now, why);
+      if (ok && now < records_schema_version) {
+        const std::string sql = std::string(now == 0 ? schema_sql : "") + version_2_sql + "PRAGMA user_version = " +
+                                std::to_string(records_schema_version) + ";";
+        ok = db->exec(sql.c_str(), why);
+      }
+      if (!ok || !db->exec("COMMIT", why)) {
         std::string ignored;
         db->exec("ROLLBACK", ignored);
         return fail(why);
@@ -138,19 +146,40 @@ bool RecordStore::open_with(const std::string &path, bool create, std::string &e
   return true;
 }
 
+namespace {
+
+// A prepared statement that is finalised however the function using it ends.
+struct Statement {
+  sqlite3_stmt *handle = nullptr;
+  ~Statement() { sqlite3_finalize(handle); }
+  void bind(int at, const std::optional<std::string> &value) {
+    if (value)
+      sqlite3_bind_text(handle, at, value->c_str(), int(value->size()), SQLITE_TRANSIENT);
+    else
+      sqlite3_bind_null(handle, at);
+  }
+  std::optional<std::string> column(int at) {
+    if (sqlite3_column_type(handle, at) == SQLITE_NULL)
+      return std::nullopt;
+    return std::string(reinterpret_cast<const char *>(sqlite3_column_text(handle, at)),
+                       size_t(sqlite3_column_bytes(handle, at)));
+  }
+};
+
+}  // namespace
+
 bool RecordStore::add(const BoxRecord &r, std::string &error) {
   if (!db_) {
     error = "No records file is open.";
     return false;
   }
-  std::string sql = std::string("INSERT INTO attempts (") + columns + ") VALUES (?";
-  for (int i = 1; i < column_count; ++i)
+  // Text in the integer columns is stored as an integer (their affinity).
+  std::string sql = std::string("INSERT INTO attempts (uid, ") + record_columns + ") VALUES (lower(hex(randomblob(16)))";
+  for (int i = 0; i < record_column_count; ++i)
     sql += ", ?";
   sql += ")";
-  sqlite3_stmt *statement = nullptr;
   std::string why;
   auto fail = [&](const std::string &text) {
-    sqlite3_finalize(statement);
     std::string ignored;
     if (!sqlite3_get_autocommit(db_->handle))
       db_->exec("ROLLBACK", ignored);
@@ -159,33 +188,18 @@ bool RecordStore::add(const BoxRecord &r, std::string &error) {
   };
   if (!db_->exec("BEGIN IMMEDIATE", why))
     return fail(why);
-  if (sqlite3_prepare_v2(db_->handle, sql.c_str(), -1, &statement, nullptr) != SQLITE_OK)
-    return fail(db_->message());
-  int at = 0;
-  auto text = [&](const std::string &value) {
-    sqlite3_bind_text(statement, ++at, value.c_str(), int(value.size()), SQLITE_TRANSIENT);
-  };
-  auto number = [&](unsigned long long value) { sqlite3_bind_int64(statement, ++at, sqlite3_int64(value)); };
-  for (const std::string *value : {&r.station, &r.port, &r.box, &r.mac, &r.board, &r.build, &r.model, &r.image,
-                                   &r.image_sha256})
-    text(*value);
-  for (const PartitionServed &p : r.partitions) {
-    if (p.in_image) {
-      number(p.size);
-      text(p.sha256);
-    } else {
-      sqlite3_bind_null(statement, ++at);
-      sqlite3_bind_null(statement, ++at);
-    }
-    number(p.served);
+  {
+    Statement insert;
+    if (sqlite3_prepare_v2(db_->handle, sql.c_str(), -1, &insert.handle, nullptr) != SQLITE_OK)
+      return fail(db_->message());
+    const RecordValues values = record_values(r);
+    for (size_t i = 0; i < values.size(); ++i)
+      insert.bind(int(i) + 1, values[i]);
+    if (sqlite3_step(insert.handle) != SQLITE_DONE)
+      return fail(db_->message());
   }
-  for (const std::string &value : {record_time_text(r.started), record_time_text(r.ended), r.result,
-                                   r.failed_step, r.box_code, r.detail})
-    text(value);
-  if (sqlite3_step(statement) != SQLITE_DONE)
-    return fail(db_->message());
-  sqlite3_finalize(statement);
-  statement = nullptr;
+  if (queue_ && !db_->exec("INSERT INTO outbox (attempt) VALUES (last_insert_rowid())", why))
+    return fail(why);
   if (!db_->exec("COMMIT", why))
     return fail(why);
   return true;
@@ -196,37 +210,96 @@ bool RecordStore::export_csv(std::ostream &out, const std::string &since, std::s
     error = "No records file is open.";
     return false;
   }
-  const std::string sql = std::string("SELECT id, ") + columns + " FROM attempts WHERE started >= ? ORDER BY started, id";
-  sqlite3_stmt *statement = nullptr;
-  if (sqlite3_prepare_v2(db_->handle, sql.c_str(), -1, &statement, nullptr) != SQLITE_OK) {
+  const std::string sql =
+      std::string("SELECT id, ") + record_columns + " FROM attempts WHERE started >= ? ORDER BY started, id";
+  Statement select;
+  if (sqlite3_prepare_v2(db_->handle, sql.c_str(), -1, &select.handle, nullptr) != SQLITE_OK) {
     error = "The records in " + path_ + " cannot be read: " + db_->message() + ".";
     return false;
   }
-  sqlite3_bind_text(statement, 1, since.c_str(), int(since.size()), SQLITE_TRANSIENT);
-  std::string line = "id," + std::string(columns);
-  for (size_t blank; (blank = line.find(' ')) != std::string::npos;)
-    line.erase(blank, 1);
-  out << line << "\r\n";
+  sqlite3_bind_text(select.handle, 1, since.c_str(), int(since.size()), SQLITE_TRANSIENT);
+  out << records_csv_header();
   int step;
-  while ((step = sqlite3_step(statement)) == SQLITE_ROW) {
-    line.clear();
-    for (int column = 0; column <= column_count; ++column) {
-      if (column > 0)
-        line += ',';
-      if (sqlite3_column_type(statement, column) == SQLITE_NULL)
-        continue;
-      std::string value(reinterpret_cast<const char *>(sqlite3_column_text(statement, column)),
-                        size_t(sqlite3_column_bytes(statement, column)));
-      if (from_console(column) && !value.empty() && std::string("=+-@\t").find(value[0]) != std::string::npos)
-        value.insert(0, "'");
-      line += csv_field(value);
-    }
-    out << line << "\r\n";
+  RecordValues values(record_column_count);
+  while ((step = sqlite3_step(select.handle)) == SQLITE_ROW) {
+    for (int column = 0; column < record_column_count; ++column)
+      values[size_t(column)] = select.column(column + 1);
+    out << records_csv_row(select.column(0).value_or(""), values);
   }
   const bool ok = step == SQLITE_DONE;
   if (!ok)
     error = "The records in " + path_ + " cannot be read: " + db_->message() + ".";
-  sqlite3_finalize(statement);
   out.flush();
   return ok && bool(out);
+}
+
+bool RecordStore::queued(size_t limit, std::vector<QueuedRecord> &out, std::string &error) {
+  out.clear();
+  if (!db_) {
+    error = "No records file is open.";
+    return false;
+  }
+  const std::string sql = std::string("SELECT a.id, a.uid, ") + record_columns +
+                          " FROM outbox o JOIN attempts a ON a.id = o.attempt ORDER BY a.id LIMIT ?";
+  Statement select;
+  if (sqlite3_prepare_v2(db_->handle, sql.c_str(), -1, &select.handle, nullptr) != SQLITE_OK) {
+    error = "The queue in " + path_ + " cannot be read: " + db_->message() + ".";
+    return false;
+  }
+  sqlite3_bind_int64(select.handle, 1, sqlite3_int64(limit));
+  int step;
+  while ((step = sqlite3_step(select.handle)) == SQLITE_ROW) {
+    QueuedRecord queued;
+    queued.id = sqlite3_column_int64(select.handle, 0);
+    queued.uid = select.column(1).value_or("");
+    for (int column = 0; column < record_column_count; ++column)
+      queued.values.push_back(select.column(column + 2));
+    out.push_back(std::move(queued));
+  }
+  if (step != SQLITE_DONE) {
+    error = "The queue in " + path_ + " cannot be read: " + db_->message() + ".";
+    out.clear();
+    return false;
+  }
+  return true;
+}
+
+bool RecordStore::sent(const std::vector<long long> &ids, std::string &error) {
+  if (!db_) {
+    error = "No records file is open.";
+    return false;
+  }
+  std::string why;
+  auto fail = [&](const std::string &text) {
+    std::string ignored;
+    if (!sqlite3_get_autocommit(db_->handle))
+      db_->exec("ROLLBACK", ignored);
+    error = "The queue in " + path_ + " cannot be updated: " + text + ".";
+    return false;
+  };
+  if (!db_->exec("BEGIN IMMEDIATE", why))
+    return fail(why);
+  {
+    Statement remove;
+    if (sqlite3_prepare_v2(db_->handle, "DELETE FROM outbox WHERE attempt = ?", -1, &remove.handle, nullptr) !=
+        SQLITE_OK)
+      return fail(db_->message());
+    for (long long id : ids) {
+      sqlite3_bind_int64(remove.handle, 1, id);
+      if (sqlite3_step(remove.handle) != SQLITE_DONE)
+        return fail(db_->message());
+      sqlite3_reset(remove.handle);
+    }
+  }
+  if (!db_->exec("COMMIT", why))
+    return fail(why);
+  return true;
+}
+
+long long RecordStore::queued_count() {
+  long long count = -1;
+  std::string why;
+  if (!db_ || !db_->integer("SELECT count(*) FROM outbox", count, why))
+    return -1;
+  return count;
 }

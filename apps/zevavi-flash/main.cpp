@@ -7,6 +7,7 @@
 #include "comport/serport.h"
 #include "lib/log.h"
 #include "lib/records.h"
+#include "lib/recordsdb.h"
 #include "lib/tftpthread.h"
 #include "platform/comm.h"
 #include "platform/files.h"
@@ -269,9 +270,17 @@ int Flasher::run(QCoreApplication &app) {
 
 // --export: the records as CSV on standard output.
 int export_records(const FlashOptions &options) {
+  std::string error;
+  if (names_records_database(options.records)) {
+    RecordDatabase database;
+    if (!database.open(options.records, error) || !database.export_csv(std::cout, options.since, error)) {
+      std::fprintf(stderr, "zevavi-flash: %s\n", error.c_str());
+      return exit_records;
+    }
+    return 0;
+  }
   const std::string path = options.records.empty() ? data_file_path("records.sqlite") : options.records;
   RecordStore store;
-  std::string error;
   if (!store.open_existing(path, error) || !store.export_csv(std::cout, options.since, error)) {
     std::fprintf(stderr, "zevavi-flash: %s\n", error.c_str());
     return exit_records;

@@ -4,6 +4,7 @@
 #include "comport/serport.h"
 #include "lib/log.h"
 #include "lib/records.h"
+#include "lib/recordsdb.h"
 #include "lib/tftpstation.h"
 #include "platform/comm.h"
 #include "platform/files.h"
@@ -555,13 +556,23 @@ std::string sha256_of_file(const std::string &path, unsigned long long *size = n
 
 // The records of the run: written as each attempt ends, on the main thread. A write that
 // fails keeps its row to try again with the next one and at the end, so that a full disk
-// for a moment loses nothing.
+// for a moment loses nothing. With a records database, the file is the queue in front of it
+// and the uplink sends on what it holds.
 class Recorder {
  public:
   explicit Recorder(Board &board) : board_(board) {}
 
-  bool open(const std::string &path, std::string &error) {
-    keeping_ = store_.open(path, error);
+  // `target`: a records file, or a database's URI with the default file as its queue.
+  bool open(const std::string &target, std::string &error) {
+    std::string path = target;
+    if (names_records_database(target)) {
+      path = data_file_path("records.sqlite");
+      uplink_ = std::make_unique<RecordUplink>(path, target);
+      if (!uplink_->start(error))
+        return false;
+      queue_path_ = path;
+    }
+    keeping_ = store_.open(path, error, uplink_ != nullptr);
     return keeping_;
   }
 
@@ -570,6 +581,30 @@ class Recorder {
       return;
     waiting_.push_back(record);
     flush();
+    if (uplink_)
+      uplink_->wake();
+  }
+
+  // What the uplink has to say, on the main thread.
+  void tick() {
+    if (!uplink_)
+      return;
+    for (const std::string &news : uplink_->news()) {
+      ZV_LOG(LOG_WARN, station_name, "%s", news.c_str());
+      board_.message("note", 0, news);
+    }
+  }
+
+  // The uplink's last sending; the attempts still waiting for the database, with a sentence.
+  long long finish(std::string &sentence) {
+    if (!uplink_)
+      return 0;
+    const long long left = uplink_->finish(std::chrono::seconds(20));
+    tick();
+    if (left != 0)
+      sentence = (left < 0 ? std::string("Some") : std::to_string(left)) + " attempt(s) wait in " + queue_path_ +
+                 " for the records database; they are sent at the next start.";
+    return left;
   }
 
   // Rows that could not be written after a last try.
@@ -591,6 +626,8 @@ class Recorder {
  private:
   Board &board_;
   RecordStore store_;
+  std::unique_ptr<RecordUplink> uplink_;
+  std::string queue_path_;
   bool keeping_ = false;
   std::deque<BoxRecord> waiting_;
   std::string last_error_;
@@ -753,6 +790,7 @@ int run_station(const FlashOptions &options, int stop_requests) {
     QTimer table;
     QObject::connect(&table, &QTimer::timeout, [&] {
       board.redraw();
+      recorder.tick();
       for (auto &unit : units)
         unit->tick();
     });
@@ -788,6 +826,8 @@ int run_station(const FlashOptions &options, int stop_requests) {
   }
   remove_partition_files();
   const size_t unrecorded = recorder.flush();
+  std::string waiting;
+  recorder.finish(waiting);
   board.redraw();
   int code = failed == 0 ? exit_finished : interrupted ? exit_interrupted : exit_some_failed;
   std::string text = options.continuous
@@ -798,6 +838,8 @@ int run_station(const FlashOptions &options, int stop_requests) {
     if (code == exit_finished)
       code = exit_records;
   }
+  if (!waiting.empty())
+    text += " " + waiting;
   if (!options.json)
     text = "Summary: " + text + "\n" + summary.substr(0, summary.size() - 1);
   board.message("result", code, text);

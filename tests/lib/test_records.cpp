@@ -166,4 +166,40 @@ TEST(Records, FilesThatAreNotOursAreRefusedUnchanged) {
   }
 }
 
+// A file written before attempts had their own identity and an outbox keeps its rows, each
+// given an identity of its own, and queues what comes after.
+TEST(Records, AnOlderFileIsBroughtUpToDateWithItsRows) {
+  zv_test::TempDir dir("zevavi-records");
+  const std::string path = dir.str("records.sqlite");
+  {
+    RecordStore store;
+    std::string error;
+    ASSERT_TRUE(store.open(path, error)) << error;
+    for (const char *box : {"192.168.1.50", "192.168.1.51"})
+      ASSERT_TRUE(store.add(sample(box, at("1796900000000")), error)) << error;
+  }
+  // Back to the first version's shape.
+  sqlite3 *db = nullptr;
+  ASSERT_EQ(sqlite3_open(path.c_str(), &db), SQLITE_OK);
+  ASSERT_EQ(sqlite3_exec(db,
+                         "DROP TABLE outbox; DROP INDEX attempts_uid; ALTER TABLE attempts DROP COLUMN uid;"
+                         "PRAGMA user_version = 1",
+                         nullptr, nullptr, nullptr),
+            SQLITE_OK);
+  sqlite3_close(db);
+
+  RecordStore store;
+  std::string error;
+  ASSERT_TRUE(store.open(path, error, true)) << error;
+  ASSERT_TRUE(store.add(sample("192.168.1.52", at("1796900000000")), error)) << error;
+  EXPECT_EQ(pragma(path, "PRAGMA user_version"), std::to_string(records_schema_version));
+  EXPECT_EQ(pragma(path, "SELECT count(DISTINCT uid) || ' ' || count(*) FROM attempts WHERE length(uid) = 32"), "3 3");
+  std::vector<QueuedRecord> queued;
+  ASSERT_TRUE(store.queued(10, queued, error)) << error;
+  ASSERT_EQ(queued.size(), 1u);
+  EXPECT_EQ(queued[0].values.at(2), "192.168.1.52");
+  ASSERT_TRUE(store.sent({queued[0].id}, error)) << error;
+  EXPECT_EQ(store.queued_count(), 0);
+}
+
 }  // namespace
