@@ -11,13 +11,14 @@ ZV_BUILD=${ZV_BUILD:-$ZV_ROOT/build}
 ZV_RUN_PACKAGES=(
   build-essential cmake ninja-build pkg-config
   qt6-base-dev libgl-dev zlib1g-dev
-  libsqlite3-dev  # the station's production records
+  libsqlite3-dev libpq-dev  # the station's production records: SQLite, PostgreSQL
   xvfb xauth fonts-liberation fonts-dejavu-core zip
   iproute2 util-linux
 )
 # What the tests and benchmarks need on top (./test).
 ZV_TEST_PACKAGES=(
   sqlite3  # the tests check the records with SQLite's own shell
+  postgresql  # a private server per test for the records of many stations (no service)
   libgtest-dev libgmock-dev libbenchmark-dev
   imagemagick
   socat tftp-hpa atftp curl unzip libarchive-tools tftpd-hpa libvterm-dev
@@ -44,8 +45,10 @@ zv_install_packages() {
   [ "$(id -u)" -ne 0 ] && sudo="sudo"
   export DEBIAN_FRONTEND=noninteractive
   $sudo apt-get update -qq
-  # tftpd-hpa is only a benchmark peer: keep its service from starting and taking port 69.
-  if [[ " ${missing[*]} " == *" tftpd-hpa "* ]] && [ ! -e /usr/sbin/policy-rc.d ]; then
+  # tftpd-hpa is only a benchmark peer and postgresql's server is started by the tests
+  # themselves: keep their services from starting (and tftpd-hpa from taking port 69).
+  if [[ " ${missing[*]} " == *" tftpd-hpa "* || " ${missing[*]} " == *" postgresql "* ]] &&
+    [ ! -e /usr/sbin/policy-rc.d ]; then
     printf '#!/bin/sh\nexit 101\n' | $sudo tee /usr/sbin/policy-rc.d >/dev/null
     $sudo chmod +x /usr/sbin/policy-rc.d
     $sudo apt-get install -y -qq "${missing[@]}"
