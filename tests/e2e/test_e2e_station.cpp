@@ -5,6 +5,7 @@
 // replaced by the next, with the next Ethernet address), and every attempt is recorded.
 #include "tests/support/csv.h"
 #include "tests/support/fs.h"
+#include "tests/support/postgres.h"
 #include "tests/support/process.h"
 #include "tests/support/upgrade_expect.h"
 #include "tests/support/wait.h"
@@ -21,6 +22,7 @@
 
 #include <chrono>
 #include <filesystem>
+#include <functional>
 #include <map>
 #include <memory>
 #include <sstream>
@@ -112,7 +114,7 @@ class StationRun : public ::testing::Test {
       args.push_back(tty(i).string() + "=" + address(i));
     }
     args.push_back("--records");
-    args.push_back(records().string());
+    args.push_back(records_target_.empty() ? records().string() : records_target_);
     args.insert(args.end(), extra.begin(), extra.end());
     args.push_back(image_path_.string());
     zv_test::SpawnOptions options;
@@ -149,8 +151,8 @@ class StationRun : public ::testing::Test {
     zv_test::SpawnOptions options;
     options.out = dir_.path() / "records.csv";
     options.err = dir_.path() / "export.err";
-    EXPECT_TRUE(exporter.start({std::string(ZEVAVI_BIN_DIR) + "/zevavi-flash", "--records", records().string(),
-                                "--export", "csv"},
+    EXPECT_TRUE(exporter.start({std::string(ZEVAVI_BIN_DIR) + "/zevavi-flash", "--records",
+                                records_target_.empty() ? records().string() : records_target_, "--export", "csv"},
                                options));
     EXPECT_EQ(exporter.wait_exit(std::chrono::seconds(60)), 0) << read_file(dir_.path() / "export.err");
     std::vector<std::map<std::string, std::string>> rows;
@@ -220,6 +222,7 @@ class StationRun : public ::testing::Test {
   std::string output() { return read_file(dir_.path() / "out") + read_file(dir_.path() / "err"); }
 
   zv_test::TempDir dir_{"zevavi-station-e2e"};
+  std::string records_target_;  // --records: empty for records() itself
   fs::path image_path_;
   SamplePartitions image_;
   std::map<std::string, std::string> digests_;
@@ -316,11 +319,44 @@ class ContinuousStation : public StationRun {
       box->signal(SIGUSR1);
     return waiting;
   }
+
+  // The line's run: `on_outcome` hears the number of attempts over so far, as they end.
+  void run_line(size_t fixtures, size_t per_fixture, const std::function<void(size_t)> &on_outcome = {});
 };
 
 TEST_F(ContinuousStation, EachFixtureTakesBoxAfterBoxAndEveryAttemptIsRecorded) {
-  const size_t fixtures = from_env("ZEVAVI_LINE_FIXTURES", 3);
-  const size_t per_fixture = from_env("ZEVAVI_LINE_BOXES", 3);
+  run_line(from_env("ZEVAVI_LINE_FIXTURES", 3), from_env("ZEVAVI_LINE_BOXES", 3));
+}
+
+// The same line recording into a PostgreSQL database whose connection is cut after the
+// second attempt and comes back after the fourth: the attempts in between wait in the
+// station's file and reach the database once.
+TEST_F(ContinuousStation, ALineRecordsIntoADatabaseThatGoesAwayForAWhile) {
+  zv_test::PrivatePostgres server;
+  ASSERT_EQ(server.error(), "") << "a private PostgreSQL server is needed";
+  zv_test::CutRelay relay(server.port());
+  records_target_ = server.uri(relay.port());
+  run_line(3, 3, [&](size_t outcomes) {
+    if (outcomes == 2)
+      relay.cut();
+    else if (outcomes == 4)
+      relay.restore();
+  });
+  EXPECT_EQ(server.query("SELECT count(*), count(DISTINCT uid) FROM zevavi_attempts"), "10|10");
+  const fs::path queue = dir_.path() / "data" / "zevavi" / "records.sqlite";
+  zv_test::Child check;
+  zv_test::SpawnOptions options;
+  options.out = dir_.path() / "outbox";
+  ASSERT_TRUE(check.start({"sqlite3", queue.string(), "SELECT count(*) FROM outbox; SELECT count(*) FROM attempts;"},
+                          options));
+  ASSERT_EQ(check.wait_exit(std::chrono::seconds(30)), 0);
+  EXPECT_EQ(read_file(dir_.path() / "outbox"), "0\n10\n");
+  const std::string out = output();
+  EXPECT_NE(out.find("and are sent when it answers"), std::string::npos) << out;
+  EXPECT_NE(out.find("answers again"), std::string::npos) << out;
+}
+
+void ContinuousStation::run_line(size_t fixtures, size_t per_fixture, const std::function<void(size_t)> &on_outcome) {
   const size_t faulty_fixture = 1, faulty_box = 2;
   compute_digests();
   ASSERT_TRUE(start_boxes(plans(fixtures, faulty_fixture, faulty_box)));
@@ -376,6 +412,12 @@ TEST_F(ContinuousStation, EachFixtureTakesBoxAfterBoxAndEveryAttemptIsRecorded) 
       }
       macs[i].push_back(box["mac"].toString().toStdString());
       ++outcomes_seen[i];
+      if (on_outcome) {
+        size_t total = 0;
+        for (size_t seen : outcomes_seen)
+          total += seen;
+        on_outcome(total);
+      }
       if (i == 0 && outcomes_seen[0] == 1) {
         EXPECT_EQ(::write(typing, "1\n", 2), 2);
         asked_again = true;
