@@ -41,8 +41,16 @@ __attribute__((format(printf, 2, 0))) FILE *write_entry(int level, const char *f
 int log_open(const char *path, int min_level) {
   if (min_level < 0 || min_level >= LOG_LEVELS)
     return 1;
+  return log_open_stream(path ? std::fopen(path, "a+") : nullptr, min_level);
+}
+
+int log_open_stream(FILE *stream, int min_level) {
+  if (min_level < 0 || min_level >= LOG_LEVELS) {
+    if (stream)
+      std::fclose(stream);
+    return 1;
+  }
   std::lock_guard lock(log_mutex);
-  FILE *stream = path ? std::fopen(path, "a+") : nullptr;
   for (int level = min_level; level < LOG_LEVELS; ++level)
     log_streams[level].store(stream, std::memory_order_release);
   log_min_level.store(min_level);

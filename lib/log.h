@@ -30,6 +30,8 @@ extern std::atomic<int> log_min_level;
 // Opens `path` for appending and enables min_level..CRIT. Returns 1 even when the file
 // cannot be opened: logging is then simply off, and nothing is reported.
 int log_open(const char *path, int min_level);
+// As log_open, on a stream the caller opened (and that the log now owns and closes).
+int log_open_stream(FILE *stream, int min_level);
 
 // Disables every level and closes the file. Returns 1; with no file open nothing happens.
 int log_close();

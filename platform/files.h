@@ -13,6 +13,13 @@
 // `not_regular` tells the first kind of refusal from a failure to open.
 FILE *open_regular_file(const std::string &path, std::string &reason, bool &not_regular);
 
+// Opens `path` for appending text, creating it when nothing is there. Only a regular file is
+// written to: a symbolic link at that name is refused rather than followed, and anything else
+// (a FIFO, a device, a folder) is refused without waiting on it. For a file checked earlier
+// (a log), this is the open that a link planted since the check cannot redirect. Null with a
+// reason otherwise.
+FILE *open_for_append(const std::string &path, std::string &reason);
+
 // Makes room for `more` open files (descriptors) beyond those open now. Where the soft
 // limit is too low it is raised, up to the hard limit, which a user may do; the system's
 // own "Too many open files" half-way through a job would otherwise leave its work undone.

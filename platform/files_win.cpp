@@ -66,6 +66,25 @@ FILE *open_regular_file(const std::string &path, std::string &reason, bool &not_
   return as_file(h, _O_RDONLY | _O_BINARY, "rb", reason);
 }
 
+FILE *open_for_append(const std::string &path, std::string &reason) {
+  // FILE_FLAG_OPEN_REPARSE_POINT opens a link itself, which is then refused, not its target.
+  HANDLE h = ::CreateFileA(path.c_str(), FILE_APPEND_DATA | SYNCHRONIZE,
+                           FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_ALWAYS,
+                           FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+  if (h == INVALID_HANDLE_VALUE) {
+    reason = system_text(::GetLastError());
+    return nullptr;
+  }
+  BY_HANDLE_FILE_INFORMATION info{};
+  if (::GetFileType(h) != FILE_TYPE_DISK || !::GetFileInformationByHandle(h, &info) ||
+      (info.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT))) {
+    ::CloseHandle(h);
+    reason = is_link(info.dwFileAttributes) ? "it is a symbolic link" : "it is not a regular file";
+    return nullptr;
+  }
+  return as_file(h, _O_APPEND | _O_TEXT, "a", reason);
+}
+
 Folder::~Folder() {
   if (fd_ >= 0)
     ::_close(fd_);

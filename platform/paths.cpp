@@ -1,6 +1,8 @@
 // The log's place, the same on every OS: beside the program where its folder takes the file.
 #include "platform/paths.h"
 
+#include "platform/files.h"
+
 std::string log_path_for(const std::string &exe_path, const std::string &exe_name) {
   // Only the executable's own name counts: a folder of the same name further up the path
   // (/home/me/ZeVavi/build/ZeVavi) must not move the log out of the executable's folder.
@@ -42,7 +44,21 @@ const char *path_kind_text(PathKind kind) {
   return "something that cannot be looked at";
 }
 
-bool start_log_at(const std::string &path, std::string &error) {
+namespace {
+
+bool open_started_log(const std::string &path, std::string &error, FILE **opened) {
+  if (!opened)
+    return true;
+  std::string reason;
+  *opened = open_for_append(path, reason);
+  if (!*opened)
+    error = "The log " + path + " cannot be written: " + reason + ". Name a file for the log.";
+  return *opened != nullptr;
+}
+
+}  // namespace
+
+bool start_log_at(const std::string &path, std::string &error, FILE **opened) {
   if (path.empty()) {
     error =
         std::string("The log has no place: the program's folder takes no file and ") + no_home_folder + ".";
@@ -51,7 +67,7 @@ bool start_log_at(const std::string &path, std::string &error) {
   unsigned long long size = 0;
   const PathKind kind = path_kind(path, &size);
   if (kind == PathKind::nothing)
-    return true;
+    return open_started_log(path, error, opened);
   if (kind != PathKind::regular_file) {
     // Moving it would take a folder, a device node or a link's name from whoever owns it
     // (as root, /dev/null itself); writing into it is no log either.
@@ -60,7 +76,7 @@ bool start_log_at(const std::string &path, std::string &error) {
     return false;
   }
   if (size == 0)
-    return true;
+    return open_started_log(path, error, opened);
   // Oldest first, so that no run is written over; only files we wrote move.
   for (int n = kept_logs - 1; n >= 1; --n) {
     const std::string older = path + "." + std::to_string(n);
@@ -68,5 +84,5 @@ bool start_log_at(const std::string &path, std::string &error) {
       move_file_replacing(older, path + "." + std::to_string(n + 1));
   }
   move_file_replacing(path, path + ".1");
-  return true;
+  return open_started_log(path, error, opened);
 }

@@ -1,6 +1,7 @@
 // Where the program keeps its files: its own path, the partition folder, the log fallback.
 #pragma once
 
+#include <cstdio>
 #include <string>
 
 // Full path of the running executable, or "" when it cannot be read.
@@ -92,8 +93,10 @@ constexpr int kept_logs = 5;
 // Only a regular file is a log: anything else at `path` (a folder, a device such as
 // /dev/null, a symbolic link, a FIFO) is refused, left as it is, and `error` names the path
 // and what it is. Where an earlier log cannot be moved aside, the new run is written after
-// it rather than lose it.
-bool start_log_at(const std::string &path, std::string &error);
+// it rather than lose it. With `opened`, the fresh log is also opened for appending
+// (open_for_append: what was planted at its name since the look is refused, not followed)
+// and handed over there.
+bool start_log_at(const std::string &path, std::string &error, FILE **opened = nullptr);
 
 // Moves the file at `from` to `to`, replacing a file there. False when it was not moved.
 bool move_file_replacing(const std::string &from, const std::string &to);

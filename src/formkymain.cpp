@@ -114,8 +114,9 @@ VAzOdor::VAzOdor(Dialogs &dialogs, QWidget *owner, const std::string &log_path)
   // (an installed copy) the log goes to the user's own folder instead, and the window says
   // where, since the technician would look beside the program.
   log_path_ = log_path.empty() ? default_log_path(executable_name("ZeVavi")) : log_path;
-  if (std::string refusal; start_log_at(log_path_, refusal)) {
-    log_open(log_path_.c_str(), LOG_HEX);
+  std::string refusal;
+  if (FILE *log_file = nullptr; start_log_at(log_path_, refusal, &log_file)) {
+    log_open_stream(log_file, LOG_HEX);
     show_log_place();
   } else {
     lbLogPath->setText(QString::fromLocal8Bit("No log: " + refusal));

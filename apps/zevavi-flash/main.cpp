@@ -316,11 +316,12 @@ int main(int argc, char **argv) {
   QCoreApplication app(argc, argv);
   gui_install();
   std::string log_path = options.log.empty() ? default_log_path() : options.log;
-  if (std::string refusal; !start_log_at(log_path, refusal)) {
+  FILE *log_file = nullptr;
+  if (std::string refusal; !start_log_at(log_path, refusal, &log_file)) {
     std::fprintf(stderr, "zevavi-flash: %s\n", refusal.c_str());
     return exit_usage;
   }
-  log_open(log_path.c_str(), LOG_HEX);
+  log_open_stream(log_file, LOG_HEX);
   int code;
   if (options.station) {
     code = run_station(options, stop_requests);

@@ -1,6 +1,7 @@
 // The partition folder: private, never reached through a planted link, cleaned by name only.
 // The log's place: beside the program where a fresh log can start there, found without
 // leaving a file behind or touching anything that is not a regular file.
+#include "platform/files.h"
 #include "platform/paths.h"
 #include "tests/support/fifo_watchdog.h"
 #include "tests/support/fs.h"
@@ -187,6 +188,19 @@ TEST_P(LogPlace, AFreshLogStartsOnlyInPlaceOfNothingOrARegularFile) {
     EXPECT_EQ(read_file(log), "the last run");
   }
 
+  // The log is opened as what it was looked at as: the same places, planted at its name after
+  // the look, are refused (a link not followed, a FIFO not waited on).
+  auto open_as_planted = [&] {
+    FifoWatchdog open_watch(log, std::chrono::seconds(10));
+    std::string reason;
+    FILE *file = open_for_append(log.string(), reason);
+    EXPECT_FALSE(open_watch.finish()) << "the open waited on a FIFO";
+    EXPECT_EQ(file != nullptr, row.place == Place::nothing || row.place == Place::regular_file) << reason;
+    if (file)
+      std::fclose(file);
+    EXPECT_EQ(read_file(target), "not ours");
+  };
+
   // Starting the log moves only a regular file aside; whatever else stands there is refused
   // by name and left as it is, and so is whatever a link points at.
   if (row.place == Place::device) {
@@ -196,6 +210,7 @@ TEST_P(LogPlace, AFreshLogStartsOnlyInPlaceOfNothingOrARegularFile) {
         error,
         "The log /dev/null is a device, not a regular file; it is left as it is. Name a file for the log.");
     EXPECT_TRUE(fs::is_character_file(log));
+    open_as_planted();
     return;
   }
   std::ofstream(log.string() + ".1") << "two runs back";
@@ -216,6 +231,7 @@ TEST_P(LogPlace, AFreshLogStartsOnlyInPlaceOfNothingOrARegularFile) {
                          ", not a regular file; it is left as it is. Name a file for the log.");
   }
   EXPECT_EQ(read_file(target), "not ours");
+  open_as_planted();
 }
 
 INSTANTIATE_TEST_SUITE_P(
