@@ -219,11 +219,16 @@ class StationEngine::Unit final : private OwnSession, public ConsoleRun {
     board_.unit_state(index_, "waiting for the same box again", identity_.mac);
   }
 
-  // A unit that stopped between boxes waits for boxes again; its console is opened anew
-  // when its line had gone. "" or the sentence why it cannot.
+  // A unit that stopped between boxes waits for boxes again, one still finishing its box
+  // goes on after it; its console is opened anew when its line had gone. "" or the sentence
+  // why it cannot.
   std::string resume() {
-    if (!continuous_ || phase_ != Phase::Stopped)
+    if (!continuous_)
       return {};
+    if (phase_ != Phase::Stopped) {
+      stopping_ = false;
+      return {};
+    }
     if (!port_.Connected()) {
       close_console();
       if (std::string refusal = open_console(": "); !refusal.empty())

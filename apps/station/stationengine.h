@@ -75,8 +75,9 @@ class StationEngine {
   // done.
   void stop_after_box();
   void stop_after_box(size_t unit);
-  // A stopped unit waits for boxes again (its console reopened when its line had gone);
-  // false with a note to the observer when it cannot.
+  // A stopped unit waits for boxes again (its console reopened when its line had gone), one
+  // told to stop after its box goes on after it; false with a message to the observer when
+  // it cannot.
   bool resume(size_t unit);
   // Ends every unit's box now, with this outcome and sentence.
   void interrupt(int outcome, const std::string &why);

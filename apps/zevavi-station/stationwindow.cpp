@@ -26,6 +26,7 @@
 #include <QLabel>
 #include <QPainter>
 #include <QTableWidget>
+#include <QTime>
 #include <QTimer>
 #include <QVBoxLayout>
 
@@ -203,7 +204,7 @@ void StationWindow::build_controls() {
 
   grid = new QTableWidget(0, columns, this);
   grid->setObjectName(QStringLiteral("grid"));
-  grid->setHorizontalHeaderLabels({"Port", "Box", "MAC", "Step", "Done", "State", "Passed / failed", "Last line"});
+  grid->setHorizontalHeaderLabels({"Port", "Box", "MAC", "Step", "Done", "State", "Pass / fail", "Last line"});
   // Ports are device paths, told apart by their ends.
   grid->setTextElideMode(Qt::ElideMiddle);
   grid->setWordWrap(false);
@@ -213,7 +214,7 @@ void StationWindow::build_controls() {
   grid->setEditTriggers(QAbstractItemView::DoubleClicked | QAbstractItemView::EditKeyPressed |
                         QAbstractItemView::AnyKeyPressed);
   QHeaderView *header = grid->horizontalHeader();
-  const int widths[columns] = {150, 95, 125, 210, 100, 44, 96, 0};
+  const int widths[columns] = {150, 95, 125, 262, 100, 44, 84, 0};
   for (int c = 0; c < colLine; ++c)
     header->resizeSection(c, widths[c]);
   header->setStretchLastSection(true);
@@ -253,8 +254,7 @@ void StationWindow::build_controls() {
   lvFailures = new TKyListView(this);
   lvFailures->setObjectName(QStringLiteral("lvFailures"));
   lvFailures->setFixedHeight(110);
-  lvFailures->setTextElideMode(Qt::ElideMiddle);
-  lvFailures->setColumnWidth(0, 520);
+  lvFailures->setColumnWidth(0, 620);
   last->addWidget(lvFailures);
   bottom->addLayout(last, 3);
   column->addLayout(bottom);
@@ -420,10 +420,12 @@ void StationWindow::show_failures() {
   lvFailures->Items().Clear();
   const size_t shown = std::min(failures_.size(), size_t(speFailures->Value()));
   for (size_t i = 0; i < shown; ++i) {
+    // Newest first; the port, the longest and the one the unit's number already names, last.
     const Failure &f = failures_[failures_.size() - 1 - i];
-    lvFailures->Items().Add()->SetCaption(text_of(f.port + "  " + (f.mac.empty() ? "-" : f.mac) + "  " +
-                                                  (f.step.empty() ? "before the first step" : f.step) +
-                                                  (f.code.empty() ? "" : "  code " + f.code)));
+    lvFailures->Items().Add()->SetCaption(
+        text_of(f.when + "  #" + std::to_string(f.unit + 1) + "  " + (f.mac.empty() ? "-" : f.mac) + "  " +
+                (f.step.empty() ? "before the first step" : f.step) + (f.code.empty() ? "" : "  code " + f.code) +
+                "  " + f.port));
   }
 }
 
@@ -647,7 +649,9 @@ void StationWindow::on_outcome(size_t unit, int exit_code, const std::string &te
     view.line = "FAILED: " + text;
     ++view.failed;
     ++total_failed_;
-    failures_.push_back({view.port, mac, view.step, view.code});
+    failures_.push_back(
+        {unit, QTime::currentTime().toString(QStringLiteral("HH:mm:ss")).toStdString(), view.port, mac, view.step,
+         view.code});
     show_failures();
   }
   show_row(unit);

@@ -51,6 +51,8 @@ class StationWindow : public QWidget {
     int passed = 0, failed = 0;
   };
   struct Failure {
+    size_t unit;
+    std::string when;  // local time of day
     std::string port, mac, step, code;
   };
 

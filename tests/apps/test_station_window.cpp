@@ -4,16 +4,18 @@
 // must be what the boxes report; closing mid-run asks once and leaves no box half done.
 #include "apps/station/csvrows.h"
 #include "apps/zevavi-station/stationwindow.h"
+#include "comport/serportctl.h"
 #include "lib/records.h"
 #include "tests/comport/serport_test_util.h"
 #include "tests/src/fake_dialogs.h"
 #include "tests/support/fs.h"
 #include "tests/support/process.h"
+#include "tests/support/station_image.h"
 #include "tests/support/upgrade_expect.h"
-#include "tools/demo/sampleimage.h"
 #include "widgets/skin/skinbuttonfamily.h"
 #include "widgets/skin/skinedit.h"
 
+#include <QBuffer>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QTableWidget>
@@ -42,13 +44,8 @@ class StationWindowRun : public ::testing::Test {
  protected:
   void SetUp() override {
     ASSERT_TRUE(std::getenv("ZEVAVI_IN_NETNS")) << "not in a network namespace of our own";
-    ::setenv("XDG_CACHE_HOME", (dir_.path() / "cache").c_str(), 1);
-    ::setenv("XDG_DATA_HOME", (dir_.path() / "data").c_str(), 1);
-    // Small partitions keep forty boxes quick.
-    SamplePartitions full = make_sample_partitions(7);
-    image_.kernel = full.kernel.substr(0, 30000);
-    image_.boot = full.boot.substr(0, 512 * 20);
-    image_.root = full.root.substr(0, 60001);
+    zv_test::use_own_user_folders(dir_.path());
+    image_ = zv_test::station_partitions();
     ASSERT_TRUE(write_sample_container(image_path().string(), image_));
     window_ = std::make_unique<StationWindow>(dialogs_, records().string());
     window_->show();
@@ -194,6 +191,13 @@ TEST_F(StationWindowRun, EightFixturesBoxAfterBoxThenClosedMidRun) {
         return false;
     return true;
   }));
+  // A unit stopped and started again before its first box then takes its boxes as the rest.
+  window_->grid->selectRow(fixtures - 1);
+  window_->btnStopUnit->click();
+  ASSERT_TRUE(pump_until([&] { return window_->unit_view(fixtures - 1).line == "stopped"; }));
+  EXPECT_TRUE(window_->running());
+  window_->btnStartUnit->click();
+  ASSERT_TRUE(pump_until([&] { return window_->unit_view(fixtures - 1).line == "waiting for a box"; }));
   for (auto &box : boxes_)
     box->signal(SIGUSR1);
 
@@ -240,6 +244,7 @@ TEST_F(StationWindowRun, EightFixturesBoxAfterBoxThenClosedMidRun) {
   EXPECT_EQ(window_->total_failed(), 1);
   ASSERT_EQ(window_->failures().size(), 1u);
   const StationWindow::Failure failure = window_->failures().front();
+  EXPECT_EQ(failure.unit, faulty_fixture);
   EXPECT_EQ(failure.port, tty(faulty_fixture).string());
   EXPECT_EQ(failure.mac, macs[faulty_fixture][faulty_box - 1]);
   EXPECT_EQ(failure.step, failing_step);
@@ -273,6 +278,16 @@ TEST_F(StationWindowRun, EightFixturesBoxAfterBoxThenClosedMidRun) {
   ASSERT_LT(result_column, listed->columnCount());
   for (int r = 0; r < listed->rowCount(); ++r)
     EXPECT_EQ(listed->item(r, result_column)->text(), r + 1 == int(faulty_box) ? "fail" : "pass") << r;
+
+  // A unit's console shows what its box said, up to the new system's last words.
+  TComTerminal *console = window_->show_console(0);
+  ASSERT_NE(console, nullptr);
+  EXPECT_TRUE(pump_until([&] {
+    QBuffer screen;
+    screen.open(QIODevice::WriteOnly);
+    console->SaveToStream(screen);
+    return screen.data().contains("Please press Enter to activate this console.");
+  }));
 
   // Two more boxes go on and are being flashed when the operator closes the window.
   for (size_t i : {0, 1})
