@@ -20,7 +20,7 @@
 #include "widgets/skin/skinprogressbar.h"
 
 #include <QCloseEvent>
-#include <QFile>
+#include <QSaveFile>
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QLabel>
@@ -475,21 +475,10 @@ void StationWindow::save_units() {
   if (!dialogs_.save_file(this, "Units(*.units)|*.units|All files(*)|*", "units", path))
     return;
   // Whole or not at all: a units file cut short would give a station fewer units.
-  const QString target = text_of(path);
-  const QString part = target + QStringLiteral(".part");
-  QFile file(part);
+  QSaveFile file(text_of(path));
   const QByteArray text = QByteArray::fromStdString(units_file_text(list));
-  if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate) || file.write(text) != text.size() || !file.flush()) {
+  if (!file.open(QIODevice::WriteOnly) || file.write(text) != text.size() || !file.commit())
     dialogs_.message(this, "Can't write " + path + ": " + file.errorString().toStdString() + ".");
-    file.remove();
-    return;
-  }
-  file.close();
-  QFile::remove(target);
-  if (!QFile::rename(part, target)) {
-    dialogs_.message(this, "Can't write " + path + ".");
-    QFile::remove(part);
-  }
 }
 
 void StationWindow::start_station() {

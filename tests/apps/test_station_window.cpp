@@ -183,6 +183,16 @@ TEST_F(StationWindowRun, EightFixturesBoxAfterBoxThenClosedMidRun) {
   ASSERT_TRUE(start_boxes());
   fill_in();
   ASSERT_EQ(window_->grid->rowCount(), int(fixtures));
+  // What the window saves, the command line reads back as the same units.
+  dialogs_.saved_file = (dir_.path() / "saved.units").string();
+  window_->btnSaveUnits->click();
+  std::vector<StationUnit> shown, saved;
+  std::string error;
+  ASSERT_TRUE(window_->units(shown, error)) << error;
+  ASSERT_TRUE(read_units_file(dialogs_.saved_file, saved, error)) << error;
+  ASSERT_EQ(saved.size(), shown.size());
+  for (size_t i = 0; i < saved.size(); ++i)
+    EXPECT_EQ(saved[i].port + " " + saved[i].box, shown[i].port + " " + shown[i].box);
   window_->btnStart->click();
   ASSERT_TRUE(window_->running()) << testing::PrintToString(dialogs_.messages);
   ASSERT_TRUE(pump_until([&] {
