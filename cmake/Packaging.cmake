@@ -23,7 +23,7 @@ set(ZEVAVI_PRIVATE_LIBDIR ${ZEVAVI_PRIVATE_LIBDIR}/zevavi)
 file(RELATIVE_PATH zv_bin_to_lib /zv/${CMAKE_INSTALL_BINDIR} /zv/${ZEVAVI_PRIVATE_LIBDIR})
 
 set(zv_programs)
-foreach(program ZeVavi zevavi-flash zevavi-term zevavi-skin)
+foreach(program ZeVavi zevavi-flash zevavi-station zevavi-term zevavi-skin)
   if(TARGET ${program})
     list(APPEND zv_programs ${program})
     set_target_properties(${program} PROPERTIES INSTALL_RPATH "\$ORIGIN/${zv_bin_to_lib}")
@@ -89,7 +89,7 @@ endif()
 
 # Manual pages and the changelog, compressed the way Debian ships them (no name, no time).
 find_program(ZEVAVI_GZIP gzip REQUIRED)
-foreach(source ZeVavi.1 zevavi-flash.1 zevavi-term.1 zevavi-skin.1 changelog)
+foreach(source ZeVavi.1 zevavi-flash.1 zevavi-station.1 zevavi-term.1 zevavi-skin.1 changelog)
   set(gz ${zv_out}/${source}.gz)
   add_custom_command(OUTPUT ${gz}
                      COMMAND ${CMAKE_COMMAND} -E make_directory ${zv_out}
@@ -100,13 +100,15 @@ foreach(source ZeVavi.1 zevavi-flash.1 zevavi-term.1 zevavi-skin.1 changelog)
 endforeach()
 add_custom_target(zevavi-package-files ALL DEPENDS ${zv_generated})
 
-install(FILES ${zv_out}/ZeVavi.1.gz ${zv_out}/zevavi-flash.1.gz ${zv_out}/zevavi-term.1.gz ${zv_out}/zevavi-skin.1.gz
+install(FILES ${zv_out}/ZeVavi.1.gz ${zv_out}/zevavi-flash.1.gz ${zv_out}/zevavi-station.1.gz ${zv_out}/zevavi-term.1.gz
+              ${zv_out}/zevavi-skin.1.gz
         DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
 # The sample theme, packed at build time from the WinXP look (apps/zevavi-skin).
 if(TARGET zevavi-sample-theme)
   install(FILES ${CMAKE_BINARY_DIR}/share/zevavi/themes/sample.skn DESTINATION ${CMAKE_INSTALL_DATADIR}/zevavi/themes)
 endif()
-install(FILES ${zv_pkg}/org.zevavi.zevavi.desktop ${zv_pkg}/org.zevavi.zevavi-term.desktop
+install(FILES ${zv_pkg}/org.zevavi.zevavi.desktop ${zv_pkg}/org.zevavi.zevavi-station.desktop
+              ${zv_pkg}/org.zevavi.zevavi-term.desktop
         DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
 install(FILES ${zv_pkg}/org.zevavi.zevavi.metainfo.xml DESTINATION ${CMAKE_INSTALL_DATADIR}/metainfo)
 install(FILES ${zv_pkg}/copyright ${zv_out}/changelog.gz DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/zevavi)
@@ -126,9 +128,11 @@ prompt over the serial console, types the flash commands and serves each
 partition from its own TFTP server on UDP port 69.
 
 The package holds the window (ZeVavi), the same upgrade from the command
-line (zevavi-flash), a serial console (zevavi-term) and a tool that makes
-and checks theme files of the skinned controls (zevavi-skin). ZeVavi and
-zevavi-flash are given cap_net_bind_service at installation, so that they
+line (zevavi-flash), a window for a line of fixtures flashing box after box
+(zevavi-station), a serial console (zevavi-term) and a tool that makes and
+checks theme files of the skinned controls (zevavi-skin). ZeVavi,
+zevavi-flash and zevavi-station are given cap_net_bind_service at
+installation, so that they
 need no root for the TFTP port; users need the dialout group for the serial
 port.")
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)

@@ -17,6 +17,9 @@ class Dialogs {
   // selected. Returns false when the user cancels; `path` then stays as it was.
   virtual bool open_file(QWidget *parent, const std::string &filter, const std::string &default_ext,
                          std::string &path) = 0;
+  // A save-file dialog, the same way; a file that exists is only taken once the user agreed.
+  virtual bool save_file(QWidget *parent, const std::string &filter, const std::string &default_ext,
+                         std::string &path) = 0;
 };
 
 // The real dialogs of the windowing system. Lives for the whole program.

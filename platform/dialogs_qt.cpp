@@ -36,9 +36,20 @@ class SystemDialogs final : public Dialogs {
 
   bool open_file(QWidget *parent, const std::string &filter, const std::string &default_ext,
                  std::string &path) override {
+    return file_dialog(parent, QFileDialog::AcceptOpen, filter, default_ext, path);
+  }
+
+  bool save_file(QWidget *parent, const std::string &filter, const std::string &default_ext,
+                 std::string &path) override {
+    return file_dialog(parent, QFileDialog::AcceptSave, filter, default_ext, path);
+  }
+
+ private:
+  static bool file_dialog(QWidget *parent, QFileDialog::AcceptMode mode, const std::string &filter,
+                          const std::string &default_ext, std::string &path) {
     QFileDialog dialog(parent);
-    dialog.setFileMode(QFileDialog::ExistingFile);
-    dialog.setAcceptMode(QFileDialog::AcceptOpen);
+    dialog.setFileMode(mode == QFileDialog::AcceptOpen ? QFileDialog::ExistingFile : QFileDialog::AnyFile);
+    dialog.setAcceptMode(mode);
     QStringList filters = qt_filters(filter);
     dialog.setNameFilters(filters);
     if (!filters.isEmpty())

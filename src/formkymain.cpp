@@ -98,6 +98,16 @@ const char *get_local_ip() {
   return address_text;
 }
 
+void dress_console(TComTerminal &terminal) {
+  terminal.SetColor(0x000000);
+  QFont console_font(QStringLiteral("Fixedsys"));
+  console_font.setPixelSize(12);
+  terminal.SetTermFont(console_font, 0xFFFFFF);
+  terminal.SetEmulation(teVT100orANSI);
+  terminal.SetRows(17);
+  terminal.SetScrollBars(ssBoth);
+}
+
 VAzOdor::VAzOdor(Dialogs &dialogs, QWidget *owner, const std::string &log_path)
     : QWidget(owner), dialogs_(dialogs) {
   KyMain = this;
@@ -186,13 +196,7 @@ void VAzOdor::build_controls() {
   plComTerminal = placed<QFrame>(this, "plComTerminal", 0, 255, 352, 296);
   plComTerminal->setFrameShape(QFrame::NoFrame);
   ComTerminal = placed<TComTerminal>(plComTerminal, "ComTerminal", 0, 0, 352, 296);
-  ComTerminal->SetColor(0x000000);
-  QFont console_font(QStringLiteral("Fixedsys"));
-  console_font.setPixelSize(12);
-  ComTerminal->SetTermFont(console_font, 0xFFFFFF);
-  ComTerminal->SetEmulation(teVT100orANSI);
-  ComTerminal->SetRows(17);
-  ComTerminal->SetScrollBars(ssBoth);
+  dress_console(*ComTerminal);
   ComTerminal->OnChar = [this](TCustomComTerminal *sender, char ch) { ComTerminalChar(sender, ch); };
 
   // Every skinned control of the form wears the WinXP look; the page control's border is
@@ -241,7 +245,8 @@ void VAzOdor::build_controls() {
   cbComPort->setEditText(QString());
   cbMachine = placed<TskComboBox>(tabInput, "cbMachine", 63, 55, 96, 21);
   cbMachine->SetUIStyle(WinXP);
-  cbMachine->addItems({"KESTA", "MORVA", "PELIN", "TORQA"});
+  for (const char *name : machine_names)
+    cbMachine->addItem(QString::fromLatin1(name));
   cbMachine->setCurrentIndex(-1);
   edtLocalIp = placed<TskEdit>(tabInput, "edtLocalIp", 235, 23, 96, 21);
   edtLocalIp->SetUIStyle(WinXP);
@@ -468,27 +473,23 @@ bool VAzOdor::read_inputs(std::string &port) {
   }
   ComPort.SetPort(port);
 
-  static const char *const machines[] = {"KESTA", "MORVA", "PELIN", "TORQA"};
-  QString machine = cbMachine->currentText();
-  int index = -1;
-  for (int i = 0; i < 4; ++i)
-    if (machine == QLatin1String(machines[i]))
-      index = i;
+  std::string refusal;
+  const int index = chosen_machine(cbMachine->currentText().toStdString(), refusal);
   if (index < 0) {
-    dialogs_.message(this, "Please, Select Machine!!");
+    dialogs_.message(this, refusal);
     return false;
   }
   machine_index = index;
 
   std::string box_ip = edtMachineIp->text().toStdString();
-  if (std::string refusal = machine_ip_refusal(box_ip); !refusal.empty()) {
+  if (refusal = machine_ip_refusal(box_ip); !refusal.empty()) {
     dialogs_.message(this, refusal);
     return false;
   }
   std::snprintf(machine_ip, sizeof machine_ip, "%s", box_ip.c_str());
 
-  if (edtFilePath->text().isEmpty()) {
-    dialogs_.message(this, "Please, Select Image!!");
+  if (refusal = image_choice_refusal(edtFilePath->text().toStdString()); !refusal.empty()) {
+    dialogs_.message(this, refusal);
     return false;
   }
   image_path = edtFilePath->text().toStdString();
@@ -684,7 +685,7 @@ int VAzOdor::unzip() { return unzip_image(ZipArchiver, image_path, temp_dir); }
 
 void VAzOdor::btnOpenFileDialogClick() {
   std::string path;
-  if (dialogs_.open_file(this, "ZIP Files(*.zip)|*.zip|NFI Files(*.nfi)|*.nfi", "zip", path))
+  if (dialogs_.open_file(this, image_file_filter, image_default_ext, path))
     edtFilePath->setText(QString::fromStdString(path));
 }
 

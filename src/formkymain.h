@@ -33,6 +33,9 @@ class TCustomComTerminal;
 // The PC's own IPv4 address as dotted text in a static buffer, or null when it cannot be found.
 const char *get_local_ip();
 
+// The look of the box's console in the console panel: white on black, VT100, 17 rows.
+void dress_console(TComTerminal &terminal);
+
 class VAzOdor : public QWidget, public UpgradeHost, public WatcherHost {
   Q_OBJECT
 

@@ -38,6 +38,20 @@ std::string holders_text(const std::vector<PortHolder> &holders) {
 
 }  // namespace
 
+const char *const machine_names[4] = {"KESTA", "MORVA", "PELIN", "TORQA"};
+const char *const image_file_filter = "ZIP Files(*.zip)|*.zip|NFI Files(*.nfi)|*.nfi";
+const char *const image_default_ext = "zip";
+
+int chosen_machine(const std::string &name, std::string &refusal) {
+  for (int i = 0; i < 4; ++i)
+    if (name == machine_names[i])
+      return i;
+  refusal = "Please, Select Machine!!";
+  return -1;
+}
+
+std::string image_choice_refusal(const std::string &path) { return path.empty() ? "Please, Select Image!!" : ""; }
+
 std::string machine_ip_refusal(const std::string &box_ip) {
   if (box_ip.empty())
     return "Please, Input Machine-IP!!";

@@ -7,6 +7,20 @@
 #include <functional>
 #include <string>
 
+// The models, in the order of the Machine list.
+extern const char *const machine_names[4];
+
+// The model chosen by its name in the Machine list: its index (0..3), or -1 and the
+// sentence for the user in `refusal`.
+int chosen_machine(const std::string &name, std::string &refusal);
+
+// The image as chosen: "" when one is, otherwise the sentence for the user.
+std::string image_choice_refusal(const std::string &path);
+
+// What the image's open-file dialog offers, and the extension it adds.
+extern const char *const image_file_filter;
+extern const char *const image_default_ext;
+
 // The box's address as typed: "" when it can go into the boot loader's command line,
 // otherwise the sentence for the user.
 std::string machine_ip_refusal(const std::string &box_ip);

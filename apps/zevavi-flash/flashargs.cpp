@@ -33,6 +33,8 @@ std::string quote_cut(const std::string &text) {
 // A units file lists a station's boxes, a line each: a few thousand lines at the most.
 constexpr std::uintmax_t units_file_limit = 1024 * 1024;
 
+}  // namespace
+
 // Every line of a units file that is not blank or a comment, with its line number in the
 // error when it is not a unit. Only a regular file of a bounded size is read: a device
 // (/dev/zero) would be read until memory ran out, a FIFO with no writer would never end.
@@ -101,7 +103,13 @@ bool units_distinct(const std::vector<StationUnit> &units, std::string &error) {
   }
   return true;
 }
-}  // namespace
+
+std::string units_file_text(const std::vector<StationUnit> &units) {
+  std::string text;
+  for (const StationUnit &unit : units)
+    text += unit.port + " " + unit.box + "\n";
+  return text;
+}
 
 bool parse_station_unit(const std::string &text, StationUnit &unit, std::string &error) {
   // A device path may hold "=" itself; the address never does.

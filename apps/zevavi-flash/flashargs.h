@@ -58,6 +58,16 @@ bool parse_flash_args(const std::vector<std::string> &args, FlashOptions &option
 // sentence in `error`.
 bool parse_station_unit(const std::string &text, StationUnit &unit, std::string &error);
 
+// The units of a units file, appended to `units`: every line that is not blank or a comment
+// (from "#"). False with a sentence naming the file (and the line) in `error`.
+bool read_units_file(const std::string &path, std::vector<StationUnit> &units, std::string &error);
+
+// The units as a units file holds them, one "PORT ADDRESS" a line.
+std::string units_file_text(const std::vector<StationUnit> &units);
+
+// No two units share a port or an address; false with a sentence in `error`.
+bool units_distinct(const std::vector<StationUnit> &units, std::string &error);
+
 // The text as a JSON string, quotes included.
 std::string json_text(const std::string &text);
 

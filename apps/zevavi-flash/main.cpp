@@ -1,7 +1,7 @@
 // zevavi-flash: the upgrade of the window, from the command line. The same checks, the same
 // preparation of the partition files, the same worker and console watcher; only the way the
 // technician is told what happens differs (lines on a terminal, or JSON for a script).
-#include "apps/zevavi-flash/consolerun.h"
+#include "apps/station/consolerun.h"
 #include "apps/zevavi-flash/flashargs.h"
 #include "apps/zevavi-flash/station.h"
 #include "comport/serport.h"

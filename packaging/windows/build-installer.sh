@@ -38,7 +38,7 @@ command -v makensis >/dev/null || die "makensis is missing (Debian: apt-get inst
 [ -d "$deploy" ] || die "$deploy is not a folder"
 deploy=$(cd "$deploy" && pwd)
 # The shortcuts and the firewall rules name these programs.
-for program in ZeVavi.exe zevavi-term.exe zevavi-flash.exe; do
+for program in ZeVavi.exe zevavi-term.exe zevavi-flash.exe zevavi-station.exe; do
   [ -f "$deploy/$program" ] || die "$deploy has no $program"
 done
 [ ! -e "$deploy/uninstall.exe" ] || die "$deploy/uninstall.exe would be overwritten by the uninstaller"

@@ -29,6 +29,7 @@ ManifestDPIAware true
 ; requests unless the program serving them is let in on UDP port 69.
 !define RULE_GUI "ZeVavi TFTP (ZeVavi.exe)"
 !define RULE_FLASH "ZeVavi TFTP (zevavi-flash.exe)"
+!define RULE_STATION "ZeVavi TFTP (zevavi-station.exe)"
 
 Name "${PRODUCT}"
 OutFile "${OUTFILE}"
@@ -114,6 +115,7 @@ Section "ZeVavi" SecMain
   ; Shortcuts start in the install folder ($OUTDIR).
   CreateDirectory "${MENU_DIR}"
   CreateShortcut "${MENU_DIR}\ZeVavi.lnk" "$INSTDIR\ZeVavi.exe"
+  CreateShortcut "${MENU_DIR}\ZeVavi station.lnk" "$INSTDIR\zevavi-station.exe"
   CreateShortcut "${MENU_DIR}\ZeVavi serial console.lnk" "$INSTDIR\zevavi-term.exe"
   CreateShortcut "${MENU_DIR}\Uninstall ZeVavi.lnk" "$INSTDIR\uninstall.exe"
 
@@ -130,6 +132,7 @@ Section "ZeVavi" SecMain
 
   !insertmacro ADD_RULE "${RULE_GUI}" "ZeVavi.exe"
   !insertmacro ADD_RULE "${RULE_FLASH}" "zevavi-flash.exe"
+  !insertmacro ADD_RULE "${RULE_STATION}" "zevavi-station.exe"
 SectionEnd
 
 Function un.onInit
@@ -158,7 +161,9 @@ Section "Uninstall"
   ${OrIf} $1 == ""
     !insertmacro DELETE_RULE "${RULE_GUI}"
     !insertmacro DELETE_RULE "${RULE_FLASH}"
+    !insertmacro DELETE_RULE "${RULE_STATION}"
     Delete "${MENU_DIR}\ZeVavi.lnk"
+    Delete "${MENU_DIR}\ZeVavi station.lnk"
     Delete "${MENU_DIR}\ZeVavi serial console.lnk"
     Delete "${MENU_DIR}\Uninstall ZeVavi.lnk"
     RMDir "${MENU_DIR}"

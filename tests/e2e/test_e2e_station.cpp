@@ -7,9 +7,9 @@
 #include "tests/support/fs.h"
 #include "tests/support/postgres.h"
 #include "tests/support/process.h"
+#include "tests/support/station_image.h"
 #include "tests/support/upgrade_expect.h"
 #include "tests/support/wait.h"
-#include "tools/demo/sampleimage.h"
 
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -43,14 +43,8 @@ class StationRun : public ::testing::Test {
  protected:
   void SetUp() override {
     ASSERT_TRUE(std::getenv("ZEVAVI_IN_NETNS")) << "not in a network namespace of our own";
-    ::setenv("XDG_CACHE_HOME", (dir_.path() / "cache").c_str(), 1);
-    ::setenv("XDG_DATA_HOME", (dir_.path() / "data").c_str(), 1);
-    // Small partitions keep sixteen boxes quick; the sizes still end inside a block, on a
-    // block's end and after a hundred blocks.
-    SamplePartitions full = make_sample_partitions(7);
-    image_.kernel = full.kernel.substr(0, 30000);
-    image_.boot = full.boot.substr(0, 512 * 20);
-    image_.root = full.root.substr(0, 60001);
+    zv_test::use_own_user_folders(dir_.path());
+    image_ = zv_test::station_partitions();
     image_path_ = dir_.path() / "firmware.nfi";
     ASSERT_TRUE(write_sample_container(image_path_.string(), image_));
   }

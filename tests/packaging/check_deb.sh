@@ -10,7 +10,7 @@ set -u
 build=$1
 source=$2
 command -v dpkg-deb >/dev/null 2>&1 || { echo "SKIP: dpkg-deb is missing"; exit 77; }
-for f in bin/ZeVavi bin/zevavi-flash bin/zevavi-term bin/zevavi-skin share/zevavi/themes/sample.skn bin/KyUnzip179.so bin/boxsim packaging/changelog.gz; do
+for f in bin/ZeVavi bin/zevavi-flash bin/zevavi-station bin/zevavi-term bin/zevavi-skin share/zevavi/themes/sample.skn bin/KyUnzip179.so bin/boxsim packaging/changelog.gz; do
   [ -e "$build/$f" ] || { echo "FAIL: $build/$f is not built"; exit 1; }
 done
 
@@ -49,7 +49,9 @@ lintian --fail-on error,warning "$deb" >"$tmp/lintian.out" 2>&1 || { cat "$tmp/l
 root=$tmp/root
 dpkg-deb -x "$deb" "$root" || fail "dpkg-deb -x"
 arch=$(dpkg-architecture -qDEB_HOST_MULTIARCH 2>/dev/null || gcc -print-multiarch)
-for f in usr/bin/ZeVavi usr/bin/zevavi-flash usr/bin/zevavi-term usr/bin/zevavi-skin usr/share/zevavi/themes/sample.skn \
+for f in usr/bin/ZeVavi usr/bin/zevavi-flash usr/bin/zevavi-station usr/bin/zevavi-term usr/bin/zevavi-skin \
+  usr/share/zevavi/themes/sample.skn usr/share/applications/org.zevavi.zevavi-station.desktop \
+  usr/share/man/man1/zevavi-station.1.gz \
   usr/share/man/man1/zevavi-skin.1.gz "usr/lib/$arch/zevavi/KyUnzip179.so" \
   usr/share/applications/org.zevavi.zevavi.desktop usr/share/applications/org.zevavi.zevavi-term.desktop usr/share/metainfo/org.zevavi.zevavi.metainfo.xml \
   usr/share/icons/hicolor/scalable/apps/zevavi.svg usr/share/man/man1/ZeVavi.1.gz \
@@ -116,7 +118,7 @@ if [ "$real_root" = 1 ] && [ -z "${ZEVAVI_PKG_NO_OVERLAY:-}" ] &&
       { cat "$tmp/postinst-nosetcap.out"; fail "postinst does not say that setcap was impossible"; }
   fi
   "$tmp/control-run/postinst" configure >"$tmp/postinst.out" 2>&1 || { cat "$tmp/postinst.out"; fail "postinst configure"; }
-  for program in /usr/bin/ZeVavi /usr/bin/zevavi-flash; do
+  for program in /usr/bin/ZeVavi /usr/bin/zevavi-flash /usr/bin/zevavi-station; do
     getcap "$program" | grep -q 'cap_net_bind_service[=+]*ep' || fail "postinst gave $program no capability"
   done
   grep -q dialout "$tmp/postinst.out" || fail "postinst says nothing of the dialout group"

@@ -10,7 +10,7 @@ done
 status=0
 fail() { echo "FAIL: $*"; status=1; }
 
-for entry in org.zevavi.zevavi.desktop org.zevavi.zevavi-term.desktop; do
+for entry in org.zevavi.zevavi.desktop org.zevavi.zevavi-station.desktop org.zevavi.zevavi-term.desktop; do
   out=$(desktop-file-validate "$dir/$entry" 2>&1)
   [ $? -eq 0 ] && [ -z "$out" ] || fail "desktop-file-validate on $entry: $out"
 done
@@ -20,7 +20,7 @@ out=$(appstreamcli validate --no-net --pedantic "$dir/org.zevavi.zevavi.metainfo
 case "$out" in *"W: "* | *"E: "* | *"I: "* | *"P: "*) fail "appstreamcli validate: $out" ;; esac
 
 # Every installed command has its page, and each page formats without a single warning.
-for page in ZeVavi.1 zevavi-flash.1 zevavi-term.1 zevavi-skin.1; do
+for page in ZeVavi.1 zevavi-flash.1 zevavi-station.1 zevavi-term.1 zevavi-skin.1; do
   [ -f "$dir/$page" ] || { fail "no manual page $page"; continue; }
   out=$(groff -man -Tutf8 -ww -z "$dir/$page" 2>&1)
   [ -z "$out" ] || fail "groff on $page: $out"

@@ -25,9 +25,18 @@ class FakeDialogs final : public Dialogs {
     return true;
   }
 
+  bool save_file(QWidget *, const std::string &filter, const std::string &ext, std::string &path) override {
+    file_filters.push_back(filter + " / " + ext);
+    if (saved_file.empty())
+      return false;
+    path = saved_file;
+    return true;
+  }
+
   std::vector<std::string> messages;
   std::vector<std::string> questions;
   std::deque<bool> answers;
   std::vector<std::string> file_filters;
   std::string chosen_file;
+  std::string saved_file;
 };

@@ -40,6 +40,7 @@ class DriveDialogs final : public Dialogs {
     return true;
   }
   bool open_file(QWidget *, const std::string &, const std::string &, std::string &) override { return false; }
+  bool save_file(QWidget *, const std::string &, const std::string &, std::string &) override { return false; }
 };
 
 // What the screen shows of the window, frame and all; the window's own rendering where the

@@ -178,7 +178,7 @@ def install(args, prefix):
     result = wine(prefix, args.installer, ["/S"])
     if result.returncode != 0:
         fail("the silent install ended with %d" % result.returncode)
-    for name in ("ZeVavi.exe", "zevavi-flash.exe", "zevavi-term.exe", "zevavi-skin.exe", "KyUnzip179.dll",
+    for name in ("ZeVavi.exe", "zevavi-flash.exe", "zevavi-station.exe", "zevavi-term.exe", "zevavi-skin.exe", "KyUnzip179.dll",
                  os.path.join("platforms", "qwindows.dll")):
         if not os.path.isfile(os.path.join(target, name)):
             fail("the install has no %s" % name)

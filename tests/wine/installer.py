@@ -39,12 +39,13 @@ DEFAULT_DIR = r"C:\Program Files\ZeVavi"
 CHOSEN_DIR = r"C:\Tools\ZeVavi"
 UNINSTALL_KEY = r"Software\Microsoft\Windows\CurrentVersion\Uninstall\ZeVavi"
 MENU_DIR = r"C:\ProgramData\Microsoft\Windows\Start Menu\Programs\ZeVavi"
-SHORTCUTS = {"ZeVavi.lnk": "ZeVavi.exe", "ZeVavi serial console.lnk": "zevavi-term.exe",
+SHORTCUTS = {"ZeVavi.lnk": "ZeVavi.exe", "ZeVavi station.lnk": "zevavi-station.exe",
+             "ZeVavi serial console.lnk": "zevavi-term.exe",
              "Uninstall ZeVavi.lnk": "uninstall.exe"}
 RUNTIME_LOGS = ("zevavi.log",) + tuple(f"zevavi.log.{n}" for n in range(1, 6))
 USER_FILE = "notes.txt"
 USER_TEXT = b"the technician's own notes\r\n"
-FIREWALL_PROGRAMS = ("ZeVavi.exe", "zevavi-flash.exe")
+FIREWALL_PROGRAMS = ("ZeVavi.exe", "zevavi-flash.exe", "zevavi-station.exe")
 
 
 class Report:

@@ -57,6 +57,10 @@ class DemoDialogs final : public Dialogs {
                  std::string &path) override {
     return system_dialogs().open_file(parent, filter, ext, path);
   }
+  bool save_file(QWidget *parent, const std::string &filter, const std::string &ext,
+                 std::string &path) override {
+    return system_dialogs().save_file(parent, filter, ext, path);
+  }
 
  private:
   bool automatic_;

@@ -1,4 +1,4 @@
-#include "apps/zevavi-flash/consolerun.h"
+#include "apps/station/consolerun.h"
 
 #include "apps/zevavi-flash/flashargs.h"
 #include "lib/log.h"
@@ -159,6 +159,7 @@ void ConsoleRun::release_upgrade() {
 void ConsoleRun::on_rx(const char *buffer, int count) {
   if (console_)
     std::fwrite(buffer, 1, size_t(count), console_);
+  on_console_bytes(buffer, count);
   for (int i = 0; i < count; ++i)
     if (parser_.ProcessChar(buffer[i]) == erChar) {
       on_console_char(parser_.Character);

@@ -63,6 +63,8 @@ class ConsoleRun : public UpgradeHost, public WatcherHost {
   // The upgrade is over and its last line is out.
   virtual void on_settled() = 0;
 
+  // Every block the console received, as it came (escape sequences and all).
+  virtual void on_console_bytes(const char *, int) {}
   // Every console character (escape sequences taken out), before the watcher sees it.
   virtual void on_console_char(char) {}
   // The line went while no upgrade ran on it (watcher_on_ cleared).

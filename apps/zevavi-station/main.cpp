@@ -1,0 +1,69 @@
+// zevavi-station: the station window, for the operator at a line of fixtures.
+#include "apps/zevavi-flash/flashargs.h"
+#include "apps/zevavi-station/stationwindow.h"
+#include "lib/log.h"
+#include "platform/dialogs.h"
+#include "platform/gui.h"
+#include "platform/paths.h"
+#include "src/upgradeengine.h"
+#include "widgets/skin/skinedit.h"
+
+#include <QApplication>
+#include <QCommandLineParser>
+
+#include <cstdio>
+
+int main(int argc, char **argv) {
+  QApplication app(argc, argv);
+  QApplication::setApplicationName(QStringLiteral("zevavi-station"));
+  QCommandLineParser parser;
+  parser.setApplicationDescription(
+      QStringLiteral("The station window: many boxes flashed box after box, one fixture a unit."));
+  parser.addHelpOption();
+  parser.addPositionalArgument(QStringLiteral("units"),
+                               QStringLiteral("A units file: one \"DEVICE ADDRESS\" a line, as zevavi-flash --units."));
+  const QCommandLineOption model(QStringLiteral("model"), QStringLiteral("KESTA, MORVA, PELIN or TORQA."),
+                                 QStringLiteral("model"));
+  const QCommandLineOption image(QStringLiteral("image"), QStringLiteral("The image (.zip or .nfi)."),
+                                 QStringLiteral("file"));
+  const QCommandLineOption records(QStringLiteral("records"),
+                                   QStringLiteral("The records file (default: records.sqlite in the data folder)."),
+                                   QStringLiteral("file"));
+  const QCommandLineOption log(QStringLiteral("log"), QStringLiteral("The log file."), QStringLiteral("file"));
+  parser.addOptions({model, image, records, log});
+  parser.process(app);
+  if (parser.positionalArguments().size() > 1) {
+    std::fprintf(stderr, "zevavi-station: one units file at most\n");
+    return exit_usage;
+  }
+  std::vector<StationUnit> units;
+  if (!parser.positionalArguments().isEmpty()) {
+    std::string error;
+    if (!read_units_file(parser.positionalArguments().front().toStdString(), units, error) ||
+        !units_distinct(units, error)) {
+      std::fprintf(stderr, "zevavi-station: %s\n", error.c_str());
+      return exit_usage;
+    }
+  }
+
+  gui_install();
+  const std::string log_path = parser.isSet(log) ? parser.value(log).toStdString() : default_log_path();
+  if (std::string refusal; !start_log_at(log_path, refusal)) {
+    std::fprintf(stderr, "zevavi-station: %s\n", refusal.c_str());
+    return exit_usage;
+  }
+  log_open(log_path.c_str(), LOG_HEX);
+  ZV_LOG(LOG_INFO, "main", "%s", apply_silence_setting(settings_file_path("zevavi.ini")).c_str());
+  int result = 0;
+  {
+    StationWindow window(system_dialogs(), parser.value(records).toStdString());
+    window.set_units(units);
+    window.cbMachine->setCurrentText(parser.value(model));
+    window.edtImage->setText(parser.value(image));
+    window.show();
+    result = QApplication::exec();
+  }
+  gui_uninstall();
+  log_close();
+  return result;
+}
