@@ -296,6 +296,7 @@ class StationEngine::Unit final : private OwnSession, public ConsoleRun {
     told_ = false;
     attempted_ = true;
     identity_ = watch_.identity();
+    replaced_by_.clear();
     started_ = std::chrono::system_clock::now();
     {
       std::lock_guard lock(status_mutex_);
@@ -334,10 +335,14 @@ class StationEngine::Unit final : private OwnSession, public ConsoleRun {
   void on_console_char(char ch) override {
     const bool next = watch_.on_char(ch, steady_ms());
     if (phase_ == Phase::Flashing) {
+      const BoxIdentity &seen = watch_.identity();
+      if (!identity_.mac.empty() && !seen.mac.empty() && seen.mac != identity_.mac && seen.mac != replaced_by_) {
+        another_box_on(seen);
+        return;
+      }
       // The banner is read on while the box is flashed: an address printed after the moment
       // the box was taken (or by its ifconfig) completes what is known of it. Fields are
       // only ever filled: the box's own reboot banner says the same again.
-      const BoxIdentity &seen = watch_.identity();
       for (auto [mine, theirs] : {std::pair{&identity_.mac, &seen.mac}, std::pair{&identity_.board, &seen.board},
                                   std::pair{&identity_.build, &seen.build}})
         if (mine->empty() && !theirs->empty())
@@ -345,6 +350,29 @@ class StationEngine::Unit final : private OwnSession, public ConsoleRun {
     } else if (next && phase_ == Phase::Waiting && !stopping_) {
       start_attempt();
     }
+  }
+
+  // Another box's address on the console during an attempt: the box on the fixture was
+  // changed under it. Until the loader answered, the attempt is the new box's (the first
+  // never reached its loader and was taken off for it), and the record must name the box
+  // that was flashed, not the one that was not. Once commands reached a loader, the box
+  // being flashed is gone: its upgrade ends as one that stopped answering.
+  void another_box_on(const BoxIdentity &seen) {
+    replaced_by_ = seen.mac;
+    std::string step;
+    {
+      std::lock_guard lock(status_mutex_);
+      step = step_text_;
+    }
+    ZV_LOG(LOG_WARN, station_name, "%s: box %s was replaced by box %s at \"%s\"", unit_.port.c_str(),
+           identity_.mac.c_str(), seen.mac.c_str(), step.c_str());
+    if (step.empty() || step == step_status[0].text) {
+      identity_ = seen;
+      board_.unit_state(index_, "a box is on", identity_.mac);
+      return;
+    }
+    stop_with(exit_timed_out, "Another box (" + seen.mac + ") came on the fixture while " + identity_.mac +
+                                  " was being flashed; its upgrade did not finish.");
   }
 
   void on_line_lost_between_boxes() override {
@@ -420,7 +448,8 @@ class StationEngine::Unit final : private OwnSession, public ConsoleRun {
   bool told_ = false;
   bool attempted_ = false;  // an upgrade was started on this unit
   FixtureWatch watch_;
-  BoxIdentity identity_;  // of the box being (or last) flashed
+  BoxIdentity identity_;     // of the box being (or last) flashed
+  std::string replaced_by_;  // the box that came on during this attempt, once told
   std::chrono::system_clock::time_point started_;
   int passed_ = 0, failed_ = 0;
   // Under status_mutex_:

@@ -460,6 +460,41 @@ void ContinuousStation::run_line(size_t fixtures, size_t per_fixture, const std:
   EXPECT_EQ(macs[0][0], macs[0][1]);
 }
 
+// A box that never reaches its loader (its console hears nothing) is taken off while the
+// station still tries to stop it, and the next box goes on: the attempt flashes the next
+// box, and the record names that box, not the one taken off.
+TEST_F(ContinuousStation, ABoxTakenOffBeforeItsLoaderAnsweredLeavesTheAttemptToTheNext) {
+  compute_digests();
+  std::vector<BoxPlan> plan = plans(1, 1, 1);
+  plan[0].faults = {"--mac", first_mac(0), "--boot-delay-ms", "3600000", "--fault-box", "1", "--deaf"};
+  ASSERT_TRUE(start_boxes(plan));
+  zv_test::Child flash;
+  ASSERT_TRUE(start_station(flash, 1, {"--continuous"}));
+  ASSERT_TRUE(power_on_when_waiting(1)) << output();
+  auto box_is_on = [&] {
+    for (const QJsonObject &event : events_of(events(), "state", 0))
+      if (event["text"].toString() == "a box is on")
+        return true;
+    return false;
+  };
+  ASSERT_TRUE(zv_test::wait_until(box_is_on, std::chrono::seconds(60))) << output();
+  boxes_[0]->signal(SIGUSR2);
+  ASSERT_TRUE(zv_test::wait_until(
+      [&] { return !events_of(events(), "unit", 0).empty() && report(0)["state"].toString() == "linux"; },
+      std::chrono::seconds(120)))
+      << output();
+  const std::string next_mac = report(0)["mac"].toString().toStdString();
+  ASSERT_NE(next_mac, first_mac(0));
+  expect_flashed(0);
+  flash.signal(SIGINT);
+  EXPECT_EQ(flash.wait_exit(std::chrono::seconds(60)), 0) << output();
+  const auto rows = exported();
+  ASSERT_EQ(rows.size(), 1u) << output();
+  EXPECT_EQ(rows[0].at("mac"), next_mac);
+  EXPECT_EQ(rows[0].at("result"), "pass");
+  expect_served(rows[0]);
+}
+
 // A station killed outright in the middle of a box (a crash, a power cut) leaves every
 // attempt that ended whole in its records, and nothing of the one it was flashing.
 TEST_F(ContinuousStation, AKilledStationLeavesNoHalfRow) {

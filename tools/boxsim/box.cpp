@@ -144,7 +144,7 @@ bool Box::boot() {
   // A 0x03 that arrived at any time during the boot output waits in the receive FIFO and
   // cancels the autostart here; the check takes everything pending with it. Loaders that
   // empty the FIFO first count only what comes during the wait itself.
-  bool cancelled = console_.drain_input() && !options_.break_window_only;
+  bool cancelled = console_.drain_input() && !options_.break_window_only && !options_.deaf;
   if (!cancelled) {
     using clock = std::chrono::steady_clock;
     const bool forever = options_.autostart_ms == 0;
@@ -157,7 +157,7 @@ bool Box::boot() {
       if (!forever && left <= 0)
         break;
       int byte = console_.read_byte(left);
-      cancelled = byte == 0x03;
+      cancelled = byte == 0x03 && !options_.deaf;
       if (byte < 0 && !forever)
         break;
     }

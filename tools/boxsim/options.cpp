@@ -102,6 +102,7 @@ Options without_faults(const Options &o) {
   clean.vanish_at = {};
   clean.vanish_after = {};
   clean.hang_at = {};
+  clean.deaf = false;
   return clean;
 }
 
@@ -188,6 +189,8 @@ a line "a; b" runs both and its status is the last command's):
                         status line and the prompt that follows it
   --hang-at SEL         take the selected command line, then never answer again
                         (the line stays open; a power cycle restarts the box)
+  --deaf                the box hears nothing on its console (a broken receive line):
+                        no break key reaches its loader, and it boots its system
 
   --verbose             trace to standard error
   --help                this text
@@ -222,6 +225,7 @@ bool parse_options(int argc, char **argv, Options &o, bool &help, std::string &e
     kVanishAfter,
     kBreakWindowOnly,
     kHangAt,
+    kDeaf,
     kMac,
     kFaultBox,
     kVerbose,
@@ -254,6 +258,7 @@ bool parse_options(int argc, char **argv, Options &o, bool &help, std::string &e
       {"vanish-after", required_argument, nullptr, kVanishAfter},
       {"break-window-only", no_argument, nullptr, kBreakWindowOnly},
       {"hang-at", required_argument, nullptr, kHangAt},
+      {"deaf", no_argument, nullptr, kDeaf},
       {"mac", required_argument, nullptr, kMac},
       {"fault-box", required_argument, nullptr, kFaultBox},
       {"verbose", no_argument, nullptr, kVerbose},
@@ -381,6 +386,9 @@ bool parse_options(int argc, char **argv, Options &o, bool &help, std::string &e
         break;
       case kBreakWindowOnly:
         o.break_window_only = true;
+        break;
+      case kDeaf:
+        o.deaf = true;
         break;
       case kHangAt:
         if (!Selector::parse(arg, o.hang_at))

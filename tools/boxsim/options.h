@@ -56,6 +56,7 @@ struct Options {
   Selector vanish_at;     // close the line there and stop
   Selector vanish_after;  // close the line after the command's status and prompt
   Selector hang_at;       // take the line, then answer nothing more
+  bool deaf = false;      // a broken receive line: the box hears nothing, and boots its system
 
   // The Ethernet address the box prints in its boot output and to ifconfig. The next box
   // put on the fixture (SIGUSR2) has this address plus one, and so on.
