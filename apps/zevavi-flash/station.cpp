@@ -5,6 +5,7 @@
 #include "lib/log.h"
 #include "lib/records.h"
 #include "lib/recordsdb.h"
+#include "lib/stationweb.h"
 #include "lib/tftpstation.h"
 #include "platform/comm.h"
 #include "platform/files.h"
@@ -73,6 +74,8 @@ class Board {
     row.percent = percent;
     if (text)
       row.doing = std::to_string(number) + ". " + text;
+    if (web_)  // web page
+      web_->publish({StationEvent::Kind::Step, i, percent, text ? row.doing : std::string(), {}, false});
     if (json_) {
       put_line(status_json(number, percent, text, code, who(row)));
     } else if (!tty_ && text) {
@@ -97,6 +100,8 @@ class Board {
     row.mac = mac;
     row.doing = exit_code == exit_finished ? std::string("finished") : "FAILED: " + text;
     ++(exit_code == exit_finished ? row.passed : row.failed);
+    if (web_)  // web page
+      web_->publish({StationEvent::Kind::Outcome, i, 0, row.doing, mac, exit_code == exit_finished});
     if (json_)
       put_line("{\"type\":\"unit\"" + who(row) + ",\"mac\":" + json_text(mac) + ",\"exit\":" +
                std::to_string(exit_code) + ",\"text\":" + json_text(text) + "}");
@@ -116,12 +121,20 @@ class Board {
       row.doing = state + " (" + std::to_string(row.passed) + " passed, " + std::to_string(row.failed) + " failed)";
     else
       row.doing = state;
+    if (web_)  // web page
+      web_->publish({StationEvent::Kind::State, i, 0, state, mac, false});
     if (json_)
       put_line("{\"type\":\"state\"" + who(row) + ",\"mac\":" + json_text(mac) + ",\"text\":" +
                json_text(state) + "}");
     else if (!tty_)
       put_line(row.port + " " + row.box + (mac.empty() ? "" : " " + mac) + ": " + row.doing);
     dirty_ = true;
+  }
+
+  // The station's web page hears of every change from now on (nullptr: no longer).
+  void attach(StationWeb *web) {
+    std::lock_guard lock(mutex_);
+    web_ = web;
   }
 
   // A message about the whole station.
@@ -177,6 +190,7 @@ class Board {
   std::vector<Row> rows_;
   bool dirty_ = true;
   int drawn_ = 0;
+  StationWeb *web_ = nullptr;
 };
 
 // The station's server seen from one upgrade.
@@ -294,6 +308,18 @@ class Unit final : private OwnSession, public ConsoleRun {
     board_.unit_state(index_, "waiting for the same box again", identity_.mac);
   }
 
+  // From the station's page: a unit that was stopped, or is to stop after its box, takes boxes
+  // again. Not one whose line has gone.
+  void resume() {
+    if (!continuous_ || line_gone_ || (phase_ != Phase::Stopped && !stopping_))
+      return;
+    stopping_ = false;
+    if (phase_ == Phase::Stopped) {
+      phase_ = Phase::Waiting;
+      board_.unit_state(index_, "waiting for a box", identity_.mac);
+    }
+  }
+
   // Called now and then: a banner that showed no address may by now be the next box.
   void tick() {
     if (phase_ == Phase::Waiting && !stopping_ && watch_.on_tick(steady_ms()))
@@ -401,6 +427,7 @@ class Unit final : private OwnSession, public ConsoleRun {
   void on_line_lost_between_boxes() override {
     ZV_LOG(LOG_ERROR, station_name, "%s: the line was lost while waiting for a box", unit_.port.c_str());
     board_.unit_state(index_, "Lost the connection to " + unit_.port + ".", identity_.mac);
+    line_gone_ = true;
     stopping_ = true;
     stop_waiting();
   }
@@ -425,7 +452,8 @@ class Unit final : private OwnSession, public ConsoleRun {
     watcher_on_ = false;
     phase_ = Phase::Waiting;
     // A fixture whose line has gone takes no further box.
-    if (stopping_ || outcome() == exit_line_lost)
+    line_gone_ = line_gone_ || outcome() == exit_line_lost;
+    if (stopping_ || line_gone_)
       stop_waiting();
     else
       board_.unit_state(index_, "waiting for the next box", identity_.mac);
@@ -468,6 +496,7 @@ class Unit final : private OwnSession, public ConsoleRun {
   // Main thread:
   Phase phase_ = Phase::Waiting;
   bool stopping_ = false;
+  bool line_gone_ = false;
   bool told_ = false;
   bool attempted_ = false;  // an upgrade was started on this unit
   FixtureWatch watch_;
@@ -633,6 +662,36 @@ class Recorder {
   std::string last_error_;
 };
 
+// The station's web page (--http), serving before any box is touched so that it sees every
+// one; nullptr after a refusal has been shown. Commands from the page go to `commands` on the
+// main thread, while it lives.
+std::unique_ptr<StationWeb> start_web(const FlashOptions &options, Board &board, const std::string &records,
+                                      const std::shared_ptr<std::function<void(const StationCommand &)>> &commands) {
+  std::vector<std::pair<std::string, std::string>> units;
+  for (const StationUnit &unit : options.units)
+    units.emplace_back(unit.port, unit.box);
+  StationWeb::Options web;
+  web.address = options.http_address;
+  web.port = options.http_port;
+  web.records = records;
+  web.token = options.http_token;
+  web.station = QSysInfo::machineHostName().toStdString();
+  std::weak_ptr<std::function<void(const StationCommand &)>> target = commands;
+  auto server = std::make_unique<StationWeb>(units, web, [target](const StationCommand &command) {
+    post_to_gui([target, command] {
+      if (auto call = target.lock())
+        (*call)(command);
+    });
+  });
+  if (std::string error; !server->start(error)) {
+    board.message("error", exit_usage, error);
+    return nullptr;
+  }
+  board.attach(server.get());
+  board.message("http", 0, "http://" + options.http_address + ":" + std::to_string(server->port()) + "/");
+  return server;
+}
+
 }  // namespace
 
 int run_station(const FlashOptions &options, int stop_requests) {
@@ -650,6 +709,7 @@ int run_station(const FlashOptions &options, int stop_requests) {
   }
   // The records come before any box: a station that cannot say what it did flashes nothing.
   Recorder recorder(board);
+  std::string records_target;  // web page
   if (!RecordStore::available() && options.records.empty()) {
     // The Windows programs are built without SQLite: their station runs, unrecorded.
     board.message("note", 0, "This build of zevavi-flash keeps no production records (it has no SQLite).");
@@ -659,7 +719,13 @@ int run_station(const FlashOptions &options, int stop_requests) {
       board.message("error", exit_records, error);
       return exit_records;
     }
+    records_target = path;  // web page
   }
+  // web page
+  auto web_commands = std::make_shared<std::function<void(const StationCommand &)>>([](const StationCommand &) {});
+  std::unique_ptr<StationWeb> web;
+  if (!options.http_address.empty() && !(web = start_web(options, board, records_target, web_commands)))
+    return exit_usage;
   TftpStation station;
   if (std::string error; !station.open(error)) {
     board.message("error", exit_port, "UDP port 69 (TFTP) cannot be used: " + error + ".");
@@ -745,6 +811,12 @@ int run_station(const FlashOptions &options, int stop_requests) {
   });
   if (options.continuous)
     read_operator_lines(again);
+  // web page: start or stop one unit (-1: all) from the station's page
+  *web_commands = [&units](const StationCommand &command) {
+    for (size_t i = 0; i < units.size(); ++i)
+      if (command.unit < 0 || size_t(command.unit) == i)
+        command.action == "start" ? units[i]->resume() : units[i]->stop_after_box();
+  };
 
   bool interrupted = false;
   if (!all_done()) {
@@ -798,6 +870,7 @@ int run_station(const FlashOptions &options, int stop_requests) {
     QCoreApplication::exec();
   }
   again.reset();
+  web_commands.reset();  // web page
   for (auto &unit : units)
     unit->join();
   station.close();
