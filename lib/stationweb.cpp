@@ -481,10 +481,15 @@ struct StationWeb::Impl {
                                             : "Refused.\n",
                         "text/plain");
     });
-    for (const EmbeddedFile &file : embedded_files)
-      server.Get(file.path, [&file](const httplib::Request &, httplib::Response &res) {
+    for (const EmbeddedFile &file : embedded_files) {
+      // A route is a regular expression: the file's name is matched letter for letter.
+      std::string exact;
+      for (const char *c = file.path; *c; ++c)
+        exact += *c == '.' ? std::string("\\.") : std::string(1, *c);
+      server.Get(exact, [&file](const httplib::Request &, httplib::Response &res) {
         res.set_content(reinterpret_cast<const char *>(file.bytes), file.size, file.type);
       });
+    }
     server.Get("/api/units", [this](const httplib::Request &, httplib::Response &res) {
       std::lock_guard lock(mutex);
       res.set_content(snapshot_json() + "\n", "application/json");

@@ -661,6 +661,7 @@ TEST_F(StationPage, TheLineInABrowserLiveAndItsApiBounded) {
       {"traversal", {"--path-as-is"}, "../../../../etc/passwd", 404, ""},
       {"traversal, encoded", {"--path-as-is"}, "%2e%2e/%2e%2e/etc/passwd", 404, ""},
       {"traversal after a file", {"--path-as-is"}, "station.js/../../CMakeCache.txt", 404, ""},
+      {"a file's name as a pattern", {}, "stationXjs", 404, ""},
       {"oversized header", {"-H", "X-Big: " + std::string(9000, 'a')}, "api/units", 400, ""},
       {"control without token", {"-X", "POST", "-d", ""}, "api/stop", 401, "needs the station's token"},
       {"control, wrong token", {"-X", "POST", "-d", "", "-H", "Authorization: Bearer " + token + "x"}, "api/stop", 401, ""},
