@@ -1,6 +1,7 @@
 #include "lib/records.h"
 
 #include <cstdio>
+#include <ostream>
 
 const char *const record_partition_names[4] = {"kernel", "splash", "boot", "root"};
 
@@ -116,4 +117,13 @@ std::string records_csv_row(const std::string &id, const RecordValues &values) {
     line += csv_field(value);
   }
   return line + "\r\n";
+}
+
+bool write_records_csv(std::ostream &out, const std::function<bool(const RecordVisitor &, std::string &)> &read,
+                       std::string &error) {
+  out << records_csv_header();
+  const bool ok = read([&](const std::string &id, const RecordValues &values) { out << records_csv_row(id, values); },
+                       error);
+  out.flush();
+  return ok && bool(out);
 }

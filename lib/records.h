@@ -20,6 +20,7 @@
 
 #include <array>
 #include <chrono>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <ostream>
@@ -75,6 +76,22 @@ RecordValues record_values(const BoxRecord &record);
 std::string records_csv_header();
 std::string records_csv_row(const std::string &id, const RecordValues &values);
 
+// Which attempts to read: started at or after `since` (records_since_text; "" for all), with
+// `mac` in the box's address (any case; "" for all), the newest `limit` of them (0: all).
+struct RecordQuery {
+  std::string since;
+  std::string mac;
+  size_t limit = 0;
+};
+
+// Hands over one attempt read: its row's id and its column values (record_columns order).
+using RecordVisitor = std::function<void(const std::string &id, const RecordValues &values)>;
+
+// The export's header and the rows `read` hands over, each as records_csv_row writes it.
+// False with `read`'s sentence, or when `out` fails; what was written stays.
+bool write_records_csv(std::ostream &out, const std::function<bool(const RecordVisitor &, std::string &)> &read,
+                       std::string &error);
+
 // An attempt waiting in the outbox for the records database.
 struct QueuedRecord {
   long long id = 0;  // its row in the SQLite file
@@ -117,6 +134,9 @@ class RecordStore {
   // Every attempt that started at or after `since` (records_since_text; "" for all), oldest
   // first, as CSV with a header line. False with a sentence; what was written stays.
   bool export_csv(std::ostream &out, const std::string &since, std::string &error);
+
+  // The attempts of `query`, oldest first, each handed to `each`. False with a sentence.
+  bool read(const RecordQuery &query, const RecordVisitor &each, std::string &error);
 
   // The oldest `limit` attempts in the outbox, oldest first. False with a sentence.
   bool queued(size_t limit, std::vector<QueuedRecord> &out, std::string &error);

@@ -32,6 +32,11 @@ bool RecordStore::export_csv(std::ostream &, const std::string &, std::string &e
   return false;
 }
 
+bool RecordStore::read(const RecordQuery &, const RecordVisitor &, std::string &error) {
+  error = "No records file is open.";
+  return false;
+}
+
 bool RecordStore::queued(size_t, std::vector<QueuedRecord> &out, std::string &error) {
   out.clear();
   error = "No records file is open.";

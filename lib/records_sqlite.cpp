@@ -206,31 +206,39 @@ bool RecordStore::add(const BoxRecord &r, std::string &error) {
 }
 
 bool RecordStore::export_csv(std::ostream &out, const std::string &since, std::string &error) {
+  return write_records_csv(out, [&](const RecordVisitor &each, std::string &why) { return read({since, {}, 0}, each, why); },
+                           error);
+}
+
+bool RecordStore::read(const RecordQuery &query, const RecordVisitor &each, std::string &error) {
   if (!db_) {
     error = "No records file is open.";
     return false;
   }
-  const std::string sql =
-      std::string("SELECT id, ") + record_columns + " FROM attempts WHERE started >= ? ORDER BY started, id";
+  // The newest `limit` rows, handed over oldest first; LIMIT -1 is no limit.
+  const std::string sql = std::string("SELECT * FROM (SELECT id, ") + record_columns +
+                          " FROM attempts WHERE started >= ?1 AND (?2 = '' OR instr(lower(mac), lower(?2)) > 0)"
+                          " ORDER BY started DESC, id DESC LIMIT ?3) ORDER BY started, id";
   Statement select;
   if (sqlite3_prepare_v2(db_->handle, sql.c_str(), -1, &select.handle, nullptr) != SQLITE_OK) {
     error = "The records in " + path_ + " cannot be read: " + db_->message() + ".";
     return false;
   }
-  sqlite3_bind_text(select.handle, 1, since.c_str(), int(since.size()), SQLITE_TRANSIENT);
-  out << records_csv_header();
+  select.bind(1, query.since);
+  select.bind(2, query.mac);
+  sqlite3_bind_int64(select.handle, 3, query.limit == 0 ? -1 : sqlite3_int64(query.limit));
   int step;
   RecordValues values(record_column_count);
   while ((step = sqlite3_step(select.handle)) == SQLITE_ROW) {
     for (int column = 0; column < record_column_count; ++column)
       values[size_t(column)] = select.column(column + 1);
-    out << records_csv_row(select.column(0).value_or(""), values);
+    each(select.column(0).value_or(""), values);
   }
-  const bool ok = step == SQLITE_DONE;
-  if (!ok)
+  if (step != SQLITE_DONE) {
     error = "The records in " + path_ + " cannot be read: " + db_->message() + ".";
-  out.flush();
-  return ok && bool(out);
+    return false;
+  }
+  return true;
 }
 
 bool RecordStore::queued(size_t limit, std::vector<QueuedRecord> &out, std::string &error) {

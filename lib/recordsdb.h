@@ -54,6 +54,8 @@ class RecordDatabase {
 
   // As RecordStore::export_csv, from the database.
   bool export_csv(std::ostream &out, const std::string &since, std::string &error);
+  // As RecordStore::read, from the database.
+  bool read(const RecordQuery &query, const RecordVisitor &each, std::string &error);
 
  private:
   struct Connection;

@@ -32,6 +32,11 @@ bool RecordDatabase::export_csv(std::ostream &, const std::string &, std::string
   return false;
 }
 
+bool RecordDatabase::read(const RecordQuery &, const RecordVisitor &, std::string &error) {
+  error = "No records database is open.";
+  return false;
+}
+
 RecordUplink::RecordUplink(std::string queue_path, std::string uri)
     : queue_path_(std::move(queue_path)), uri_(std::move(uri)) {}
 RecordUplink::~RecordUplink() = default;

@@ -207,20 +207,29 @@ bool RecordDatabase::insert(const std::vector<QueuedRecord> &records, std::strin
 }
 
 bool RecordDatabase::export_csv(std::ostream &out, const std::string &since, std::string &error) {
+  return write_records_csv(out, [&](const RecordVisitor &each, std::string &why) { return read({since, {}, 0}, each, why); },
+                           error);
+}
+
+bool RecordDatabase::read(const RecordQuery &query, const RecordVisitor &each, std::string &error) {
   if (!connected()) {
     error = "The records database " + shown_ + " is not connected.";
     return false;
   }
   PGconn *c = db_->handle;
-  const std::string sql = "SELECT id::text, " + export_columns() +
-                          " FROM zevavi_attempts WHERE $1 = '' OR started >= ($1 || 'Z')::timestamptz"
-                          " ORDER BY started, id";
-  const char *params[] = {since.c_str()};
-  if (!PQsendQueryParams(c, sql.c_str(), 1, nullptr, params, nullptr, nullptr, 0) || !PQsetSingleRowMode(c)) {
+  // The newest `limit` rows, handed over oldest first; LIMIT NULL is no limit.
+  const std::string sql = "SELECT * FROM (SELECT id::text, " + export_columns() +
+                          ", started AS at, id AS row FROM zevavi_attempts"
+                          " WHERE ($1 = '' OR started >= ($1 || 'Z')::timestamptz)"
+                          " AND ($2 = '' OR strpos(lower(mac), lower($2)) > 0)"
+                          " ORDER BY started DESC, id DESC LIMIT $3::bigint) newest ORDER BY at, row";
+  const std::string limit = std::to_string(query.limit);
+  const std::string mac = valid_utf8(query.mac);
+  const char *params[] = {query.since.c_str(), mac.c_str(), query.limit == 0 ? nullptr : limit.c_str()};
+  if (!PQsendQueryParams(c, sql.c_str(), 3, nullptr, params, nullptr, nullptr, 0) || !PQsetSingleRowMode(c)) {
     error = "The records in " + shown_ + " cannot be read: " + db_->message() + ".";
     return false;
   }
-  out << records_csv_header();
   bool ok = true;
   RecordValues values(record_column_count);
   while (PGresult *raw = PQgetResult(c)) {
@@ -231,14 +240,13 @@ bool RecordDatabase::export_csv(std::ostream &out, const std::string &since, std
         values[size_t(column)] = PQgetisnull(raw, 0, column + 1)
                                      ? std::nullopt
                                      : std::optional<std::string>(PQgetvalue(raw, 0, column + 1));
-      out << records_csv_row(PQgetvalue(raw, 0, 0), values);
+      each(PQgetvalue(raw, 0, 0), values);
     } else if (status != PGRES_TUPLES_OK) {
       ok = false;
       error = "The records in " + shown_ + " cannot be read: " + db_->message() + ".";
     }
   }
-  out.flush();
-  return ok && bool(out);
+  return ok;
 }
 
 RecordUplink::RecordUplink(std::string queue_path, std::string uri)

@@ -47,3 +47,17 @@ std::string port_permission_advice(const std::string &program);
 
 // True when both texts are IPv4 addresses in the same /24 network.
 bool same_subnet_24(const std::string &a, const std::string &b);
+
+// A TCP connection of this process: its socket's descriptor and the far end's address and port.
+struct TcpConnection {
+  int socket = -1;
+  std::string peer;  // "192.168.1.7:50312"
+};
+
+// The connected TCP sockets of this process whose local port is `port` (those a server on that
+// port accepted). Empty on Windows, whose programs have no server that needs it.
+std::vector<TcpConnection> tcp_connections_on_port(int port);
+
+// Ends both directions of the connection on `socket` without closing it: whoever waits on it
+// sees its end, and its owner still closes it.
+void tcp_cut(int socket);

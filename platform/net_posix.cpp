@@ -8,6 +8,7 @@
 #include <netdb.h>
 #include <netinet/in.h>
 #include <dirent.h>
+#include <sys/socket.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -179,3 +180,33 @@ bool same_subnet_24(const std::string &a, const std::string &b) {
     return false;
   return (ntohl(first.s_addr) >> 8) == (ntohl(second.s_addr) >> 8);
 }
+
+std::vector<TcpConnection> tcp_connections_on_port(int port) {
+  std::vector<TcpConnection> out;
+  DIR *fds = ::opendir("/proc/self/fd");
+  if (!fds)
+    return out;
+  while (const dirent *entry = ::readdir(fds)) {
+    char *end = nullptr;
+    const long fd = std::strtol(entry->d_name, &end, 10);
+    if (end == entry->d_name || *end != '\0' || fd == ::dirfd(fds))
+      continue;
+    sockaddr_in local{}, peer{};
+    socklen_t local_size = sizeof local, peer_size = sizeof peer;
+    if (::getsockname(int(fd), reinterpret_cast<sockaddr *>(&local), &local_size) != 0 ||
+        local.sin_family != AF_INET || ntohs(local.sin_port) != port ||
+        ::getpeername(int(fd), reinterpret_cast<sockaddr *>(&peer), &peer_size) != 0)
+      continue;
+    int type = 0;
+    socklen_t type_size = sizeof type;
+    if (::getsockopt(int(fd), SOL_SOCKET, SO_TYPE, &type, &type_size) != 0 || type != SOCK_STREAM)
+      continue;
+    char text[INET_ADDRSTRLEN] = "";
+    ::inet_ntop(AF_INET, &peer.sin_addr, text, sizeof text);
+    out.push_back({int(fd), std::string(text) + ":" + std::to_string(ntohs(peer.sin_port))});
+  }
+  ::closedir(fds);
+  return out;
+}
+
+void tcp_cut(int socket) { ::shutdown(socket, SHUT_RDWR); }

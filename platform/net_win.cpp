@@ -229,3 +229,7 @@ bool same_subnet_24(const std::string &a, const std::string &b) {
     return false;
   return (ntohl(first.s_addr) >> 8) == (ntohl(second.s_addr) >> 8);
 }
+
+std::vector<TcpConnection> tcp_connections_on_port(int) { return {}; }
+
+void tcp_cut(int socket) { ::shutdown(SOCKET(socket), SD_BOTH); }

@@ -12,6 +12,7 @@ ZV_RUN_PACKAGES=(
   build-essential cmake ninja-build pkg-config
   qt6-base-dev libgl-dev zlib1g-dev
   libsqlite3-dev libpq-dev  # the station's production records: SQLite, PostgreSQL
+  libcpp-httplib-dev  # the station's web page
   xvfb xauth fonts-liberation fonts-dejavu-core zip
   iproute2 util-linux
 )
@@ -19,6 +20,7 @@ ZV_RUN_PACKAGES=(
 ZV_TEST_PACKAGES=(
   sqlite3  # the tests check the records with SQLite's own shell
   postgresql  # a private server per test for the records of many stations (no service)
+  chromium chromium-driver  # the station's web page in a headless browser
   libgtest-dev libgmock-dev libbenchmark-dev
   imagemagick
   socat tftp-hpa atftp curl unzip libarchive-tools tftpd-hpa libvterm-dev

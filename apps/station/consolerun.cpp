@@ -1,6 +1,7 @@
 #include "apps/station/consolerun.h"
 
 #include "apps/zevavi-flash/flashargs.h"
+#include "lib/jsontext.h"
 #include "lib/log.h"
 #include "platform/comm.h"
 #include "platform/gui.h"

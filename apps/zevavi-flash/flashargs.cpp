@@ -1,9 +1,11 @@
 #include "apps/zevavi-flash/flashargs.h"
 
 #include "lib/records.h"
+#include "lib/stationweb.h"
 #include "src/addresscheck.h"
 #include "src/upgrade.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -33,41 +35,48 @@ std::string quote_cut(const std::string &text) {
 // A units file lists a station's boxes, a line each: a few thousand lines at the most.
 constexpr std::uintmax_t units_file_limit = 1024 * 1024;
 
-}  // namespace
-
-// Every line of a units file that is not blank or a comment, with its line number in the
-// error when it is not a unit. Only a regular file of a bounded size is read: a device
-// (/dev/zero) would be read until memory ran out, a FIFO with no writer would never end.
-bool read_units_file(const std::string &path, std::vector<StationUnit> &units, std::string &error) {
+// The text of a regular file of at most `limit` bytes, for `option`'s error. Only a regular
+// file of a bounded size is read: a device (/dev/zero) would be read until memory ran out, a
+// FIFO with no writer would never end.
+bool read_small_file(const std::string &option, const std::string &path, std::uintmax_t limit, const char *what,
+                     std::string &text, std::string &error) {
   std::error_code ec;
   const std::filesystem::file_status status = std::filesystem::status(path, ec);
   if (ec || !std::filesystem::exists(status)) {
-    error = "--units: can't read " + quote_cut(path) +
+    error = option + ": can't read " + quote_cut(path) +
             (ec ? " (" + ec.message() + ")." : ": there is no such file.");
     return false;
   }
   if (!std::filesystem::is_regular_file(status)) {
-    error = "--units: " + quote_cut(path) + " is not a regular file.";
+    error = option + ": " + quote_cut(path) + " is not a regular file.";
     return false;
   }
   const std::uintmax_t size = std::filesystem::file_size(path, ec);
-  if (ec || size > units_file_limit) {
-    error =
-        "--units: " + quote_cut(path) + " is too large for a units file (" +
-        (ec ? ec.message() : std::to_string(size) + " bytes; at most " + std::to_string(units_file_limit)) +
-        ").";
+  if (ec || size > limit) {
+    error = option + ": " + quote_cut(path) + " is too large for " + what + " (" +
+            (ec ? ec.message() : std::to_string(size) + " bytes; at most " + std::to_string(limit)) + ").";
     return false;
   }
   std::ifstream file(path, std::ios::binary);
-  std::string text(units_file_limit + 1, '\0');
+  text.assign(limit + 1, '\0');
   file.read(text.data(), std::streamsize(text.size()));
   text.resize(size_t(file.gcount()));
   if (!file.eof() || file.bad()) {
-    error = text.size() > units_file_limit
-                ? "--units: " + quote_cut(path) + " grew past the size of a units file."
-                : "--units: can't read " + quote_cut(path) + ".";
+    error = text.size() > limit ? option + ": " + quote_cut(path) + " grew past the size of " + what + "."
+                                : option + ": can't read " + quote_cut(path) + ".";
     return false;
   }
+  return true;
+}
+
+}  // namespace
+
+// Every line of a units file that is not blank or a comment, with its line number in the
+// error when it is not a unit.
+bool read_units_file(const std::string &path, std::vector<StationUnit> &units, std::string &error) {
+  std::string text;
+  if (!read_small_file("--units", path, units_file_limit, "a units file", text, error))
+    return false;
   std::istringstream in(text);
   int number = 0;
   for (std::string line; std::getline(in, line);) {
@@ -111,6 +120,7 @@ std::string units_file_text(const std::vector<StationUnit> &units) {
   return text;
 }
 
+
 bool parse_station_unit(const std::string &text, StationUnit &unit, std::string &error) {
   // A device path may hold "=" itself; the address never does.
   size_t cut = text.find_last_of("= \t");
@@ -134,25 +144,6 @@ bool parse_station_unit(const std::string &text, StationUnit &unit, std::string 
     return false;
   }
   return true;
-}
-
-std::string json_text(const std::string &text) {
-  std::string out = "\"";
-  for (unsigned char c : text) {
-    if (c == '"' || c == '\\') {
-      out += '\\';
-      out += char(c);
-    } else if (c == '\n') {
-      out += "\\n";
-    } else if (c < 0x20) {
-      char esc[8];
-      std::snprintf(esc, sizeof esc, "\\u%04x", c);
-      out += esc;
-    } else {
-      out += char(c);
-    }
-  }
-  return out + "\"";
 }
 
 int outcome_of_line(const std::string &line, std::string &code) {
@@ -242,6 +233,36 @@ bool parse_flash_args(const std::vector<std::string> &args, FlashOptions &option
         error = "--since \"" + text + "\" is not a UTC date and time such as 2026-12-10 or 2026-12-10T08:30:00.";
         return false;
       }
+    } else if (name == "--http") {
+      std::string text;
+      if (!take(text))
+        return false;
+      const size_t colon = text.rfind(':');
+      const std::string address = colon == std::string::npos ? text : text.substr(0, colon);
+      const std::string port = colon == std::string::npos ? "" : text.substr(colon + 1);
+      char *end = nullptr;
+      const long number = std::strtol(port.c_str(), &end, 10);
+      if (!is_dotted_ipv4(address) || address.size() > 15 || port.empty() || port.size() > 5 || *end != '\0' ||
+          number < 0 || number > 65535) {
+        error = "--http " + quote_cut(text) + " is not ADDRESS:PORT, such as 0.0.0.0:8080 or 127.0.0.1:0.";
+        return false;
+      }
+      options.http_address = address;
+      options.http_port = int(number);
+    } else if (name == "--http-control") {
+      // The token comes from a file: on the command line any user of the PC would see it.
+      std::string path;
+      if (!take(path) || !read_small_file("--http-control", path, 4096, "a token file", options.http_token, error))
+        return false;
+      options.http_token = trimmed(options.http_token.substr(0, options.http_token.find('\n')));
+      const bool printable = std::all_of(options.http_token.begin(), options.http_token.end(),
+                                         [](unsigned char c) { return c > 0x20 && c < 0x7f; });
+      if (options.http_token.size() < 16 || !printable) {
+        options.http_token.clear();
+        error = "--http-control: the first line of " + quote_cut(path) +
+                " is not a token of at least 16 printable characters without blanks.";
+        return false;
+      }
     } else if (name == "--unit") {
       std::string text;
       StationUnit unit;
@@ -326,6 +347,18 @@ bool parse_flash_args(const std::vector<std::string> &args, FlashOptions &option
     error = "--since goes with --export.";
     return false;
   }
+  if (!options.http_address.empty() && !StationWeb::available()) {
+    error = "--http: this build of zevavi-flash has no web server (the Windows programs are built without it).";
+    return false;
+  }
+  if (!options.http_address.empty() && !options.station) {
+    error = "--http serves a station's page: it needs --station.";
+    return false;
+  }
+  if (!options.http_token.empty() && (options.http_address.empty() || !options.continuous)) {
+    error = "--http-control starts and stops the units of a station's page: it needs --http and --continuous.";
+    return false;
+  }
   if (options.continuous && !options.station) {
     error = "--continuous needs --station.";
     return false;
@@ -405,6 +438,15 @@ std::string flash_usage() {
          "                       the records in a PostgreSQL database shared by many\n"
          "                       stations; each attempt is kept in the default records\n"
          "                       file too, and waits there while the database is away\n"
+         "  --http ADDRESS:PORT  serve the station's page on this address and port only (0:\n"
+         "                       any free port, printed at the start): every unit and the\n"
+         "                       totals, live, and the records searchable by MAC with CSV;\n"
+         "                       JSON at /api/units, /api/records?since=TIME&mac=TEXT and\n"
+         "                       the events at /api/events. Read-only. Not in the Windows\n"
+         "                       programs, which are built without the web server\n"
+         "  --http-control FILE  with --http and --continuous: the units may be started and\n"
+         "                       stopped over HTTP with the token on FILE's first line\n"
+         "                       (Authorization: Bearer TOKEN; at least 16 characters)\n"
          "  --export csv         print the records as CSV and end\n"
          "  --since TIME         with --export: only attempts started at or after TIME\n"
          "                       (UTC: 2026-12-10, 2026-12-10T08:30 or 2026-12-10T08:30:00)\n"

@@ -1,6 +1,8 @@
 // The command line of zevavi-flash, read without touching the port, the network or the image.
 #pragma once
 
+#include "lib/jsontext.h"
+
 #include <string>
 #include <vector>
 
@@ -43,6 +45,9 @@ struct FlashOptions {
   std::string records;  // empty: the records file in the user's data folder
   std::string export_format;  // "csv": print the records instead of flashing
   std::string since;          // --export: only attempts started then or later (records' time text)
+  std::string http_address;   // --http: the station's page on this address ("" : none)
+  int http_port = 0;
+  std::string http_token;     // --http-control: the token read from its file ("" : read-only)
 };
 
 // Fills `options` from argv[1..]; false with a sentence naming the bad argument in `error`.
@@ -51,7 +56,9 @@ struct FlashOptions {
 // or --units FILE with one "PORT ADDRESS" pair a line; "#" starts a comment). No two units
 // share a port or an address. --continuous needs --station; --records FILE names the
 // records file (with --station or --export); --export csv [--since TIME] prints the records
-// and needs nothing else. The units file is the only thing read.
+// and needs nothing else. --http ADDRESS:PORT serves the station's page (with --station);
+// --http-control FILE (with --http and --continuous) reads the token that may start and stop
+// units. The units file and the token file are the only things read.
 bool parse_flash_args(const std::vector<std::string> &args, FlashOptions &options, std::string &error);
 
 // One unit from "PORT=ADDRESS" (or "PORT ADDRESS" from a units file); false with a
@@ -67,9 +74,6 @@ std::string units_file_text(const std::vector<StationUnit> &units);
 
 // No two units share a port or an address; false with a sentence in `error`.
 bool units_distinct(const std::vector<StationUnit> &units, std::string &error);
-
-// The text as a JSON string, quotes included.
-std::string json_text(const std::string &text);
 
 // What a status line means for the exit code: exit_finished, exit_box_failed (with the
 // box's code in `code`), exit_timed_out, exit_line_lost or exit_port; -1 for a line that

@@ -5,6 +5,7 @@
 #include "apps/zevavi-flash/flashargs.h"
 #include "apps/zevavi-flash/station.h"
 #include "comport/serport.h"
+#include "lib/jsontext.h"
 #include "lib/log.h"
 #include "lib/records.h"
 #include "lib/recordsdb.h"

@@ -63,6 +63,16 @@ TEST(FlashArgs, TakesTheGoodCommandLineInBothSpellings) {
         << text << ": " << error;
     EXPECT_EQ(options.since, normal) << text;
   }
+  // The station's page, and the token that may start and stop units from it.
+  zv_test::TempDir dir("zevavi-flashargs");
+  zv_test::write_file(dir.str("token"), "  0123456789abcdef-line \nsecond line\n");
+  ASSERT_TRUE(parse_flash_args({"--station", "--continuous", "--http", "0.0.0.0:8080", "--http-control",
+                                dir.str("token"), "--model", "KESTA", "--unit", "/dev/ttyUSB0=192.168.1.5", "image.zip"},
+                               options, error))
+      << error;
+  EXPECT_EQ(options.http_address, "0.0.0.0");
+  EXPECT_EQ(options.http_port, 8080);
+  EXPECT_EQ(options.http_token, "0123456789abcdef-line");
   ASSERT_TRUE(parse_flash_args({"--export=csv"}, options, error)) << error;
   EXPECT_EQ(options.export_format, "csv");
   EXPECT_TRUE(options.records.empty());
@@ -129,6 +139,19 @@ TEST(FlashArgs, EachBadArgumentIsNamed) {
       {{"--export", "csv", "--since", "2026-12-10T24:00"}, "2026-12-10T24:00"},
       {{"--export", "csv", "--since", "10.12.2026"}, "10.12.2026"},
       {{"--export", "csv", "--since", "2026-12-10T08:30:00+01:00"}, "+01:00"},
+      {{"--station", "--model", "KESTA", "--unit", "/dev/ttyUSB0=192.168.1.5", "--http", "localhost:80", "i.zip"},
+       "localhost:80"},
+      {{"--station", "--model", "KESTA", "--unit", "/dev/ttyUSB0=192.168.1.5", "--http", "127.0.0.1:65536", "i.zip"},
+       "127.0.0.1:65536"},
+      {{"--station", "--model", "KESTA", "--unit", "/dev/ttyUSB0=192.168.1.5", "--http", "127.0.0.1", "i.zip"},
+       "ADDRESS:PORT"},
+      {{"--station", "--model", "KESTA", "--unit", "/dev/ttyUSB0=192.168.1.5", "--http", "127.0.0.1:-1", "i.zip"},
+       "127.0.0.1:-1"},
+      {{"--http", "127.0.0.1:8080", "--port", "/dev/ttyUSB0", "--model", "KESTA", "--box", "192.168.1.5", "i.zip"},
+       "--station"},
+      {{"--station", "--continuous", "--model", "KESTA", "--unit", "/dev/ttyUSB0=192.168.1.5", "--http-control",
+        "/nonexistent/token", "--http", "127.0.0.1:0", "i.zip"},
+       "/nonexistent/token"},
   };
   for (const BadLine &bad : table) {
     std::string joined;
@@ -139,6 +162,39 @@ TEST(FlashArgs, EachBadArgumentIsNamed) {
     std::string error;
     EXPECT_FALSE(parse_flash_args(bad.args, options, error));
     EXPECT_NE(error.find(bad.named), std::string::npos) << error;
+  }
+}
+
+// The token that may start and stop units: from a file (a command line is every user's to
+// read), a line long enough to guess at, and only where a page with units to start serves it.
+TEST(FlashArgs, TheControlTokenIsReadWhole) {
+  zv_test::TempDir dir("zevavi-flashargs");
+  const std::string token = dir.str("token");
+  struct Case {
+    std::string content;
+    std::vector<std::string> more;
+    const char *said;  // "" : taken
+  };
+  const Case cases[] = {
+      {"0123456789abcdef\n", {"--continuous", "--http", "127.0.0.1:0"}, ""},
+      {"0123456789abcde\n", {"--continuous", "--http", "127.0.0.1:0"}, "at least 16 printable"},
+      {"0123456789 abcdef\n", {"--continuous", "--http", "127.0.0.1:0"}, "at least 16 printable"},
+      {"\n0123456789abcdef\n", {"--continuous", "--http", "127.0.0.1:0"}, "at least 16 printable"},
+      {std::string(5000, 'k'), {"--continuous", "--http", "127.0.0.1:0"}, "too large for a token file"},
+      {"0123456789abcdef\n", {"--http", "127.0.0.1:0"}, "needs --http and --continuous"},
+      {"0123456789abcdef\n", {"--continuous"}, "needs --http and --continuous"},
+  };
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.content.substr(0, 40));
+    zv_test::write_file(token, c.content);
+    std::vector<std::string> args = {"--station", "--model", "KESTA", "--unit", "/dev/ttyUSB0=192.168.1.5",
+                                     "--http-control", token, "image.zip"};
+    args.insert(args.end(), c.more.begin(), c.more.end());
+    FlashOptions options;
+    std::string error;
+    EXPECT_EQ(parse_flash_args(args, options, error), *c.said == '\0') << error;
+    EXPECT_NE(error.find(c.said), std::string::npos) << error;
+    EXPECT_EQ(error.find("0123456789"), std::string::npos) << "the token is shown: " << error;
   }
 }
 

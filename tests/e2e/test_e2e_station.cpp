@@ -11,11 +11,16 @@
 #include "tests/support/upgrade_expect.h"
 #include "tests/support/wait.h"
 
+#include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <gtest/gtest.h>
 
+#include <arpa/inet.h>
 #include <fcntl.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
 #include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -541,6 +546,238 @@ TEST_F(ContinuousStation, AKilledStationLeavesNoHalfRow) {
   ASSERT_TRUE(check.start({"sqlite3", records().string(), "PRAGMA integrity_check;"}, options));
   EXPECT_EQ(check.read_line(), "ok");
   EXPECT_EQ(check.wait_exit(std::chrono::seconds(30)), 0);
+}
+
+// The station's page in a headless browser, its JSON with curl, and what it must refuse. Four
+// fixtures in continuous mode, one box each; a unit is stopped and started again over HTTP.
+class StationPage : public ContinuousStation {
+ protected:
+  // curl's answer: the status code, the body in `body`.
+  int curl(const std::vector<std::string> &args, std::string *body = nullptr) {
+    std::vector<std::string> argv = {"curl", "-s", "-m", "30", "-o", (dir_.path() / "body").string(), "-w",
+                                     "%{http_code}"};
+    argv.insert(argv.end(), args.begin(), args.end());
+    zv_test::Child child;
+    zv_test::SpawnOptions options;
+    options.out = dir_.path() / "code";
+    if (!child.start(argv, options) || child.wait_exit(std::chrono::seconds(60)) < 0)
+      return -1;
+    if (body)
+      *body = read_file(dir_.path() / "body");
+    return std::atoi(read_file(dir_.path() / "code").c_str());
+  }
+  // A WebDriver call to chromedriver; its "value".
+  QJsonValue driver(const char *method, const std::string &path, const QJsonObject &body = {}) {
+    std::string answer;
+    std::vector<std::string> args = {"-X", method, "http://127.0.0.1:9515" + path};
+    if (std::string(method) == "POST")
+      args.insert(args.end(), {"-H", "Content-Type: application/json", "-d",
+                               QJsonDocument(body).toJson(QJsonDocument::Compact).toStdString()});
+    curl(args, &answer);
+    return QJsonDocument::fromJson(QByteArray::fromStdString(answer)).object()["value"];
+  }
+  QJsonValue script(const std::string &session, const char *code) {
+    return driver("POST", "/session/" + session + "/execute/sync", {{"script", code}, {"args", QJsonArray()}});
+  }
+  std::string url_;
+};
+
+TEST_F(StationPage, TheLineInABrowserLiveAndItsApiBounded) {
+  constexpr size_t fixtures = 4;
+  compute_digests();
+  const std::string token = "a-token-of-the-line-0123456789";
+  const fs::path token_file = dir_.path() / "token";
+  zv_test::write_file(token_file, token + "\n");
+  ASSERT_TRUE(start_boxes(plans(fixtures, 99, 0)));
+  zv_test::Child flash;
+  ASSERT_TRUE(start_station(flash, fixtures,
+                            {"--continuous", "--http", "127.0.0.1:0", "--http-control", token_file.string()}));
+  ASSERT_TRUE(zv_test::wait_until(
+      [&] {
+        for (const QJsonObject &event : events())
+          if (event["type"].toString() == "http")
+            url_ = event["text"].toString().toStdString();
+        return !url_.empty();
+      },
+      std::chrono::seconds(30)))
+      << output();
+
+  zv_test::Child chromedriver;
+  zv_test::SpawnOptions quiet;
+  quiet.err = dir_.path() / "chromedriver.err";
+  ASSERT_TRUE(chromedriver.start({"chromedriver", "--port=9515"}, quiet));
+  std::string session;
+  ASSERT_TRUE(zv_test::wait_until(
+      [&] {
+        const QJsonArray args = {"--headless=new", "--no-sandbox", "--disable-gpu", "--window-size=1280,760",
+                                 QString::fromStdString("--user-data-dir=" + (dir_.path() / "chromium").string())};
+        const QJsonObject caps = {
+            {"capabilities", QJsonObject{{"alwaysMatch", QJsonObject{{"goog:chromeOptions", QJsonObject{{"args", args}}}}}}}};
+        session = driver("POST", "/session", caps).toObject()["sessionId"].toString().toStdString();
+        return !session.empty();
+      },
+      std::chrono::seconds(60), std::chrono::milliseconds(500)))
+      << read_file(dir_.path() / "chromedriver.err");
+  driver("POST", "/session/" + session + "/url", {{"url", QString::fromStdString(url_)}});
+  ASSERT_TRUE(power_on_when_waiting(fixtures)) << output();
+
+  // The units as the page shows them: "state|result|percent" a row.
+  auto rows = [&] {
+    std::vector<std::string> out;
+    for (const QJsonValue &row : script(session, "return [...document.querySelectorAll('#units tbody tr')]"
+                                                 ".map(r => r.dataset.state + '|' + r.dataset.result + '|' +"
+                                                 " r.querySelector('.percent').textContent)")
+                                     .toArray())
+      out.push_back(row.toString().toStdString());
+    return out;
+  };
+  // Mid-run, for a person to look at.
+  ASSERT_TRUE(zv_test::wait_until(
+      [&] {
+        for (const std::string &row : rows())
+          if (row.starts_with("flashing||") && row != "flashing||0%")
+            return true;
+        return false;
+      },
+      std::chrono::seconds(120), std::chrono::milliseconds(50)))
+      << output();
+  auto screenshot = [&](const char *name) {
+    const QByteArray png =
+        QByteArray::fromBase64(driver("GET", "/session/" + session + "/screenshot").toString().toLatin1());
+    EXPECT_TRUE(png.startsWith("\x89PNG"));
+    fs::create_directories(ZEVAVI_ARTIFACTS_DIR);
+    zv_test::write_file(fs::path(ZEVAVI_ARTIFACTS_DIR) / name, png.toStdString());
+  };
+  screenshot("station-page.png");
+
+  ASSERT_TRUE(zv_test::wait_until(
+      [&] {
+        return rows() == std::vector<std::string>(fixtures, "waiting|passed|0%") &&
+               script(session, "return document.getElementById('passed').textContent").toString() == "4";
+      },
+      std::chrono::seconds(180), std::chrono::milliseconds(200)))
+      << output();
+  // One box's record, found by its MAC as the operator types it.
+  const std::string mac = report(2)["mac"].toString().toStdString();
+  script(session, ("document.getElementById('mac').value = '" + mac.substr(6) + "';"
+                   "document.querySelector('#search button').click();")
+                      .c_str());
+  ASSERT_TRUE(zv_test::wait_until(
+      [&] {
+        const QJsonArray found = script(session, "return [...document.querySelectorAll('#records tbody tr')]"
+                                                 ".map(r => r.dataset.mac)")
+                                     .toArray();
+        return found.size() == 1 && found[0].toString().toStdString() == mac;
+      },
+      std::chrono::seconds(30), std::chrono::milliseconds(100)));
+  screenshot("station-page-found.png");
+  driver("DELETE", "/session/" + session);
+
+  struct Ask {
+    const char *what;
+    std::vector<std::string> args;  // before the path
+    std::string path;
+    int status;
+    std::string in_body;
+  };
+  const std::string bearer = "Authorization: Bearer " + token;
+  const std::vector<Ask> asks = {
+      {"units", {}, "api/units", 200, "\"totals\":{\"passed\":4,\"failed\":0"},
+      {"records since", {}, "api/records?since=2020-01-01&mac=" + mac, 200, "\"mac\":\"" + mac + "\""},
+      {"records, bad since", {}, "api/records?since=yesterday", 400, "since is not"},
+      {"records, bad limit", {}, "api/records?limit=100000", 400, "limit is not"},
+      {"csv", {}, "records.csv?mac=" + mac, 200, "id,station,port,box,mac"},
+      {"traversal", {"--path-as-is"}, "../../../../etc/passwd", 404, ""},
+      {"traversal, encoded", {"--path-as-is"}, "%2e%2e/%2e%2e/etc/passwd", 404, ""},
+      {"traversal after a file", {"--path-as-is"}, "station.js/../../CMakeCache.txt", 404, ""},
+      {"a file's name as a pattern", {}, "stationXjs", 404, ""},
+      {"oversized header", {"-H", "X-Big: " + std::string(9000, 'a')}, "api/units", 400, ""},
+      {"control without token", {"-X", "POST", "-d", ""}, "api/stop", 401, "needs the station's token"},
+      {"control, wrong token", {"-X", "POST", "-d", "", "-H", "Authorization: Bearer " + token + "x"}, "api/stop", 401, ""},
+      {"control, no such unit", {"-X", "POST", "-d", "", "-H", bearer}, "api/units/9/stop", 404, "no unit 9"},
+      {"unit 2 stops", {"-X", "POST", "-d", "", "-H", bearer}, "api/units/2/stop", 202, ""},
+  };
+  std::vector<std::string> many_headers;
+  for (int i = 0; i < 100; ++i)
+    many_headers.insert(many_headers.end(), {"-H", "X-Field-" + std::to_string(i) + ": x"});
+  for (const Ask &ask : asks) {
+    SCOPED_TRACE(ask.what);
+    std::string body;
+    std::vector<std::string> args = ask.args;
+    args.push_back(url_ + ask.path);
+    EXPECT_EQ(curl(args, &body), ask.status) << body;
+    EXPECT_NE(body.find(ask.in_body), std::string::npos) << body;
+  }
+  {
+    std::vector<std::string> args = many_headers;
+    args.push_back(url_ + "api/units");
+    EXPECT_EQ(curl(args), 431);
+  }
+  // The stop reached the unit; a start brings it back.
+  auto unit_state = [&](int unit) {
+    std::string body;
+    curl({url_ + "api/units"}, &body);
+    const QJsonArray units = QJsonDocument::fromJson(QByteArray::fromStdString(body)).object()["units"].toArray();
+    return units[unit - 1].toObject()["state"].toString().toStdString();
+  };
+  EXPECT_TRUE(zv_test::wait_until([&] { return unit_state(2) == "stopped"; }, std::chrono::seconds(30)));
+  EXPECT_EQ(curl({"-X", "POST", "-d", "", "-H", bearer, url_ + "api/units/2/start"}), 202);
+  EXPECT_TRUE(zv_test::wait_until([&] { return unit_state(2) == "waiting"; }, std::chrono::seconds(30)));
+
+  // Pages following the station are many at most so many: the next is refused, and the
+  // station's JSON still answers while they all hang on.
+  {
+    std::vector<std::unique_ptr<zv_test::Child>> streams;
+    size_t refused = 0;
+    while (refused == 0 && streams.size() < 20) {
+      const fs::path into = dir_.path() / ("stream" + std::to_string(streams.size()));
+      streams.push_back(std::make_unique<zv_test::Child>());
+      ASSERT_TRUE(streams.back()->start({"curl", "-s", "-N", "-m", "120", "-o", into.string(), url_ + "api/events"}));
+      ASSERT_TRUE(zv_test::wait_until(
+          [&] {
+            const std::string got = read_file(into);
+            refused += got.find("Too many pages follow") != std::string::npos ? 1 : 0;
+            return refused > 0 || got.find("event: snapshot") != std::string::npos;
+          },
+          std::chrono::seconds(30)));
+    }
+    EXPECT_EQ(refused, 1u);
+    EXPECT_LE(streams.size(), 9u);
+    EXPECT_EQ(curl({url_ + "api/units"}), 200);
+  }
+
+  // A client that sends its request's head a byte at a time, each within the read time-out,
+  // is cut off before it is done.
+  {
+    const int port = std::atoi(url_.substr(url_.rfind(':') + 1).c_str());
+    const int sock = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in to{};
+    to.sin_family = AF_INET;
+    to.sin_port = htons(uint16_t(port));
+    to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ASSERT_EQ(::connect(sock, reinterpret_cast<sockaddr *>(&to), sizeof to), 0);
+    const std::string head = "GET /api/units HTTP/1.1\r\nHost: x\r\nX-Slow: " + std::string(100, 'a');
+    ASSERT_EQ(::send(sock, head.data(), 20, MSG_NOSIGNAL), 20);
+    size_t sent = 20;
+    bool closed = false;
+    // A byte every two seconds; the server's read time-out is five.
+    while (!closed && sent < head.size()) {
+      pollfd p{sock, POLLIN, 0};
+      if (::poll(&p, 1, 2000) > 0) {
+        char buffer[256];
+        const ssize_t got = ::recv(sock, buffer, sizeof buffer, 0);
+        EXPECT_EQ(std::string(buffer, size_t(std::max<ssize_t>(got, 0))).find("200 OK"), std::string::npos);
+        closed = got <= 0;
+      } else {
+        closed = ::send(sock, head.data() + sent++, 1, MSG_NOSIGNAL) != 1;
+      }
+    }
+    ::close(sock);
+    EXPECT_TRUE(closed) << "the slow client sent its whole head";
+  }
+
+  flash.signal(SIGINT);
+  EXPECT_EQ(flash.wait_exit(std::chrono::seconds(60)), 0) << output();
 }
 
 }  // namespace

@@ -120,6 +120,47 @@ TEST(Records, AttemptsComeBackAsCsvInTheOrderTheyStarted) {
   EXPECT_EQ(later_rows[1][3], "192.168.1.50");
 }
 
+// The station's page asks for the newest boxes, by a piece of a MAC in any case, since a time.
+TEST(Records, TheNewestAttemptsByMacAndTimeComeBackOldestFirst) {
+  zv_test::TempDir dir("zevavi-records");
+  RecordStore store;
+  std::string error;
+  ASSERT_TRUE(store.open(dir.str("records.sqlite"), error)) << error;
+  const char *macs[] = {"00-10-18-4A-2C-7E", "00-10-18-4A-2C-7F", "", "00-10-18-4a-2c-7e", "00:10:18:99:00:01"};
+  for (int i = 0; i < 5; ++i) {
+    BoxRecord r = sample("192.168.1." + std::to_string(50 + i), at("1796900000000") + minutes(10 * i));
+    r.mac = macs[i];
+    ASSERT_TRUE(store.add(r, error)) << error;
+  }
+  struct Query {
+    RecordQuery query;
+    std::string boxes;  // the last byte of each address, in the order read
+  };
+  const Query queries[] = {
+      {{"", "", 0}, "50 51 52 53 54"},
+      {{"", "4a-2c-7e", 0}, "50 53"},
+      {{"", "4A-2C", 1}, "53"},
+      {{"", "", 2}, "53 54"},
+      {{records_since_text("2026-12-10T10:53:21"), "4a-2c", 0}, "51 53"},
+      {{"", "%", 0}, ""},
+      {{"", "_", 0}, ""},
+      {{"", "99:00", 5}, "54"},
+  };
+  for (const Query &q : queries) {
+    SCOPED_TRACE("mac \"" + q.query.mac + "\", since \"" + q.query.since + "\", limit " +
+                 std::to_string(q.query.limit));
+    std::string boxes;
+    ASSERT_TRUE(store.read(
+        q.query,
+        [&](const std::string &, const RecordValues &values) {
+          boxes += (boxes.empty() ? "" : " ") + values[2]->substr(values[2]->rfind('.') + 1);
+        },
+        error))
+        << error;
+    EXPECT_EQ(boxes, q.boxes);
+  }
+}
+
 struct Refusal {
   const char *name;
   std::string content;  // the file before the open; "-" for no file

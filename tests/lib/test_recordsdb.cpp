@@ -188,6 +188,36 @@ TEST_F(RecordsDatabase, AnAttemptWithBytesThatAreNotUtf8GoesThroughRepaired) {
             "line-? caf\xc3\xa9-??.nfi\nline-a firmware.nfi");
 }
 
+// The database answers the page's queries as a station's file does.
+TEST_F(RecordsDatabase, TheNewestAttemptsByMacAndTimeAsInTheFile) {
+  const std::string queue = dir_.str("queue.sqlite");
+  RecordStore store;
+  std::string error;
+  ASSERT_TRUE(store.open(queue, error, true)) << error;
+  for (int n = 0; n < 40; ++n)
+    ASSERT_TRUE(store.add(attempt(n % 2 ? "line-a" : "line-b", n), error)) << error;
+  RecordUplink uplink(queue, server_.uri());
+  ASSERT_TRUE(uplink.start(error)) << error;
+  ASSERT_EQ(uplink.finish(seconds(60)), 0);
+  RecordDatabase database;
+  ASSERT_TRUE(database.open(server_.uri(), error)) << error;
+  const RecordQuery queries[] = {
+      {"", "", 0},  {"", "4a-00-1", 0}, {"", "4A-00-1", 3}, {"", "", 7},
+      {records_since_text("2026-12-10T11:00"), "-0", 4}, {"", "%", 0},
+  };
+  for (const RecordQuery &query : queries) {
+    SCOPED_TRACE("mac \"" + query.mac + "\", since \"" + query.since + "\", limit " + std::to_string(query.limit));
+    std::string local, remote;
+    auto into = [](std::string &rows) {
+      return [&rows](const std::string &, const RecordValues &values) { rows += records_csv_row("", values); };
+    };
+    ASSERT_TRUE(store.read(query, into(local), error)) << error;
+    ASSERT_TRUE(database.read(query, into(remote), error)) << error;
+    EXPECT_EQ(remote, local);
+    EXPECT_NE(query.mac == "%", !local.empty());
+  }
+}
+
 struct Refusal {
   const char *name;
   const char *setup;  // SQL run in a database of its own first, or ""

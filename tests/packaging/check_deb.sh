@@ -31,7 +31,7 @@ deb=${debs[0]}
 
 # The control data: Debian's own package names, and the capability given at installation.
 depends=$(dpkg-deb -f "$deb" Depends)
-for needed in libqt6widgets6 libqt6gui6 libqt6core6 zlib1g libcap2-bin; do
+for needed in libqt6widgets6 libqt6gui6 libqt6core6 zlib1g libcpp-httplib0.11 libcap2-bin; do
   [[ ", $depends" == *", $needed"[\ ,]* || ", $depends," == *", $needed,"* ]] || fail "Depends lacks $needed: $depends"
 done
 [ "$(dpkg-deb -f "$deb" Package)" = zevavi ] || fail "package name"
