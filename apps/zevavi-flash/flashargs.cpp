@@ -121,6 +121,38 @@ std::string units_file_text(const std::vector<StationUnit> &units) {
 }
 
 
+bool parse_http_address(const std::string &text, std::string &address, int &port, std::string &error) {
+  const size_t colon = text.rfind(':');
+  const std::string host = colon == std::string::npos ? text : text.substr(0, colon);
+  const std::string digits = colon == std::string::npos ? "" : text.substr(colon + 1);
+  char *end = nullptr;
+  const long number = std::strtol(digits.c_str(), &end, 10);
+  if (!is_dotted_ipv4(host) || host.size() > 15 || digits.empty() || digits.size() > 5 || *end != '\0' ||
+      number < 0 || number > 65535) {
+    error = "--http " + quote_cut(text) + " is not ADDRESS:PORT, such as 0.0.0.0:8080 or 127.0.0.1:0.";
+    return false;
+  }
+  address = host;
+  port = int(number);
+  return true;
+}
+
+bool read_http_token(const std::string &path, std::string &token, std::string &error) {
+  // The token comes from a file: on the command line any user of the PC would see it.
+  if (!read_small_file("--http-control", path, 4096, "a token file", token, error))
+    return false;
+  token = trimmed(token.substr(0, token.find('\n')));
+  const bool printable =
+      std::all_of(token.begin(), token.end(), [](unsigned char c) { return c > 0x20 && c < 0x7f; });
+  if (token.size() < 16 || !printable) {
+    token.clear();
+    error = "--http-control: the first line of " + quote_cut(path) +
+            " is not a token of at least 16 printable characters without blanks.";
+    return false;
+  }
+  return true;
+}
+
 bool parse_station_unit(const std::string &text, StationUnit &unit, std::string &error) {
   // A device path may hold "=" itself; the address never does.
   size_t cut = text.find_last_of("= \t");
@@ -235,34 +267,12 @@ bool parse_flash_args(const std::vector<std::string> &args, FlashOptions &option
       }
     } else if (name == "--http") {
       std::string text;
-      if (!take(text))
+      if (!take(text) || !parse_http_address(text, options.http_address, options.http_port, error))
         return false;
-      const size_t colon = text.rfind(':');
-      const std::string address = colon == std::string::npos ? text : text.substr(0, colon);
-      const std::string port = colon == std::string::npos ? "" : text.substr(colon + 1);
-      char *end = nullptr;
-      const long number = std::strtol(port.c_str(), &end, 10);
-      if (!is_dotted_ipv4(address) || address.size() > 15 || port.empty() || port.size() > 5 || *end != '\0' ||
-          number < 0 || number > 65535) {
-        error = "--http " + quote_cut(text) + " is not ADDRESS:PORT, such as 0.0.0.0:8080 or 127.0.0.1:0.";
-        return false;
-      }
-      options.http_address = address;
-      options.http_port = int(number);
     } else if (name == "--http-control") {
-      // The token comes from a file: on the command line any user of the PC would see it.
       std::string path;
-      if (!take(path) || !read_small_file("--http-control", path, 4096, "a token file", options.http_token, error))
+      if (!take(path) || !read_http_token(path, options.http_token, error))
         return false;
-      options.http_token = trimmed(options.http_token.substr(0, options.http_token.find('\n')));
-      const bool printable = std::all_of(options.http_token.begin(), options.http_token.end(),
-                                         [](unsigned char c) { return c > 0x20 && c < 0x7f; });
-      if (options.http_token.size() < 16 || !printable) {
-        options.http_token.clear();
-        error = "--http-control: the first line of " + quote_cut(path) +
-                " is not a token of at least 16 printable characters without blanks.";
-        return false;
-      }
     } else if (name == "--unit") {
       std::string text;
       StationUnit unit;

@@ -75,6 +75,14 @@ std::string units_file_text(const std::vector<StationUnit> &units);
 // No two units share a port or an address; false with a sentence in `error`.
 bool units_distinct(const std::vector<StationUnit> &units, std::string &error);
 
+// --http's ADDRESS:PORT (an IPv4 address, a port from 0, which takes any free one). False with
+// a sentence in `error`.
+bool parse_http_address(const std::string &text, std::string &address, int &port, std::string &error);
+
+// --http-control's token: the first line of the file at `path`, at least 16 printable
+// characters without blanks. False with a sentence in `error`.
+bool read_http_token(const std::string &path, std::string &token, std::string &error);
+
 // What a status line means for the exit code: exit_finished, exit_box_failed (with the
 // box's code in `code`), exit_timed_out, exit_line_lost or exit_port; -1 for a line that
 // decides nothing.

@@ -2,10 +2,9 @@
 
 #include "apps/station/consolerun.h"
 #include "apps/station/stationengine.h"
+#include "apps/station/stationpage.h"
 #include "lib/jsontext.h"
 #include "lib/log.h"
-#include "lib/records.h"
-#include "lib/stationweb.h"
 #include "platform/files.h"
 #include "platform/gui.h"
 #include "platform/paths.h"
@@ -13,7 +12,6 @@
 
 #include <QCoreApplication>
 #include <QSocketNotifier>
-#include <QSysInfo>
 #include <QTimer>
 
 #include <cstdio>
@@ -50,8 +48,6 @@ class Board final : public StationObserver {
     row.percent = percent;
     if (text)
       row.doing = std::to_string(number) + ". " + text;
-    if (web_)
-      web_->publish({StationEvent::Kind::Step, i, percent, text ? row.doing : std::string(), {}, false});
     if (json_) {
       put_line(status_json(number, percent, text, code, who(row)));
     } else if (!tty_ && text) {
@@ -74,8 +70,6 @@ class Board final : public StationObserver {
     row.mac = mac;
     row.doing = exit_code == exit_finished ? std::string("finished") : "FAILED: " + text;
     ++(exit_code == exit_finished ? row.passed : row.failed);
-    if (web_)
-      web_->publish({StationEvent::Kind::Outcome, i, 0, row.doing, mac, exit_code == exit_finished});
     if (json_)
       put_line("{\"type\":\"unit\"" + who(row) + ",\"mac\":" + json_text(mac) + ",\"exit\":" +
                std::to_string(exit_code) + ",\"text\":" + json_text(text) + "}");
@@ -93,20 +87,12 @@ class Board final : public StationObserver {
       row.doing = state + " (" + std::to_string(row.passed) + " passed, " + std::to_string(row.failed) + " failed)";
     else
       row.doing = state;
-    if (web_)
-      web_->publish({StationEvent::Kind::State, i, 0, state, mac, false});
     if (json_)
       put_line("{\"type\":\"state\"" + who(row) + ",\"mac\":" + json_text(mac) + ",\"text\":" +
                json_text(state) + "}");
     else if (!tty_)
       put_line(row.port + " " + row.box + (mac.empty() ? "" : " " + mac) + ": " + row.doing);
     dirty_ = true;
-  }
-
-  // The station's web page hears of every change from now on (nullptr: no longer).
-  void attach(StationWeb *web) {
-    std::lock_guard lock(mutex_);
-    web_ = web;
   }
 
   void message(const char *type, int exit_code, const std::string &text) override {
@@ -161,7 +147,6 @@ class Board final : public StationObserver {
   std::vector<Row> rows_;
   bool dirty_ = true;
   int drawn_ = 0;
-  StationWeb *web_ = nullptr;
 };
 
 // What the operator types while the line runs, one line at a time, handed to `on_line` on
@@ -178,57 +163,23 @@ void read_operator_lines(const std::shared_ptr<std::function<void(const std::str
   }).detach();
 }
 
-// The station's web page (--http), serving before any box is touched so that it sees every
-// one; nullptr after a refusal has been shown. Commands from the page go to `commands` on the
-// main thread, while it lives.
-std::unique_ptr<StationWeb> start_web(const FlashOptions &options, Board &board,
-                                      const std::shared_ptr<std::function<void(const StationCommand &)>> &commands) {
-  std::vector<std::pair<std::string, std::string>> units;
-  for (const StationUnit &unit : options.units)
-    units.emplace_back(unit.port, unit.box);
-  StationWeb::Options web;
-  web.address = options.http_address;
-  web.port = options.http_port;
-  if (RecordStore::available() || !options.records.empty())
-    web.records = options.records.empty() ? data_file_path("records.sqlite") : options.records;
-  web.token = options.http_token;
-  web.station = QSysInfo::machineHostName().toStdString();
-  std::weak_ptr<std::function<void(const StationCommand &)>> target = commands;
-  auto server = std::make_unique<StationWeb>(units, web, [target](const StationCommand &command) {
-    post_to_gui([target, command] {
-      if (auto call = target.lock())
-        (*call)(command);
-    });
-  });
-  if (std::string error; !server->start(error)) {
-    board.message("error", exit_usage, error);
-    return nullptr;
-  }
-  board.attach(server.get());
-  board.message("http", 0, "http://" + options.http_address + ":" + std::to_string(server->port()) + "/");
-  return server;
-}
-
 }  // namespace
 
 int run_station(const FlashOptions &options, int stop_requests) {
   Board board(options.json, options.units);
-  StationEngine engine(options, board, station_name, [] { QCoreApplication::exit(0); });
+  StationPageTee shown(board);
+  StationEngine engine(options, shown, station_name, [] { QCoreApplication::exit(0); });
   if (const int refusal = engine.open(); refusal != 0)
     return refusal;
-  // The page: start or stop one unit (-1: all).
-  auto web_commands = std::make_shared<std::function<void(const StationCommand &)>>([&](const StationCommand &command) {
-    for (size_t i = 0; i < options.units.size(); ++i)
-      if (command.unit < 0 || size_t(command.unit) == i) {
-        if (command.action == "start")
-          engine.resume(i);
-        else
-          engine.stop_after_box(i);
-      }
-  });
+  // The page (--http) serves before any box is touched, so that it sees every one.
+  auto web_commands = std::make_shared<StationPageCommands>(
+      [&engine](const StationCommand &command) { run_page_command(engine, command); });
   std::unique_ptr<StationWeb> web;
-  if (!options.http_address.empty() && !(web = start_web(options, board, web_commands)))
-    return exit_usage;
+  if (!options.http_address.empty()) {
+    if (!(web = start_station_page(options, board, web_commands)))
+      return exit_usage;
+    shown.attach(web.get());
+  }
   engine.start();
 
   // Continuous mode: a unit's number (in the order given, from 1) or its port on standard

@@ -30,7 +30,15 @@ int main(int argc, char **argv) {
                                    QStringLiteral("The records file (default: records.sqlite in the data folder)."),
                                    QStringLiteral("file"));
   const QCommandLineOption log(QStringLiteral("log"), QStringLiteral("The log file."), QStringLiteral("file"));
-  parser.addOptions({model, image, records, log});
+  const QCommandLineOption http(QStringLiteral("http"),
+                                QStringLiteral("Serve the station's page on this address and port only (the "
+                                               "window's Web page field)."),
+                                QStringLiteral("address:port"));
+  const QCommandLineOption control(
+      QStringLiteral("http-control"),
+      QStringLiteral("The token on this file's first line lets the page start and stop units."),
+      QStringLiteral("file"));
+  parser.addOptions({model, image, records, log, http, control});
   parser.process(app);
   if (parser.positionalArguments().size() > 1) {
     std::fprintf(stderr, "zevavi-station: one units file at most\n");
@@ -46,13 +54,24 @@ int main(int argc, char **argv) {
     }
   }
 
+  std::string page_address, page_token;
+  int page_port = 0;
+  if (std::string error; (parser.isSet(http) && !parse_http_address(parser.value(http).toStdString(), page_address,
+                                                                      page_port, error)) ||
+                         (parser.isSet(control) && !read_http_token(parser.value(control).toStdString(),
+                                                                    page_token, error))) {
+    std::fprintf(stderr, "zevavi-station: %s\n", error.c_str());
+    return exit_usage;
+  }
+
   gui_install();
   const std::string log_path = parser.isSet(log) ? parser.value(log).toStdString() : default_log_path();
-  if (std::string refusal; !start_log_at(log_path, refusal)) {
+  FILE *log_file = nullptr;
+  if (std::string refusal; !start_log_at(log_path, refusal, &log_file)) {
     std::fprintf(stderr, "zevavi-station: %s\n", refusal.c_str());
     return exit_usage;
   }
-  log_open(log_path.c_str(), LOG_HEX);
+  log_open_stream(log_file, LOG_HEX);
   ZV_LOG(LOG_INFO, "main", "%s", apply_silence_setting(settings_file_path("zevavi.ini")).c_str());
   int result = 0;
   {
@@ -60,6 +79,8 @@ int main(int argc, char **argv) {
     window.set_units(units);
     window.cbMachine->setCurrentText(parser.value(model));
     window.edtImage->setText(parser.value(image));
+    window.edtPage->setText(parser.value(http));
+    window.set_page_token(page_token);
     window.show();
     result = QApplication::exec();
   }

@@ -121,6 +121,7 @@ StationWindow::~StationWindow() {
     engine_->interrupt(exit_interrupted, "Interrupted; the upgrade was stopped.");
     engine_->finish();
   }
+  close_page();
 }
 
 void StationWindow::build_controls() {
@@ -179,6 +180,14 @@ void StationWindow::build_controls() {
   edtPcAddress->setPlaceholderText(QStringLiteral("facing the boxes"));
   edtPcAddress->setFixedWidth(110);
   inputs->addWidget(edtPcAddress);
+  inputs->addSpacing(12);
+  inputs->addWidget(new QLabel(QStringLiteral("Web page"), this));
+  edtPage = new TskEdit(this);
+  edtPage->SetUIStyle(WinXP);
+  edtPage->setPlaceholderText(QStringLiteral("none"));
+  edtPage->setToolTip(QStringLiteral("ADDRESS:PORT the station's page is served on, such as 0.0.0.0:8080"));
+  edtPage->setFixedWidth(130);
+  inputs->addWidget(edtPage);
   column->addLayout(inputs);
 
   auto *bar = new QHBoxLayout;
@@ -438,7 +447,8 @@ void StationWindow::update_buttons() {
   for (QWidget *w : std::initializer_list<QWidget *>{btnStartUnit, btnStopUnit, btnAgain, btnConsole})
     w->setEnabled(unit && !closing_);
   btnRecords->setEnabled(selected_unit() >= 0);
-  for (QWidget *w : std::initializer_list<QWidget *>{btnAddUnit, btnLoadUnits, cbMachine, btnImage, edtPcAddress})
+  for (QWidget *w :
+       std::initializer_list<QWidget *>{btnAddUnit, btnLoadUnits, cbMachine, btnImage, edtPcAddress, edtPage})
     w->setEnabled(!on);
   btnRemoveUnit->setEnabled(!on && selected_unit() >= 0);
   grid->setEditTriggers(on ? QAbstractItemView::NoEditTriggers
@@ -506,6 +516,17 @@ void StationWindow::start_station() {
     dialogs_.message(this, "The Local IP " + options.pc_address + " is not an IPv4 address such as 192.168.1.2.");
     return;
   }
+  if (const std::string page = edtPage->text().trimmed().toStdString(); !page.empty()) {
+    if (!StationWeb::available()) {
+      dialogs_.message(this, "This build of zevavi-station has no web server (the Windows programs are built without it).");
+      return;
+    }
+    if (!parse_http_address(page, options.http_address, options.http_port, refusal)) {
+      dialogs_.message(this, "Web page: " + refusal.substr(refusal.find(' ') + 1));
+      return;
+    }
+    options.http_token = page_token_;
+  }
   options.model = machine_names[options.machine];
   options.station = true;
   options.continuous = true;
@@ -514,7 +535,8 @@ void StationWindow::start_station() {
 
   ++generation_;
   watch_ = std::make_unique<Watch>(*this, generation_);
-  engine_ = std::make_unique<StationEngine>(options_, *watch_, "zevavi-station", [this, generation = generation_] {
+  shown_ = std::make_unique<StationPageTee>(*watch_);
+  engine_ = std::make_unique<StationEngine>(options_, *shown_, "zevavi-station", [this, generation = generation_] {
     post_to_gui([window = QPointer<StationWindow>(this), generation] {
       if (window && window->generation_ == generation)
         window->station_stopped();
@@ -527,6 +549,23 @@ void StationWindow::start_station() {
     engine_.reset();
     update_buttons();
     return;
+  }
+  // The page serves before any box is touched, so that it sees every one.
+  if (!options_.http_address.empty()) {
+    page_commands_ = std::make_shared<StationPageCommands>([this](const StationCommand &command) {
+      if (engine_)
+        run_page_command(*engine_, command);
+    });
+    opening_ = true;
+    page_ = start_station_page(options_, *watch_, page_commands_);
+    opening_ = false;
+    if (!page_) {
+      engine_->finish();
+      engine_.reset();
+      update_buttons();
+      return;
+    }
+    shown_->attach(page_.get());
   }
   for (UnitView &view : views_) {
     view.mac.clear();
@@ -541,7 +580,9 @@ void StationWindow::start_station() {
   show_failures();
   show_totals();
   update_buttons();
-  note("The station runs: put a box on each fixture and power it on.");
+  note(std::string("The station runs") +
+       (page_ ? " (its page: http://" + options_.http_address + ":" + std::to_string(page_->port()) + "/)" : "") +
+       ": put a box on each fixture and power it on.");
   engine_->start();
 }
 
@@ -573,6 +614,7 @@ void StationWindow::station_stopped() {
   if (!engine_ || !engine_->all_done())
     return;
   const size_t unrecorded = engine_->finish();
+  close_page();
   engine_.reset();
   show_totals();
   std::string text = std::to_string(total_passed_) + " boxes passed, " + std::to_string(total_failed_) +
@@ -583,6 +625,15 @@ void StationWindow::station_stopped() {
   update_buttons();
   if (closing_)
     close();
+}
+
+int StationWindow::page_port() const { return page_ ? page_->port() : 0; }
+
+void StationWindow::close_page() {
+  if (shown_)
+    shown_->attach(nullptr);
+  page_commands_.reset();
+  page_.reset();
 }
 
 void StationWindow::closeEvent(QCloseEvent *event) {
@@ -672,6 +723,10 @@ void StationWindow::on_message(const std::string &type, int exit_code, const std
   }
   if (type == "result" && opening_) {
     dialogs_.message(this, text);
+    return;
+  }
+  if (type == "http") {
+    note("The station's page: " + text);
     return;
   }
   note(text);

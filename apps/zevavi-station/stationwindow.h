@@ -6,6 +6,7 @@
 #pragma once
 
 #include "apps/station/stationengine.h"
+#include "apps/station/stationpage.h"
 #include "apps/zevavi-flash/flashargs.h"
 
 #include <QByteArray>
@@ -64,6 +65,11 @@ class StationWindow : public QWidget {
   int total_failed() const { return total_failed_; }
   const std::vector<Failure> &failures() const { return failures_; }
   bool running() const { return engine_ != nullptr; }
+  // The token that lets the page start and stop units (zevavi-flash --http-control); "" keeps
+  // the page read-only.
+  void set_page_token(const std::string &token) { page_token_ = token; }
+  // The port the page serves on while the station runs; 0 when it serves none.
+  int page_port() const;
 
   // The operator's commands, as the buttons give them.
   void start_station();
@@ -82,6 +88,8 @@ class StationWindow : public QWidget {
   // The controls a test drives.
   TskComboBox *cbMachine;
   TskEdit *edtImage, *edtPcAddress;
+  // The station's web page: ADDRESS:PORT, as zevavi-flash --http; empty for none.
+  TskEdit *edtPage;
   TskButton *btnImage;
   TskToolBarSpeedButton *btnStart, *btnStop, *btnStartUnit, *btnStopUnit, *btnAgain, *btnConsole, *btnRecords,
       *btnAddUnit, *btnRemoveUnit, *btnLoadUnits, *btnSaveUnits;
@@ -109,6 +117,8 @@ class StationWindow : public QWidget {
   // The last unit has stopped: the station is closed down, and the window with it when it
   // was closing.
   void station_stopped();
+  // The page stops serving (the station has stopped, or the window goes).
+  void close_page();
 
   // Events from the engine, on the GUI thread in the order the engine gave them.
   void on_status(size_t unit, int percent, const std::string &text, const std::string &code);
@@ -121,7 +131,11 @@ class StationWindow : public QWidget {
   const std::string records_;
   FlashOptions options_;
   std::unique_ptr<Watch> watch_;
+  std::unique_ptr<StationPageTee> shown_;  // the window, and the page once it serves
   std::unique_ptr<StationEngine> engine_;
+  std::string page_token_;
+  std::shared_ptr<StationPageCommands> page_commands_;
+  std::unique_ptr<StationWeb> page_;
   std::vector<UnitView> views_;
   std::vector<QByteArray> consoles_;
   std::vector<QPointer<TComTerminal>> console_windows_;

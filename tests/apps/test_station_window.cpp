@@ -102,6 +102,7 @@ class StationWindowRun : public ::testing::Test {
     window_->btnImage->click();
     window_->cbMachine->setCurrentText("KESTA");
     window_->edtPcAddress->setText("127.0.0.1");
+    window_->edtPage->setText("127.0.0.1:0");
   }
 
   void expect_flashed(size_t i) {
@@ -152,12 +153,15 @@ TEST_F(StationWindowRun, StartRefusesAnIncompleteStation) {
     const char *name, *units, *model;
     bool image;
     std::string message;
+    const char *page = "";
   } cases[] = {
       {"no units", "", "KESTA", true, "Give the station its units: Add unit, or Load units."},
       {"two units on one port", "/dev/ttyS7 10.0.0.1\n/dev/ttyS7 10.0.0.2\n", "KESTA", true,
        "The port \"/dev/ttyS7\" is given to more than one unit."},
       {"no model", "/dev/ttyS7 10.0.0.1\n", "", true, "Please, Select Machine!!"},
       {"no image", "/dev/ttyS7 10.0.0.1\n", "MORVA", false, "Please, Select Image!!"},
+      {"a page address without its port", "/dev/ttyS7 10.0.0.1\n", "MORVA", true,
+       "Web page: \"0.0.0.0\" is not ADDRESS:PORT, such as 0.0.0.0:8080 or 127.0.0.1:0.", "0.0.0.0"},
   };
   for (const Case &c : cases) {
     SCOPED_TRACE(c.name);
@@ -172,6 +176,7 @@ TEST_F(StationWindowRun, StartRefusesAnIncompleteStation) {
     window_->set_units(units);
     window_->cbMachine->setCurrentIndex(window_->cbMachine->findText(c.model));
     window_->edtImage->setText(c.image ? QString::fromStdString(image_path().string()) : QString());
+    window_->edtPage->setText(c.page);
     dialogs_.messages.clear();
     window_->btnStart->click();
     EXPECT_EQ(dialogs_.messages, std::vector<std::string>{c.message});
@@ -252,6 +257,21 @@ TEST_F(StationWindowRun, EightFixturesBoxAfterBoxThenClosedMidRun) {
 
   EXPECT_EQ(window_->total_passed(), int(fixtures * boxes_each - 1));
   EXPECT_EQ(window_->total_failed(), 1);
+  // The station's page, served beside the window, counts the same.
+  ASSERT_GT(window_->page_port(), 0);
+  {
+    zv_test::Child curl;
+    zv_test::SpawnOptions options;
+    options.out = dir_.path() / "units.json";
+    ASSERT_TRUE(curl.start({"curl", "-s", "-m", "30",
+                            "http://127.0.0.1:" + std::to_string(window_->page_port()) + "/api/units"},
+                           options));
+    ASSERT_EQ(curl.wait_exit(std::chrono::seconds(60)), 0);
+    EXPECT_NE(read_file(dir_.path() / "units.json").find("\"totals\":{\"passed\":" +
+                                                         std::to_string(fixtures * boxes_each - 1) + ",\"failed\":1"),
+              std::string::npos)
+        << read_file(dir_.path() / "units.json");
+  }
   ASSERT_EQ(window_->failures().size(), 1u);
   const StationWindow::Failure failure = window_->failures().front();
   EXPECT_EQ(failure.unit, faulty_fixture);
