@@ -74,6 +74,21 @@ const char *const record_columns =
     " boot_size, boot_sha256, boot_served, root_size, root_sha256, root_served,"
     " started, ended, result, failed_step, box_code, detail";
 
+std::vector<std::string> record_column_names() {
+  std::vector<std::string> names;
+  const std::string columns = record_columns;
+  for (size_t at = 0; at < columns.size();) {
+    size_t comma = columns.find(',', at);
+    if (comma == std::string::npos)
+      comma = columns.size();
+    std::string name = columns.substr(at, comma - at);
+    name.erase(0, name.find_first_not_of(' '));
+    names.push_back(name);
+    at = comma + 1;
+  }
+  return names;
+}
+
 RecordValues record_values(const BoxRecord &r) {
   RecordValues values;
   values.reserve(record_column_count);

@@ -65,6 +65,8 @@ constexpr int records_schema_version = 2;
 // The columns of an attempt, in the order of the tables, the CSV export and record_values.
 extern const char *const record_columns;
 constexpr int record_column_count = 27;
+// record_columns one name at a time.
+std::vector<std::string> record_column_names();
 
 // One attempt's column values as text, in record_columns order; nullopt for an SQL NULL.
 using RecordValues = std::vector<std::optional<std::string>>;

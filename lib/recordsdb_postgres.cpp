@@ -69,19 +69,13 @@ std::string trimmed(std::string text) {
 
 // The column list with the two times as the SQLite file writes them.
 std::string export_columns() {
-  std::string out, columns = record_columns;
-  for (size_t at = 0; at < columns.size();) {
-    size_t comma = columns.find(',', at);
-    if (comma == std::string::npos)
-      comma = columns.size();
-    std::string name = columns.substr(at, comma - at);
-    name.erase(0, name.find_first_not_of(' '));
+  std::string out;
+  for (std::string name : record_column_names()) {
     if (name == "started" || name == "ended")
       name = "to_char(" + name + " AT TIME ZONE 'UTC', 'YYYY-MM-DD\"T\"HH24:MI:SS.MS\"Z\"')";
     else if (name.ends_with("_size") || name.ends_with("_served"))
       name += "::text";
     out += (out.empty() ? "" : ", ") + name;
-    at = comma + 1;
   }
   return out;
 }

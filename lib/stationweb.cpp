@@ -180,21 +180,6 @@ struct UnitView {
   int passed = 0, failed = 0;
 };
 
-std::vector<std::string> column_names() {
-  std::vector<std::string> names;
-  std::string columns = record_columns;
-  for (size_t at = 0; at < columns.size();) {
-    size_t comma = columns.find(',', at);
-    if (comma == std::string::npos)
-      comma = columns.size();
-    std::string name = columns.substr(at, comma - at);
-    name.erase(0, name.find_first_not_of(' '));
-    names.push_back(name);
-    at = comma + 1;
-  }
-  return names;
-}
-
 // Whether `given` equals `secret`, in a time that depends on the length of `given` only.
 bool same_token(const std::string &given, const std::string &secret) {
   if (secret.empty())
@@ -388,7 +373,7 @@ struct StationWeb::Impl {
     RecordQuery query;
     if (!records_query(req, res, query, true))
       return;
-    static const std::vector<std::string> names = column_names();
+    static const std::vector<std::string> names = record_column_names();
     std::string out = "{\"records\":[";
     bool first = true;
     std::string error;
