@@ -341,12 +341,13 @@ class LineSoak : public e2e_station::ContinuousStation {
       for (const PlannedBox &b : planned[i])
         std::printf(" [%s]", box_switches(b).empty() ? b.fault->name : box_switches(b).c_str());
       std::printf("\n");
+      std::fflush(stdout);
       plans[i].faults = {"--mac", planned[i][0].mac, "--boot-delay-ms", "3600000", "--box-faults",
                          schedule.string()};
     }
     ASSERT_TRUE(start_boxes(plans));
     zv_test::Child flash;
-    ASSERT_TRUE(start_station(flash, fixtures, {"--continuous", "--silence", "3", "--timeout", "86400"}));
+    ASSERT_TRUE(start_station(flash, fixtures, {"--continuous", "--silence", "10", "--timeout", "86400"}));
     ASSERT_TRUE(power_on_when_waiting(fixtures)) << output();
 
     const size_t total = fixtures * boxes;
