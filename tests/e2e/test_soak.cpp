@@ -294,6 +294,37 @@ class LineSoak : public e2e_station::ContinuousStation {
     }
   }
 
+  // The simulated box of fixture `i` from its `first` box on (each with its faults), off
+  // until it is powered on.
+  std::vector<std::string> box_arguments(size_t i, const std::vector<PlannedBox> &boxes, size_t first) {
+    const fs::path schedule = dir_.path() / ("faults" + std::to_string(i) + "-" + std::to_string(first));
+    std::ofstream out(schedule);
+    for (size_t k = first; k < boxes.size(); ++k)
+      out << box_switches(boxes[k]) << "\n";
+    return {"--mac", boxes[first].mac, "--boot-delay-ms", "3600000", "--box-faults", schedule.string()};
+  }
+
+  // The adapter of fixture `i` is pushed back: a new simulated box on a new pty at the same
+  // path, once the one whose line went has gone.
+  bool plug_back(size_t i, const std::vector<PlannedBox> &boxes, size_t first) {
+    if (boxes_[i]->wait_exit(std::chrono::seconds(60)) == zv_test::kStillRunning)
+      return false;
+    std::vector<std::string> args = {std::string(ZEVAVI_BIN_DIR) + "/boxsim",
+                                     "--pty-link",
+                                     tty(i).string(),
+                                     "--report",
+                                     report_path(i).string(),
+                                     "--speed",
+                                     "20"};
+    for (const std::string &arg : box_arguments(i, boxes, first))
+      args.push_back(arg);
+    boxes_[i] = std::make_unique<zv_test::Child>();
+    zv_test::SpawnOptions options;
+    options.err = dir_.path() / ("box" + std::to_string(i) + ".err");
+    return boxes_[i]->start(args, options) &&
+           zv_test::wait_until([&] { return fs::exists(tty(i)); }, std::chrono::seconds(30));
+  }
+
   // The records database goes away while a few boxes end, then comes back: another
   // process holds the SQLite file's write lock.
   class RecordsOutage {
@@ -333,17 +364,14 @@ class LineSoak : public e2e_station::ContinuousStation {
     auto planned = plan(fixtures, boxes, seed);
     std::vector<e2e_station::BoxPlan> plans(fixtures);
     for (size_t i = 0; i < fixtures; ++i) {
-      const fs::path schedule = dir_.path() / ("faults" + std::to_string(i));
-      std::ofstream out(schedule);
-      for (const PlannedBox &b : planned[i])
-        out << box_switches(b) << "\n";
-      std::printf("[chaos] fixture %zu:", i);
-      for (const PlannedBox &b : planned[i])
-        std::printf(" [%s]", box_switches(b).empty() ? b.fault->name : box_switches(b).c_str());
-      std::printf("\n");
-      std::fflush(stdout);
-      plans[i].faults = {"--mac", planned[i][0].mac, "--boot-delay-ms", "3600000", "--box-faults",
-                         schedule.string()};
+      if (seed) {
+        std::printf("[chaos] fixture %zu:", i);
+        for (const PlannedBox &b : planned[i])
+          std::printf(" [%s]", box_switches(b).empty() ? b.fault->name : box_switches(b).c_str());
+        std::printf("\n");
+        std::fflush(stdout);
+      }
+      plans[i].faults = box_arguments(i, planned[i], 0);
     }
     ASSERT_TRUE(start_boxes(plans));
     zv_test::Child flash;
@@ -365,6 +393,9 @@ class LineSoak : public e2e_station::ContinuousStation {
     Samples samples;
     EventTail tail(dir_.path() / "out");
     std::vector<size_t> seen(fixtures, 0);
+    // Fixtures whose line went, from where in the events: their next box powers on once the
+    // station has the line again.
+    std::vector<size_t> plugged_back_at(fixtures, 0);
     std::mt19937 junk(seed + 1);
 
     auto advance = [&] {
@@ -377,6 +408,17 @@ class LineSoak : public e2e_station::ContinuousStation {
         if (over[i])
           continue;
         all_over = false;
+        if (plugged_back_at[i] > 0) {
+          for (size_t e = plugged_back_at[i]; e < all.size(); ++e)
+            if (all[e]["type"].toString() == "state" && all[e]["box"].toString().toStdString() == address(i) &&
+                all[e]["text"].toString() == "waiting for the next box") {
+              plugged_back_at[i] = 0;
+              planned[i][on[i]].on = Clock::now();
+              boxes_[i]->signal(SIGUSR1);
+              break;
+            }
+          continue;
+        }
         PlannedBox &b = planned[i][on[i]];
         // Faults from outside, all the while the box's upgrade runs.
         if (b.fault->kind == Kind::Stray) {
@@ -430,9 +472,17 @@ class LineSoak : public e2e_station::ContinuousStation {
           EXPECT_TRUE(outage.end());
           outage_on = false;
         }
-        // A fixture whose line went takes no further box.
-        if (b.exit == 5 || ++on[i] == boxes) {
+        if (++on[i] == boxes) {
           over[i] = true;
+          continue;
+        }
+        if (b.exit == 5) {
+          if (!plug_back(i, planned[i], on[i])) {
+            ADD_FAILURE() << "fixture " << i << ": no new box after its line went";
+            over[i] = true;
+            continue;
+          }
+          plugged_back_at[i] = all.size();
           continue;
         }
         planned[i][on[i]].on = Clock::now();
