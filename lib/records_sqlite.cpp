@@ -141,6 +141,13 @@ bool RecordStore::open_with(const std::string &path, bool create, std::string &e
       }
     }
   }
+  // From here on the file is written as boxes end, on the thread that also reads every
+  // fixture's console: a write must not wait for a lock that another program keeps, or
+  // every fixture stalls with it (a box switched on meanwhile boots past its autostart
+  // pause, a box being erased looks silent). A write that finds the file locked fails at
+  // once and its row is kept to be written later.
+  if (create)
+    sqlite3_busy_timeout(db->handle, 200);
   db_ = std::move(db);
   path_ = path;
   return true;

@@ -6,6 +6,7 @@
 #include "lib/records.h"
 #include "lib/recordsdb.h"
 #include "lib/tftpstation.h"
+#include "platform/comm.h"
 #include "platform/files.h"
 #include "platform/gui.h"
 #include "platform/net.h"
@@ -235,14 +236,30 @@ class StationEngine::Unit final : private OwnSession, public ConsoleRun {
       if (std::string refusal = open_console(": "); !refusal.empty())
         return refusal;
     }
+    line_gone_ = false;
     stopping_ = false;
     begin();
     return {};
   }
 
   // Called now and then: a banner that showed no address may by now be the next box.
+  // Called now and then: a banner that showed no address may by now be the next box; a
+  // line that went (an adapter pulled) is opened again once its device is back.
   void tick() {
-    if (phase_ == Phase::Waiting && !stopping_ && watch_.on_tick(steady_ms()))
+    if (phase_ != Phase::Waiting || stopping_)
+      return;
+    if (line_gone_) {
+      // Closed here, not where the loss is told: that is inside the port's own event, and
+      // closing there would wait on the thread that reports it.
+      close_console();
+      if (comm_probe(unit_.port) == COMM_OK && open_console(": ").empty()) {
+        line_gone_ = false;
+        ZV_LOG(LOG_INFO, station_name, "%s is back", unit_.port.c_str());
+        board_.unit_state(index_, "waiting for the next box", identity_.mac);
+      }
+      return;
+    }
+    if (watch_.on_tick(steady_ms()))
       start_attempt();
   }
 
@@ -377,9 +394,18 @@ class StationEngine::Unit final : private OwnSession, public ConsoleRun {
 
   void on_line_lost_between_boxes() override {
     ZV_LOG(LOG_ERROR, station_name, "%s: the line was lost while waiting for a box", unit_.port.c_str());
-    board_.unit_state(index_, "Lost the connection to " + unit_.port + ".", identity_.mac);
-    stopping_ = true;
-    stop_waiting();
+    wait_for_line();
+  }
+
+  // The fixture's line went: the other fixtures go on, and this one takes its next box once
+  // the line is back (tick), instead of standing idle until the whole station restarts.
+  void wait_for_line() {
+    line_gone_ = true;
+    if (stopping_)
+      stop_waiting();
+    else
+      board_.unit_state(index_, "Lost the connection to " + unit_.port + ". Waiting for it to come back.",
+                        identity_.mac);
   }
 
   // Never waits: the worker collects its own transfer, and the other boxes' consoles are
@@ -401,8 +427,9 @@ class StationEngine::Unit final : private OwnSession, public ConsoleRun {
     watch_.box_done(identity_, outcome() == exit_finished);
     watcher_on_ = false;
     phase_ = Phase::Waiting;
-    // A fixture whose line has gone takes no further box.
-    if (stopping_ || outcome() == exit_line_lost)
+    if (outcome() == exit_line_lost)
+      wait_for_line();
+    else if (stopping_)
       stop_waiting();
     else
       board_.unit_state(index_, "waiting for the next box", identity_.mac);
@@ -445,6 +472,7 @@ class StationEngine::Unit final : private OwnSession, public ConsoleRun {
   // Main thread:
   Phase phase_ = Phase::Waiting;
   bool stopping_ = false;
+  bool line_gone_ = false;  // closed after the line went; opened again by tick()
   bool told_ = false;
   bool attempted_ = false;  // an upgrade was started on this unit
   FixtureWatch watch_;

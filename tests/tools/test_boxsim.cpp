@@ -328,6 +328,17 @@ TEST(BoxsimCommandLine, RejectsBadOptionsAndHelps) {
   Child bad;
   ASSERT_TRUE(bad.start({bin_dir() + "/boxsim", "--fail-at", "x=y"}, captured));
   EXPECT_EQ(wait_bounded(bad), 2);
+  // A box's line of faults that does not parse stops the box before it starts, naming the
+  // line: a chaos run must never play fewer faults than it planned.
+  TempDir dir;
+  write_file(dir.path() / "faults", "--fail-at 2=-4\n--hang-at 3 --fail-at x=y\n");
+  zv_test::SpawnOptions told;
+  told.err = dir.path() / "err";
+  Child bad_line;
+  ASSERT_TRUE(bad_line.start({bin_dir() + "/boxsim", "--box-faults", (dir.path() / "faults").string()}, told));
+  EXPECT_EQ(wait_bounded(bad_line), 2);
+  EXPECT_NE(read_file(dir.path() / "err").find("faults line 2: invalid value for --fail-at"), std::string::npos)
+      << read_file(dir.path() / "err");
   Child help;
   ASSERT_TRUE(help.start({bin_dir() + "/boxsim", "--help"}, captured));
   EXPECT_EQ(help.read_line(), "Usage: boxsim [OPTION]...");

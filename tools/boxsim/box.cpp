@@ -48,7 +48,7 @@ Box::Box(Console &console, Report &report, const Options &options)
     : console_(console),
       report_(report),
       given_(options),
-      options_(options.fault_box > 1 ? without_faults(options) : options),
+      options_(options_for_box(options, 1)),
       commands_(console, report, options_) {}
 
 void Box::next_box() {
@@ -56,7 +56,7 @@ void Box::next_box() {
   if (!next_mac(report_.mac, 1, mac))
     mac = report_.mac;
   report_.new_box(mac);
-  options_ = given_.fault_box == 0 || given_.fault_box == report_.box ? given_ : without_faults(given_);
+  options_ = options_for_box(given_, report_.box);
   command_count_ = 0;
   panics_ = 0;
   if (options_.verbose)

@@ -290,7 +290,7 @@ int Commands::flash(const std::vector<std::string> &args, std::optional<int> for
   faults.give_up_at = options_.give_up_at;
   faults.stall_at = options_.stall_at;
   faults.dup_ack = options_.dup_ack;
-  TftpOutcome got = tftp_read(host, file, config, faults, [this] { console_.check_events(); });
+  TftpOutcome got = tftp_read(host, options_.ask_for.empty() ? file : options_.ask_for, config, faults, [this] { console_.check_events(); });
   report_.transfers.push_back(got.record);
   if (got.status != 0) {
     if (!got.server_error.empty())

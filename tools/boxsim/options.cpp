@@ -5,6 +5,8 @@
 #include <charconv>
 #include <cstdio>
 #include <cstdlib>
+#include <fstream>
+#include <sstream>
 
 namespace boxsim {
 
@@ -88,22 +90,42 @@ bool Selector::parse(std::string_view text, Selector &out) {
   return true;
 }
 
+namespace {
+
+// The fault switches of `from` in place of those of `to`.
+void take_faults(const Options &from, Options &to) {
+  to.fail_at = from.fail_at;
+  to.fail_status = from.fail_status;
+  to.no_tftp = from.no_tftp;
+  to.lose_ack = from.lose_ack;
+  to.dup_ack = from.dup_ack;
+  to.give_up_at = from.give_up_at;
+  to.stall_at = from.stall_at;
+  to.burst_bytes = from.burst_bytes;
+  to.burst_at = from.burst_at;
+  to.reboot_loop = from.reboot_loop;
+  to.vanish_at = from.vanish_at;
+  to.vanish_after = from.vanish_after;
+  to.hang_at = from.hang_at;
+  to.ask_for = from.ask_for;
+  to.deaf = from.deaf;
+}
+
+}  // namespace
+
 Options without_faults(const Options &o) {
   Options clean = o;
-  clean.fail_at = {};
-  clean.no_tftp = {};
-  clean.lose_ack.clear();
-  clean.dup_ack.clear();
-  clean.give_up_at = 0;
-  clean.stall_at = 0;
-  clean.burst_bytes = 0;
-  clean.burst_at = {};
-  clean.reboot_loop = 0;
-  clean.vanish_at = {};
-  clean.vanish_after = {};
-  clean.hang_at = {};
-  clean.deaf = false;
+  take_faults(Options{}, clean);
   return clean;
+}
+
+Options options_for_box(const Options &given, int box) {
+  if (given.box_faults.empty())
+    return given.fault_box == 0 || given.fault_box == box ? given : without_faults(given);
+  Options out = given;
+  take_faults(box >= 1 && size_t(box) <= given.box_faults.size() ? given.box_faults[size_t(box) - 1] : Options{},
+              out);
+  return out;
 }
 
 bool next_mac(const std::string &mac, unsigned n, std::string &out) {
@@ -157,6 +179,9 @@ Fixture:
   --mac XX-XX-XX-XX-XX-XX  the box's Ethernet address (default 00-10-18-4A-2C-7E)
   --fault-box N         the faults below apply only to the Nth box on the fixture
                         (default: every box)
+  --box-faults FILE     each box its own faults: line N of FILE holds the fault
+                        switches of the Nth box (blank: none), as on this command line;
+                        the fault switches given here are then not used
   Signal SIGUSR2 takes the box off the fixture and puts the next one on: a new box
   (the address plus one, nothing flashed, a fresh report) powers on.
 
@@ -191,11 +216,47 @@ a line "a; b" runs both and its status is the last command's):
                         (the line stays open; a power cycle restarts the box)
   --deaf                the box hears nothing on its console (a broken receive line):
                         no break key reaches its loader, and it boots its system
+  --ask-for FILE        every read request names FILE instead of the file of the
+                        flash command (a box set up for another box's image)
 
   --verbose             trace to standard error
   --help                this text
 )";
 }
+
+namespace {
+
+// --box-faults: one line of fault switches per box; a line that does not parse names itself.
+bool read_box_faults(const std::string &path, std::vector<Options> &out, std::string &error) {
+  std::ifstream in(path);
+  if (!in) {
+    error = "cannot read --box-faults " + path;
+    return false;
+  }
+  int number = 0;
+  for (std::string text; std::getline(in, text);) {
+    ++number;
+    std::istringstream words(text);
+    std::vector<std::string> args = {"boxsim"};
+    for (std::string word; words >> word;)
+      args.push_back(word);
+    std::vector<char *> argv;
+    for (std::string &arg : args)
+      argv.push_back(arg.data());
+    argv.push_back(nullptr);
+    Options one;
+    bool help = false;
+    std::string why;
+    if (!parse_options(int(args.size()), argv.data(), one, help, why) || help || !one.box_faults.empty()) {
+      error = path + " line " + std::to_string(number) + ": " + (why.empty() ? "fault switches only" : why);
+      return false;
+    }
+    out.push_back(one);
+  }
+  return true;
+}
+
+}  // namespace
 
 bool parse_options(int argc, char **argv, Options &o, bool &help, std::string &error) {
   enum {
@@ -226,8 +287,10 @@ bool parse_options(int argc, char **argv, Options &o, bool &help, std::string &e
     kBreakWindowOnly,
     kHangAt,
     kDeaf,
+    kAskFor,
     kMac,
     kFaultBox,
+    kBoxFaults,
     kVerbose,
     kHelp
   };
@@ -259,13 +322,16 @@ bool parse_options(int argc, char **argv, Options &o, bool &help, std::string &e
       {"break-window-only", no_argument, nullptr, kBreakWindowOnly},
       {"hang-at", required_argument, nullptr, kHangAt},
       {"deaf", no_argument, nullptr, kDeaf},
+      {"ask-for", required_argument, nullptr, kAskFor},
       {"mac", required_argument, nullptr, kMac},
       {"fault-box", required_argument, nullptr, kFaultBox},
+      {"box-faults", required_argument, nullptr, kBoxFaults},
       {"verbose", no_argument, nullptr, kVerbose},
       {"help", no_argument, nullptr, kHelp},
       {nullptr, 0, nullptr, 0},
   };
 
+  std::string box_faults_path;
   help = false;
   optind = 1;
   opterr = 0;
@@ -394,6 +460,11 @@ bool parse_options(int argc, char **argv, Options &o, bool &help, std::string &e
         if (!Selector::parse(arg, o.hang_at))
           return bad();
         break;
+      case kAskFor:
+        if (arg.empty())
+          return bad();
+        o.ask_for = arg;
+        break;
       case kMac: {
         std::string same;
         if (!next_mac(arg, 0, same) || same != arg)
@@ -404,6 +475,9 @@ bool parse_options(int argc, char **argv, Options &o, bool &help, std::string &e
       case kFaultBox:
         if (!parse_number(arg, o.fault_box) || o.fault_box <= 0)
           return bad();
+        break;
+      case kBoxFaults:
+        box_faults_path = arg;
         break;
       case kVerbose:
         o.verbose = true;
@@ -424,7 +498,7 @@ bool parse_options(int argc, char **argv, Options &o, bool &help, std::string &e
     error = "--pty-link needs a pty; it cannot go with --device";
     return false;
   }
-  return true;
+  return box_faults_path.empty() || read_box_faults(box_faults_path, o.box_faults, error);
 }
 
 }  // namespace boxsim

@@ -6,6 +6,7 @@
 #include <set>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace boxsim {
 
@@ -57,18 +58,25 @@ struct Options {
   Selector vanish_after;  // close the line after the command's status and prompt
   Selector hang_at;       // take the line, then answer nothing more
   bool deaf = false;      // a broken receive line: the box hears nothing, and boots its system
+  std::string ask_for;    // the file every read request names instead of the command's
 
   // The Ethernet address the box prints in its boot output and to ifconfig. The next box
   // put on the fixture (SIGUSR2) has this address plus one, and so on.
   std::string mac = "00-10-18-4A-2C-7E";
   // The fault switches apply to this box only (1 = the first on the fixture); 0: to all.
   int fault_box = 0;
+  // Each box on the fixture with faults of its own (--box-faults): entry N-1 holds the fault
+  // switches of the Nth box; boxes past the end play none. Overrides the switches above.
+  std::vector<Options> box_faults;
 
   bool verbose = false;
 };
 
 // The faults of `options` cleared: what a box that is not the faulty one plays.
 Options without_faults(const Options &options);
+
+// What the `box`th box on the fixture (from 1) plays: `given` with the faults meant for it.
+Options options_for_box(const Options &given, int box);
 
 // "00-10-18-4A-2C-7E" plus `n` (the last three bytes carry); false when `mac` is not six
 // hex pairs joined by "-".
