@@ -64,23 +64,33 @@ class StationRun : public ::testing::Test {
     return code;
   }
 
+  // Starts the simulated box of fixture `i` with `faults`, in place of one there before.
+  bool start_box(size_t i, const std::vector<std::string> &faults) {
+    std::vector<std::string> args = {std::string(ZEVAVI_BIN_DIR) + "/boxsim",
+                                     "--pty-link",
+                                     tty(i).string(),
+                                     "--report",
+                                     report_path(i).string(),
+                                     "--speed",
+                                     "20"};
+    args.insert(args.end(), faults.begin(), faults.end());
+    auto box = std::make_unique<zv_test::Child>();
+    zv_test::SpawnOptions options;
+    options.err = dir_.path() / ("box" + std::to_string(i) + ".err");
+    if (!box->start(args, options))
+      return false;
+    if (i < boxes_.size())
+      boxes_[i] = std::move(box);
+    else
+      boxes_.push_back(std::move(box));
+    return true;
+  }
+
   bool start_boxes(const std::vector<BoxPlan> &plans) {
     boxes_.clear();
-    for (size_t i = 0; i < plans.size(); ++i) {
-      std::vector<std::string> args = {std::string(ZEVAVI_BIN_DIR) + "/boxsim",
-                                       "--pty-link",
-                                       tty(i).string(),
-                                       "--report",
-                                       report_path(i).string(),
-                                       "--speed",
-                                       "20"};
-      args.insert(args.end(), plans[i].faults.begin(), plans[i].faults.end());
-      boxes_.push_back(std::make_unique<zv_test::Child>());
-      zv_test::SpawnOptions options;
-      options.err = dir_.path() / ("box" + std::to_string(i) + ".err");
-      if (!boxes_.back()->start(args, options))
+    for (size_t i = 0; i < plans.size(); ++i)
+      if (!start_box(i, plans[i].faults))
         return false;
-    }
     for (size_t i = 0; i < plans.size(); ++i)
       if (!zv_test::wait_until([&] { return fs::exists(tty(i)); }, std::chrono::seconds(10)))
         return false;

@@ -309,19 +309,7 @@ class LineSoak : public e2e_station::ContinuousStation {
   bool plug_back(size_t i, const std::vector<PlannedBox> &boxes, size_t first) {
     if (boxes_[i]->wait_exit(std::chrono::seconds(60)) == zv_test::kStillRunning)
       return false;
-    std::vector<std::string> args = {std::string(ZEVAVI_BIN_DIR) + "/boxsim",
-                                     "--pty-link",
-                                     tty(i).string(),
-                                     "--report",
-                                     report_path(i).string(),
-                                     "--speed",
-                                     "20"};
-    for (const std::string &arg : box_arguments(i, boxes, first))
-      args.push_back(arg);
-    boxes_[i] = std::make_unique<zv_test::Child>();
-    zv_test::SpawnOptions options;
-    options.err = dir_.path() / ("box" + std::to_string(i) + ".err");
-    return boxes_[i]->start(args, options) &&
+    return start_box(i, box_arguments(i, boxes, first)) &&
            zv_test::wait_until([&] { return fs::exists(tty(i)); }, std::chrono::seconds(30));
   }
 
