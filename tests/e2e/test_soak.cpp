@@ -151,11 +151,11 @@ const FaultRow fault_table[] = {
     {"its read request repeated from another address", Kind::RepeatedRequest, 2},
     {"box asks for another box's file", Kind::OtherFile, 2},
 };
-// Not a box's: the records database unreachable for a while. Today's station keeps its
-// records in SQLite, made unreachable by another process holding the file's write lock; a
-// station on PostgreSQL gets the same run with its server stopped and started again
-// (records_outage below is the hook).
-const char *const records_fault = "records database unreachable for a while";
+// Not a box's: the records unreachable for a while, twice. The chaos run's station records
+// into PostgreSQL through a relay that is cut for a round of boxes; later its own queue file
+// is locked by another process for another round.
+const char *const records_faults[] = {"records database unreachable for a while",
+                                      "station's own records file locked for a while"};
 
 // The command lines an upgrade types (no splash), and the status line each one is under.
 const char *const step_of_line[] = {nullptr,
@@ -224,6 +224,13 @@ std::string read_request(const std::string &file) {
 
 class LineSoak : public e2e_station::ContinuousStation {
  protected:
+  // The station's own file: its records, or its queue when it records into a database.
+  fs::path queue() const {
+    return records_target_.empty() ? records() : dir_.path() / "data" / "zevavi" / "records.sqlite";
+  }
+  std::unique_ptr<zv_test::PrivatePostgres> server_;
+  std::unique_ptr<zv_test::CutRelay> relay_;  // between the station and server_
+
   static std::string mac_of(size_t fixture, size_t box) {
     char mac[18];
     std::snprintf(mac, sizeof mac, "00-10-18-%02X-00-%02X", unsigned(fixture), unsigned(box + 1));
@@ -313,8 +320,8 @@ class LineSoak : public e2e_station::ContinuousStation {
            zv_test::wait_until([&] { return fs::exists(tty(i)); }, std::chrono::seconds(30));
   }
 
-  // The records database goes away while a few boxes end, then comes back: another
-  // process holds the SQLite file's write lock.
+  // The station's SQLite file is unreachable while a few boxes end, then comes back: another
+  // process holds its write lock.
   class RecordsOutage {
    public:
     explicit RecordsOutage(fs::path records) : records_(std::move(records)) {}
@@ -373,11 +380,12 @@ class LineSoak : public e2e_station::ContinuousStation {
     for (size_t i = 0; i < fixtures; ++i)
       planned[i][0].on = start;
     size_t ended = 0;
-    // The records go away once a quarter of the boxes have ended, and come back a round of
-    // boxes later.
-    const size_t outage_from = seed ? total / 4 : total + 1, outage_to = outage_from + fixtures;
-    RecordsOutage outage(records());
-    bool outage_on = false, outage_seen = false;
+    // With faults, the database goes away once a quarter of the boxes have ended and the
+    // station's own file once half have, each for a round of boxes.
+    const size_t cut_from = seed ? total / 4 : total + 1, cut_to = cut_from + fixtures;
+    const size_t outage_from = seed ? total / 2 : total + 1, outage_to = outage_from + fixtures;
+    RecordsOutage outage(queue());
+    bool outage_on = false, outage_seen = false, cut_on = false;
     Samples samples;
     EventTail tail(dir_.path() / "out");
     std::vector<size_t> seen(fixtures, 0);
@@ -453,6 +461,13 @@ class LineSoak : public e2e_station::ContinuousStation {
           if (b.exit == 0)
             expect_flashed(i);
         }
+        if (relay_ && !cut_on && ended >= cut_from && ended < cut_to) {
+          relay_->cut();
+          cut_on = true;
+        } else if (cut_on && ended >= cut_to) {
+          relay_->restore();
+          cut_on = false;
+        }
         if (!outage_on && ended >= outage_from && ended < outage_to) {
           EXPECT_TRUE(outage.begin(dir_.path()));
           outage_on = true;
@@ -483,6 +498,8 @@ class LineSoak : public e2e_station::ContinuousStation {
     if (outage_on) {
       EXPECT_TRUE(outage.end());
     }
+    if (relay_)
+      relay_->restore();
     // Every unit waits for a box that does not come (or has stopped): Ctrl-C ends them.
     bool any_failed = false;
     for (const auto &fixture : planned)
@@ -491,11 +508,26 @@ class LineSoak : public e2e_station::ContinuousStation {
     flash.signal(SIGINT);
     EXPECT_EQ(flash.wait_exit(std::chrono::seconds(120)), any_failed ? 8 : 0) << output();
     if (seed) {
-      EXPECT_TRUE(outage_seen) << "the records never went away while a box ended";
+      EXPECT_TRUE(outage_seen) << "the station's file never went away while a box ended";
+      const std::string out = output();
+      EXPECT_NE(out.find("and are sent when it answers"), std::string::npos) << "the database never went away";
+      EXPECT_NE(out.find("answers again"), std::string::npos) << out;
     }
 
     samples.expect_flat("station");
     check_records(planned);
+    if (server_) {
+      // Sent once each, though some were queued through a cut, and the queue is empty.
+      const std::string rows = server_->query("SELECT count(*), count(DISTINCT uid) FROM zevavi_attempts");
+      const std::string count = rows.substr(0, rows.find('|'));
+      EXPECT_EQ(rows, count + "|" + count);
+      zv_test::Child check;
+      zv_test::SpawnOptions options;
+      options.out = dir_.path() / "outbox";
+      ASSERT_TRUE(check.start({"sqlite3", queue().string(), "SELECT count(*) FROM outbox;"}, options));
+      ASSERT_EQ(check.wait_exit(std::chrono::seconds(30)), 0);
+      EXPECT_EQ(zv_test::read_file(dir_.path() / "outbox"), "0\n");
+    }
     if (seed)
       print_table(planned);
   }
@@ -555,7 +587,8 @@ class LineSoak : public e2e_station::ContinuousStation {
       std::printf("[chaos] %-48s %5zu %5zu  %-34s %8.1f %8d\n", row.name, count, done, outcome.c_str(), longest,
                   others);
     }
-    std::printf("[chaos] %-48s   (rows kept, written once it came back)\n", records_fault);
+    for (const char *fault : records_faults)
+      std::printf("[chaos] %-48s   (rows kept, written once it came back)\n", fault);
     std::fflush(stdout);
   }
 };
@@ -565,6 +598,10 @@ TEST_F(LineSoak, BoxAfterBoxOnEveryFixtureKeepsTheStationFlat) {
 }
 
 TEST_F(LineSoak, ChaosEveryBoxEndsAsItsFaultSays) {
+  server_ = std::make_unique<zv_test::PrivatePostgres>();
+  ASSERT_EQ(server_->error(), "") << "a private PostgreSQL server is needed";
+  relay_ = std::make_unique<zv_test::CutRelay>(server_->port());
+  records_target_ = server_->uri(relay_->port());
   run_line(count_from_env("ZEVAVI_CHAOS_FIXTURES", 3), count_from_env("ZEVAVI_CHAOS_BOXES", 8),
            unsigned(count_from_env("ZEVAVI_CHAOS_SEED", 29)));
 }
