@@ -2,6 +2,7 @@
 
 #include "ziplib/zawild.h"
 
+#include <algorithm>
 #include <filesystem>
 
 namespace fs = std::filesystem;
@@ -11,6 +12,11 @@ namespace {
 size_t last_delim(const std::string &s) { return s.find_last_of("/\\"); }
 
 }  // namespace
+
+std::string slashes_to_backslashes(std::string s) {
+  std::replace(s.begin(), s.end(), '/', '\\');
+  return s;
+}
 
 bool FileNameMatch(const std::string &spec, const std::string &name) { return zawild::match(spec, name); }
 

@@ -17,5 +17,7 @@ std::string ZipFullDirPath(const std::string &dir);
 
 bool ZipIsDirectory(const std::string &path);
 bool ZipFileExists(const std::string &path);
+// `s` with every "/" turned into "\\", the delimiter of the component's names.
+std::string slashes_to_backslashes(std::string s);
 // Directory part of `path` (without the delimiter), "" when there is none.
 std::string ZipDirName(const std::string &path);

@@ -62,6 +62,7 @@ TskForm::TskForm(QWidget *form) : QWidget(form), form_(form) {
   setAttribute(Qt::WA_OpaquePaintEvent);
 
   title_bar_ = new TskTitleBar(this);
+  title_bar_->SetFrame(this);
   client_ = new QWidget(this);
   connect(title_bar_, &TskTitleBar::CustomBtnsClick, this, &TskForm::BtnClick);
   connect(title_bar_, &TskTitleBar::HelpBtnClick, this, &TskForm::HelpBtnClick);
@@ -74,7 +75,9 @@ TskForm::TskForm(QWidget *form) : QWidget(form), form_(form) {
     form->show();
 }
 
-TskForm::~TskForm() = default;
+// The bar, a child, outlives this part of the form by a moment: it must not ask a frame
+// that is gone.
+TskForm::~TskForm() { title_bar_->SetFrame(nullptr); }
 
 void TskForm::SetUIStyle(int style) {
   style_ = style;
@@ -306,6 +309,8 @@ void TskForm::follow_window_state() {
     SetMaximized(maximized);
 }
 
+Qt::Edges TskForm::EdgesUnderBar(QPoint pos) const { return EdgesAt(title_bar_->mapTo(this, pos)); }
+
 Qt::Edges TskForm::EdgesAt(QPoint pos) const {
   if (maximized_ || !resizable_ || !rect().contains(pos))
     return {};
@@ -333,20 +338,6 @@ Qt::Edges TskForm::EdgesAt(QPoint pos) const {
       edges |= Qt::RightEdge;
   }
   return edges;
-}
-
-Qt::CursorShape TskForm::CursorFor(Qt::Edges edges) {
-  const bool horizontal = edges & (Qt::LeftEdge | Qt::RightEdge);
-  const bool vertical = edges & (Qt::TopEdge | Qt::BottomEdge);
-  if (horizontal && vertical) {
-    const bool falling = (edges & Qt::LeftEdge) == bool(edges & Qt::TopEdge);
-    return falling ? Qt::SizeFDiagCursor : Qt::SizeBDiagCursor;
-  }
-  if (horizontal)
-    return Qt::SizeHorCursor;
-  if (vertical)
-    return Qt::SizeVerCursor;
-  return Qt::ArrowCursor;
 }
 
 bool TskForm::eventFilter(QObject *watched, QEvent *event) {
@@ -428,7 +419,7 @@ void TskForm::mouseMoveEvent(QMouseEvent *event) {
     if (edges == Qt::Edges())
       unsetCursor();
     else
-      setCursor(CursorFor(edges));
+      setCursor(TskTitleBar::CursorFor(edges));
     return;
   }
   const QPoint d = event->globalPosition().toPoint() - resize_origin_;

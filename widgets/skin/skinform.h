@@ -14,7 +14,7 @@
 
 #include <QMenuBar>
 
-class TskForm : public QWidget {
+class TskForm : public QWidget, private TskTitleBarFrame {
   Q_OBJECT
   Q_PROPERTY(int UIStyle READ UIStyle WRITE SetUIStyle)
   Q_PROPERTY(TskFileTheme *FileTheme READ FileTheme WRITE SetFileTheme)
@@ -69,8 +69,8 @@ class TskForm : public QWidget {
 
   // Maximised, the window covers its screen's available area and loses its rounding;
   // restored, it returns to where it was.
-  bool Maximized() const { return maximized_; }
-  void SetMaximized(bool maximized);
+  bool Maximized() const override { return maximized_; }
+  void SetMaximized(bool maximized) override;
 
   // Width of the left, right and bottom frame (at least 3 pixels, or the room a file
   // theme's border pictures ask for).
@@ -81,7 +81,6 @@ class TskForm : public QWidget {
   // The frame edges under `pos` (form coordinates) that a press there would drag; none
   // while maximised or not resizable.
   Qt::Edges EdgesAt(QPoint pos) const;
-  static Qt::CursorShape CursorFor(Qt::Edges edges);
 
   // The window's shape: the upper half rounded with `top` (corner diameter), the lower
   // half with `bottom`; a pixel belongs to it when its centre lies inside the rounding.
@@ -99,6 +98,7 @@ class TskForm : public QWidget {
   void mouseReleaseEvent(QMouseEvent *event) override;
 
  private:
+  Qt::Edges EdgesUnderBar(QPoint pos) const override;
   void load_style();
   QColor menu_bar_colour() const;
   void apply_menu_colours();

@@ -2,7 +2,6 @@
 
 #include "widgets/skin/skinbuttonfamily.h"
 #include "widgets/skin/skindraw.h"
-#include "widgets/skin/skinform.h"
 
 #include <QApplication>
 #include <QMenu>
@@ -374,13 +373,12 @@ void TskTitleBar::mousePressEvent(QMouseEvent *event) {
     update();
     return;
   }
-  // The frame's edges reach into the bar: a press there resizes, which the form does.
-  auto *form = qobject_cast<TskForm *>(parentWidget());
-  if (form && form->EdgesAt(mapTo(form, event->position().toPoint())) != Qt::Edges()) {
+  // The frame's edges reach into the bar: a press there resizes, which the frame does.
+  if (frame_ && frame_->EdgesUnderBar(event->position().toPoint()) != Qt::Edges()) {
     event->ignore();
     return;
   }
-  if (window()->isMaximized() || (form && form->Maximized()))
+  if (window()->isMaximized() || (frame_ && frame_->Maximized()))
     return;
   // The move starts once the pointer has travelled, so that a double click still arrives.
   move_pending_ = true;
@@ -408,13 +406,12 @@ void TskTitleBar::mouseMoveEvent(QMouseEvent *event) {
     hot_ = hot;
     update();
   }
-  auto *form = qobject_cast<TskForm *>(parentWidget());
   const Qt::Edges edges =
-      form && hot < 0 && pressed_ < 0 ? form->EdgesAt(mapTo(form, event->position().toPoint())) : Qt::Edges();
+      frame_ && hot < 0 && pressed_ < 0 ? frame_->EdgesUnderBar(event->position().toPoint()) : Qt::Edges();
   if (edges == Qt::Edges())
     unsetCursor();
   else
-    setCursor(TskForm::CursorFor(edges));
+    setCursor(CursorFor(edges));
 }
 
 void TskTitleBar::mouseReleaseEvent(QMouseEvent *event) {
@@ -450,8 +447,8 @@ void TskTitleBar::leaveEvent(QEvent *) {
 }
 
 void TskTitleBar::toggle_maximized() {
-  if (auto *form = qobject_cast<TskForm *>(parentWidget())) {
-    form->SetMaximized(!form->Maximized());
+  if (frame_) {
+    frame_->SetMaximized(!frame_->Maximized());
     return;
   }
   QWidget *w = window();
@@ -459,6 +456,20 @@ void TskTitleBar::toggle_maximized() {
     w->showNormal();
   else
     w->showMaximized();
+}
+
+Qt::CursorShape TskTitleBar::CursorFor(Qt::Edges edges) {
+  const bool horizontal = edges & (Qt::LeftEdge | Qt::RightEdge);
+  const bool vertical = edges & (Qt::TopEdge | Qt::BottomEdge);
+  if (horizontal && vertical) {
+    const bool falling = (edges & Qt::LeftEdge) == bool(edges & Qt::TopEdge);
+    return falling ? Qt::SizeFDiagCursor : Qt::SizeBDiagCursor;
+  }
+  if (horizontal)
+    return Qt::SizeHorCursor;
+  if (vertical)
+    return Qt::SizeVerCursor;
+  return Qt::ArrowCursor;
 }
 
 void TskTitleBar::ClickButton(int index) {

@@ -38,6 +38,21 @@ struct TskTitleBarButton {
   QPointer<QMenu> ControlBoxMenu;  // not owned
 };
 
+// What a title bar asks of the frame around it, which hands itself to the bar (SetFrame);
+// the skinned form is one. A bar without a frame has no frame edges and maximises its
+// window through the window system.
+class TskTitleBarFrame {
+ public:
+  // The frame edges under `pos` (the bar's coordinates) that a press there would drag: the
+  // frame's edges reach into the bar, and a press on them resizes, which the frame does.
+  virtual Qt::Edges EdgesUnderBar(QPoint pos) const = 0;
+  virtual bool Maximized() const = 0;
+  virtual void SetMaximized(bool maximized) = 0;
+
+ protected:
+  ~TskTitleBarFrame() = default;
+};
+
 class TskTitleBar : public QWidget {
   Q_OBJECT
   Q_PROPERTY(int UIStyle READ UIStyle WRITE SetUIStyle)
@@ -103,6 +118,11 @@ class TskTitleBar : public QWidget {
   static QString ElideCaption(const QString &caption, const QFontMetrics &metrics, int room);
   QString ShownCaption() const;
 
+  // The frame the bar sits in, or null; not owned: the frame takes itself back before it goes.
+  void SetFrame(TskTitleBarFrame *frame) { frame_ = frame; }
+  // The pointer over frame edges that a press would drag (an arrow over none).
+  static Qt::CursorShape CursorFor(Qt::Edges edges);
+
   // Does what a click on button `index` does.
   void ClickButton(int index);
   // The menu the control box opens when its button has none of its own.
@@ -129,6 +149,7 @@ class TskTitleBar : public QWidget {
   void toggle_maximized();
 
   int style_ = DeepBlue;
+  TskTitleBarFrame *frame_ = nullptr;
   QPointer<TskFileTheme> file_theme_;
   QMetaObject::Connection theme_gone_;
   QString caption_;
