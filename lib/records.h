@@ -43,7 +43,7 @@ struct BoxRecord {
   std::string mac;      // what the box printed as its hwaddr, or ""
   std::string board;    // the boot loader's version line, or ""
   std::string build;    // its build date line, or ""
-  std::string model;    // KESTA, MORVA, PELIN, TORQA
+  std::string model;    // as the Machine list names it
   std::string image;    // the image's file name
   std::string image_sha256;
   // kernel, splash, boot, root: the order of the image's partition files.

@@ -19,5 +19,10 @@ void tftp_seam_set_ack_timeout_ms(int ms);
 // failed. Never blocks; the name stays from when the server bound on its own thread.
 int tftp_seam_wait_bound_port();
 
+// How many of its waits for the read request (TFTP_REQUEST_WAITS of TFTP_REQUEST_WAIT_MS)
+// the last started server has begun; 0 from tftp_start until the first. A test that asks late
+// in that wait waits for the last one to begin instead of guessing at a time.
+int tftp_seam_request_waits_begun();
+
 // Sockets-layer start-ups not yet cleaned up (each tftp_start takes one, released once).
 int tftp_seam_sockets_users();

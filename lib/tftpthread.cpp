@@ -59,6 +59,7 @@ char file_buffer[64 * 1024];
 std::atomic<int> seam_port{TFTP_PORT};
 std::atomic<int> seam_ack_timeout_ms{TFTP_ACK_TIMEOUT_MS};
 std::atomic<int> bound_port{-1};
+std::atomic<int> request_waits_begun{0};
 std::atomic<int> sockets_users{0};
 
 // The server's log of its transfer.
@@ -129,6 +130,7 @@ class ThreadVoice final : public tftp::Voice {
 // none came, the socket failed or the server was aborted.
 bool wait_for_request(const UdpSocket &sock, tftp::Transfer &t, tftp::Voice &voice) {
   for (int wait = 0; wait < TFTP_REQUEST_WAITS; ++wait) {
+    request_waits_begun.store(wait + 1);
     Wait w = sock.wait_readable(TFTP_REQUEST_WAIT_MS, &wake_up);
     if (w == Wait::Woken) {
       const tftp::Outcome o = t.abort();
@@ -288,6 +290,7 @@ int tftp_start(const char *path) {
   tftp_result.store(0);
   tftp_bytes_served.store(0);
   bound_port.store(-1);
+  request_waits_begun.store(0);
   if (!path || !*path) {
     ZV_LOG(LOG_ERROR, "tftp_start", "File Name is empty or null!!");
     return 0;
@@ -367,5 +370,7 @@ void tftp_seam_set_port(int port) { seam_port.store(port < 0 ? TFTP_PORT : port)
 void tftp_seam_set_ack_timeout_ms(int ms) { seam_ack_timeout_ms.store(ms <= 0 ? TFTP_ACK_TIMEOUT_MS : ms); }
 
 int tftp_seam_wait_bound_port() { return bound_port.load(); }
+
+int tftp_seam_request_waits_begun() { return request_waits_begun.load(); }
 
 int tftp_seam_sockets_users() { return sockets_users.load(); }

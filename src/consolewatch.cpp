@@ -1,6 +1,7 @@
 #include "src/consolewatch.h"
 
 #include "lib/log.h"
+#include "src/boxmodels.h"
 #include "src/upgrade.h"
 
 #include <cstdio>
@@ -33,9 +34,8 @@ void ConsoleWatcher::on_char(char ch, WatcherHost &host) {
     err_len = 0;
   } else if (std::memcmp(console_tail, "CFE>", 4) == 0 && session_.prompt_ready == 0 &&
              session_.upgrade_step != 0) {
-    int machine = host.machine();
-    if (session_.upgrade_step == 3 && (machine == 0 || machine == 1))
-      session_.upgrade_step = 5;  // these models have no splash picture
+    if (session_.upgrade_step == 3 && !box_model_has_splash(host.machine()))
+      session_.upgrade_step = 5;
     else
       ++session_.upgrade_step;
     session_.prompt_ready = 1;

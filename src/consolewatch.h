@@ -9,7 +9,7 @@ class UpgradeSession;
 class WatcherHost {
  public:
   virtual ~WatcherHost() = default;
-  virtual int machine() const = 0;  // machine index 0..3
+  virtual int machine() const = 0;  // an index into box_models
   virtual int status_count() const = 0;
   // The number of the last numbered status line shown: the step the failure line quotes.
   virtual int last_line_number() const = 0;

@@ -10,6 +10,7 @@
 #include "src/addresscheck.h"
 #include "src/artwork.h"
 #include "src/boxconsole.h"
+#include "src/boxmodels.h"
 #include "src/imageprep.h"
 #include "src/unzipimage.h"
 #include "src/upgradeengine.h"
@@ -245,8 +246,8 @@ void VAzOdor::build_controls() {
   cbComPort->setEditText(QString());
   cbMachine = placed<TskComboBox>(tabInput, "cbMachine", 63, 55, 96, 21);
   cbMachine->SetUIStyle(WinXP);
-  for (const char *name : machine_names)
-    cbMachine->addItem(QString::fromLatin1(name));
+  for (const BoxModel &model : box_models)
+    cbMachine->addItem(QString::fromLatin1(model.name));
   cbMachine->setCurrentIndex(-1);
   edtLocalIp = placed<TskEdit>(tabInput, "edtLocalIp", 235, 23, 96, 21);
   edtLocalIp->SetUIStyle(WinXP);

@@ -3,6 +3,7 @@
 #include "lib/log.h"
 #include "platform/files.h"
 #include "platform/paths.h"
+#include "ziplib/zipformat.h"
 
 #include <algorithm>
 #include <cstdint>
@@ -185,36 +186,31 @@ int unpack_nfi(const char *path) {
 
 namespace {
 
-uint32_t le32(const unsigned char *p) {
-  return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
-}
-
 bool read_at(FILE *file, long offset, unsigned char *to, size_t count) {
   return offset >= 0 && std::fseek(file, offset, SEEK_SET) == 0 && std::fread(to, 1, count, file) == count;
 }
 
 // A stub (an extractor program) followed by a zip archive: the archive's end record lies in
-// the last 64 KiB (its comment is at most 65535 bytes) and names the central directory,
-// either where it really starts (offsets adjusted for the stub) or relative to the
-// archive's own start (the stub simply put in front).
+// the file's last zipformat::kEndSearch bytes and names the central directory, either where
+// it really starts (offsets adjusted for the stub) or relative to the archive's own start
+// (the stub simply put in front).
 bool has_zip_directory(FILE *image, long size) {
-  constexpr long end_record = 22;
-  const long tail = std::min<long>(size, 65535 + end_record);
-  if (tail < end_record)
+  const long tail = std::min<long>(size, long(zipformat::kEndSearch));
+  if (tail < long(zipformat::kEndSize))
     return false;
   std::vector<unsigned char> buffer(static_cast<size_t>(tail));
   if (!read_at(image, size - tail, buffer.data(), buffer.size()))
     return false;
-  for (long i = tail - end_record; i >= 0; --i) {
-    const unsigned char *record = &buffer[size_t(i)];
-    if (std::memcmp(record, "PK\x05\x06", 4) != 0)
-      continue;
-    const long at = size - tail + i;
-    const long directory_size = long(le32(record + 12));
-    const long candidates[] = {long(le32(record + 16)), at - directory_size};
+  for (ptrdiff_t i = zipformat::find_end(buffer.data(), buffer.size()); i >= 0;
+       i = zipformat::find_end(buffer.data(), buffer.size(), i - 1)) {
+    zipformat::EndRecord end;
+    zipformat::read_end(&buffer[size_t(i)], end);
+    const long at = size - tail + long(i);
+    const long candidates[] = {long(end.cd_offset), at - long(end.cd_size)};
     for (long start : candidates) {
       unsigned char sig[4];
-      if (start >= 0 && start < at && read_at(image, start, sig, 4) && std::memcmp(sig, "PK\x01\x02", 4) == 0)
+      if (start >= 0 && start < at && read_at(image, start, sig, 4) &&
+          zipformat::le32(sig) == zipformat::kCentralSig)
         return true;
     }
   }
@@ -230,7 +226,8 @@ ImageKind image_kind(FILE *image) {
   size_t got = std::fread(head, 1, sizeof head, image);
   if (got >= 3 && std::memcmp(head, "KXB", 3) == 0)
     return ImageKind::container;
-  if (got == 4 && (std::memcmp(head, "PK\x03\x04", 4) == 0 || std::memcmp(head, "PK\x05\x06", 4) == 0))
+  if (got == 4 &&
+      (zipformat::le32(head) == zipformat::kLocalSig || zipformat::le32(head) == zipformat::kEndSig))
     return ImageKind::zip_archive;
   if (got < 4 || std::fseek(image, 0, SEEK_END) != 0)
     return ImageKind::unknown;

@@ -6,6 +6,7 @@
 #include "platform/paths.h"
 #include "platform/settingsstore.h"
 #include "src/addresscheck.h"
+#include "src/boxmodels.h"
 #include "src/imageprep.h"
 #include "src/upgrade.h"
 #include "src/wizardstate.h"
@@ -38,16 +39,14 @@ std::string holders_text(const std::vector<PortHolder> &holders) {
 
 }  // namespace
 
-const char *const machine_names[4] = {"KESTA", "MORVA", "PELIN", "TORQA"};
 const char *const image_file_filter = "ZIP Files(*.zip)|*.zip|NFI Files(*.nfi)|*.nfi";
 const char *const image_default_ext = "zip";
 
 int chosen_machine(const std::string &name, std::string &refusal) {
-  for (int i = 0; i < 4; ++i)
-    if (name == machine_names[i])
-      return i;
-  refusal = "Please, Select Machine!!";
-  return -1;
+  const int index = box_model_index(name);
+  if (index < 0)
+    refusal = "Please, Select Machine!!";
+  return index;
 }
 
 std::string image_choice_refusal(const std::string &path) { return path.empty() ? "Please, Select Image!!" : ""; }
@@ -167,7 +166,7 @@ bool partitions_ready(int machine, std::string &problem) {
   // that cannot fill it again. The splash is optional, but one that is there gets served.
   static const Needed needed[] = {{0, "kernel"}, {1, "splash"}, {2, "boot"}, {3, "root"}};
   const auto files = image_files();
-  const bool has_splash_step = machine >= 2;
+  const bool has_splash_step = box_model_has_splash(machine);
   for (const Needed &n : needed) {
     const fs::path file = files[size_t(n.file)];
     std::error_code error;

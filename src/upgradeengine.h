@@ -7,11 +7,8 @@
 #include <functional>
 #include <string>
 
-// The models, in the order of the Machine list.
-extern const char *const machine_names[4];
-
-// The model chosen by its name in the Machine list: its index (0..3), or -1 and the
-// sentence for the user in `refusal`.
+// The model chosen by its name in the Machine list: its index into box_models, or -1 and
+// the sentence for the user in `refusal`.
 int chosen_machine(const std::string &name, std::string &refusal);
 
 // The image as chosen: "" when one is, otherwise the sentence for the user.
@@ -49,7 +46,7 @@ struct PrepFailure {
 // 0 on success. On failure no partition file is left behind.
 bool prepare_partitions(const std::function<int()> &unzip, PrepFailure &failure);
 
-// Every partition the model `machine` (0..3) is flashed with is in the temporary folder and
+// Every partition the model `machine` (an index into box_models) is flashed with is in the temporary folder and
 // not empty. Otherwise false and the status line naming the partition (also logged).
 bool partitions_ready(int machine, std::string &problem);
 

@@ -9,4 +9,4 @@ extern std::string temp_dir;            // the partition folder, no trailing del
 extern std::string image_path;          // the chosen image, set at Next
 extern char local_ip[32];               // the PC's own address as dotted text ("" when unknown)
 extern char machine_ip[32];             // the box's address as typed, at most 31 characters
-extern std::atomic<int> machine_index;  // 0..3 in the order of the Machine list
+extern std::atomic<int> machine_index;  // the chosen model, an index into box_models

@@ -3,6 +3,7 @@
 #include "lib/records.h"
 #include "lib/stationweb.h"
 #include "src/addresscheck.h"
+#include "src/boxmodels.h"
 #include "src/upgrade.h"
 
 #include <algorithm>
@@ -15,8 +16,6 @@
 #include <sstream>
 
 namespace {
-const char *const models[] = {"KESTA", "MORVA", "PELIN", "TORQA"};
-
 std::string trimmed(const std::string &text) {
   const size_t first = text.find_first_not_of(" \t\r");
   if (first == std::string::npos)
@@ -294,12 +293,9 @@ bool parse_flash_args(const std::vector<std::string> &args, FlashOptions &option
       if (!take(options.model))
         return false;
       // A later --model replaces an earlier one, the check too.
-      options.machine = -1;
-      for (int m = 0; m < 4; ++m)
-        if (options.model == models[m])
-          options.machine = m;
+      options.machine = box_model_index(options.model);
       if (options.machine < 0) {
-        error = "--model " + quote_cut(options.model) + " is not one of KESTA MORVA PELIN TORQA.";
+        error = "--model " + quote_cut(options.model) + " is not one of " + box_model_names(" ", " ") + ".";
         return false;
       }
     } else if (name == "--box") {
@@ -383,7 +379,7 @@ bool parse_flash_args(const std::vector<std::string> &args, FlashOptions &option
     else if (!options.console.empty())
       error = "--console keeps one box's console; --station does not take it.";
     else if (options.model.empty())
-      error = "--model is missing: one of KESTA MORVA PELIN TORQA.";
+      error = "--model is missing: one of " + box_model_names(" ", " ") + ".";
     else if (options.units.empty())
       error = "--station needs its boxes: --unit PORT=ADDRESS (repeated) or --units FILE.";
     else if (options.image.empty())
@@ -397,7 +393,7 @@ bool parse_flash_args(const std::vector<std::string> &args, FlashOptions &option
   else if (options.port.empty())
     error = "--port is missing: name the box's serial port, such as /dev/ttyUSB0.";
   else if (options.model.empty())
-    error = "--model is missing: one of KESTA MORVA PELIN TORQA.";
+    error = "--model is missing: one of " + box_model_names(" ", " ") + ".";
   else if (options.box.empty())
     error = "--box is missing: the box's IPv4 address.";
   else if (options.image.empty())
@@ -462,7 +458,9 @@ std::string flash_usage() {
          "                       (UTC: 2026-12-10, 2026-12-10T08:30 or 2026-12-10T08:30:00)\n"
          "\n"
          "  --port DEVICE        the box's serial console, such as /dev/ttyUSB0\n"
-         "  --model MODEL        KESTA, MORVA, PELIN or TORQA\n"
+         "  --model MODEL        " +
+         box_model_names(", ", " or ") +
+         "\n"
          "  --box ADDRESS        the IPv4 address the box is to use\n"
          "  --pc-address ADDR    this PC's address the box fetches from (default: the PC's\n"
          "                       address in the box's /24 network; outside it only when given)\n"

@@ -29,7 +29,7 @@ struct StationUnit {
 struct FlashOptions {
   std::string port;
   std::string model;
-  int machine = -1;  // index of model in KESTA MORVA PELIN TORQA
+  int machine = -1;  // index of model in box_models
   std::string box;
   std::string pc_address;  // empty: the PC's address facing the box
   std::string image;

@@ -5,6 +5,7 @@
 #include "platform/dialogs.h"
 #include "platform/gui.h"
 #include "platform/paths.h"
+#include "src/boxmodels.h"
 #include "src/upgradeengine.h"
 #include "widgets/skin/skinedit.h"
 
@@ -22,7 +23,8 @@ int main(int argc, char **argv) {
   parser.addHelpOption();
   parser.addPositionalArgument(QStringLiteral("units"),
                                QStringLiteral("A units file: one \"DEVICE ADDRESS\" a line, as zevavi-flash --units."));
-  const QCommandLineOption model(QStringLiteral("model"), QStringLiteral("KESTA, MORVA, PELIN or TORQA."),
+  const QCommandLineOption model(QStringLiteral("model"),
+                                 QString::fromStdString(box_model_names(", ", " or ") + "."),
                                  QStringLiteral("model"));
   const QCommandLineOption image(QStringLiteral("image"), QStringLiteral("The image (.zip or .nfi)."),
                                  QStringLiteral("file"));

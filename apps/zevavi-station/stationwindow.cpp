@@ -10,6 +10,7 @@
 #include "platform/paths.h"
 #include "src/addresscheck.h"
 #include "src/artwork.h"
+#include "src/boxmodels.h"
 #include "src/formkymain.h"
 #include "src/upgrade.h"
 #include "src/upgradeengine.h"
@@ -157,8 +158,8 @@ void StationWindow::build_controls() {
   inputs->addWidget(new QLabel(QStringLiteral("Machine"), this));
   cbMachine = new TskComboBox(this);
   cbMachine->SetUIStyle(WinXP);
-  for (const char *name : machine_names)
-    cbMachine->addItem(QString::fromLatin1(name));
+  for (const BoxModel &model : box_models)
+    cbMachine->addItem(QString::fromLatin1(model.name));
   cbMachine->setCurrentIndex(-1);
   cbMachine->setFixedWidth(96);
   inputs->addWidget(cbMachine);
@@ -527,7 +528,7 @@ void StationWindow::start_station() {
     }
     options.http_token = page_token_;
   }
-  options.model = machine_names[options.machine];
+  options.model = box_models[options.machine].name;
   options.station = true;
   options.continuous = true;
   options.records = records_;
