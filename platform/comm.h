@@ -7,8 +7,8 @@
 // the messages the user sees speak in those numbers: 2 for a device that does not exist,
 // 5 for one that another program holds. Calls return COMM_OK (0) or such a number.
 //
-// Backends: comm_posix.cpp (termios), comm_win.cpp (the Win32 calls themselves),
-// comm_fake.{h,cpp} (scripted, for tests). The
+// Backends: comm_posix.cpp (termios) and comm_win.cpp (the Win32 calls themselves) over the
+// half they share (comm_device.h, comm.cpp), and comm_fake.{h,cpp} (scripted, for tests). The
 // port component reaches a device only through a CommBackend, so a test hands it the fake.
 #pragma once
 

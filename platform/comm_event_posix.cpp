@@ -35,15 +35,6 @@ void CommEvent::reset() {
   (void)n;
 }
 
-bool CommEvent::is_set() const { return wait(0); }
-
-bool CommEvent::wait(int timeout_ms) const {
-  const CommEvent *self = this;
-  return comm_wait_any(&self, 1, timeout_ms) == 0;
-}
-
-intptr_t CommEvent::native_handle() const { return handle_; }
-
 int comm_wait_any(const CommEvent *const *events, int count, int timeout_ms) {
   constexpr int kMax = 8;
   pollfd fds[kMax];

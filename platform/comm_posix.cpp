@@ -10,6 +10,7 @@
 // the event character and the 80 % mark are seen as the bytes pass.
 #include "platform/comm.h"
 
+#include "platform/comm_device.h"
 #include "platform/comm_events.h"
 #include "platform/unique_fd.h"
 
@@ -97,7 +98,7 @@ class LatchedEvent {
 // The termios that a DCB asks for. Fields with no POSIX equivalent are listed where the
 // device applies the DCB.
 uint32_t comm_termios_from_dcb(const CommDcb &dcb, termios2 &t) {
-  if (dcb.BaudRate == 0 || dcb.ByteSize < 5 || dcb.ByteSize > 8 || dcb.Parity > 4 || dcb.StopBits > 2)
+  if (!comm_dcb_valid(dcb))
     return COMM_ERR_INVALID_PARAMETER;
   // Raw mode, as cfmakeraw sets it: the console's bytes pass untouched in both directions.
   t.c_iflag &=
@@ -155,9 +156,9 @@ uint32_t comm_termios_from_dcb(const CommDcb &dcb, termios2 &t) {
 
 namespace {
 
-class PosixCommDevice final : public CommDevice {
+class PosixCommDevice final : public CommDeviceBase {
  public:
-  PosixCommDevice(UniqueFd fd, bool has_lines) : fd_(std::move(fd)), has_lines_(has_lines) {
+  PosixCommDevice(UniqueFd fd, bool has_lines) : CommDeviceBase(has_lines), fd_(std::move(fd)) {
     serial_icounter_struct counts{};
     has_icount_ = ::ioctl(fd_.get(), TIOCGICOUNT, &counts) == 0;
     icount_ = counts;
@@ -167,16 +168,12 @@ class PosixCommDevice final : public CommDevice {
         modem_ = bits;
     }
     rxq_.resize(kDefaultQueue);
-    dcb_.BaudRate = 9600;
   }
   ~PosixCommDevice() override { CloseHandle(); }
 
-  uint32_t SetupComm(uint32_t InQueue, uint32_t OutQueue) override {
-    (void)OutQueue;  // the kernel's output buffer is what it is; writes block on it
-    Use use(this);
-    if (!use.ok)
-      return COMM_ERR_INVALID_HANDLE;
-    if (InQueue == 0 || InQueue > kMaxQueue || OutQueue > kMaxQueue)
+  // The kernel's output buffer is what it is (writes block on it): OutQueue is only checked.
+  uint32_t os_setup_comm(uint32_t InQueue, uint32_t OutQueue) override {
+    if (InQueue > kMaxQueue || OutQueue > kMaxQueue)
       return COMM_ERR_INVALID_PARAMETER;
     std::lock_guard lock(m_);
     std::vector<char> q(std::max<size_t>(InQueue, rx_size_));
@@ -188,10 +185,7 @@ class PosixCommDevice final : public CommDevice {
     return COMM_OK;
   }
 
-  uint32_t SetCommState(const CommDcb &Dcb) override {
-    Use use(this);
-    if (!use.ok)
-      return COMM_ERR_INVALID_HANDLE;
+  uint32_t os_set_comm_state(const CommDcb &Dcb) override {
     termios2 t{};
     if (::ioctl(fd_.get(), TCGETS2, &t) != 0)
       return comm_error_from_errno(errno);
@@ -211,33 +205,16 @@ class PosixCommDevice final : public CommDevice {
       if (rts != 2)  // under handshake the driver drives RTS
         ::ioctl(fd_.get(), rts == 0 ? TIOCMBIC : TIOCMBIS, &rts_bit);
     }
-    std::lock_guard lock(m_);
-    dcb_ = Dcb;
     return COMM_OK;
   }
 
-  uint32_t GetCommState(CommDcb &Dcb) override {
-    Use use(this);
-    if (!use.ok)
-      return COMM_ERR_INVALID_HANDLE;
-    std::lock_guard lock(m_);
-    Dcb = dcb_;
-    return COMM_OK;
-  }
-
-  uint32_t SetCommTimeouts(const CommTimeouts &Timeouts) override {
-    Use use(this);
-    if (!use.ok)
-      return COMM_ERR_INVALID_HANDLE;
+  uint32_t os_set_comm_timeouts(const CommTimeouts &Timeouts) override {
     std::lock_guard lock(m_);
     timeouts_ = Timeouts;
     return COMM_OK;
   }
 
-  uint32_t SetCommMask(uint32_t Mask) override {
-    Use use(this);
-    if (!use.ok)
-      return COMM_ERR_INVALID_HANDLE;
+  uint32_t os_set_comm_mask(uint32_t Mask) override {
     std::lock_guard lock(m_);
     mask_ = Mask;
     pending_ev_ = 0;
@@ -245,11 +222,7 @@ class PosixCommDevice final : public CommDevice {
     return COMM_OK;
   }
 
-  uint32_t WaitCommEvent(uint32_t &Mask, const CommEvent *Stop, int TimeoutMs) override {
-    Mask = 0;
-    Use use(this);
-    if (!use.ok)
-      return COMM_ERR_INVALID_HANDLE;
+  uint32_t os_wait_comm_event(uint32_t &Mask, const CommEvent *Stop, int TimeoutMs) override {
     const int64_t deadline = TimeoutMs < 0 ? -1 : now_ms() + TimeoutMs;
     for (;;) {
       pollfd fds[4];
@@ -320,14 +293,10 @@ class PosixCommDevice final : public CommDevice {
     }
   }
 
-  uint32_t ReadFile(void *Buffer, uint32_t Count, uint32_t &Done, CommAsync *Async) override {
+  uint32_t os_read_file(void *Buffer, uint32_t Count, uint32_t &Done, CommAsync *Async) override {
     // A record of our own only for a blocking call: each one costs an event.
     std::optional<CommAsync> local;
     CommAsync &op = Async ? *Async : local.emplace();
-    Done = 0;
-    Use use(this);
-    if (!use.ok)
-      return COMM_ERR_INVALID_HANDLE;
     {
       std::lock_guard lock(m_);
       begin_op(op, false, static_cast<char *>(Buffer), Count);
@@ -348,13 +317,9 @@ class PosixCommDevice final : public CommDevice {
     return finish_call(op, Async != nullptr, Done);
   }
 
-  uint32_t WriteFile(const void *Buffer, uint32_t Count, uint32_t &Done, CommAsync *Async) override {
+  uint32_t os_write_file(const void *Buffer, uint32_t Count, uint32_t &Done, CommAsync *Async) override {
     std::optional<CommAsync> local;
     CommAsync &op = Async ? *Async : local.emplace();
-    Done = 0;
-    Use use(this);
-    if (!use.ok)
-      return COMM_ERR_INVALID_HANDLE;
     {
       std::lock_guard lock(m_);
       begin_op(op, true, const_cast<char *>(static_cast<const char *>(Buffer)), Count);
@@ -367,24 +332,9 @@ class PosixCommDevice final : public CommDevice {
     return finish_call(op, Async != nullptr, Done);
   }
 
-  uint32_t GetOverlappedResult(CommAsync &Async, uint32_t &Transferred, bool Wait) override {
-    uint32_t rc;
-    {
-      Use use(this);
-      if (!use.ok && Async.pending) {
-        Async.pending = false;
-        Async.error = COMM_ERR_OPERATION_ABORTED;
-      }
-      rc = use.ok ? wait_op(Async, Wait) : Async.error;
-    }
-    Transferred = Async.done;
-    return rc;
-  }
+  uint32_t os_get_overlapped_result(CommAsync &Async, bool Wait) override { return wait_op(Async, Wait); }
 
-  uint32_t PurgeComm(uint32_t Flags) override {
-    Use use(this);
-    if (!use.ok)
-      return COMM_ERR_INVALID_HANDLE;
+  uint32_t os_purge_comm(uint32_t Flags) override {
     std::lock_guard lock(m_);
     uint32_t rc = COMM_OK;
     if (Flags & COMM_PURGE_TXABORT) {
@@ -410,11 +360,7 @@ class PosixCommDevice final : public CommDevice {
     return rc;
   }
 
-  uint32_t ClearCommError(uint32_t &Errors, CommStat *Stat) override {
-    Errors = 0;
-    Use use(this);
-    if (!use.ok)
-      return COMM_ERR_INVALID_HANDLE;
+  uint32_t os_clear_comm_error(uint32_t &Errors, CommStat *Stat) override {
     std::lock_guard lock(m_);
     fill_locked();
     Errors = errors_;
@@ -427,12 +373,8 @@ class PosixCommDevice final : public CommDevice {
     return COMM_OK;
   }
 
-  uint32_t ClearCommErrorInput(uint32_t &Errors, uint32_t &InQueue) override {
-    Errors = 0;
-    InQueue = 0;
-    Use use(this);
-    if (!use.ok)
-      return COMM_ERR_INVALID_HANDLE;
+  // The output count is an ioctl of its own, which a reader does not need.
+  uint32_t os_clear_comm_error_input(uint32_t &Errors, uint32_t &InQueue) override {
     std::lock_guard lock(m_);
     fill_locked();
     Errors = errors_;
@@ -441,13 +383,7 @@ class PosixCommDevice final : public CommDevice {
     return COMM_OK;
   }
 
-  uint32_t GetCommModemStatus(uint32_t &Status) override {
-    Status = 0;
-    Use use(this);
-    if (!use.ok)
-      return COMM_ERR_INVALID_HANDLE;
-    if (!has_lines_)
-      return COMM_OK;
+  uint32_t os_get_comm_modem_status(uint32_t &Status) override {
     int bits = 0;
     if (::ioctl(fd_.get(), TIOCMGET, &bits) != 0)
       return io_error(errno);
@@ -455,10 +391,7 @@ class PosixCommDevice final : public CommDevice {
     return COMM_OK;
   }
 
-  uint32_t EscapeCommFunction(uint32_t Function) override {
-    Use use(this);
-    if (!use.ok)
-      return COMM_ERR_INVALID_HANDLE;
+  uint32_t os_escape_comm_function(uint32_t Function) override {
     int bit = 0;
     unsigned long request = 0;
     switch (Function) {
@@ -489,15 +422,10 @@ class PosixCommDevice final : public CommDevice {
       default:
         return COMM_ERR_INVALID_PARAMETER;
     }
-    if (!has_lines_)
-      return COMM_OK;  // a pty has no lines to set; nothing is wrong
     return ::ioctl(fd_.get(), request, &bit) == 0 ? COMM_OK : io_error(errno);
   }
 
-  uint32_t TransmitCommChar(char Ch) override {
-    Use use(this);
-    if (!use.ok)
-      return COMM_ERR_INVALID_HANDLE;
+  uint32_t os_transmit_comm_char(char Ch) override {
     for (int attempt = 0; attempt < 2; ++attempt) {
       ssize_t n = ::write(fd_.get(), &Ch, 1);
       if (n == 1)
@@ -510,42 +438,20 @@ class PosixCommDevice final : public CommDevice {
     return COMM_ERR_SEM_TIMEOUT;
   }
 
-  void CloseHandle() override {
-    std::unique_lock lock(m_);
-    if (closed_)
-      return;
-    closed_ = true;
+  void os_close_begin_locked() override {
     close_event_.set();
     tx_abort_->set();
     rx_abort_->set();
-    cv_.notify_all();
-    cv_.wait(lock, [&] { return inflight_ == 0; });
+    cv_.notify_all();  // writes waiting for their turn
+  }
+
+  void os_close_release_locked() override {
     // TIOCEXCL stays on the tty after our close; anyone else's next open would fail.
     ::ioctl(fd_.get(), TIOCNXCL);
     fd_.reset();  // also ends our flock
   }
 
  private:
-  // Marks a call as inside the device, so CloseHandle waits for it before the descriptor
-  // goes (a number that the OS could hand to someone else at once).
-  struct Use {
-    explicit Use(PosixCommDevice *d) : dev(d) {
-      std::lock_guard lock(dev->m_);
-      ok = !dev->closed_;
-      if (ok)
-        ++dev->inflight_;
-    }
-    ~Use() {
-      if (!ok)
-        return;
-      std::lock_guard lock(dev->m_);
-      if (--dev->inflight_ == 0)
-        dev->cv_.notify_all();
-    }
-    PosixCommDevice *dev;
-    bool ok;
-  };
-
   static uint32_t modem_status(int bits) {
     uint32_t s = 0;
     if (bits & TIOCM_CTS)
@@ -934,13 +840,9 @@ class PosixCommDevice final : public CommDevice {
     }
   }
 
-  std::mutex m_;
-  std::condition_variable cv_;  // calls leaving the device; writes taking their turn
+  // The base's cv_ also tells writes that their turn came.
   UniqueFd fd_;
-  const bool has_lines_;
   bool has_icount_ = false;
-  bool closed_ = false;
-  int inflight_ = 0;
   CommEvent close_event_;
   LatchedEvent event_kick_;  // something changed that the event waiter should look at
   // The input queue holds bytes (or the device hung up); kept up only while a read waits
@@ -962,7 +864,6 @@ class PosixCommDevice final : public CommDevice {
   bool hung_up_ = false;
   int modem_ = 0;
   serial_icounter_struct icount_{};
-  CommDcb dcb_;
   CommTimeouts timeouts_;
   uint64_t next_ticket_ = 0;
   uint64_t serving_ticket_ = 0;
@@ -1036,46 +937,4 @@ std::string comm_device_path(const std::string &port) {
   if (!port.empty() && port[0] == '/')
     return port;
   return "/dev/" + port;
-}
-
-uint32_t comm_probe(const std::string &port) {
-  std::shared_ptr<CommDevice> device;
-  uint32_t rc = comm_os_backend().CreateFile(port, true, device);
-  if (device)
-    device->CloseHandle();
-  return rc;
-}
-
-uint32_t comm_error_from_errno(int err) {
-  switch (err) {
-    case 0:
-      return COMM_OK;
-    case ENOENT:
-    case ENXIO:
-    case ENODEV:
-      return COMM_ERR_FILE_NOT_FOUND;
-    case ENOTDIR:
-      return COMM_ERR_PATH_NOT_FOUND;
-    case EACCES:
-    case EPERM:
-    case EBUSY:
-    case EWOULDBLOCK:
-      return COMM_ERR_ACCESS_DENIED;
-    case EBADF:
-      return COMM_ERR_INVALID_HANDLE;
-    case ENOMEM:
-      return COMM_ERR_NOT_ENOUGH_MEMORY;
-    case EINVAL:
-      return COMM_ERR_INVALID_PARAMETER;
-    case EIO:
-      return COMM_ERR_DEVICE_NOT_CONNECTED;
-    case ETIMEDOUT:
-      return COMM_ERR_SEM_TIMEOUT;
-    case ECANCELED:
-      return COMM_ERR_OPERATION_ABORTED;
-    case ENOTTY:
-      return COMM_ERR_INVALID_FUNCTION;
-    default:
-      return COMM_ERR_GEN_FAILURE;
-  }
 }

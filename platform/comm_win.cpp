@@ -6,6 +6,8 @@
 // Wine's COM mapping) instead of a failed open.
 #include "platform/comm.h"
 
+#include "platform/comm_device.h"
+
 #include <windows.h>
 // The layer's CreateFile is a method; the system's macro of that name would rename it.
 #undef CreateFile
@@ -13,8 +15,6 @@
 #include <algorithm>
 #include <atomic>
 #include <cctype>
-#include <cerrno>
-#include <condition_variable>
 #include <cstdlib>
 #include <cstring>
 #include <map>
@@ -46,10 +46,6 @@ uint32_t comm_error_from_win(DWORD error) {
 }
 
 uint32_t last_comm_error() { return comm_error_from_win(::GetLastError()); }
-
-bool valid_dcb(const CommDcb &d) {
-  return d.BaudRate != 0 && d.ByteSize >= 5 && d.ByteSize <= 8 && d.Parity <= 4 && d.StopBits <= 2;
-}
 
 DCB to_win(const CommDcb &d) {
   DCB w{};
@@ -83,7 +79,10 @@ DCB to_win(const CommDcb &d) {
 
 constexpr uint32_t kLineEvents = COMM_EV_CTS | COMM_EV_DSR | COMM_EV_RLSD | COMM_EV_RING;
 
-bool is_line_function(uint32_t f) { return f >= COMM_SETRTS && f <= COMM_CLRDTR; }
+bool has_modem_lines(HANDLE h) {
+  DWORD status = 0;
+  return ::GetCommModemStatus(h, &status) != 0;
+}
 
 // One overlapped operation, kept by the device while the kernel may still write to it.
 struct Pending {
@@ -91,14 +90,12 @@ struct Pending {
   bool is_write = false;
 };
 
-class WinCommDevice final : public CommDevice {
+class WinCommDevice final : public CommDeviceBase {
  public:
-  WinCommDevice(HANDLE h, HANDLE claim, bool overlapped) : h_(h), claim_(claim), overlapped_(overlapped) {
-    DWORD status = 0;
-    has_lines_ = ::GetCommModemStatus(h_, &status) != 0;
+  WinCommDevice(HANDLE h, HANDLE claim, bool overlapped)
+      : CommDeviceBase(has_modem_lines(h)), h_(h), claim_(claim), overlapped_(overlapped) {
     wait_event_ = ::CreateEventW(nullptr, TRUE, FALSE, nullptr);
     close_event_ = ::CreateEventW(nullptr, TRUE, FALSE, nullptr);
-    dcb_.BaudRate = 9600;
   }
   ~WinCommDevice() override {
     CloseHandle();
@@ -106,21 +103,11 @@ class WinCommDevice final : public CommDevice {
     ::CloseHandle(close_event_);
   }
 
-  uint32_t SetupComm(uint32_t InQueue, uint32_t OutQueue) override {
-    Use use(this);
-    if (!use.ok)
-      return COMM_ERR_INVALID_HANDLE;
-    if (InQueue == 0)
-      return COMM_ERR_INVALID_PARAMETER;
+  uint32_t os_setup_comm(uint32_t InQueue, uint32_t OutQueue) override {
     return ::SetupComm(h_, InQueue, OutQueue) ? COMM_OK : last_comm_error();
   }
 
-  uint32_t SetCommState(const CommDcb &Dcb) override {
-    Use use(this);
-    if (!use.ok)
-      return COMM_ERR_INVALID_HANDLE;
-    if (!valid_dcb(Dcb))
-      return COMM_ERR_INVALID_PARAMETER;
+  uint32_t os_set_comm_state(const CommDcb &Dcb) override {
     DCB w = to_win(Dcb);
     if (!has_lines_) {
       // A line without modem lines (a pty) cannot have them driven: the rest still applies.
@@ -128,35 +115,16 @@ class WinCommDevice final : public CommDevice {
       w.fRtsControl = RTS_CONTROL_DISABLE;
       w.fOutxCtsFlow = w.fOutxDsrFlow = w.fDsrSensitivity = FALSE;
     }
-    if (!::SetCommState(h_, &w))
-      return last_comm_error();
-    std::lock_guard lock(m_);
-    dcb_ = Dcb;
-    return COMM_OK;
+    return ::SetCommState(h_, &w) ? COMM_OK : last_comm_error();
   }
 
-  uint32_t GetCommState(CommDcb &Dcb) override {
-    Use use(this);
-    if (!use.ok)
-      return COMM_ERR_INVALID_HANDLE;
-    std::lock_guard lock(m_);
-    Dcb = dcb_;
-    return COMM_OK;
-  }
-
-  uint32_t SetCommTimeouts(const CommTimeouts &T) override {
-    Use use(this);
-    if (!use.ok)
-      return COMM_ERR_INVALID_HANDLE;
+  uint32_t os_set_comm_timeouts(const CommTimeouts &T) override {
     COMMTIMEOUTS w{T.ReadIntervalTimeout, T.ReadTotalTimeoutMultiplier, T.ReadTotalTimeoutConstant,
                    T.WriteTotalTimeoutMultiplier, T.WriteTotalTimeoutConstant};
     return ::SetCommTimeouts(h_, &w) ? COMM_OK : last_comm_error();
   }
 
-  uint32_t SetCommMask(uint32_t Mask) override {
-    Use use(this);
-    if (!use.ok)
-      return COMM_ERR_INVALID_HANDLE;
+  uint32_t os_set_comm_mask(uint32_t Mask) override {
     // A line without modem lines never raises their events, and Wine refuses to wait on a
     // mask that names them there.
     const uint32_t system_mask = has_lines_ ? Mask : Mask & ~kLineEvents;
@@ -166,11 +134,7 @@ class WinCommDevice final : public CommDevice {
     return COMM_OK;
   }
 
-  uint32_t WaitCommEvent(uint32_t &Mask, const CommEvent *Stop, int TimeoutMs) override {
-    Mask = 0;
-    Use use(this);
-    if (!use.ok)
-      return COMM_ERR_INVALID_HANDLE;
+  uint32_t os_wait_comm_event(uint32_t &Mask, const CommEvent *Stop, int TimeoutMs) override {
     if (!overlapped_)
       return COMM_ERR_INVALID_FUNCTION;  // a stop event needs an overlapped wait
     const ULONGLONG deadline = TimeoutMs < 0 ? 0 : ::GetTickCount64() + static_cast<ULONGLONG>(TimeoutMs);
@@ -251,25 +215,15 @@ class WinCommDevice final : public CommDevice {
     }
   }
 
-  uint32_t ReadFile(void *Buffer, uint32_t Count, uint32_t &Done, CommAsync *Async) override {
+  uint32_t os_read_file(void *Buffer, uint32_t Count, uint32_t &Done, CommAsync *Async) override {
     return start(false, Buffer, Count, Done, Async);
   }
 
-  uint32_t WriteFile(const void *Buffer, uint32_t Count, uint32_t &Done, CommAsync *Async) override {
+  uint32_t os_write_file(const void *Buffer, uint32_t Count, uint32_t &Done, CommAsync *Async) override {
     return start(true, const_cast<void *>(Buffer), Count, Done, Async);
   }
 
-  uint32_t GetOverlappedResult(CommAsync &Async, uint32_t &Transferred, bool Wait) override {
-    Transferred = Async.done;
-    Use use(this);
-    if (!Async.pending)
-      return Async.error;
-    if (!use.ok) {
-      // The close took every operation back and waited for it.
-      Async.pending = false;
-      Async.error = COMM_ERR_OPERATION_ABORTED;
-      return Async.error;
-    }
+  uint32_t os_get_overlapped_result(CommAsync &Async, bool Wait) override {
     OVERLAPPED *ov;
     {
       std::lock_guard lock(m_);
@@ -283,14 +237,10 @@ class WinCommDevice final : public CommDevice {
     if (error == ERROR_IO_INCOMPLETE)
       return COMM_ERR_IO_INCOMPLETE;
     finish(Async, n, error);
-    Transferred = Async.done;
     return Async.error;
   }
 
-  uint32_t PurgeComm(uint32_t Flags) override {
-    Use use(this);
-    if (!use.ok)
-      return COMM_ERR_INVALID_HANDLE;
+  uint32_t os_purge_comm(uint32_t Flags) override {
     if (!::PurgeComm(h_, Flags))
       return last_comm_error();
     // The aborted operations' records and buffers are the caller's again once this returns,
@@ -306,11 +256,7 @@ class WinCommDevice final : public CommDevice {
     return COMM_OK;
   }
 
-  uint32_t ClearCommError(uint32_t &Errors, CommStat *Stat) override {
-    Errors = 0;
-    Use use(this);
-    if (!use.ok)
-      return COMM_ERR_INVALID_HANDLE;
+  uint32_t os_clear_comm_error(uint32_t &Errors, CommStat *Stat) override {
     DWORD errors = 0;
     COMSTAT s{};
     if (!::ClearCommError(h_, &errors, &s))
@@ -326,13 +272,7 @@ class WinCommDevice final : public CommDevice {
     return COMM_OK;
   }
 
-  uint32_t GetCommModemStatus(uint32_t &Status) override {
-    Status = 0;
-    Use use(this);
-    if (!use.ok)
-      return COMM_ERR_INVALID_HANDLE;
-    if (!has_lines_)
-      return COMM_OK;
+  uint32_t os_get_comm_modem_status(uint32_t &Status) override {
     DWORD s = 0;
     if (!::GetCommModemStatus(h_, &s))
       return last_comm_error();
@@ -340,32 +280,20 @@ class WinCommDevice final : public CommDevice {
     return COMM_OK;
   }
 
-  uint32_t EscapeCommFunction(uint32_t Function) override {
-    Use use(this);
-    if (!use.ok)
-      return COMM_ERR_INVALID_HANDLE;
-    if (Function < COMM_SETXOFF || Function > COMM_CLRBREAK || Function == 7)
-      return COMM_ERR_INVALID_PARAMETER;
-    if (!has_lines_ && is_line_function(Function))
-      return COMM_OK;  // no lines to set; nothing is wrong
+  uint32_t os_escape_comm_function(uint32_t Function) override {
     return ::EscapeCommFunction(h_, Function) ? COMM_OK : last_comm_error();
   }
 
-  uint32_t TransmitCommChar(char Ch) override {
-    Use use(this);
-    if (!use.ok)
-      return COMM_ERR_INVALID_HANDLE;
+  uint32_t os_transmit_comm_char(char Ch) override {
     return ::TransmitCommChar(h_, Ch) ? COMM_OK : last_comm_error();
   }
 
-  void CloseHandle() override {
-    std::unique_lock lock(m_);
-    if (closed_)
-      return;
-    closed_ = true;
+  void os_close_begin_locked() override {
     ::SetEvent(close_event_);
     ::CancelIoEx(h_, nullptr);
-    cv_.wait(lock, [&] { return inflight_ == 0; });
+  }
+
+  void os_close_release_locked() override {
     // Operations nobody has collected still name the caller's records: the kernel must be
     // done with them before the handle goes.
     for (auto &[async, op] : ops_) {
@@ -379,25 +307,6 @@ class WinCommDevice final : public CommDevice {
   }
 
  private:
-  // Marks a call as inside the device, so CloseHandle waits for it before the handle goes.
-  struct Use {
-    explicit Use(WinCommDevice *d) : dev(d) {
-      std::lock_guard lock(dev->m_);
-      ok = !dev->closed_;
-      if (ok)
-        ++dev->inflight_;
-    }
-    ~Use() {
-      if (!ok)
-        return;
-      std::lock_guard lock(dev->m_);
-      if (--dev->inflight_ == 0)
-        dev->cv_.notify_all();
-    }
-    WinCommDevice *dev;
-    bool ok;
-  };
-
   // Where the system's wait does not work (see WaitCommEvent): bytes in the input queue
   // are reported as EV_RXCHAR for as long as they are there, so none is left unread.
   // Line errors stay with ClearCommError; a failed look means the device went.
@@ -426,10 +335,6 @@ class WinCommDevice final : public CommDevice {
   }
 
   uint32_t start(bool write, void *buffer, uint32_t count, uint32_t &Done, CommAsync *Async) {
-    Done = 0;
-    Use use(this);
-    if (!use.ok)
-      return COMM_ERR_INVALID_HANDLE;
     if (!overlapped_) {
       DWORD n = 0;
       BOOL ok =
@@ -496,8 +401,6 @@ class WinCommDevice final : public CommDevice {
     ops_.erase(&op);
   }
 
-  std::mutex m_;
-  std::condition_variable cv_;
   static constexpr DWORD kPollMs = 10;
   HANDLE h_;
   HANDLE claim_;
@@ -505,12 +408,8 @@ class WinCommDevice final : public CommDevice {
   std::atomic<uint32_t> mask_{0};
   std::atomic<uint32_t> held_errors_{0};
   const bool overlapped_;
-  bool has_lines_ = false;
-  bool closed_ = false;
-  int inflight_ = 0;
   HANDLE wait_event_;
   HANDLE close_event_;
-  CommDcb dcb_;
   std::map<CommAsync *, std::unique_ptr<Pending>> ops_;
 };
 
@@ -571,15 +470,6 @@ void CommEvent::set() { ::SetEvent(reinterpret_cast<HANDLE>(handle_)); }
 
 void CommEvent::reset() { ::ResetEvent(reinterpret_cast<HANDLE>(handle_)); }
 
-bool CommEvent::is_set() const { return wait(0); }
-
-bool CommEvent::wait(int timeout_ms) const {
-  const CommEvent *self = this;
-  return comm_wait_any(&self, 1, timeout_ms) == 0;
-}
-
-intptr_t CommEvent::native_handle() const { return handle_; }
-
 int comm_wait_any(const CommEvent *const *events, int count, int timeout_ms) {
   HANDLE handles[MAXIMUM_WAIT_OBJECTS];
   count = std::min(count, static_cast<int>(MAXIMUM_WAIT_OBJECTS));
@@ -601,14 +491,6 @@ std::string comm_device_path(const std::string &port) {
   if (port.rfind("\\\\", 0) == 0)
     return port;
   return "\\\\.\\" + port;  // the device namespace: also COM10 and above
-}
-
-uint32_t comm_probe(const std::string &port) {
-  std::shared_ptr<CommDevice> device;
-  uint32_t rc = comm_os_backend().CreateFile(port, true, device);
-  if (device)
-    device->CloseHandle();
-  return rc;
 }
 
 uint32_t comm_enum_ports(std::vector<std::string> &names) {
@@ -649,31 +531,4 @@ uint32_t comm_enum_ports(std::vector<std::string> &names) {
 uint32_t comm_enum_ports_in(const std::string &, const std::string &, std::vector<std::string> &names) {
   names.clear();
   return COMM_ERR_INVALID_FUNCTION;  // there is no tty tree to read on Windows
-}
-
-uint32_t comm_error_from_errno(int err) {
-  switch (err) {
-    case 0:
-      return COMM_OK;
-    case ENOENT:
-    case ENXIO:
-    case ENODEV:
-      return COMM_ERR_FILE_NOT_FOUND;
-    case ENOTDIR:
-      return COMM_ERR_PATH_NOT_FOUND;
-    case EACCES:
-    case EPERM:
-    case EBUSY:
-      return COMM_ERR_ACCESS_DENIED;
-    case EBADF:
-      return COMM_ERR_INVALID_HANDLE;
-    case ENOMEM:
-      return COMM_ERR_NOT_ENOUGH_MEMORY;
-    case EINVAL:
-      return COMM_ERR_INVALID_PARAMETER;
-    case EIO:
-      return COMM_ERR_DEVICE_NOT_CONNECTED;
-    default:
-      return COMM_ERR_GEN_FAILURE;
-  }
 }

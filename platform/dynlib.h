@@ -1,5 +1,5 @@
 // A run-time loaded shared library, owned: closing happens in the destructor. One source
-// per OS (dlopen or LoadLibrary); callers never name either.
+// per OS (dlopen or LoadLibrary) for the system's calls; callers never name either.
 #pragma once
 
 #include <string>
@@ -10,7 +10,14 @@ class DynLib {
   DynLib(const DynLib &) = delete;
   DynLib &operator=(const DynLib &) = delete;
   DynLib(DynLib &&other) noexcept : handle_(other.handle_) { other.handle_ = nullptr; }
-  DynLib &operator=(DynLib &&other) noexcept;
+  DynLib &operator=(DynLib &&other) noexcept {
+    if (this != &other) {
+      Close();
+      handle_ = other.handle_;
+      other.handle_ = nullptr;
+    }
+    return *this;
+  }
   ~DynLib() { Close(); }
 
   // Loads `path` without any system dialog. On failure returns false with the system's

@@ -2,15 +2,6 @@
 
 #include <dlfcn.h>
 
-DynLib &DynLib::operator=(DynLib &&other) noexcept {
-  if (this != &other) {
-    Close();
-    handle_ = other.handle_;
-    other.handle_ = nullptr;
-  }
-  return *this;
-}
-
 bool DynLib::Open(const std::string &path, int &system_error, std::string &error_text) {
   Close();
   handle_ = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);

@@ -2,15 +2,6 @@
 
 #include <windows.h>
 
-DynLib &DynLib::operator=(DynLib &&other) noexcept {
-  if (this != &other) {
-    Close();
-    handle_ = other.handle_;
-    other.handle_ = nullptr;
-  }
-  return *this;
-}
-
 bool DynLib::Open(const std::string &path, int &system_error, std::string &error_text) {
   Close();
   // No critical-error or open-file boxes while loading.

@@ -1,6 +1,6 @@
 #include "platform/net.h"
 
-#include "platform/udp.h"
+#include "platform/net_os.h"
 
 #include <arpa/inet.h>
 #include <ifaddrs.h>
@@ -157,28 +157,12 @@ bool host_ipv4_address(std::string &address) {
   return true;
 }
 
-PortCheck udp_port_check(int port, std::string &detail) {
-  udp::Socket socket;
-  if (!socket.open()) {
-    detail = udp::error_text(udp::last_error());
-    return PortCheck::other_error;
-  }
-  if (socket.bind_any(uint16_t(port)))
-    return PortCheck::free;
-  const int error = udp::last_error();
-  detail = udp::error_text(error);
+PortCheck udp_bind_refusal(int, int error) {
   if (error == EADDRINUSE)
     return PortCheck::in_use;
   if (error == EACCES || error == EPERM)
     return PortCheck::no_permission;
   return PortCheck::other_error;
-}
-
-bool same_subnet_24(const std::string &a, const std::string &b) {
-  in_addr first{}, second{};
-  if (::inet_pton(AF_INET, a.c_str(), &first) != 1 || ::inet_pton(AF_INET, b.c_str(), &second) != 1)
-    return false;
-  return (ntohl(first.s_addr) >> 8) == (ntohl(second.s_addr) >> 8);
 }
 
 std::vector<TcpConnection> tcp_connections_on_port(int port) {

@@ -1,5 +1,6 @@
 #include "platform/net.h"
 
+#include "platform/net_os.h"
 #include "platform/udp.h"
 
 #include <winsock2.h>
@@ -17,16 +18,6 @@
 namespace {
 
 bool is_loopback(uint32_t host_order) { return (host_order >> 24) == 127; }
-
-// Winsock is started for the length of one question.
-struct Sockets {
-  Sockets() : ok(udp::sockets_startup()) {}
-  ~Sockets() {
-    if (ok)
-      udp::sockets_cleanup();
-  }
-  bool ok;
-};
 
 // A table of UDP endpoints with their owners (MIB_UDPTABLE_OWNER_PID or its IPv6 twin);
 // empty when it cannot be read.
@@ -180,7 +171,7 @@ std::vector<std::string> interface_ipv4_addresses() {
 }
 
 bool host_ipv4_address(std::string &address) {
-  Sockets sockets;
+  udp::Startup sockets;  // Winsock is started for the length of one question
   if (!sockets.ok)
     return false;
   char name[256] = {};
@@ -203,17 +194,7 @@ bool host_ipv4_address(std::string &address) {
   return true;
 }
 
-PortCheck udp_port_check(int port, std::string &detail) {
-  Sockets sockets;
-  udp::Socket socket;
-  if (!sockets.ok || !socket.open()) {
-    detail = udp::error_text(udp::last_error());
-    return PortCheck::other_error;
-  }
-  if (socket.bind_any(uint16_t(port)))
-    return PortCheck::free;
-  const int error = udp::last_error();
-  detail = udp::error_text(error);
+PortCheck udp_bind_refusal(int port, int error) {
   if (error == WSAEADDRINUSE)
     return PortCheck::in_use;
   // A port bound with SO_EXCLUSIVEADDRUSE, as services commonly bind theirs, refuses
@@ -221,13 +202,6 @@ PortCheck udp_port_check(int port, std::string &detail) {
   if (error == WSAEACCES)
     return udp_port_holders(port).empty() ? PortCheck::no_permission : PortCheck::in_use;
   return PortCheck::other_error;
-}
-
-bool same_subnet_24(const std::string &a, const std::string &b) {
-  in_addr first{}, second{};
-  if (::inet_pton(AF_INET, a.c_str(), &first) != 1 || ::inet_pton(AF_INET, b.c_str(), &second) != 1)
-    return false;
-  return (ntohl(first.s_addr) >> 8) == (ntohl(second.s_addr) >> 8);
 }
 
 std::vector<TcpConnection> tcp_connections_on_port(int) { return {}; }

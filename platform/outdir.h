@@ -22,7 +22,7 @@ class ZaOutDir {
   // `base` empty means the current folder. False with a reason when it is missing, not a
   // folder, or a symbolic link (`is_link` tells the last case apart).
   bool open(const std::string &base, bool &is_link);
-  bool is_open() const;
+  bool is_open() const { return !base_.empty(); }
   // The folder's text as given, for messages.
   const std::string &shown() const { return shown_; }
 
@@ -37,14 +37,10 @@ class ZaOutDir {
 
  private:
   friend class ZaOutFile;
-#ifdef _WIN32
-  std::string base_;
-#else
+  std::string base_;  // the folder's path once it is open
+  // Where the system can hold a folder open (Linux), the folder's descriptor, through which
+  // everything below it is reached; -1 where entries are reached by their paths (Windows).
   int fd_ = -1;
-  // Opens the folder that holds the last component of `rel` (creating the folders when asked)
-  // and returns its descriptor, or -1; `leaf` receives the last component.
-  int open_parent(const std::string &rel, bool create, std::string &leaf) const;
-#endif
   std::string shown_;
 };
 
@@ -67,11 +63,13 @@ class ZaOutFile {
   void discard();
 
  private:
+  // ".za" and eight hex digits of `random`: short and of fixed length, so it fits wherever
+  // the final name fits.
+  static std::string temp_name(unsigned random);
+
   std::FILE *file_ = nullptr;
-#ifdef _WIN32
-  std::string temp_, final_;
-#else
+  // Where the system holds folders open, the entry's folder, and the temporary and final
+  // names in it; -1 and full paths where it does not (as ZaOutDir).
   int dir_fd_ = -1;
-  std::string temp_, leaf_;
-#endif
+  std::string temp_, final_;
 };

@@ -13,40 +13,11 @@ namespace {
 
 constexpr int kDirFlags = O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC;
 
-// The temporary name is short and of fixed length, so it fits wherever the final name fits.
-std::string temp_name(std::random_device &rd) {
-  char name[16];
-  std::snprintf(name, sizeof name, ".za%08x.tmp", static_cast<unsigned>(rd()));
-  return name;
-}
-
-}  // namespace
-
-ZaOutDir::~ZaOutDir() {
-  if (fd_ >= 0)
-    ::close(fd_);
-}
-
-bool ZaOutDir::open(const std::string &base, bool &is_link) {
-  is_link = false;
-  shown_ = base;
-  std::string path = base.empty() ? "." : base;
-  // A trailing delimiter would make the system follow a link in the last component.
-  while (path.size() > 1 && path.back() == '/')
-    path.pop_back();
-  fd_ = ::open(path.c_str(), kDirFlags);
-  if (fd_ < 0) {
-    struct stat st {};
-    is_link = ::lstat(path.c_str(), &st) == 0 && S_ISLNK(st.st_mode);
-    return false;
-  }
-  return true;
-}
-
-bool ZaOutDir::is_open() const { return fd_ >= 0; }
-
-int ZaOutDir::open_parent(const std::string &rel, bool create, std::string &leaf) const {
-  int fd = ::dup(fd_);
+// Opens the folder that holds the last component of `rel` (creating the folders when asked)
+// below the folder `base` and returns its descriptor, or -1; `leaf` receives the last
+// component.
+int open_parent(int base, const std::string &rel, bool create, std::string &leaf) {
+  int fd = ::dup(base);
   size_t start = 0;
   for (;;) {
     size_t slash = rel.find('/', start);
@@ -70,9 +41,33 @@ int ZaOutDir::open_parent(const std::string &rel, bool create, std::string &leaf
   }
 }
 
+}  // namespace
+
+ZaOutDir::~ZaOutDir() {
+  if (fd_ >= 0)
+    ::close(fd_);
+}
+
+bool ZaOutDir::open(const std::string &base, bool &is_link) {
+  is_link = false;
+  shown_ = base;
+  std::string path = base.empty() ? "." : base;
+  // A trailing delimiter would make the system follow a link in the last component.
+  while (path.size() > 1 && path.back() == '/')
+    path.pop_back();
+  fd_ = ::open(path.c_str(), kDirFlags);
+  if (fd_ < 0) {
+    struct stat st {};
+    is_link = ::lstat(path.c_str(), &st) == 0 && S_ISLNK(st.st_mode);
+    return false;
+  }
+  base_ = path;
+  return true;
+}
+
 ZaOutDir::Kind ZaOutDir::kind_of(const std::string &rel, std::time_t *mtime) const {
   std::string leaf;
-  int dir = open_parent(rel, false, leaf);
+  int dir = open_parent(fd_, rel, false, leaf);
   if (dir < 0)
     return kNone;
   struct stat st {};
@@ -89,7 +84,7 @@ ZaOutDir::Kind ZaOutDir::kind_of(const std::string &rel, std::time_t *mtime) con
 
 bool ZaOutDir::make_dirs(const std::string &rel_dir) const {
   std::string leaf;
-  int dir = open_parent(rel_dir + "/", true, leaf);
+  int dir = open_parent(fd_, rel_dir + "/", true, leaf);
   if (dir < 0)
     return false;
   ::close(dir);
@@ -105,14 +100,14 @@ uint64_t ZaOutDir::free_bytes() const {
 
 bool ZaOutFile::create(const ZaOutDir &dir, const std::string &rel) {
   discard();
-  dir_fd_ = dir.open_parent(rel, true, leaf_);
-  if (dir_fd_ < 0 || leaf_.empty()) {
+  dir_fd_ = open_parent(dir.fd_, rel, true, final_);
+  if (dir_fd_ < 0 || final_.empty()) {
     discard();
     return false;
   }
   std::random_device rd;
   for (int attempt = 0; attempt < 16; ++attempt) {
-    temp_ = temp_name(rd);
+    temp_ = temp_name(rd());
     int fd = ::openat(dir_fd_, temp_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
     if (fd < 0) {
       if (errno == EEXIST)
@@ -149,10 +144,10 @@ ZaOutFile::Result ZaOutFile::commit(std::time_t mtime) {
   // rename is a plain one. A link goes, never its target; a folder stays (unlinkat without
   // AT_REMOVEDIR refuses it) and the rename below fails on it.
   if (ok)
-    ::unlinkat(dir_fd_, leaf_.c_str(), 0);
-  Result r = !ok                                                               ? kWriteFailed
-             : ::renameat(dir_fd_, temp_.c_str(), dir_fd_, leaf_.c_str()) == 0 ? kOk
-                                                                               : kRenameFailed;
+    ::unlinkat(dir_fd_, final_.c_str(), 0);
+  Result r = !ok                                                                ? kWriteFailed
+             : ::renameat(dir_fd_, temp_.c_str(), dir_fd_, final_.c_str()) == 0 ? kOk
+                                                                                : kRenameFailed;
   if (r == kOk)
     temp_.clear();
   discard();

@@ -46,8 +46,6 @@ bool ZaOutDir::open(const std::string &base, bool &is_link) {
   return true;
 }
 
-bool ZaOutDir::is_open() const { return !base_.empty(); }
-
 ZaOutDir::Kind ZaOutDir::kind_of(const std::string &rel, std::time_t *mtime) const {
   std::error_code ec;
   fs::path p = fs::path(base_) / fs::path(rel);
@@ -85,9 +83,7 @@ bool ZaOutFile::create(const ZaOutDir &dir, const std::string &rel) {
   final_ = (fs::path(dir.base_) / fs::path(rel)).string();
   std::random_device rd;
   for (int attempt = 0; attempt < 16 && !file_; ++attempt) {
-    char name[16];
-    std::snprintf(name, sizeof name, ".za%08x.tmp", static_cast<unsigned>(rd()));
-    temp_ = (fs::path(dir.base_) / fs::path(folder) / name).string();
+    temp_ = (fs::path(dir.base_) / fs::path(folder) / temp_name(rd())).string();
     file_ = std::fopen(temp_.c_str(), "wbx");
   }
   if (!file_)

@@ -1,7 +1,9 @@
-// The log's place, the same on every OS: beside the program where its folder takes the file.
+// The paths' half that is the same on every OS: the log's place (beside the program where its
+// folder takes the file) and the checks on the temporary folder.
 #include "platform/paths.h"
 
 #include "platform/files.h"
+#include "platform/paths_os.h"
 
 std::string log_path_for(const std::string &exe_path, const std::string &exe_name) {
   // Only the executable's own name counts: a folder of the same name further up the path
@@ -13,11 +15,56 @@ std::string log_path_for(const std::string &exe_path, const std::string &exe_nam
   return exe_path.substr(0, name_at) + "zevavi.log";
 }
 
-std::string default_log_path(const std::string &own_name) {
-  const std::string exe = executable_path();
-  const std::string name = own_name.empty() ? exe.substr(exe.find_last_of("/\\") + 1) : own_name;
-  std::string path = log_path_for(exe, name);
+std::string default_log_path(const std::string &program) {
+  std::string path = log_path_for(executable_path(), executable_name(program));
   return can_start_file_at(path) ? path : log_fallback_path();
+}
+
+namespace {
+
+// A folder of ours is a real directory owned by us; anything else in its place is refused,
+// since we would otherwise write partition files wherever a link points.
+bool check_own_dir(const std::string &path, std::string &error) {
+  Folder folder;
+  std::string reason;
+  if (folder.open(path, true, reason))
+    return true;
+  error = "The temporary folder " + path + " is not safe to use (" + reason + ").";
+  return false;
+}
+
+bool make_own_dir(const std::string &path, std::string &error) {
+  std::string reason;
+  if (make_private_folder(path, reason))
+    return check_own_dir(path, error);
+  error = "The temporary folder " + path + " cannot be created (" + reason + ").";
+  return false;
+}
+
+}  // namespace
+
+bool make_temp_dir(std::string &error) {
+  const std::string path = temp_dir_path();
+  if (path.empty()) {
+    error = std::string("The temporary folder has no place: ") + no_home_folder + ".";
+    return false;
+  }
+  return make_own_dir(path.substr(0, path.find_last_of("/\\")), error) && make_own_dir(path, error);
+}
+
+void remove_temp_files(const char *const *names, int count) {
+  const std::string path = temp_dir_path();
+  {
+    // A link planted in place of the folder must not steer the deletes elsewhere, and a folder
+    // of another user there is none of ours to clean.
+    Folder folder;
+    std::string reason;
+    if (!folder.open(path, true, reason))
+      return;
+    for (int i = 0; i < count; ++i)
+      folder.remove(names[i]);
+  }  // the folder is let go first: Windows cannot remove a folder that is held
+  remove_folder(path);
 }
 
 const char *path_kind_text(PathKind kind) {

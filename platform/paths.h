@@ -7,10 +7,6 @@
 // Full path of the running executable, or "" when it cannot be read.
 std::string executable_path();
 
-// The file name of the program `stem` on this OS: the stem itself, or "ZeVavi.exe" for
-// "ZeVavi" on Windows.
-std::string executable_name(const std::string &stem);
-
 // The user's home folder: $HOME, or where the password database puts it when HOME is unset
 // or not an absolute path (a service, a cron job, env -i); "" when neither names one. Never
 // a shared folder such as /tmp, where others could plant links in this user's place.
@@ -61,11 +57,13 @@ std::string log_fallback_path();
 // Only the last component counts: a folder of that name further up the path does not.
 std::string log_path_for(const std::string &exe_path, const std::string &exe_name);
 
-// Where a program starts its log: log_path_for(executable_path(), own_name) (with no
-// `own_name`, whatever the executable is called) when a fresh log can be started there,
-// else log_fallback_path(). An installed copy lies in a folder its users may not write
-// (Program Files, /usr/bin): their logs go to their own folders instead.
-std::string default_log_path(const std::string &own_name = {});
+// Where the program `program` ("ZeVavi", "zevavi-flash": its name without the system's
+// ".exe") starts its log, the same rule for every program: log_path_for(executable_path(),
+// its executable's name on this OS), so beside the executable only while that is named
+// exactly so, when a fresh log can be started there; else log_fallback_path(). An installed
+// copy lies in a folder its users may not write (Program Files, /usr/bin): their logs go to
+// their own folders instead.
+std::string default_log_path(const std::string &program);
 
 // True when a fresh file can be started at `path`: nothing or a regular file is there (a
 // link, folder, FIFO or device in its place is left alone: it is neither followed nor

@@ -1,6 +1,6 @@
 #include "platform/paths.h"
 
-#include "platform/files.h"
+#include "platform/paths_os.h"
 #include "platform/unique_fd.h"
 
 #include <cerrno>
@@ -39,17 +39,6 @@ bool make_dirs(const std::string &path) {
   return true;
 }
 
-// A folder of ours is a real directory owned by us; anything else in its place is refused,
-// since we would otherwise write partition files wherever a link points.
-bool check_own_dir(const std::string &path, std::string &error) {
-  Folder folder;
-  std::string reason;
-  if (folder.open(path, true, reason))
-    return true;
-  error = "The temporary folder " + path + " is not safe to use (" + reason + ").";
-  return false;
-}
-
 }  // namespace
 
 std::string executable_path() {
@@ -86,42 +75,18 @@ std::string temp_dir_path() {
   return path;
 }
 
-bool make_temp_dir(std::string &error) {
-  std::string path = temp_dir_path();
-  if (path.empty()) {
-    error = std::string("The temporary folder has no place: ") + no_home_folder + ".";
-    return false;
-  }
-  std::string parent = path.substr(0, path.rfind('/'));
-  if (!make_dirs(parent)) {
-    error = "The temporary folder " + parent + " cannot be created (" + std::strerror(errno) + ").";
-    return false;
-  }
-  if (!check_own_dir(parent, error))
-    return false;
-  if (::mkdir(path.c_str(), 0700) != 0 && errno != EEXIST) {
-    error = "The temporary folder " + path + " cannot be created (" + std::strerror(errno) + ").";
-    return false;
-  }
-  return check_own_dir(path, error);
+bool make_private_folder(const std::string &path, std::string &reason) {
+  if (make_dirs(path))
+    return true;
+  reason = std::strerror(errno);
+  return false;
 }
+
+void remove_folder(const std::string &path) { ::rmdir(path.c_str()); }
 
 bool temp_dir_exists() {
   struct stat st {};
   return ::lstat(temp_dir_path().c_str(), &st) == 0 && S_ISDIR(st.st_mode);
-}
-
-void remove_temp_files(const char *const *names, int count) {
-  std::string path = temp_dir_path();
-  // A link planted in place of the folder must not steer the deletes elsewhere, and a folder
-  // of another user there is none of ours to clean.
-  Folder folder;
-  std::string reason;
-  if (!folder.open(path, true, reason))
-    return;
-  for (int i = 0; i < count; ++i)
-    folder.remove(names[i]);
-  ::rmdir(path.c_str());
 }
 
 std::string settings_file_path(const std::string &name) {

@@ -2,7 +2,7 @@
 // %LOCALAPPDATA%, which only that user (and the administrators) may reach.
 #include "platform/paths.h"
 
-#include "platform/files.h"
+#include "platform/paths_os.h"
 
 #include <windows.h>
 
@@ -36,15 +36,6 @@ std::string last_error_text() {
   return n ? std::string(text) : "error " + std::to_string(error);
 }
 
-bool check_own_dir(const std::string &path, std::string &error) {
-  Folder folder;
-  std::string reason;
-  if (folder.open(path, true, reason))
-    return true;
-  error = "The temporary folder " + path + " is not safe to use (" + reason + ").";
-  return false;
-}
-
 std::string zevavi_dir() { return local_app_data() + "\\zevavi"; }
 
 // A file as a user means it: not a folder, a link or a junction, or a device.
@@ -71,39 +62,20 @@ std::string home_folder() {
 
 std::string temp_dir_path() { return zevavi_dir() + "\\ky_tmp"; }
 
-bool make_temp_dir(std::string &error) {
-  const std::string parent = zevavi_dir();
-  const std::string path = temp_dir_path();
-  if (!make_dir(parent)) {
-    error = "The temporary folder " + parent + " cannot be created (" + last_error_text() + ").";
-    return false;
-  }
-  if (!check_own_dir(parent, error))
-    return false;
-  if (!make_dir(path)) {
-    error = "The temporary folder " + path + " cannot be created (" + last_error_text() + ").";
-    return false;
-  }
-  return check_own_dir(path, error);
+// %LOCALAPPDATA% is there for every user: only the folder itself is made.
+bool make_private_folder(const std::string &path, std::string &reason) {
+  if (make_dir(path))
+    return true;
+  reason = last_error_text();
+  return false;
 }
+
+void remove_folder(const std::string &path) { ::RemoveDirectoryA(path.c_str()); }
 
 bool temp_dir_exists() {
   DWORD attributes = ::GetFileAttributesA(temp_dir_path().c_str());
   return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) &&
          !(attributes & FILE_ATTRIBUTE_REPARSE_POINT);
-}
-
-void remove_temp_files(const char *const *names, int count) {
-  const std::string path = temp_dir_path();
-  {
-    Folder folder;
-    std::string reason;
-    if (!folder.open(path, true, reason))
-      return;
-    for (int i = 0; i < count; ++i)
-      folder.remove(names[i]);
-  }  // the folder is let go first: a held folder cannot be removed
-  ::RemoveDirectoryA(path.c_str());
 }
 
 std::string settings_file_path(const std::string &name) {

@@ -3,11 +3,10 @@
 // creates the key and sets the values; reads see those writes first, then the key.
 #include "platform/settingsstore.h"
 
+#include "platform/registry_os.h"
+
 #include <windows.h>
 
-#include <cstdint>
-#include <cstdio>
-#include <cstdlib>
 #include <sstream>
 #include <stdexcept>
 
@@ -18,47 +17,6 @@ HKEY root_key(const std::string &section) {
 }
 
 std::string key_path(const std::string &section) { return section.substr(section.find('\\') + 1); }
-
-// The same paths are refused as by the stand-in, so a setting behaves alike everywhere.
-void check_path(const std::string &KeyPath) {
-  size_t pos = 0;
-  bool any = false;
-  for (;;) {
-    size_t stop = KeyPath.find('\\', pos);
-    std::string part = KeyPath.substr(pos, stop == std::string::npos ? std::string::npos : stop - pos);
-    if (part.empty() && stop == std::string::npos && any)
-      return;  // one trailing "\" is allowed
-    if (part.empty() || part == "." || part == ".." || part.find('/') != std::string::npos ||
-        part.find('\0') != std::string::npos)
-      throw std::runtime_error("\"" + KeyPath + "\" is not a registry key path this system can keep.");
-    any = true;
-    if (stop == std::string::npos)
-      return;
-    pos = stop + 1;
-  }
-}
-
-std::string quote(const std::string &text) {
-  std::string out = "\"";
-  for (char c : text) {
-    if (c == '"' || c == '\\')
-      out += '\\';
-    out += c;
-  }
-  return out + "\"";
-}
-
-bool unquote(const std::string &raw, std::string &value) {
-  if (raw.size() < 2 || raw.front() != '"' || raw.back() != '"')
-    return false;
-  value.clear();
-  for (size_t i = 1; i + 1 < raw.size(); ++i) {
-    if (raw[i] == '\\' && i + 2 < raw.size())
-      ++i;
-    value += raw[i];
-  }
-  return true;
-}
 
 std::string trimmed(const std::string &s) {
   size_t a = s.find_first_not_of(" \t\r");
@@ -71,24 +29,20 @@ std::string trimmed(const std::string &s) {
 std::string RegistryKeyFile(RegistryRoot, const std::string &) { return {}; }
 
 RegistryKey::RegistryKey(RegistryRoot Root, const std::string &KeyPath)
-    : file_(std::string()),
-      section_((Root == RegistryRoot::LocalMachine ? "HKEY_LOCAL_MACHINE\\" : "HKEY_CURRENT_USER\\") +
-               KeyPath) {
-  check_path(KeyPath);
+    : file_(std::string()), section_(registry_section(Root, KeyPath)) {
+  registry_relative_file(KeyPath);  // the same paths are refused as by the stand-in elsewhere
   while (!section_.empty() && section_.back() == '\\')
     section_.pop_back();
 }
 
-bool RegistryKey::ReadString(const std::string &Name, std::string &Value) const {
-  if (file_.ValueExists(section_, Name))
-    return unquote(file_.ReadString(section_, Name, {}), Value);
+bool registry_stored_string(const std::string &section, const std::string &Name, std::string &Value) {
   DWORD type = 0, size = 0;
-  const std::string path = key_path(section_);
-  if (::RegGetValueA(root_key(section_), path.c_str(), Name.c_str(), RRF_RT_REG_SZ, &type, nullptr, &size) !=
+  const std::string path = key_path(section);
+  if (::RegGetValueA(root_key(section), path.c_str(), Name.c_str(), RRF_RT_REG_SZ, &type, nullptr, &size) !=
       ERROR_SUCCESS)
     return false;
   std::string text(size, '\0');
-  if (::RegGetValueA(root_key(section_), path.c_str(), Name.c_str(), RRF_RT_REG_SZ, &type, text.data(),
+  if (::RegGetValueA(root_key(section), path.c_str(), Name.c_str(), RRF_RT_REG_SZ, &type, text.data(),
                      &size) != ERROR_SUCCESS)
     return false;
   text.resize(size > 0 ? size - 1 : 0);  // the size counts the terminating zero
@@ -96,30 +50,13 @@ bool RegistryKey::ReadString(const std::string &Name, std::string &Value) const 
   return true;
 }
 
-bool RegistryKey::ReadInteger(const std::string &Name, int &Value) const {
-  if (file_.ValueExists(section_, Name)) {
-    std::string raw = file_.ReadString(section_, Name, {});
-    if (raw.rfind("dword:", 0) != 0)
-      return false;
-    Value = static_cast<int>(static_cast<uint32_t>(std::strtoul(raw.c_str() + 6, nullptr, 16)));
-    return true;
-  }
+bool registry_stored_integer(const std::string &section, const std::string &Name, int &Value) {
   DWORD data = 0, size = sizeof data;
-  if (::RegGetValueA(root_key(section_), key_path(section_).c_str(), Name.c_str(), RRF_RT_REG_DWORD, nullptr,
+  if (::RegGetValueA(root_key(section), key_path(section).c_str(), Name.c_str(), RRF_RT_REG_DWORD, nullptr,
                      &data, &size) != ERROR_SUCCESS)
     return false;
   Value = static_cast<int>(data);
   return true;
-}
-
-void RegistryKey::WriteString(const std::string &Name, const std::string &Value) {
-  file_.WriteString(section_, Name, quote(Value));
-}
-
-void RegistryKey::WriteInteger(const std::string &Name, int Value) {
-  char text[16];
-  std::snprintf(text, sizeof text, "dword:%08x", static_cast<unsigned>(Value));
-  file_.WriteString(section_, Name, text);
 }
 
 void RegistryKey::Flush() {
@@ -140,11 +77,11 @@ void RegistryKey::Flush() {
     const std::string name = trimmed(line.substr(0, eq));
     const std::string raw = trimmed(line.substr(eq + 1));
     std::string text;
-    if (raw.rfind("dword:", 0) == 0) {
-      DWORD data = static_cast<DWORD>(std::strtoul(raw.c_str() + 6, nullptr, 16));
+    if (int number = 0; registry_dword(raw, number)) {
+      const DWORD data = static_cast<DWORD>(number);
       rc = ::RegSetValueExA(key, name.c_str(), 0, REG_DWORD, reinterpret_cast<const BYTE *>(&data),
                             sizeof data);
-    } else if (unquote(raw, text)) {
+    } else if (registry_unquote(raw, text)) {
       rc = ::RegSetValueExA(key, name.c_str(), 0, REG_SZ, reinterpret_cast<const BYTE *>(text.c_str()),
                             static_cast<DWORD>(text.size() + 1));
     }

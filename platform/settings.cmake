@@ -4,6 +4,7 @@ if(WIN32)
 else()
   set(ZV_REGISTRY_SOURCE ${CMAKE_CURRENT_LIST_DIR}/registry_posix.cpp)
 endif()
-add_library(zv_settingsstore STATIC ${CMAKE_CURRENT_LIST_DIR}/settingsstore.cpp ${ZV_REGISTRY_SOURCE})
+add_library(zv_settingsstore STATIC ${CMAKE_CURRENT_LIST_DIR}/settingsstore.cpp ${CMAKE_CURRENT_LIST_DIR}/registry.cpp
+                                     ${ZV_REGISTRY_SOURCE})
 zevavi_headers_from_root(zv_settingsstore)
 target_link_libraries(zv_settingsstore PUBLIC zv_platform)

@@ -18,6 +18,8 @@ constexpr uint32_t loopback = 0x7f000001;
 
 // "a.b.c.d" for a host-order IPv4 address.
 std::string dotted(uint32_t address);
+// The host-order address of such a text, as the system reads one; false for any other text.
+bool from_dotted(const std::string &text, uint32_t &address);
 
 // The system's error code of the last failed call, read at once after it, on its thread.
 int last_error();
@@ -31,6 +33,18 @@ std::string error_text(int error);
 // BSD sockets need no start-up; Winsock's reference-counted WSAStartup sits here.
 bool sockets_startup();
 void sockets_cleanup();
+
+// The sockets layer started for as long as this lives.
+struct Startup {
+  Startup() : ok(sockets_startup()) {}
+  ~Startup() {
+    if (ok)
+      sockets_cleanup();
+  }
+  Startup(const Startup &) = delete;
+  Startup &operator=(const Startup &) = delete;
+  const bool ok;
+};
 
 struct Peer {
   uint32_t address = 0;  // host order

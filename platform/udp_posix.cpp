@@ -9,21 +9,18 @@
 
 #include <cerrno>
 #include <cstring>
-#include <utility>
 
 namespace udp {
 
 namespace {
 
-int fd_of(intptr_t handle) { return static_cast<int>(handle); }
+int native(intptr_t handle) { return static_cast<int>(handle); }
 
-sockaddr_in to_sockaddr(const Peer &peer) {
-  sockaddr_in a{};
-  a.sin_family = AF_INET;
-  a.sin_addr.s_addr = htonl(peer.address);
-  a.sin_port = htons(peer.port);
-  return a;
-}
+}  // namespace
+
+#include "platform/udp_bsd.h"
+
+namespace {
 
 long receive_from(int fd, void *buffer, size_t size, int flags, Peer &peer) {
   sockaddr_in a{};
@@ -35,13 +32,6 @@ long receive_from(int fd, void *buffer, size_t size, int flags, Peer &peer) {
 }
 
 }  // namespace
-
-std::string dotted(uint32_t address) {
-  char text[INET_ADDRSTRLEN] = "?";
-  in_addr a{htonl(address)};
-  ::inet_ntop(AF_INET, &a, text, sizeof text);
-  return text;
-}
 
 int last_error() { return errno; }
 
@@ -59,26 +49,17 @@ Waker::Waker() : handle_(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) {}
 
 Waker::~Waker() {
   if (handle_ >= 0)
-    ::close(fd_of(handle_));
+    ::close(native(handle_));
 }
 
 void Waker::wake() const {
   uint64_t one = 1;
-  [[maybe_unused]] ssize_t n = ::write(fd_of(handle_), &one, sizeof one);
+  [[maybe_unused]] ssize_t n = ::write(native(handle_), &one, sizeof one);
 }
 
 void Waker::clear() const {
   uint64_t count;
-  [[maybe_unused]] ssize_t n = ::read(fd_of(handle_), &count, sizeof count);
-}
-
-Socket &Socket::operator=(Socket &&other) noexcept {
-  if (this != &other) {
-    close();
-    handle_ = std::exchange(other.handle_, -1);
-    receive_timeout_ms_ = std::exchange(other.receive_timeout_ms_, -1);
-  }
-  return *this;
+  [[maybe_unused]] ssize_t n = ::read(native(handle_), &count, sizeof count);
 }
 
 bool Socket::open() {
@@ -89,34 +70,18 @@ bool Socket::open() {
 
 void Socket::close() {
   if (handle_ >= 0)
-    ::close(fd_of(handle_));
+    ::close(native(handle_));
   handle_ = -1;
   receive_timeout_ms_ = -1;
 }
 
 bool Socket::set_reuse_address() const {
   int on = 1;
-  return ::setsockopt(fd_of(handle_), SOL_SOCKET, SO_REUSEADDR, &on, sizeof on) == 0;
-}
-
-bool Socket::bind_any(uint16_t port) const {
-  sockaddr_in a{};
-  a.sin_family = AF_INET;
-  a.sin_addr.s_addr = htonl(INADDR_ANY);
-  a.sin_port = htons(port);
-  return ::bind(fd_of(handle_), reinterpret_cast<sockaddr *>(&a), sizeof a) == 0;
-}
-
-int Socket::local_port() const {
-  sockaddr_in a{};
-  socklen_t len = sizeof a;
-  if (::getsockname(fd_of(handle_), reinterpret_cast<sockaddr *>(&a), &len) != 0)
-    return -1;
-  return ntohs(a.sin_port);
+  return ::setsockopt(native(handle_), SOL_SOCKET, SO_REUSEADDR, &on, sizeof on) == 0;
 }
 
 Wait Socket::wait_readable(int timeout_ms, const Waker *waker) const {
-  pollfd p[2] = {{fd_of(handle_), POLLIN, 0}, {waker ? fd_of(waker->handle_) : -1, POLLIN, 0}};
+  pollfd p[2] = {{native(handle_), POLLIN, 0}, {waker ? native(waker->handle_) : -1, POLLIN, 0}};
   int n = ::poll(p, waker ? 2 : 1, timeout_ms);
   if (n < 0)
     return Wait::Failed;
@@ -126,7 +91,7 @@ Wait Socket::wait_readable(int timeout_ms, const Waker *waker) const {
 }
 
 long Socket::recv_from(void *buffer, size_t size, Peer &peer) const {
-  return receive_from(fd_of(handle_), buffer, size, 0, peer);
+  return receive_from(native(handle_), buffer, size, 0, peer);
 }
 
 long Socket::recv_from_within(void *buffer, size_t size, Peer &peer, int timeout_ms) const {
@@ -135,28 +100,23 @@ long Socket::recv_from_within(void *buffer, size_t size, Peer &peer, int timeout
     flags = MSG_DONTWAIT;  // a zero SO_RCVTIMEO would wait for ever
   } else if (timeout_ms != receive_timeout_ms_) {
     timeval tv{timeout_ms / 1000, (timeout_ms % 1000) * 1000};
-    if (::setsockopt(fd_of(handle_), SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv) != 0)
+    if (::setsockopt(native(handle_), SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv) != 0)
       return -1;
     receive_timeout_ms_ = timeout_ms;
   }
-  return receive_from(fd_of(handle_), buffer, size, flags, peer);
-}
-
-bool Socket::connect(const Peer &peer) const {
-  sockaddr_in a = to_sockaddr(peer);
-  return ::connect(fd_of(handle_), reinterpret_cast<const sockaddr *>(&a), sizeof a) == 0;
+  return receive_from(native(handle_), buffer, size, flags, peer);
 }
 
 long Socket::send(const void *data, size_t size) const {
-  return long(::send(fd_of(handle_), data, size, MSG_NOSIGNAL));
+  return long(::send(native(handle_), data, size, MSG_NOSIGNAL));
 }
 
 long Socket::send_to(const Peer &peer, const void *data, size_t size) const {
   sockaddr_in a = to_sockaddr(peer);
   return long(
-      ::sendto(fd_of(handle_), data, size, MSG_NOSIGNAL, reinterpret_cast<const sockaddr *>(&a), sizeof a));
+      ::sendto(native(handle_), data, size, MSG_NOSIGNAL, reinterpret_cast<const sockaddr *>(&a), sizeof a));
 }
 
-long Socket::recv(void *buffer, size_t size) const { return long(::recv(fd_of(handle_), buffer, size, 0)); }
+long Socket::recv(void *buffer, size_t size) const { return long(::recv(native(handle_), buffer, size, 0)); }
 
 }  // namespace udp

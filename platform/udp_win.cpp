@@ -14,21 +14,18 @@
 #ifndef SIO_UDP_CONNRESET
 #define SIO_UDP_CONNRESET _WSAIOW(IOC_VENDOR, 12)
 #endif
-#include <utility>
 
 namespace udp {
 
 namespace {
 
-SOCKET sock_of(intptr_t handle) { return static_cast<SOCKET>(handle); }
+SOCKET native(intptr_t handle) { return static_cast<SOCKET>(handle); }
 
-sockaddr_in to_sockaddr(const Peer &peer) {
-  sockaddr_in a{};
-  a.sin_family = AF_INET;
-  a.sin_addr.s_addr = htonl(peer.address);
-  a.sin_port = htons(peer.port);
-  return a;
-}
+}  // namespace
+
+#include "platform/udp_bsd.h"
+
+namespace {
 
 std::mutex startup_mutex;
 int startup_count = 0;
@@ -42,14 +39,6 @@ void drain(SOCKET s) {
 }
 
 }  // namespace
-
-std::string dotted(uint32_t address) {
-  char text[INET_ADDRSTRLEN] = "?";
-  in_addr a{};
-  a.s_addr = htonl(address);
-  ::inet_ntop(AF_INET, &a, text, sizeof text);
-  return text;
-}
 
 int last_error() { return ::WSAGetLastError(); }
 
@@ -105,27 +94,19 @@ Waker::Waker() : handle_(-1) {
 
 Waker::~Waker() {
   if (handle_ >= 0)
-    ::closesocket(sock_of(handle_));
+    ::closesocket(native(handle_));
   sockets_cleanup();
 }
 
 void Waker::wake() const {
   char byte = 1;
   if (handle_ >= 0)
-    ::send(sock_of(handle_), &byte, 1, 0);
+    ::send(native(handle_), &byte, 1, 0);
 }
 
 void Waker::clear() const {
   if (handle_ >= 0)
-    drain(sock_of(handle_));
-}
-
-Socket &Socket::operator=(Socket &&other) noexcept {
-  if (this != &other) {
-    close();
-    handle_ = std::exchange(other.handle_, -1);
-  }
-  return *this;
+    drain(native(handle_));
 }
 
 bool Socket::open() {
@@ -144,7 +125,7 @@ bool Socket::open() {
 
 void Socket::close() {
   if (handle_ >= 0)
-    ::closesocket(sock_of(handle_));
+    ::closesocket(native(handle_));
   handle_ = -1;
 }
 
@@ -152,35 +133,19 @@ void Socket::close() {
 // meant for us; a UDP port is free again at once after its close there anyway.
 bool Socket::set_reuse_address() const { return handle_ >= 0; }
 
-bool Socket::bind_any(uint16_t port) const {
-  sockaddr_in a{};
-  a.sin_family = AF_INET;
-  a.sin_addr.s_addr = htonl(INADDR_ANY);
-  a.sin_port = htons(port);
-  return ::bind(sock_of(handle_), reinterpret_cast<sockaddr *>(&a), sizeof a) == 0;
-}
-
-int Socket::local_port() const {
-  sockaddr_in a{};
-  int len = sizeof a;
-  if (::getsockname(sock_of(handle_), reinterpret_cast<sockaddr *>(&a), &len) != 0)
-    return -1;
-  return ntohs(a.sin_port);
-}
-
 Wait Socket::wait_readable(int timeout_ms, const Waker *waker) const {
   fd_set readable;
   FD_ZERO(&readable);
-  FD_SET(sock_of(handle_), &readable);
+  FD_SET(native(handle_), &readable);
   if (waker && waker->valid())
-    FD_SET(sock_of(waker->handle_), &readable);
+    FD_SET(native(waker->handle_), &readable);
   timeval tv{};
   tv.tv_sec = timeout_ms / 1000;
   tv.tv_usec = (timeout_ms % 1000) * 1000;
   int n = ::select(0, &readable, nullptr, nullptr, timeout_ms < 0 ? nullptr : &tv);
   if (n == SOCKET_ERROR)
     return Wait::Failed;
-  if (waker && waker->valid() && FD_ISSET(sock_of(waker->handle_), &readable))
+  if (waker && waker->valid() && FD_ISSET(native(waker->handle_), &readable))
     return Wait::Woken;
   return n == 0 ? Wait::TimedOut : Wait::Ready;
 }
@@ -188,7 +153,7 @@ Wait Socket::wait_readable(int timeout_ms, const Waker *waker) const {
 long Socket::recv_from(void *buffer, size_t size, Peer &peer) const {
   sockaddr_in a{};
   int len = sizeof a;
-  long n = ::recvfrom(sock_of(handle_), static_cast<char *>(buffer), static_cast<int>(size), 0,
+  long n = ::recvfrom(native(handle_), static_cast<char *>(buffer), static_cast<int>(size), 0,
                       reinterpret_cast<sockaddr *>(&a), &len);
   if (n == SOCKET_ERROR && ::WSAGetLastError() == WSAEMSGSIZE)
     n = static_cast<long>(size);  // Windows reports a datagram cut to the buffer as an error
@@ -211,23 +176,18 @@ long Socket::recv_from_within(void *buffer, size_t size, Peer &peer, int timeout
   }
 }
 
-bool Socket::connect(const Peer &peer) const {
-  sockaddr_in a = to_sockaddr(peer);
-  return ::connect(sock_of(handle_), reinterpret_cast<const sockaddr *>(&a), sizeof a) == 0;
-}
-
 long Socket::send(const void *data, size_t size) const {
-  return ::send(sock_of(handle_), static_cast<const char *>(data), static_cast<int>(size), 0);
+  return ::send(native(handle_), static_cast<const char *>(data), static_cast<int>(size), 0);
 }
 
 long Socket::send_to(const Peer &peer, const void *data, size_t size) const {
   sockaddr_in a = to_sockaddr(peer);
-  return ::sendto(sock_of(handle_), static_cast<const char *>(data), static_cast<int>(size), 0,
+  return ::sendto(native(handle_), static_cast<const char *>(data), static_cast<int>(size), 0,
                   reinterpret_cast<const sockaddr *>(&a), sizeof a);
 }
 
 long Socket::recv(void *buffer, size_t size) const {
-  long n = ::recv(sock_of(handle_), static_cast<char *>(buffer), static_cast<int>(size), 0);
+  long n = ::recv(native(handle_), static_cast<char *>(buffer), static_cast<int>(size), 0);
   if (n == SOCKET_ERROR && ::WSAGetLastError() == WSAEMSGSIZE)
     n = static_cast<long>(size);
   return n;

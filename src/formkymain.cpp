@@ -124,7 +124,7 @@ VAzOdor::VAzOdor(Dialogs &dialogs, QWidget *owner, const std::string &log_path)
   // A fresh log at every start, beside the executable; where that folder is read-only
   // (an installed copy) the log goes to the user's own folder instead, and the window says
   // where, since the technician would look beside the program.
-  log_path_ = log_path.empty() ? default_log_path(executable_name("ZeVavi")) : log_path;
+  log_path_ = log_path.empty() ? default_log_path("ZeVavi") : log_path;
   std::string refusal;
   if (FILE *log_file = nullptr; start_log_at(log_path_, refusal, &log_file)) {
     log_open_stream(log_file, LOG_HEX);

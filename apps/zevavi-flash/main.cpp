@@ -316,7 +316,7 @@ int main(int argc, char **argv) {
 
   QCoreApplication app(argc, argv);
   gui_install();
-  std::string log_path = options.log.empty() ? default_log_path() : options.log;
+  std::string log_path = options.log.empty() ? default_log_path("zevavi-flash") : options.log;
   FILE *log_file = nullptr;
   if (std::string refusal; !start_log_at(log_path, refusal, &log_file)) {
     std::fprintf(stderr, "zevavi-flash: %s\n", refusal.c_str());

@@ -67,7 +67,8 @@ int main(int argc, char **argv) {
   }
 
   gui_install();
-  const std::string log_path = parser.isSet(log) ? parser.value(log).toStdString() : default_log_path();
+  const std::string log_path =
+      parser.isSet(log) ? parser.value(log).toStdString() : default_log_path("zevavi-station");
   FILE *log_file = nullptr;
   if (std::string refusal; !start_log_at(log_path, refusal, &log_file)) {
     std::fprintf(stderr, "zevavi-station: %s\n", refusal.c_str());

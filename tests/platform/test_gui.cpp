@@ -1,6 +1,5 @@
 // The GUI hand-off against a running Qt event loop and real threads.
 #include "platform/gui.h"
-#include "tests/support/wait.h"
 
 #include <QCoreApplication>
 #include <QEventLoop>
@@ -8,6 +7,9 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <mutex>
 #include <stdexcept>
 #include <thread>
 #include <vector>
@@ -28,6 +30,48 @@ bool run_gui_until(const std::function<bool()> &done, int limit_ms = 20000) {
   loop.exec();
   return done();
 }
+
+// Bounds a wait of the GUI thread that a fault in the hand-off would make endless (a join, a
+// wait_serving_synchronize): once `bound` runs out, the hand-off is taken down, which frees
+// every thread blocked in synchronize and wakes every waiter, so the wait returns and the
+// test fails instead of hanging the suite.
+class HandOffWatchdog {
+ public:
+  explicit HandOffWatchdog(std::chrono::milliseconds bound)
+      : thread_([this, bound] {
+          std::unique_lock lock(mutex_);
+          if (!wake_.wait_for(lock, bound, [this] { return done_; })) {
+            fired_ = true;
+            gui_uninstall();
+          }
+        }) {}
+  ~HandOffWatchdog() { fired(); }
+  HandOffWatchdog(const HandOffWatchdog &) = delete;
+  HandOffWatchdog &operator=(const HandOffWatchdog &) = delete;
+
+  // Stops watching: true when the bound ran out first (the hand-off is installed again for
+  // the tests that follow).
+  bool fired() {
+    if (thread_.joinable()) {
+      {
+        std::lock_guard lock(mutex_);
+        done_ = true;
+      }
+      wake_.notify_all();
+      thread_.join();
+      if (fired_)
+        gui_install();
+    }
+    return fired_;
+  }
+
+ private:
+  std::mutex mutex_;
+  std::condition_variable wake_;
+  bool done_ = false;
+  bool fired_ = false;
+  std::thread thread_;  // last: it reads the members above
+};
 
 TEST(PostToGui, RunsOnTheGuiThreadInEachPostersOrder) {
   constexpr int threads = 4, per_thread = 2000;
@@ -123,11 +167,10 @@ TEST(GuiJoinableThread, JoinServesSynchronizeOfTheJoinedThread) {
     });
     const bool delivering = run_gui_until([&] { return delivered >= 3; });
     stop = true;
-    {
-      zv_test::HangGuard guard(std::chrono::seconds(30),
-                               "GuiJoinableThread::join deadlocked with the thread it joins");
-      events.join();  // must return although the thread still synchronises after `stop`
-    }
+    HandOffWatchdog watchdog(std::chrono::seconds(30));
+    events.join();  // must return although the thread still synchronises after `stop`
+    ASSERT_FALSE(watchdog.fired()) << "GuiJoinableThread::join deadlocked with the thread it joins, round "
+                                   << round;
     ASSERT_TRUE(delivering) << "round " << round;
     EXPECT_FALSE(events.running());
     EXPECT_GE(delivered.load(), 4) << "round " << round;
@@ -138,7 +181,9 @@ TEST(GuiJoinableThread, JoinWithoutSynchronizeAndJoinTwice) {
   GuiJoinableThread worker;
   std::atomic<bool> ran{false};
   worker.start([&] { ran = true; });
+  HandOffWatchdog watchdog(std::chrono::seconds(30));
   worker.join();
+  ASSERT_FALSE(watchdog.fired()) << "GuiJoinableThread::join missed the end of its thread";
   EXPECT_TRUE(ran);
   worker.join();  // nothing left to join: returns at once
   EXPECT_FALSE(worker.joinable());
@@ -151,10 +196,9 @@ TEST(WaitServingSynchronize, ReturnsWhenTheConditionBecomesTrue) {
     flag = true;
     gui_wake_waiters();
   });
-  {
-    zv_test::HangGuard guard(std::chrono::seconds(30), "wait_serving_synchronize missed the wake-up");
-    wait_serving_synchronize([&] { return flag.load(); });
-  }
+  HandOffWatchdog watchdog(std::chrono::seconds(30));
+  wait_serving_synchronize([&] { return flag.load(); });
+  EXPECT_FALSE(watchdog.fired()) << "wait_serving_synchronize missed the wake-up";
   setter.join();
   EXPECT_TRUE(flag);
 }
