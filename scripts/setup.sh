@@ -27,6 +27,7 @@ ZV_TEST_PACKAGES=(
   libcap2-bin python3 procps
   dpkg-dev desktop-file-utils appstream lintian librsvg2-bin groff-base man-db
   clang libclang-rt-dev  # the fuzz targets (libFuzzer) that ./test runs before the suite
+  clang-format  # CI holds the tree to its one style
   pandoc enscript  # RTF written by real tools, for the RTF reader's tests
   # The Windows cross build and the Wine that runs its tests (tests/wine, tests/windows); the
   # installer's compiler (makensis).

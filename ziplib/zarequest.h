@@ -15,13 +15,10 @@
 #include <stddef.h>
 #include <stdint.h>
 
-#if defined(_WIN32)
-#define ZA_CALL __stdcall
-#define ZA_EXPORT __declspec(dllexport)
-#else
-#define ZA_CALL
-#define ZA_EXPORT __attribute__((visibility("default")))
-#endif
+#include "platform/dllexport.h"
+
+#define ZA_CALL ZV_DLL_CALL
+#define ZA_EXPORT ZV_DLL_EXPORT
 
 #ifdef __cplusplus
 extern "C" {

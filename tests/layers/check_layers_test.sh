@@ -26,22 +26,45 @@ if out=$("$check" "$work" 2>&1) || ! grep -qF "src/upgrade.cpp:2:" <<<"$out"; th
   failures=1
 fi
 
-# file | line to plant | expected: "fail" (and the report names file:2) or "pass"
+# file | line to plant | expected: "fail" (and the report names file:2), "fail-folder" (the
+# report names the file) or "pass"
 cases=(
   'src/upgrade.cpp|#include <sys/socket.h>|fail'
   'widgets/new_control.cpp|#include <windows.h>|fail'
+  'widgets/new_control.cpp|#include <Windows.h>|fail'
+  'src/upgrade.cpp|#include "windows.h"|fail'
   'comport/serport.cpp|  #  include <termios.h>|fail'
   'apps/zevavi-term/main.cpp|#include <poll.h>|fail'
+  'src/upgrade.cpp|#include <csignal>|fail'
+  'zip/zacore.cpp|#include <sqlite3.h>|fail'
+  'src/upgrade.cpp|#include OS_HEADER|fail'
   'lib/log.cpp|#include "src/upgrade.h"|fail'
   'platform/net_posix.cpp|#include "comport/serport.h"|fail'
   'zip/zacore.cpp|#include "apps/zevavi-flash/flashargs.h"|fail'
   'src/upgrade.cpp|#include "tests/support/fs.h"|fail'
+  'src/upgrade.cpp|#include <src/upgrade.h>|fail'
+  'platform/net_posix.cpp|#include <lib/log.h>|fail'
+  'platform/net_posix.cpp|#include "lib/log.h"|fail'
+  'ziplib/kyunzip.cpp|#include "zip/zacore.h"|fail'
+  'widgets/skin/skinform.cpp|#include "comport/serport.h"|fail'
+  'comport/serport.cpp|#include "zip/zacore.h"|fail'
+  'src/upgrade.cpp|#ifdef _WIN32|fail'
+  'apps/zevavi-flash/main.cpp|#if defined(__linux__) && !defined(NDEBUG)|fail'
+  'widgets/skin/skinform.cpp|#elif Q_OS_WIN|fail'
+  'newpart/thing.cpp|int thing;|fail-folder'
   'platform/net_posix.cpp|#include <sys/socket.h>|pass'
+  'platform/net_win.cpp|#ifdef _WIN32|pass'
   'tools/boxsim/line.cpp|#include <sys/socket.h>|pass'
   'src/upgrade.cpp|#include "comport/serport.h"|pass'
   'zip/zacore.cpp|#include "ziplib/zaoem.h"|pass'
+  'comport/serportctl.cpp|#include "widgets/skin/skinform.h"|pass'
+  'lib/log.cpp|#include "platform/files.h"|pass'
+  'lib/records_sqlite.cpp|#include <sqlite3.h>|pass'
   'apps/zevavi-flash/main.cpp|#include "src/upgrade.h"|pass'
   'src/upgrade.cpp|#include <cstdio>|pass'
+  'widgets/skin/skinform.cpp|#include <QtWidgets/QWidget>|pass'
+  'src/upgrade.cpp|#ifndef SRC_UPGRADE_H|pass'
+  'packaging/notes.txt|no sources here|pass'
 )
 for c in "${cases[@]}"; do
   IFS='|' read -r file line expect <<<"$c"
@@ -51,7 +74,9 @@ for c in "${cases[@]}"; do
   printf '// planted\n%s\n' "$line" >"$tree/$file"
   out=$("$check" "$tree" 2>&1)
   rc=$?
-  if [ "$expect" = fail ] && { [ $rc -eq 0 ] || ! grep -qF "$file:2:" <<<"$out"; }; then
+  named="$file:2:"
+  [ "$expect" = fail-folder ] && named="$file:"
+  if [ "$expect" != pass ] && { [ $rc -eq 0 ] || ! grep -qF "$named" <<<"$out"; }; then
     echo "FAIL: '$line' in $file was not reported (exit $rc): $out"
     failures=$((failures + 1))
   elif [ "$expect" = pass ] && [ $rc -ne 0 ]; then
