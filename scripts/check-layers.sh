@@ -69,11 +69,14 @@ in_list() {  # in_list WORD " a b c "
   [[ $2 == *" $1 "* ]]
 }
 
-# A folder that holds sources but stands on no floor.
+# A folder that holds sources but stands on no floor (build folders, which git ignores, aside).
+in_git=0
+git rev-parse --is-inside-work-tree >/dev/null 2>&1 && in_git=1
 for d in */; do
   d=${d%/}
   [ -n "${floor[$d]+set}" ] && continue
   in_list "$d" " ${unfloored[*]} " && continue
+  [ $in_git -eq 1 ] && git check-ignore -q "$d/" && continue
   first=$(sources "$d" | head -n 1)
   [ -n "$first" ] && fail "$first: $d/ holds sources but is on no floor (give it one in scripts/check-layers.sh)"
 done
