@@ -12,9 +12,9 @@ std::string record_time_text(BoxRecord::Time time) {
   const year_month_day date(day);
   const hh_mm_ss clock(ms - day);
   char text[32];
-  std::snprintf(text, sizeof text, "%04d-%02u-%02uT%02ld:%02ld:%02lldZ", int(date.year()), unsigned(date.month()),
-                unsigned(date.day()), long(clock.hours().count()), long(clock.minutes().count()),
-                static_cast<long long>(clock.seconds().count()));
+  std::snprintf(text, sizeof text, "%04d-%02u-%02uT%02ld:%02ld:%02lldZ", int(date.year()),
+                unsigned(date.month()), unsigned(date.day()), long(clock.hours().count()),
+                long(clock.minutes().count()), static_cast<long long>(clock.seconds().count()));
   // Milliseconds go before the zone letter.
   std::string out(text);
   char fraction[8];
@@ -39,7 +39,8 @@ std::string records_since_text(const std::string &text) {
     return true;
   };
   int y = 0, mo = 0, d = 0, h = 0, mi = 0, s = 0;
-  if (!digits(0, 4, y) || t.size() < 10 || t[4] != '-' || !digits(5, 2, mo) || t[7] != '-' || !digits(8, 2, d))
+  if (!digits(0, 4, y) || t.size() < 10 || t[4] != '-' || !digits(5, 2, mo) || t[7] != '-' ||
+      !digits(8, 2, d))
     return {};
   if (t.size() > 10) {
     if ((t[10] != 'T' && t[10] != ' ') || !digits(11, 2, h) || t.size() < 16 || t[13] != ':' ||
@@ -92,8 +93,8 @@ std::vector<std::string> record_column_names() {
 RecordValues record_values(const BoxRecord &r) {
   RecordValues values;
   values.reserve(record_column_count);
-  for (const std::string *text : {&r.station, &r.port, &r.box, &r.mac, &r.board, &r.build, &r.model, &r.image,
-                                  &r.image_sha256})
+  for (const std::string *text :
+       {&r.station, &r.port, &r.box, &r.mac, &r.board, &r.build, &r.model, &r.image, &r.image_sha256})
     values.emplace_back(*text);
   for (const PartitionServed &p : r.partitions) {
     if (p.in_image) {
@@ -105,8 +106,8 @@ RecordValues record_values(const BoxRecord &r) {
     }
     values.emplace_back(std::to_string(p.served));
   }
-  for (const std::string &text : {record_time_text(r.started), record_time_text(r.ended), r.result, r.failed_step,
-                                  r.box_code, r.detail})
+  for (const std::string &text : {record_time_text(r.started), record_time_text(r.ended), r.result,
+                                  r.failed_step, r.box_code, r.detail})
     values.emplace_back(text);
   return values;
 }
@@ -134,11 +135,12 @@ std::string records_csv_row(const std::string &id, const RecordValues &values) {
   return line + "\r\n";
 }
 
-bool write_records_csv(std::ostream &out, const std::function<bool(const RecordVisitor &, std::string &)> &read,
+bool write_records_csv(std::ostream &out,
+                       const std::function<bool(const RecordVisitor &, std::string &)> &read,
                        std::string &error) {
   out << records_csv_header();
-  const bool ok = read([&](const std::string &id, const RecordValues &values) { out << records_csv_row(id, values); },
-                       error);
+  const bool ok = read(
+      [&](const std::string &id, const RecordValues &values) { out << records_csv_row(id, values); }, error);
   out.flush();
   return ok && bool(out);
 }

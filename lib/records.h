@@ -28,10 +28,10 @@
 #include <vector>
 
 struct PartitionServed {
-  bool in_image = false;              // the image has this partition
-  unsigned long long size = 0;        // the file served, when in_image
-  std::string sha256;                 // of the file served, when in_image
-  unsigned long long served = 0;      // bytes of it this box acknowledged
+  bool in_image = false;          // the image has this partition
+  unsigned long long size = 0;    // the file served, when in_image
+  std::string sha256;             // of the file served, when in_image
+  unsigned long long served = 0;  // bytes of it this box acknowledged
 };
 
 struct BoxRecord {
@@ -91,7 +91,8 @@ using RecordVisitor = std::function<void(const std::string &id, const RecordValu
 
 // The export's header and the rows `read` hands over, each as records_csv_row writes it.
 // False with `read`'s sentence, or when `out` fails; what was written stays.
-bool write_records_csv(std::ostream &out, const std::function<bool(const RecordVisitor &, std::string &)> &read,
+bool write_records_csv(std::ostream &out,
+                       const std::function<bool(const RecordVisitor &, std::string &)> &read,
                        std::string &error);
 
 // An attempt waiting in the outbox for the records database.

@@ -11,7 +11,9 @@ RecordStore::~RecordStore() = default;
 
 void RecordStore::close() {}
 
-bool RecordStore::open(const std::string &path, std::string &error, bool) { return open_with(path, true, error); }
+bool RecordStore::open(const std::string &path, std::string &error, bool) {
+  return open_with(path, true, error);
+}
 
 bool RecordStore::open_existing(const std::string &path, std::string &error) {
   return open_with(path, false, error);

@@ -94,11 +94,12 @@ bool RecordStore::open_with(const std::string &path, bool create, std::string &e
   std::string why;
   long long version = 0, tables = 0;
   if (!db->integer("PRAGMA user_version", version, why) ||
-      !db->integer("SELECT count(*) FROM sqlite_master WHERE type = 'table' AND name = 'attempts'", tables, why))
+      !db->integer("SELECT count(*) FROM sqlite_master WHERE type = 'table' AND name = 'attempts'", tables,
+                   why))
     return fail(why);
   if (version > records_schema_version)
-    return fail("it was written by a newer ZeVavi (schema version " + std::to_string(version) + ", this one knows " +
-                std::to_string(records_schema_version) + ")");
+    return fail("it was written by a newer ZeVavi (schema version " + std::to_string(version) +
+                ", this one knows " + std::to_string(records_schema_version) + ")");
   if (version == 0) {
     long long others = 0;
     if (!db->integer("SELECT count(*) FROM sqlite_master", others, why))
@@ -130,8 +131,8 @@ bool RecordStore::open_with(const std::string &path, bool create, std::string &e
       long long now = 0;
       bool ok = db->integer("PRAGMA user_version", now, why);
       if (ok && now < records_schema_version) {
-        const std::string sql = std::string(now == 0 ? schema_sql : "") + version_2_sql + "PRAGMA user_version = " +
-                                std::to_string(records_schema_version) + ";";
+        const std::string sql = std::string(now == 0 ? schema_sql : "") + version_2_sql +
+                                "PRAGMA user_version = " + std::to_string(records_schema_version) + ";";
         ok = db->exec(sql.c_str(), why);
       }
       if (!ok || !db->exec("COMMIT", why)) {
@@ -181,7 +182,8 @@ bool RecordStore::add(const BoxRecord &r, std::string &error) {
     return false;
   }
   // Text in the integer columns is stored as an integer (their affinity).
-  std::string sql = std::string("INSERT INTO attempts (uid, ") + record_columns + ") VALUES (lower(hex(randomblob(16)))";
+  std::string sql =
+      std::string("INSERT INTO attempts (uid, ") + record_columns + ") VALUES (lower(hex(randomblob(16)))";
   for (int i = 0; i < record_column_count; ++i)
     sql += ", ?";
   sql += ")";
@@ -190,7 +192,8 @@ bool RecordStore::add(const BoxRecord &r, std::string &error) {
     std::string ignored;
     if (!sqlite3_get_autocommit(db_->handle))
       db_->exec("ROLLBACK", ignored);
-    error = "The attempt of " + r.port + " (" + r.box + ") could not be written to " + path_ + ": " + text + ".";
+    error =
+        "The attempt of " + r.port + " (" + r.box + ") could not be written to " + path_ + ": " + text + ".";
     return false;
   };
   if (!db_->exec("BEGIN IMMEDIATE", why))
@@ -213,8 +216,12 @@ bool RecordStore::add(const BoxRecord &r, std::string &error) {
 }
 
 bool RecordStore::export_csv(std::ostream &out, const std::string &since, std::string &error) {
-  return write_records_csv(out, [&](const RecordVisitor &each, std::string &why) { return read({since, {}, 0}, each, why); },
-                           error);
+  return write_records_csv(
+      out,
+      [&](const RecordVisitor &each, std::string &why) {
+        return read({since, {}, 0}, each, why);
+      },
+      error);
 }
 
 bool RecordStore::read(const RecordQuery &query, const RecordVisitor &each, std::string &error) {
@@ -223,9 +230,10 @@ bool RecordStore::read(const RecordQuery &query, const RecordVisitor &each, std:
     return false;
   }
   // The newest `limit` rows, handed over oldest first; LIMIT -1 is no limit.
-  const std::string sql = std::string("SELECT * FROM (SELECT id, ") + record_columns +
-                          " FROM attempts WHERE started >= ?1 AND (?2 = '' OR instr(lower(mac), lower(?2)) > 0)"
-                          " ORDER BY started DESC, id DESC LIMIT ?3) ORDER BY started, id";
+  const std::string sql =
+      std::string("SELECT * FROM (SELECT id, ") + record_columns +
+      " FROM attempts WHERE started >= ?1 AND (?2 = '' OR instr(lower(mac), lower(?2)) > 0)"
+      " ORDER BY started DESC, id DESC LIMIT ?3) ORDER BY started, id";
   Statement select;
   if (sqlite3_prepare_v2(db_->handle, sql.c_str(), -1, &select.handle, nullptr) != SQLITE_OK) {
     error = "The records in " + path_ + " cannot be read: " + db_->message() + ".";
@@ -296,8 +304,8 @@ bool RecordStore::sent(const std::vector<long long> &ids, std::string &error) {
     return fail(why);
   {
     Statement remove;
-    if (sqlite3_prepare_v2(db_->handle, "DELETE FROM outbox WHERE attempt = ?", -1, &remove.handle, nullptr) !=
-        SQLITE_OK)
+    if (sqlite3_prepare_v2(db_->handle, "DELETE FROM outbox WHERE attempt = ?", -1, &remove.handle,
+                           nullptr) != SQLITE_OK)
       return fail(db_->message());
     for (long long id : ids) {
       sqlite3_bind_int64(remove.handle, 1, id);

@@ -116,13 +116,19 @@ bool RecordDatabase::open(const std::string &uri, std::string &error) {
   auto db = std::make_unique<Connection>();
   // Bounds of our own before the URI, which may set its own: a connection that hangs or a
   // peer gone silent must end in an error, not hold the station's records for ever.
-  const char *keywords[] = {"connect_timeout",  "keepalives_idle", "keepalives_interval", "keepalives_count",
-                            "tcp_user_timeout", "application_name", "dbname",             nullptr};
+  const char *keywords[] = {"connect_timeout",
+                            "keepalives_idle",
+                            "keepalives_interval",
+                            "keepalives_count",
+                            "tcp_user_timeout",
+                            "application_name",
+                            "dbname",
+                            nullptr};
   const char *values[] = {"5", "10", "5", "3", "15000", "zevavi", uri.c_str(), nullptr};
   db->handle = PQconnectdbParams(keywords, values, 1);
   if (!db->handle || PQstatus(db->handle) != CONNECTION_OK) {
-    error = "The records database " + shown_ + " cannot be reached: " +
-            (db->handle ? db->message() : std::string("out of memory")) + ".";
+    error = "The records database " + shown_ +
+            " cannot be reached: " + (db->handle ? db->message() : std::string("out of memory")) + ".";
     return false;
   }
   auto fail = [&](const std::string &why) {
@@ -132,8 +138,9 @@ bool RecordDatabase::open(const std::string &uri, std::string &error) {
   if (!Result(PQexec(db->handle, "BEGIN")).ok())
     return fail(db->message());
   Result lock(PQexec(db->handle, schema_lock));
-  Result found(PQexec(db->handle, "SELECT to_regclass('zevavi_schema') IS NOT NULL, "
-                                  "to_regclass('zevavi_attempts') IS NOT NULL"));
+  Result found(PQexec(db->handle,
+                      "SELECT to_regclass('zevavi_schema') IS NOT NULL, "
+                      "to_regclass('zevavi_attempts') IS NOT NULL"));
   if (!lock.ok() || !found.ok() || PQntuples(found.handle) != 1)
     return fail(db->message());
   const bool has_schema = PQgetvalue(found.handle, 0, 0)[0] == 't';
@@ -141,8 +148,8 @@ bool RecordDatabase::open(const std::string &uri, std::string &error) {
   if (!has_schema && has_attempts)
     return fail("it has a table zevavi_attempts that ZeVavi did not make");
   if (!has_schema) {
-    const std::string create =
-        std::string(schema_sql) + "INSERT INTO zevavi_schema VALUES (" + std::to_string(database_schema_version) + ")";
+    const std::string create = std::string(schema_sql) + "INSERT INTO zevavi_schema VALUES (" +
+                               std::to_string(database_schema_version) + ")";
     if (!Result(PQexec(db->handle, create.c_str())).ok())
       return fail(db->message());
   } else {
@@ -151,8 +158,8 @@ bool RecordDatabase::open(const std::string &uri, std::string &error) {
       return fail(db->message());
     const int seen = std::atoi(PQgetvalue(version.handle, 0, 0));
     if (seen > database_schema_version)
-      return fail("it was written by a newer ZeVavi (schema version " + std::to_string(seen) + ", this one knows " +
-                  std::to_string(database_schema_version) + ")");
+      return fail("it was written by a newer ZeVavi (schema version " + std::to_string(seen) +
+                  ", this one knows " + std::to_string(database_schema_version) + ")");
     if (seen < 1 || !has_attempts)
       return fail("its zevavi_schema table holds no version ZeVavi wrote");
   }
@@ -171,8 +178,8 @@ bool RecordDatabase::insert(const std::vector<QueuedRecord> &records, std::strin
   auto fail = [&](const std::string &why) {
     if (PQstatus(c) == CONNECTION_OK)
       Result(PQexec(c, "ROLLBACK"));
-    error = "The records database " + shown_ + " did not take " + std::to_string(records.size()) + " attempt(s): " +
-            why + ".";
+    error = "The records database " + shown_ + " did not take " + std::to_string(records.size()) +
+            " attempt(s): " + why + ".";
     if (PQstatus(c) != CONNECTION_OK)
       close();
     return false;
@@ -192,7 +199,8 @@ bool RecordDatabase::insert(const std::vector<QueuedRecord> &records, std::strin
       texts.push_back(value ? valid_utf8(*value) : std::string());
     for (size_t i = 0; i < texts.size(); ++i)
       params.push_back(i > 0 && !record.values[i - 1] ? nullptr : texts[i].c_str());
-    if (!Result(PQexecParams(c, sql.c_str(), int(params.size()), nullptr, params.data(), nullptr, nullptr, 0)).ok())
+    if (!Result(PQexecParams(c, sql.c_str(), int(params.size()), nullptr, params.data(), nullptr, nullptr, 0))
+             .ok())
       return fail(db_->message());
   }
   if (!Result(PQexec(c, "COMMIT")).ok())
@@ -201,8 +209,12 @@ bool RecordDatabase::insert(const std::vector<QueuedRecord> &records, std::strin
 }
 
 bool RecordDatabase::export_csv(std::ostream &out, const std::string &since, std::string &error) {
-  return write_records_csv(out, [&](const RecordVisitor &each, std::string &why) { return read({since, {}, 0}, each, why); },
-                           error);
+  return write_records_csv(
+      out,
+      [&](const RecordVisitor &each, std::string &why) {
+        return read({since, {}, 0}, each, why);
+      },
+      error);
 }
 
 bool RecordDatabase::read(const RecordQuery &query, const RecordVisitor &each, std::string &error) {
@@ -320,7 +332,8 @@ void RecordUplink::run() {
           return false;
         }
         if (lost)
-          say("The records database " + shown + " answers again; the attempts kept meanwhile are being sent.");
+          say("The records database " + shown +
+              " answers again; the attempts kept meanwhile are being sent.");
         lost = false;
       }
       std::vector<QueuedRecord> rows;

@@ -33,7 +33,7 @@ constexpr auto head_time = std::chrono::seconds(10);    // to send a request's h
 constexpr auto answer_time = std::chrono::seconds(60);  // to take an answer (a records download)
 constexpr size_t max_head_fields = 64, max_head_bytes = 16 * 1024, max_body = 1024;
 constexpr size_t default_records = 100, max_records = 1000, max_mac_text = 64;
-constexpr size_t stream_backlog = 256;                 // events a slow stream may lag behind
+constexpr size_t stream_backlog = 256;                  // events a slow stream may lag behind
 constexpr auto stream_ping = std::chrono::seconds(15);  // a comment on a quiet stream
 
 // A worker pool of a fixed size that knows each connection it serves, so that a deadline can
@@ -172,7 +172,7 @@ thread_local long GuardedPool::current_ = 0;
 
 struct UnitView {
   std::string port, box, mac;
-  std::string step;             // the last status line, numbered as the window numbers them
+  std::string step;  // the last status line, numbered as the window numbers them
   int percent = 0;
   std::string state = "waiting";  // waiting, flashing, stopped
   std::string text = "waiting";   // what the station says of it now
@@ -226,11 +226,12 @@ struct StationWeb::Impl {
 
   std::string unit_json(size_t i) const {
     const UnitView &u = units[i];
-    return "{\"unit\":" + std::to_string(i + 1) + ",\"port\":" + json_text(u.port) + ",\"box\":" + json_text(u.box) +
-           ",\"mac\":" + json_text(u.mac) + ",\"step\":" + json_text(u.step) +
-           ",\"percent\":" + std::to_string(u.percent) + ",\"state\":" + json_text(u.state) +
-           ",\"text\":" + json_text(u.text) + ",\"result\":" + json_text(u.result) +
-           ",\"passed\":" + std::to_string(u.passed) + ",\"failed\":" + std::to_string(u.failed) + "}";
+    return "{\"unit\":" + std::to_string(i + 1) + ",\"port\":" + json_text(u.port) +
+           ",\"box\":" + json_text(u.box) + ",\"mac\":" + json_text(u.mac) +
+           ",\"step\":" + json_text(u.step) + ",\"percent\":" + std::to_string(u.percent) +
+           ",\"state\":" + json_text(u.state) + ",\"text\":" + json_text(u.text) +
+           ",\"result\":" + json_text(u.result) + ",\"passed\":" + std::to_string(u.passed) +
+           ",\"failed\":" + std::to_string(u.failed) + "}";
   }
 
   // Boxes per hour counts from the station's start, over an hour at least a minute long, so
@@ -401,8 +402,9 @@ struct StationWeb::Impl {
     if (!records_query(req, res, query, false))
       return;
     std::string out = records_csv_header(), error;
-    if (!read_records(query, [&](const std::string &id, const RecordValues &v) { out += records_csv_row(id, v); },
-                      error))
+    if (!read_records(
+            query, [&](const std::string &id, const RecordValues &v) { out += records_csv_row(id, v); },
+            error))
       return answer(res, 503, error);
     res.set_header("Content-Disposition", "attachment; filename=\"records.csv\"");
     res.set_content(out, "text/csv; charset=utf-8");
@@ -479,8 +481,10 @@ struct StationWeb::Impl {
       std::lock_guard lock(mutex);
       res.set_content(snapshot_json() + "\n", "application/json");
     });
-    server.Get("/api/records", [this](const httplib::Request &req, httplib::Response &res) { records_json(req, res); });
-    server.Get("/records.csv", [this](const httplib::Request &req, httplib::Response &res) { records_csv(req, res); });
+    server.Get("/api/records",
+               [this](const httplib::Request &req, httplib::Response &res) { records_json(req, res); });
+    server.Get("/records.csv",
+               [this](const httplib::Request &req, httplib::Response &res) { records_csv(req, res); });
     server.Get("/api/events", [this](const httplib::Request &, httplib::Response &res) {
       if (++stream_count > max_streams) {
         --stream_count;
@@ -491,8 +495,8 @@ struct StationWeb::Impl {
       auto stream = std::make_shared<Stream>();
       {
         std::lock_guard lock(mutex);
-        stream->events.push_back("id: " + std::to_string(sequence) + "\nevent: snapshot\ndata: " + snapshot_json() +
-                                 "\n\n");
+        stream->events.push_back("id: " + std::to_string(sequence) +
+                                 "\nevent: snapshot\ndata: " + snapshot_json() + "\n\n");
         streams.push_back(stream);
       }
       res.set_chunked_content_provider(
@@ -510,9 +514,10 @@ struct StationWeb::Impl {
     server.Post("/api/stop", [this](const httplib::Request &req, httplib::Response &res) {
       command(req, res, "stop", -1);
     });
-    server.Post(R"(/api/units/(\d{1,6})/(start|stop))", [this](const httplib::Request &req, httplib::Response &res) {
-      command(req, res, req.matches[2], std::stol(req.matches[1]));
-    });
+    server.Post(R"(/api/units/(\d{1,6})/(start|stop))",
+                [this](const httplib::Request &req, httplib::Response &res) {
+                  command(req, res, req.matches[2], std::stol(req.matches[1]));
+                });
   }
 };
 
@@ -534,10 +539,11 @@ bool StationWeb::available() { return true; }
 
 bool StationWeb::start(std::string &error) {
   impl_->routes();
-  const int port = impl_->options.port == 0
-                       ? impl_->server.bind_to_any_port(impl_->options.address)
-                       : (impl_->server.bind_to_port(impl_->options.address, impl_->options.port) ? impl_->options.port
-                                                                                                  : -1);
+  const int port =
+      impl_->options.port == 0
+          ? impl_->server.bind_to_any_port(impl_->options.address)
+          : (impl_->server.bind_to_port(impl_->options.address, impl_->options.port) ? impl_->options.port
+                                                                                     : -1);
   if (port <= 0) {
     error = "The station's page cannot be served on " + impl_->options.address + ":" +
             std::to_string(impl_->options.port) +

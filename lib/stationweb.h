@@ -43,11 +43,11 @@ struct StationCommand {
 class StationWeb {
  public:
   struct Options {
-    std::string address;   // IPv4 address to listen on, such as 127.0.0.1 or 0.0.0.0
-    int port = 0;          // 0: any free port (port() says which)
-    std::string records;   // the records file or postgresql:// URI; "" when none are kept
-    std::string token;     // "" : read-only
-    std::string station;   // the host name, shown on the page
+    std::string address;  // IPv4 address to listen on, such as 127.0.0.1 or 0.0.0.0
+    int port = 0;         // 0: any free port (port() says which)
+    std::string records;  // the records file or postgresql:// URI; "" when none are kept
+    std::string token;    // "" : read-only
+    std::string station;  // the host name, shown on the page
   };
   // The units' ports and addresses, in order. `control` runs commands; it is called on a
   // server thread and must hand them to the station's own.

@@ -4,12 +4,15 @@
 
 struct StationWeb::Impl {};
 
-StationWeb::StationWeb(std::vector<std::pair<std::string, std::string>>, Options, std::function<void(const StationCommand &)>) {}
+StationWeb::StationWeb(std::vector<std::pair<std::string, std::string>>, Options,
+                       std::function<void(const StationCommand &)>) {}
 StationWeb::~StationWeb() = default;
 bool StationWeb::available() { return false; }
 
 bool StationWeb::start(std::string &error) {
-  error = "This build of zevavi-flash has no web server (it was built without cpp-httplib): --http cannot be used.";
+  error =
+      "This build of zevavi-flash has no web server (it was built without cpp-httplib): --http cannot be "
+      "used.";
   return false;
 }
 

@@ -232,8 +232,8 @@ CopyEnd copy_file_part(FILE *from, FILE *to, uint64_t count) {
 bool stdout_is_terminal() { return ::isatty(STDOUT_FILENO) == 1; }
 
 FILE *open_for_append(const std::string &path, std::string &reason) {
-  const int fd = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC,
-                        0644);
+  const int fd = ::open(path.c_str(),
+                        O_WRONLY | O_APPEND | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC, 0644);
   if (fd < 0) {
     reason = errno == ELOOP ? "it is a symbolic link" : std::strerror(errno);
     return nullptr;

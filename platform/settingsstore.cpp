@@ -171,7 +171,8 @@ void IniFile::UpdateFile() const {
     if (folder.open(path.has_parent_path() ? path.parent_path().string() : ".", false, reason))
       out = folder.create(temp.filename().string().c_str(), reason);
     const std::string text = Text();
-    bool written = out && std::fwrite(text.data(), 1, text.size(), out) == text.size() && std::fflush(out) == 0;
+    bool written =
+        out && std::fwrite(text.data(), 1, text.size(), out) == text.size() && std::fflush(out) == 0;
     if (out && !written)
       reason = std::strerror(errno);
     if (out && std::fclose(out) != 0 && written) {

@@ -43,7 +43,8 @@ std::string host_address_problem(std::string_view address) {
   return {};
 }
 
-std::vector<std::string> addresses_facing(const std::vector<std::string> &pc_addresses, std::string_view box) {
+std::vector<std::string> addresses_facing(const std::vector<std::string> &pc_addresses,
+                                          std::string_view box) {
   std::vector<std::string> facing;
   auto target = parse(box);
   if (!target)

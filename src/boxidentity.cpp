@@ -29,7 +29,8 @@ std::string hwaddr_in_line(const std::string &line) {
   for (size_t at = lower.find("hwaddr"); at != std::string::npos; at = lower.find("hwaddr", at + 1)) {
     size_t i = at + 6;
     // "hwaddr 00-..", "HWADDR=00:..", "hwaddr: [00:..": a few separators, then the pairs.
-    while (i < line.size() && i - at < 10 && (line[i] == ' ' || line[i] == ':' || line[i] == '=' || line[i] == '['))
+    while (i < line.size() && i - at < 10 &&
+           (line[i] == ' ' || line[i] == ':' || line[i] == '=' || line[i] == '['))
       ++i;
     if (i + 17 > line.size())
       continue;

@@ -255,7 +255,8 @@ void VAzOdor::build_controls() {
   cbLocalIp = placed<TskComboBox>(tabInput, "cbLocalIp", 235, 23, 96, 21);
   cbLocalIp->SetUIStyle(WinXP);
   cbLocalIp->hide();
-  connect(cbLocalIp, &QComboBox::currentTextChanged, this, [this](const QString &address) { take_local_ip(address); });
+  connect(cbLocalIp, &QComboBox::currentTextChanged, this,
+          [this](const QString &address) { take_local_ip(address); });
   edtMachineIp = placed<TskEdit>(tabInput, "edtMachineIp", 235, 55, 96, 21);
   edtMachineIp->SetUIStyle(WinXP);
   edtMachineIp->setText(QStringLiteral("192.168.102.45"));
@@ -315,7 +316,7 @@ void VAzOdor::build_controls() {
 
   // Tab order as the form gives it: the wizard button, the console, the pages (port,
   // machine IP, image, model, local IP, file button), then Exit.
-  QWidget *order[] = {btnStatus, ComTerminal, cbComPort,         edtMachineIp, edtFilePath,
+  QWidget *order[] = {btnStatus, ComTerminal, cbComPort, edtMachineIp,      edtFilePath,
                       cbMachine, edtLocalIp,  cbLocalIp, btnOpenFileDialog, btnExit};
   for (size_t i = 0; i + 1 < std::size(order); ++i)
     QWidget::setTabOrder(order[i], order[i + 1]);

@@ -49,7 +49,9 @@ int chosen_machine(const std::string &name, std::string &refusal) {
   return index;
 }
 
-std::string image_choice_refusal(const std::string &path) { return path.empty() ? "Please, Select Image!!" : ""; }
+std::string image_choice_refusal(const std::string &path) {
+  return path.empty() ? "Please, Select Image!!" : "";
+}
 
 std::string machine_ip_refusal(const std::string &box_ip) {
   if (box_ip.empty())
@@ -205,8 +207,9 @@ std::string apply_silence_setting(const std::string &ini_path) {
   if (!parse_seconds(text, seconds)) {
     if (text.size() > 40)
       text = text.substr(0, 40) + "...";
-    return "SilenceSeconds \"" + text + "\" in " + ini_path + " is not a number of seconds from 1 to 86400; the default " +
-           std::to_string(default_s) + " s applies";
+    return "SilenceSeconds \"" + text + "\" in " + ini_path +
+           " is not a number of seconds from 1 to 86400; the default " + std::to_string(default_s) +
+           " s applies";
   }
   box_silence_limit_ms = seconds * 1000;
   return "silence limit " + std::to_string(seconds) + " s, from " + ini_path;

@@ -140,9 +140,9 @@ std::string sha256_of_file(const std::string &path, unsigned long long *size = n
 // In continuous mode it waits for each next box itself and starts over.
 class StationEngine::Unit final : private OwnSession, public ConsoleRun {
  public:
-  Unit(size_t index, const StationUnit &unit, int model, bool continuous, StationObserver &board, TftpStation::Box &box,
-       const RunFacts &facts, std::function<void(const BoxRecord &)> record, std::function<void()> settled,
-       const char *program)
+  Unit(size_t index, const StationUnit &unit, int model, bool continuous, StationObserver &board,
+       TftpStation::Box &box, const RunFacts &facts, std::function<void(const BoxRecord &)> record,
+       std::function<void()> settled, const char *program)
       : ConsoleRun(own_session, program, unit.port, model),
         index_(index),
         unit_(unit),
@@ -353,15 +353,17 @@ class StationEngine::Unit final : private OwnSession, public ConsoleRun {
     const bool next = watch_.on_char(ch, steady_ms());
     if (phase_ == Phase::Flashing) {
       const BoxIdentity &seen = watch_.identity();
-      if (!identity_.mac.empty() && !seen.mac.empty() && seen.mac != identity_.mac && seen.mac != replaced_by_) {
+      if (!identity_.mac.empty() && !seen.mac.empty() && seen.mac != identity_.mac &&
+          seen.mac != replaced_by_) {
         another_box_on(seen);
         return;
       }
       // The banner is read on while the box is flashed: an address printed after the moment
       // the box was taken (or by its ifconfig) completes what is known of it. Fields are
       // only ever filled: the box's own reboot banner says the same again.
-      for (auto [mine, theirs] : {std::pair{&identity_.mac, &seen.mac}, std::pair{&identity_.board, &seen.board},
-                                  std::pair{&identity_.build, &seen.build}})
+      for (auto [mine, theirs] :
+           {std::pair{&identity_.mac, &seen.mac}, std::pair{&identity_.board, &seen.board},
+            std::pair{&identity_.build, &seen.build}})
         if (mine->empty() && !theirs->empty())
           *mine = *theirs;
     } else if (next && phase_ == Phase::Waiting && !stopping_) {
@@ -551,8 +553,8 @@ class StationEngine::Recorder {
     tick();
     if (left != 0)
       board_.message("note", 0,
-                     (left < 0 ? std::string("Some") : std::to_string(left)) + " attempt(s) wait in " + queue_path_ +
-                         " for the records database; they are sent at the next start.");
+                     (left < 0 ? std::string("Some") : std::to_string(left)) + " attempt(s) wait in " +
+                         queue_path_ + " for the records database; they are sent at the next start.");
     uplink_.reset();
   }
 
@@ -610,7 +612,9 @@ int StationEngine::open() {
   // The records come before any box: a station that cannot say what it did flashes nothing.
   if (!RecordStore::available() && options.records.empty()) {
     // The Windows programs are built without SQLite: their station runs, unrecorded.
-    board.message("note", 0, std::string("This build of ") + r.program + " keeps no production records (it has no SQLite).");
+    board.message(
+        "note", 0,
+        std::string("This build of ") + r.program + " keeps no production records (it has no SQLite).");
   } else {
     const std::string path = options.records.empty() ? data_file_path("records.sqlite") : options.records;
     if (std::string error; !recorder.open(path, error)) {
@@ -653,8 +657,8 @@ int StationEngine::open() {
     partition.sha256 = sha256_of_file(facts.files[p], &partition.size);
     partition.in_image = !partition.sha256.empty();
   }
-  ZV_LOG(LOG_DEBUG, station_name, "machine[%d], local-ip[%s], boxes[%zu], file[%s], sha256[%s]", options.machine,
-         pc.c_str(), options.units.size(), image_path.c_str(), facts.image_sha256.c_str());
+  ZV_LOG(LOG_DEBUG, station_name, "machine[%d], local-ip[%s], boxes[%zu], file[%s], sha256[%s]",
+         options.machine, pc.c_str(), options.units.size(), image_path.c_str(), facts.image_sha256.c_str());
 
   auto settled = [this] {
     if (all_done() && run_->all_stopped)
@@ -664,8 +668,8 @@ int StationEngine::open() {
   for (size_t i = 0; i < options.units.size(); ++i) {
     const StationUnit &u = options.units[i];
     TftpStation::Box *box = r.station.add_box(address_of(u.box));
-    r.units.push_back(std::make_unique<Unit>(i, u, options.machine, options.continuous, board, *box, facts, record,
-                                             settled, r.program));
+    r.units.push_back(std::make_unique<Unit>(i, u, options.machine, options.continuous, board, *box, facts,
+                                             record, settled, r.program));
   }
   r.pc = pc;
   r.opened = true;

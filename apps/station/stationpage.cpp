@@ -10,11 +10,16 @@
 void StationPageTee::status(size_t unit, int number, int percent, const char *text, const std::string &code) {
   shown_.status(unit, number, percent, text, code);
   if (StationWeb *page = page_.load())
-    page->publish({StationEvent::Kind::Step, unit, percent,
-                   text ? std::to_string(number) + ". " + text : std::string(), {}, false});
+    page->publish({StationEvent::Kind::Step,
+                   unit,
+                   percent,
+                   text ? std::to_string(number) + ". " + text : std::string(),
+                   {},
+                   false});
 }
 
-void StationPageTee::transfer(size_t unit, const std::string &file, bool completed, unsigned long long bytes) {
+void StationPageTee::transfer(size_t unit, const std::string &file, bool completed,
+                              unsigned long long bytes) {
   shown_.transfer(unit, file, completed, bytes);
 }
 
@@ -22,8 +27,8 @@ void StationPageTee::outcome(size_t unit, int exit_code, const std::string &text
   shown_.outcome(unit, exit_code, text, mac);
   if (StationWeb *page = page_.load()) {
     const bool passed = exit_code == exit_finished;
-    page->publish({StationEvent::Kind::Outcome, unit, 0, passed ? std::string("finished") : "FAILED: " + text, mac,
-                   passed});
+    page->publish({StationEvent::Kind::Outcome, unit, 0, passed ? std::string("finished") : "FAILED: " + text,
+                   mac, passed});
   }
 }
 

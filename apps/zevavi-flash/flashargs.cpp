@@ -37,8 +37,8 @@ constexpr std::uintmax_t units_file_limit = 1024 * 1024;
 // The text of a regular file of at most `limit` bytes, for `option`'s error. Only a regular
 // file of a bounded size is read: a device (/dev/zero) would be read until memory ran out, a
 // FIFO with no writer would never end.
-bool read_small_file(const std::string &option, const std::string &path, std::uintmax_t limit, const char *what,
-                     std::string &text, std::string &error) {
+bool read_small_file(const std::string &option, const std::string &path, std::uintmax_t limit,
+                     const char *what, std::string &text, std::string &error) {
   std::error_code ec;
   const std::filesystem::file_status status = std::filesystem::status(path, ec);
   if (ec || !std::filesystem::exists(status)) {
@@ -118,7 +118,6 @@ std::string units_file_text(const std::vector<StationUnit> &units) {
     text += unit.port + " " + unit.box + "\n";
   return text;
 }
-
 
 bool parse_http_address(const std::string &text, std::string &address, int &port, std::string &error) {
   const size_t colon = text.rfind(':');
@@ -261,7 +260,8 @@ bool parse_flash_args(const std::vector<std::string> &args, FlashOptions &option
         return false;
       options.since = records_since_text(text);
       if (options.since.empty()) {
-        error = "--since \"" + text + "\" is not a UTC date and time such as 2026-12-10 or 2026-12-10T08:30:00.";
+        error =
+            "--since \"" + text + "\" is not a UTC date and time such as 2026-12-10 or 2026-12-10T08:30:00.";
         return false;
       }
     } else if (name == "--http") {
@@ -354,7 +354,8 @@ bool parse_flash_args(const std::vector<std::string> &args, FlashOptions &option
     return false;
   }
   if (!options.http_address.empty() && !StationWeb::available()) {
-    error = "--http: this build of zevavi-flash has no web server (the Windows programs are built without it).";
+    error =
+        "--http: this build of zevavi-flash has no web server (the Windows programs are built without it).";
     return false;
   }
   if (!options.http_address.empty() && !options.station) {
@@ -362,7 +363,8 @@ bool parse_flash_args(const std::vector<std::string> &args, FlashOptions &option
     return false;
   }
   if (!options.http_token.empty() && (options.http_address.empty() || !options.continuous)) {
-    error = "--http-control starts and stops the units of a station's page: it needs --http and --continuous.";
+    error =
+        "--http-control starts and stops the units of a station's page: it needs --http and --continuous.";
     return false;
   }
   if (options.continuous && !options.station) {

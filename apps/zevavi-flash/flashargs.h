@@ -39,15 +39,15 @@ struct FlashOptions {
   int silence_s = 0;    // 0: the default base of the silence limit
   bool json = false;
   bool help = false;
-  bool station = false;  // many boxes at once: `units` instead of port and box
+  bool station = false;     // many boxes at once: `units` instead of port and box
   bool continuous = false;  // --station: each unit flashes box after box until stopped
   std::vector<StationUnit> units;
-  std::string records;  // empty: the records file in the user's data folder
+  std::string records;        // empty: the records file in the user's data folder
   std::string export_format;  // "csv": print the records instead of flashing
   std::string since;          // --export: only attempts started then or later (records' time text)
   std::string http_address;   // --http: the station's page on this address ("" : none)
   int http_port = 0;
-  std::string http_token;     // --http-control: the token read from its file ("" : read-only)
+  std::string http_token;  // --http-control: the token read from its file ("" : read-only)
 };
 
 // Fills `options` from argv[1..]; false with a sentence naming the bad argument in `error`.

@@ -71,8 +71,8 @@ class Board final : public StationObserver {
     row.doing = exit_code == exit_finished ? std::string("finished") : "FAILED: " + text;
     ++(exit_code == exit_finished ? row.passed : row.failed);
     if (json_)
-      put_line("{\"type\":\"unit\"" + who(row) + ",\"mac\":" + json_text(mac) + ",\"exit\":" +
-               std::to_string(exit_code) + ",\"text\":" + json_text(text) + "}");
+      put_line("{\"type\":\"unit\"" + who(row) + ",\"mac\":" + json_text(mac) +
+               ",\"exit\":" + std::to_string(exit_code) + ",\"text\":" + json_text(text) + "}");
     else if (!tty_)
       put_line(row.port + " " + row.box + (mac.empty() ? "" : " " + mac) + ": " + row.doing);
     dirty_ = true;
@@ -84,12 +84,13 @@ class Board final : public StationObserver {
     row.mac = mac;
     row.percent = 0;
     if (row.passed + row.failed > 0)
-      row.doing = state + " (" + std::to_string(row.passed) + " passed, " + std::to_string(row.failed) + " failed)";
+      row.doing =
+          state + " (" + std::to_string(row.passed) + " passed, " + std::to_string(row.failed) + " failed)";
     else
       row.doing = state;
     if (json_)
-      put_line("{\"type\":\"state\"" + who(row) + ",\"mac\":" + json_text(mac) + ",\"text\":" +
-               json_text(state) + "}");
+      put_line("{\"type\":\"state\"" + who(row) + ",\"mac\":" + json_text(mac) +
+               ",\"text\":" + json_text(state) + "}");
     else if (!tty_)
       put_line(row.port + " " + row.box + (mac.empty() ? "" : " " + mac) + ": " + row.doing);
     dirty_ = true;
@@ -123,8 +124,8 @@ class Board final : public StationObserver {
     out += line;
     for (const Row &row : rows_) {
       std::string port = row.port.size() > 22 ? "..." + row.port.substr(row.port.size() - 19) : row.port;
-      std::snprintf(line, sizeof line, "\r\033[K%-22s %-15s %-17s %3d%%  %.120s\n", port.c_str(), row.box.c_str(),
-                    row.mac.empty() ? "-" : row.mac.c_str(), row.percent, row.doing.c_str());
+      std::snprintf(line, sizeof line, "\r\033[K%-22s %-15s %-17s %3d%%  %.120s\n", port.c_str(),
+                    row.box.c_str(), row.mac.empty() ? "-" : row.mac.c_str(), row.percent, row.doing.c_str());
       out += line;
     }
     std::fputs(out.c_str(), stdout);
@@ -195,8 +196,9 @@ int run_station(const FlashOptions &options, int stop_requests) {
         engine.take_same_box_again(i);
         return;
       }
-    board.message("note", 0, "\"" + text + "\" names no unit: give its number (1 to " +
-                                 std::to_string(options.units.size()) + ") or its port to take the box on it again.");
+    board.message("note", 0,
+                  "\"" + text + "\" names no unit: give its number (1 to " +
+                      std::to_string(options.units.size()) + ") or its port to take the box on it again.");
   });
   if (options.continuous)
     read_operator_lines(again);
@@ -214,9 +216,10 @@ int run_station(const FlashOptions &options, int stop_requests) {
         // Units between boxes stop now, and that is no interruption.
         ZV_LOG(LOG_WARN, station_name, "stopping after the boxes being flashed (%d)", flashing);
         if (flashing > 0)
-          board.message("note", 0,
-                        "Stopping: " + std::to_string(flashing) +
-                            " box(es) are still being flashed and will be finished. Ctrl-C again interrupts them.");
+          board.message(
+              "note", 0,
+              "Stopping: " + std::to_string(flashing) +
+                  " box(es) are still being flashed and will be finished. Ctrl-C again interrupts them.");
         engine.stop_after_box();
         return;
       }
@@ -262,16 +265,18 @@ int run_station(const FlashOptions &options, int stop_requests) {
       ++finished;
     else
       ++failed;
-    summary += "  " + unit.port + " " + unit.box + ": " + (code == exit_finished ? "finished" : "FAILED, " + text) + "\n";
+    summary += "  " + unit.port + " " + unit.box + ": " +
+               (code == exit_finished ? "finished" : "FAILED, " + text) + "\n";
   }
   board.redraw();
   int code = failed == 0 ? exit_finished : interrupted ? exit_interrupted : exit_some_failed;
-  std::string text = options.continuous
-                         ? std::to_string(finished) + " boxes passed, " + std::to_string(failed) + " failed."
-                         : std::to_string(finished) + " of " + std::to_string(options.units.size()) +
-                               " boxes finished.";
+  std::string text =
+      options.continuous
+          ? std::to_string(finished) + " boxes passed, " + std::to_string(failed) + " failed."
+          : std::to_string(finished) + " of " + std::to_string(options.units.size()) + " boxes finished.";
   if (unrecorded > 0) {
-    text += " " + std::to_string(unrecorded) + " attempt(s) could not be written to the records (see the log).";
+    text +=
+        " " + std::to_string(unrecorded) + " attempt(s) could not be written to the records (see the log).";
     if (code == exit_finished)
       code = exit_records;
   }

@@ -21,17 +21,20 @@ int main(int argc, char **argv) {
   parser.setApplicationDescription(
       QStringLiteral("The station window: many boxes flashed box after box, one fixture a unit."));
   parser.addHelpOption();
-  parser.addPositionalArgument(QStringLiteral("units"),
-                               QStringLiteral("A units file: one \"DEVICE ADDRESS\" a line, as zevavi-flash --units."));
+  parser.addPositionalArgument(
+      QStringLiteral("units"),
+      QStringLiteral("A units file: one \"DEVICE ADDRESS\" a line, as zevavi-flash --units."));
   const QCommandLineOption model(QStringLiteral("model"),
                                  QString::fromStdString(box_model_names(", ", " or ") + "."),
                                  QStringLiteral("model"));
   const QCommandLineOption image(QStringLiteral("image"), QStringLiteral("The image (.zip or .nfi)."),
                                  QStringLiteral("file"));
-  const QCommandLineOption records(QStringLiteral("records"),
-                                   QStringLiteral("The records file (default: records.sqlite in the data folder)."),
-                                   QStringLiteral("file"));
-  const QCommandLineOption log(QStringLiteral("log"), QStringLiteral("The log file."), QStringLiteral("file"));
+  const QCommandLineOption records(
+      QStringLiteral("records"),
+      QStringLiteral("The records file (default: records.sqlite in the data folder)."),
+      QStringLiteral("file"));
+  const QCommandLineOption log(QStringLiteral("log"), QStringLiteral("The log file."),
+                               QStringLiteral("file"));
   const QCommandLineOption http(QStringLiteral("http"),
                                 QStringLiteral("Serve the station's page on this address and port only (the "
                                                "window's Web page field)."),
@@ -58,10 +61,10 @@ int main(int argc, char **argv) {
 
   std::string page_address, page_token;
   int page_port = 0;
-  if (std::string error; (parser.isSet(http) && !parse_http_address(parser.value(http).toStdString(), page_address,
-                                                                      page_port, error)) ||
-                         (parser.isSet(control) && !read_http_token(parser.value(control).toStdString(),
-                                                                    page_token, error))) {
+  if (std::string error;
+      (parser.isSet(http) &&
+       !parse_http_address(parser.value(http).toStdString(), page_address, page_port, error)) ||
+      (parser.isSet(control) && !read_http_token(parser.value(control).toStdString(), page_token, error))) {
     std::fprintf(stderr, "zevavi-station: %s\n", error.c_str());
     return exit_usage;
   }

@@ -74,7 +74,9 @@ class StationWindow::Watch final : public StationObserver {
   Watch(StationWindow &window, int generation) : window_(&window), generation_(generation) {}
 
   void status(size_t unit, int, int percent, const char *text, const std::string &code) override {
-    post([=, line = std::string(text ? text : "")](StationWindow &w) { w.on_status(unit, percent, line, code); });
+    post([=, line = std::string(text ? text : "")](StationWindow &w) {
+      w.on_status(unit, percent, line, code);
+    });
   }
   void transfer(size_t, const std::string &, bool, unsigned long long) override {}
   void outcome(size_t unit, int exit_code, const std::string &text, const std::string &mac) override {
@@ -215,7 +217,8 @@ void StationWindow::build_controls() {
 
   grid = new QTableWidget(0, columns, this);
   grid->setObjectName(QStringLiteral("grid"));
-  grid->setHorizontalHeaderLabels({"Port", "Box", "MAC", "Step", "Done", "State", "Pass / fail", "Last line"});
+  grid->setHorizontalHeaderLabels(
+      {"Port", "Box", "MAC", "Step", "Done", "State", "Pass / fail", "Last line"});
   // Ports are device paths, told apart by their ends.
   grid->setTextElideMode(Qt::ElideMiddle);
   grid->setWordWrap(false);
@@ -403,8 +406,14 @@ void StationWindow::show_row(size_t unit) {
   const UnitView &view = views_[unit];
   const int row = int(unit);
   const QSignalBlocker quiet(grid);
-  const std::string texts[columns] = {view.port, view.box, view.mac.empty() ? "-" : view.mac, view.step, "", "",
-                                      std::to_string(view.passed) + " / " + std::to_string(view.failed), view.line};
+  const std::string texts[columns] = {view.port,
+                                      view.box,
+                                      view.mac.empty() ? "-" : view.mac,
+                                      view.step,
+                                      "",
+                                      "",
+                                      std::to_string(view.passed) + " / " + std::to_string(view.failed),
+                                      view.line};
   for (int c = 0; c < columns; ++c)
     if (c != colDone && c != colLamp)
       grid->item(row, c)->setText(text_of(texts[c]));
@@ -435,8 +444,8 @@ void StationWindow::show_failures() {
     const Failure &f = failures_[failures_.size() - 1 - i];
     lvFailures->Items().Add()->SetCaption(
         text_of(f.when + "  #" + std::to_string(f.unit + 1) + "  " + (f.mac.empty() ? "-" : f.mac) + "  " +
-                (f.step.empty() ? "before the first step" : f.step) + (f.code.empty() ? "" : "  code " + f.code) +
-                "  " + f.port));
+                (f.step.empty() ? "before the first step" : f.step) +
+                (f.code.empty() ? "" : "  code " + f.code) + "  " + f.port));
   }
 }
 
@@ -514,12 +523,15 @@ void StationWindow::start_station() {
   }
   options.pc_address = edtPcAddress->text().trimmed().toStdString();
   if (!options.pc_address.empty() && !is_dotted_ipv4(options.pc_address)) {
-    dialogs_.message(this, "The Local IP " + options.pc_address + " is not an IPv4 address such as 192.168.1.2.");
+    dialogs_.message(this,
+                     "The Local IP " + options.pc_address + " is not an IPv4 address such as 192.168.1.2.");
     return;
   }
   if (const std::string page = edtPage->text().trimmed().toStdString(); !page.empty()) {
     if (!StationWeb::available()) {
-      dialogs_.message(this, "This build of zevavi-station has no web server (the Windows programs are built without it).");
+      dialogs_.message(
+          this,
+          "This build of zevavi-station has no web server (the Windows programs are built without it).");
       return;
     }
     if (!parse_http_address(page, options.http_address, options.http_port, refusal)) {
@@ -537,12 +549,13 @@ void StationWindow::start_station() {
   ++generation_;
   watch_ = std::make_unique<Watch>(*this, generation_);
   shown_ = std::make_unique<StationPageTee>(*watch_);
-  engine_ = std::make_unique<StationEngine>(options_, *shown_, "zevavi-station", [this, generation = generation_] {
-    post_to_gui([window = QPointer<StationWindow>(this), generation] {
-      if (window && window->generation_ == generation)
-        window->station_stopped();
-    });
-  });
+  engine_ =
+      std::make_unique<StationEngine>(options_, *shown_, "zevavi-station", [this, generation = generation_] {
+        post_to_gui([window = QPointer<StationWindow>(this), generation] {
+          if (window && window->generation_ == generation)
+            window->station_stopped();
+        });
+      });
   opening_ = true;
   const int refused = engine_->open();
   opening_ = false;
@@ -582,7 +595,8 @@ void StationWindow::start_station() {
   show_totals();
   update_buttons();
   note(std::string("The station runs") +
-       (page_ ? " (its page: http://" + options_.http_address + ":" + std::to_string(page_->port()) + "/)" : "") +
+       (page_ ? " (its page: http://" + options_.http_address + ":" + std::to_string(page_->port()) + "/)"
+              : "") +
        ": put a box on each fixture and power it on.");
   engine_->start();
 }
@@ -621,7 +635,8 @@ void StationWindow::station_stopped() {
   std::string text = std::to_string(total_passed_) + " boxes passed, " + std::to_string(total_failed_) +
                      " failed. The station has stopped.";
   if (unrecorded > 0)
-    text += " " + std::to_string(unrecorded) + " attempt(s) could not be written to the records (see the log).";
+    text +=
+        " " + std::to_string(unrecorded) + " attempt(s) could not be written to the records (see the log).";
   note(text);
   update_buttons();
   if (closing_)
@@ -646,11 +661,11 @@ void StationWindow::closeEvent(QCloseEvent *event) {
   if (closing_)
     return;
   const int flashing = engine_->flashing();
-  const std::string question =
-      flashing > 0 ? "The station is running: " + std::to_string(flashing) +
-                         " box(es) are being flashed and will be finished first.\n"
-                         "Stop every unit and close the window?"
-                   : "The station is running.\nStop every unit and close the window?";
+  const std::string question = flashing > 0
+                                   ? "The station is running: " + std::to_string(flashing) +
+                                         " box(es) are being flashed and will be finished first.\n"
+                                         "Stop every unit and close the window?"
+                                   : "The station is running.\nStop every unit and close the window?";
   if (!dialogs_.ask_yes_no(this, question))
     return;
   closing_ = true;
@@ -691,9 +706,8 @@ void StationWindow::on_outcome(size_t unit, int exit_code, const std::string &te
     view.line = "FAILED: " + text;
     ++view.failed;
     ++total_failed_;
-    failures_.push_back(
-        {unit, QTime::currentTime().toString(QStringLiteral("HH:mm:ss")).toStdString(), view.port, mac, view.step,
-         view.code});
+    failures_.push_back({unit, QTime::currentTime().toString(QStringLiteral("HH:mm:ss")).toStdString(),
+                         view.port, mac, view.step, view.code});
     show_failures();
   }
   show_row(unit);
@@ -783,7 +797,8 @@ QTableWidget *StationWindow::show_records(size_t unit) {
   if (rows.empty())
     return nullptr;
   const std::vector<std::string> &head = rows.front();
-  const std::vector<std::string> shown = {"started", "ended", "mac", "result", "failed_step", "box_code", "image"};
+  const std::vector<std::string> shown = {"started",     "ended",    "mac",  "result",
+                                          "failed_step", "box_code", "image"};
   std::vector<size_t> at;
   size_t port_at = head.size();
   for (const std::string &name : shown)
@@ -810,7 +825,8 @@ QTableWidget *StationWindow::show_records(size_t unit) {
     const int row = table->rowCount();
     table->insertRow(row);
     for (size_t c = 0; c < at.size(); ++c)
-      table->setItem(row, int(c), new QTableWidgetItem(at[c] < rows[r].size() ? text_of(rows[r][at[c]]) : QString()));
+      table->setItem(row, int(c),
+                     new QTableWidgetItem(at[c] < rows[r].size() ? text_of(rows[r][at[c]]) : QString()));
   }
   table->resizeColumnsToContents();
   layout->addWidget(table);

@@ -48,8 +48,8 @@ TEST(FlashArgs, TakesTheGoodCommandLineInBothSpellings) {
   EXPECT_TRUE(options.help);
 
   // The records: flashing with a file of its own, and printing them with or without a limit.
-  ASSERT_TRUE(parse_flash_args({"--station", "--continuous", "--records", "r.sqlite", "--model", "KESTA", "--unit",
-                                "/dev/ttyUSB0=192.168.1.5", "image.zip"},
+  ASSERT_TRUE(parse_flash_args({"--station", "--continuous", "--records", "r.sqlite", "--model", "KESTA",
+                                "--unit", "/dev/ttyUSB0=192.168.1.5", "image.zip"},
                                options, error))
       << error;
   EXPECT_TRUE(options.continuous);
@@ -66,9 +66,10 @@ TEST(FlashArgs, TakesTheGoodCommandLineInBothSpellings) {
   // The station's page, and the token that may start and stop units from it.
   zv_test::TempDir dir("zevavi-flashargs");
   zv_test::write_file(dir.str("token"), "  0123456789abcdef-line \nsecond line\n");
-  ASSERT_TRUE(parse_flash_args({"--station", "--continuous", "--http", "0.0.0.0:8080", "--http-control",
-                                dir.str("token"), "--model", "KESTA", "--unit", "/dev/ttyUSB0=192.168.1.5", "image.zip"},
-                               options, error))
+  ASSERT_TRUE(parse_flash_args(
+      {"--station", "--continuous", "--http", "0.0.0.0:8080", "--http-control", dir.str("token"), "--model",
+       "KESTA", "--unit", "/dev/ttyUSB0=192.168.1.5", "image.zip"},
+      options, error))
       << error;
   EXPECT_EQ(options.http_address, "0.0.0.0");
   EXPECT_EQ(options.http_port, 8080);
@@ -134,23 +135,29 @@ TEST(FlashArgs, EachBadArgumentIsNamed) {
       {with(good, {"--since", "2026-12-10"}), "--export"},
       {{"--export", "json"}, "json"},
       {{"--export", "csv", "image.zip"}, "--export"},
-      {{"--export", "csv", "--station", "--model", "KESTA", "--unit", "/dev/ttyUSB0=192.168.1.5"}, "--export"},
+      {{"--export", "csv", "--station", "--model", "KESTA", "--unit", "/dev/ttyUSB0=192.168.1.5"},
+       "--export"},
       {{"--export", "csv", "--since", "2026-02-30"}, "2026-02-30"},
       {{"--export", "csv", "--since", "2026-12-10T24:00"}, "2026-12-10T24:00"},
       {{"--export", "csv", "--since", "10.12.2026"}, "10.12.2026"},
       {{"--export", "csv", "--since", "2026-12-10T08:30:00+01:00"}, "+01:00"},
-      {{"--station", "--model", "KESTA", "--unit", "/dev/ttyUSB0=192.168.1.5", "--http", "localhost:80", "i.zip"},
+      {{"--station", "--model", "KESTA", "--unit", "/dev/ttyUSB0=192.168.1.5", "--http", "localhost:80",
+        "i.zip"},
        "localhost:80"},
-      {{"--station", "--model", "KESTA", "--unit", "/dev/ttyUSB0=192.168.1.5", "--http", "127.0.0.1:65536", "i.zip"},
+      {{"--station", "--model", "KESTA", "--unit", "/dev/ttyUSB0=192.168.1.5", "--http", "127.0.0.1:65536",
+        "i.zip"},
        "127.0.0.1:65536"},
-      {{"--station", "--model", "KESTA", "--unit", "/dev/ttyUSB0=192.168.1.5", "--http", "127.0.0.1", "i.zip"},
+      {{"--station", "--model", "KESTA", "--unit", "/dev/ttyUSB0=192.168.1.5", "--http", "127.0.0.1",
+        "i.zip"},
        "ADDRESS:PORT"},
-      {{"--station", "--model", "KESTA", "--unit", "/dev/ttyUSB0=192.168.1.5", "--http", "127.0.0.1:-1", "i.zip"},
+      {{"--station", "--model", "KESTA", "--unit", "/dev/ttyUSB0=192.168.1.5", "--http", "127.0.0.1:-1",
+        "i.zip"},
        "127.0.0.1:-1"},
-      {{"--http", "127.0.0.1:8080", "--port", "/dev/ttyUSB0", "--model", "KESTA", "--box", "192.168.1.5", "i.zip"},
+      {{"--http", "127.0.0.1:8080", "--port", "/dev/ttyUSB0", "--model", "KESTA", "--box", "192.168.1.5",
+        "i.zip"},
        "--station"},
-      {{"--station", "--continuous", "--model", "KESTA", "--unit", "/dev/ttyUSB0=192.168.1.5", "--http-control",
-        "/nonexistent/token", "--http", "127.0.0.1:0", "i.zip"},
+      {{"--station", "--continuous", "--model", "KESTA", "--unit", "/dev/ttyUSB0=192.168.1.5",
+        "--http-control", "/nonexistent/token", "--http", "127.0.0.1:0", "i.zip"},
        "/nonexistent/token"},
   };
   for (const BadLine &bad : table) {
@@ -187,8 +194,9 @@ TEST(FlashArgs, TheControlTokenIsReadWhole) {
   for (const Case &c : cases) {
     SCOPED_TRACE(c.content.substr(0, 40));
     zv_test::write_file(token, c.content);
-    std::vector<std::string> args = {"--station", "--model", "KESTA", "--unit", "/dev/ttyUSB0=192.168.1.5",
-                                     "--http-control", token, "image.zip"};
+    std::vector<std::string> args = {
+        "--station",      "--model", "KESTA",    "--unit", "/dev/ttyUSB0=192.168.1.5",
+        "--http-control", token,     "image.zip"};
     args.insert(args.end(), c.more.begin(), c.more.end());
     FlashOptions options;
     std::string error;

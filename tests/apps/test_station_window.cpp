@@ -70,9 +70,17 @@ class StationWindowRun : public ::testing::Test {
     for (size_t i = 0; i < fixtures; ++i) {
       char mac[18];
       std::snprintf(mac, sizeof mac, "00-10-18-%02X-00-01", unsigned(i));
-      std::vector<std::string> args = {std::string(ZEVAVI_BIN_DIR) + "/boxsim", "--pty-link", tty(i).string(),
-                                       "--report", report_path(i).string(), "--speed", "20", "--mac", mac,
-                                       "--boot-delay-ms", "3600000"};
+      std::vector<std::string> args = {std::string(ZEVAVI_BIN_DIR) + "/boxsim",
+                                       "--pty-link",
+                                       tty(i).string(),
+                                       "--report",
+                                       report_path(i).string(),
+                                       "--speed",
+                                       "20",
+                                       "--mac",
+                                       mac,
+                                       "--boot-delay-ms",
+                                       "3600000"};
       if (i == faulty_fixture)
         args.insert(args.end(), {"--fault-box", std::to_string(faulty_box), "--fail-at", "flash0.boot"});
       boxes_.push_back(std::make_unique<zv_test::Child>());
@@ -263,13 +271,14 @@ TEST_F(StationWindowRun, EightFixturesBoxAfterBoxThenClosedMidRun) {
     zv_test::Child curl;
     zv_test::SpawnOptions options;
     options.out = dir_.path() / "units.json";
-    ASSERT_TRUE(curl.start({"curl", "-s", "-m", "30",
-                            "http://127.0.0.1:" + std::to_string(window_->page_port()) + "/api/units"},
-                           options));
+    ASSERT_TRUE(curl.start(
+        {"curl", "-s", "-m", "30", "http://127.0.0.1:" + std::to_string(window_->page_port()) + "/api/units"},
+        options));
     ASSERT_EQ(curl.wait_exit(std::chrono::seconds(60)), 0);
-    EXPECT_NE(read_file(dir_.path() / "units.json").find("\"totals\":{\"passed\":" +
-                                                         std::to_string(fixtures * boxes_each - 1) + ",\"failed\":1"),
-              std::string::npos)
+    EXPECT_NE(
+        read_file(dir_.path() / "units.json")
+            .find("\"totals\":{\"passed\":" + std::to_string(fixtures * boxes_each - 1) + ",\"failed\":1"),
+        std::string::npos)
         << read_file(dir_.path() / "units.json");
   }
   ASSERT_EQ(window_->failures().size(), 1u);
@@ -303,7 +312,8 @@ TEST_F(StationWindowRun, EightFixturesBoxAfterBoxThenClosedMidRun) {
   ASSERT_NE(listed, nullptr) << testing::PrintToString(dialogs_.messages);
   ASSERT_EQ(listed->rowCount(), int(boxes_each));
   int result_column = 0;
-  while (result_column < listed->columnCount() && listed->horizontalHeaderItem(result_column)->text() != "result")
+  while (result_column < listed->columnCount() &&
+         listed->horizontalHeaderItem(result_column)->text() != "result")
     ++result_column;
   ASSERT_LT(result_column, listed->columnCount());
   for (int r = 0; r < listed->rowCount(); ++r)

@@ -173,8 +173,8 @@ TEST(TermWindow, ALineThatGoesIsClosedAndReopenedWhenItComesBack) {
   auto plug_in = [&](Child &box) {
     zv_test::SpawnOptions captured;
     captured.capture_out = true;
-    ASSERT_TRUE(box.start({bin_dir() + "/boxsim", "--pty-link", link.string(), "--autostart-ms", "0", "--fast"},
-                          captured));
+    ASSERT_TRUE(box.start(
+        {bin_dir() + "/boxsim", "--pty-link", link.string(), "--autostart-ms", "0", "--fast"}, captured));
     ASSERT_FALSE(box.read_line().empty());
   };
   Child first;

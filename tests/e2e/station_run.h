@@ -152,9 +152,10 @@ class StationRun : public ::testing::Test {
     zv_test::SpawnOptions options;
     options.out = dir_.path() / "records.csv";
     options.err = dir_.path() / "export.err";
-    EXPECT_TRUE(exporter.start({std::string(ZEVAVI_BIN_DIR) + "/zevavi-flash", "--records",
-                                records_target_.empty() ? records().string() : records_target_, "--export", "csv"},
-                               options));
+    EXPECT_TRUE(
+        exporter.start({std::string(ZEVAVI_BIN_DIR) + "/zevavi-flash", "--records",
+                        records_target_.empty() ? records().string() : records_target_, "--export", "csv"},
+                       options));
     EXPECT_EQ(exporter.wait_exit(std::chrono::seconds(60)), 0) << read_file(dir_.path() / "export.err");
     std::vector<std::map<std::string, std::string>> rows;
     const auto lines = zv_test::parse_csv(read_file(dir_.path() / "records.csv"));

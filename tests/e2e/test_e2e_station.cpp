@@ -84,7 +84,6 @@ INSTANTIATE_TEST_SUITE_P(Station, OneBoxInTrouble,
                                            Trouble{"line_lost", {{"--vanish-at", "flash0.kernel"}, 5}}),
                          [](const auto &test_case) { return std::string(test_case.param.name); });
 
-
 TEST_F(ContinuousStation, EachFixtureTakesBoxAfterBoxAndEveryAttemptIsRecorded) {
   run_line(from_env("ZEVAVI_LINE_FIXTURES", 3), from_env("ZEVAVI_LINE_BOXES", 3));
 }
@@ -108,8 +107,8 @@ TEST_F(ContinuousStation, ALineRecordsIntoADatabaseThatGoesAwayForAWhile) {
   zv_test::Child check;
   zv_test::SpawnOptions options;
   options.out = dir_.path() / "outbox";
-  ASSERT_TRUE(check.start({"sqlite3", queue.string(), "SELECT count(*) FROM outbox; SELECT count(*) FROM attempts;"},
-                          options));
+  ASSERT_TRUE(check.start(
+      {"sqlite3", queue.string(), "SELECT count(*) FROM outbox; SELECT count(*) FROM attempts;"}, options));
   ASSERT_EQ(check.wait_exit(std::chrono::seconds(30)), 0);
   EXPECT_EQ(read_file(dir_.path() / "outbox"), "0\n10\n");
   const std::string out = output();
@@ -119,7 +118,8 @@ TEST_F(ContinuousStation, ALineRecordsIntoADatabaseThatGoesAwayForAWhile) {
 
 }  // namespace
 
-void e2e_station::ContinuousStation::run_line(size_t fixtures, size_t per_fixture, const std::function<void(size_t)> &on_outcome) {
+void e2e_station::ContinuousStation::run_line(size_t fixtures, size_t per_fixture,
+                                              const std::function<void(size_t)> &on_outcome) {
   const size_t faulty_fixture = 1, faulty_box = 2;
   compute_digests();
   ASSERT_TRUE(start_boxes(plans(fixtures, faulty_fixture, faulty_box)));
@@ -320,8 +320,8 @@ class StationPage : public ContinuousStation {
  protected:
   // curl's answer: the status code, the body in `body`.
   int curl(const std::vector<std::string> &args, std::string *body = nullptr) {
-    std::vector<std::string> argv = {"curl", "-s", "-m", "30", "-o", (dir_.path() / "body").string(), "-w",
-                                     "%{http_code}"};
+    std::vector<std::string> argv = {"curl", "-s",          "-m", "30", "-o", (dir_.path() / "body").string(),
+                                     "-w",   "%{http_code}"};
     argv.insert(argv.end(), args.begin(), args.end());
     zv_test::Child child;
     zv_test::SpawnOptions options;
@@ -343,7 +343,8 @@ class StationPage : public ContinuousStation {
     return QJsonDocument::fromJson(QByteArray::fromStdString(answer)).object()["value"];
   }
   QJsonValue script(const std::string &session, const char *code) {
-    return driver("POST", "/session/" + session + "/execute/sync", {{"script", code}, {"args", QJsonArray()}});
+    return driver("POST", "/session/" + session + "/execute/sync",
+                  {{"script", code}, {"args", QJsonArray()}});
   }
   std::string url_;
 };
@@ -356,8 +357,8 @@ TEST_F(StationPage, TheLineInABrowserLiveAndItsApiBounded) {
   zv_test::write_file(token_file, token + "\n");
   ASSERT_TRUE(start_boxes(plans(fixtures, 99, 0)));
   zv_test::Child flash;
-  ASSERT_TRUE(start_station(flash, fixtures,
-                            {"--continuous", "--http", "127.0.0.1:0", "--http-control", token_file.string()}));
+  ASSERT_TRUE(start_station(
+      flash, fixtures, {"--continuous", "--http", "127.0.0.1:0", "--http-control", token_file.string()}));
   ASSERT_TRUE(zv_test::wait_until(
       [&] {
         for (const QJsonObject &event : events())
@@ -375,10 +376,12 @@ TEST_F(StationPage, TheLineInABrowserLiveAndItsApiBounded) {
   std::string session;
   ASSERT_TRUE(zv_test::wait_until(
       [&] {
-        const QJsonArray args = {"--headless=new", "--no-sandbox", "--disable-gpu", "--window-size=1280,760",
-                                 QString::fromStdString("--user-data-dir=" + (dir_.path() / "chromium").string())};
+        const QJsonArray args = {
+            "--headless=new", "--no-sandbox", "--disable-gpu", "--window-size=1280,760",
+            QString::fromStdString("--user-data-dir=" + (dir_.path() / "chromium").string())};
         const QJsonObject caps = {
-            {"capabilities", QJsonObject{{"alwaysMatch", QJsonObject{{"goog:chromeOptions", QJsonObject{{"args", args}}}}}}}};
+            {"capabilities",
+             QJsonObject{{"alwaysMatch", QJsonObject{{"goog:chromeOptions", QJsonObject{{"args", args}}}}}}}};
         session = driver("POST", "/session", caps).toObject()["sessionId"].toString().toStdString();
         return !session.empty();
       },
@@ -390,9 +393,10 @@ TEST_F(StationPage, TheLineInABrowserLiveAndItsApiBounded) {
   // The units as the page shows them: "state|result|percent" a row.
   auto rows = [&] {
     std::vector<std::string> out;
-    for (const QJsonValue &row : script(session, "return [...document.querySelectorAll('#units tbody tr')]"
-                                                 ".map(r => r.dataset.state + '|' + r.dataset.result + '|' +"
-                                                 " r.querySelector('.percent').textContent)")
+    for (const QJsonValue &row : script(session,
+                                        "return [...document.querySelectorAll('#units tbody tr')]"
+                                        ".map(r => r.dataset.state + '|' + r.dataset.result + '|' +"
+                                        " r.querySelector('.percent').textContent)")
                                      .toArray())
       out.push_back(row.toString().toStdString());
     return out;
@@ -425,13 +429,15 @@ TEST_F(StationPage, TheLineInABrowserLiveAndItsApiBounded) {
       << output();
   // One box's record, found by its MAC as the operator types it.
   const std::string mac = report(2)["mac"].toString().toStdString();
-  script(session, ("document.getElementById('mac').value = '" + mac.substr(6) + "';"
+  script(session, ("document.getElementById('mac').value = '" + mac.substr(6) +
+                   "';"
                    "document.querySelector('#search button').click();")
                       .c_str());
   ASSERT_TRUE(zv_test::wait_until(
       [&] {
-        const QJsonArray found = script(session, "return [...document.querySelectorAll('#records tbody tr')]"
-                                                 ".map(r => r.dataset.mac)")
+        const QJsonArray found = script(session,
+                                        "return [...document.querySelectorAll('#records tbody tr')]"
+                                        ".map(r => r.dataset.mac)")
                                      .toArray();
         return found.size() == 1 && found[0].toString().toStdString() == mac;
       },
@@ -459,7 +465,11 @@ TEST_F(StationPage, TheLineInABrowserLiveAndItsApiBounded) {
       {"a file's name as a pattern", {}, "stationXjs", 404, ""},
       {"oversized header", {"-H", "X-Big: " + std::string(9000, 'a')}, "api/units", 400, ""},
       {"control without token", {"-X", "POST", "-d", ""}, "api/stop", 401, "needs the station's token"},
-      {"control, wrong token", {"-X", "POST", "-d", "", "-H", "Authorization: Bearer " + token + "x"}, "api/stop", 401, ""},
+      {"control, wrong token",
+       {"-X", "POST", "-d", "", "-H", "Authorization: Bearer " + token + "x"},
+       "api/stop",
+       401,
+       ""},
       {"control, no such unit", {"-X", "POST", "-d", "", "-H", bearer}, "api/units/9/stop", 404, "no unit 9"},
       {"unit 2 stops", {"-X", "POST", "-d", "", "-H", bearer}, "api/units/2/stop", 202, ""},
   };
@@ -483,7 +493,8 @@ TEST_F(StationPage, TheLineInABrowserLiveAndItsApiBounded) {
   auto unit_state = [&](int unit) {
     std::string body;
     curl({url_ + "api/units"}, &body);
-    const QJsonArray units = QJsonDocument::fromJson(QByteArray::fromStdString(body)).object()["units"].toArray();
+    const QJsonArray units =
+        QJsonDocument::fromJson(QByteArray::fromStdString(body)).object()["units"].toArray();
     return units[unit - 1].toObject()["state"].toString().toStdString();
   };
   EXPECT_TRUE(zv_test::wait_until([&] { return unit_state(2) == "stopped"; }, std::chrono::seconds(30)));
@@ -498,7 +509,8 @@ TEST_F(StationPage, TheLineInABrowserLiveAndItsApiBounded) {
     while (refused == 0 && streams.size() < 20) {
       const fs::path into = dir_.path() / ("stream" + std::to_string(streams.size()));
       streams.push_back(std::make_unique<zv_test::Child>());
-      ASSERT_TRUE(streams.back()->start({"curl", "-s", "-N", "-m", "120", "-o", into.string(), url_ + "api/events"}));
+      ASSERT_TRUE(
+          streams.back()->start({"curl", "-s", "-N", "-m", "120", "-o", into.string(), url_ + "api/events"}));
       ASSERT_TRUE(zv_test::wait_until(
           [&] {
             const std::string got = read_file(into);

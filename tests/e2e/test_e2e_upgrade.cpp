@@ -302,7 +302,8 @@ TEST_F(Upgrade, SeveralPcAddressesFacingTheBoxAreOfferedAndThePickKept) {
   window_->cbLocalIp->setCurrentText(QString::fromStdString(second));
   window_->edtMachineIp->setText(window_->edtMachineIp->text());  // typed again: the pick stays
   click(window_->btnStatus);
-  ASSERT_EQ(window_->btnStatus->text(), "Start") << (dialogs_.messages.empty() ? "" : dialogs_.messages.back());
+  ASSERT_EQ(window_->btnStatus->text(), "Start")
+      << (dialogs_.messages.empty() ? "" : dialogs_.messages.back());
   EXPECT_EQ(std::string(local_ip), second);
   EXPECT_NE(read_file(log_).find("local-ip[" + second + "]"), std::string::npos);
 
@@ -455,7 +456,8 @@ TEST_F(Fault, SlowFlashIsNotTakenForASilentBox) {
   EXPECT_EQ(lines(), lines_without_splash);
   const std::string log = read_file(log_);
   const int root_limit_s = silence_limit_ms(1000, 1536 * 1024 + 300) / 1000;
-  EXPECT_NE(log.find("silence limit " + std::to_string(root_limit_s) + " s at step 7"), std::string::npos) << log;
+  EXPECT_NE(log.find("silence limit " + std::to_string(root_limit_s) + " s at step 7"), std::string::npos)
+      << log;
   EXPECT_NE(log.find("silence limit 1 s at step 2"), std::string::npos);
 }
 

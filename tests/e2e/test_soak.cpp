@@ -347,7 +347,8 @@ class LineSoak : public e2e_station::ContinuousStation {
       if (typing_ < 0 || !holder_.start({"sqlite3", records_.string()}, options))
         return false;
       const std::string script = "BEGIN EXCLUSIVE;\nSELECT 'held';\n";
-      return ::write(typing_, script.data(), script.size()) == ssize_t(script.size()) && holder_.read_line() == "held";
+      return ::write(typing_, script.data(), script.size()) == ssize_t(script.size()) &&
+             holder_.read_line() == "held";
     }
     bool end() {
       const std::string script = "COMMIT;\n.quit\n";
@@ -417,7 +418,8 @@ class LineSoak : public e2e_station::ContinuousStation {
         all_over = false;
         if (plugged_back_at[i] > 0) {
           for (size_t e = plugged_back_at[i]; e < all.size(); ++e)
-            if (all[e]["type"].toString() == "state" && all[e]["box"].toString().toStdString() == address(i) &&
+            if (all[e]["type"].toString() == "state" &&
+                all[e]["box"].toString().toStdString() == address(i) &&
                 all[e]["text"].toString() == "waiting for the next box") {
               plugged_back_at[i] = 0;
               planned[i][on[i]].on = Clock::now();
@@ -464,7 +466,8 @@ class LineSoak : public e2e_station::ContinuousStation {
             ++planned[j][on[j]].others_meanwhile;
         samples.add(zv_test::usage_of(flash.pid()));
         {
-          SCOPED_TRACE("fixture " + std::to_string(i) + ", box " + std::to_string(on[i] + 1) + ": " + b.fault->name);
+          SCOPED_TRACE("fixture " + std::to_string(i) + ", box " + std::to_string(on[i] + 1) + ": " +
+                       b.fault->name);
           EXPECT_EQ(outcome["exit"].toInt(), b.exit) << outcome["text"].toString().toStdString();
           EXPECT_EQ(outcome["text"].toString().toStdString(), b.text);
           EXPECT_EQ(outcome["mac"].toString().toStdString(), b.mac);
@@ -504,7 +507,8 @@ class LineSoak : public e2e_station::ContinuousStation {
       }
       return all_over;
     };
-    ASSERT_TRUE(zv_test::wait_until(advance, std::chrono::seconds(300 + 20 * boxes), std::chrono::milliseconds(50)))
+    ASSERT_TRUE(
+        zv_test::wait_until(advance, std::chrono::seconds(300 + 20 * boxes), std::chrono::milliseconds(50)))
         << output();
     if (outage_on) {
       EXPECT_TRUE(outage.end());
@@ -521,7 +525,8 @@ class LineSoak : public e2e_station::ContinuousStation {
     if (seed) {
       EXPECT_TRUE(outage_seen) << "the station's file never went away while a box ended";
       const std::string out = output();
-      EXPECT_NE(out.find("and are sent when it answers"), std::string::npos) << "the database never went away";
+      EXPECT_NE(out.find("and are sent when it answers"), std::string::npos)
+          << "the database never went away";
       EXPECT_NE(out.find("answers again"), std::string::npos) << out;
     }
 
@@ -592,11 +597,12 @@ class LineSoak : public e2e_station::ContinuousStation {
           ++done;
           others += b.others_meanwhile;
           longest = std::max(longest, std::chrono::duration<double>(b.ended - b.on).count());
-          outcome = b.exit == 0 ? "exit 0, Finished., pass, byte-exact"
-                                : "exit " + std::to_string(b.exit) + ", " + b.text.substr(0, 20) + "..., fail";
+          outcome = b.exit == 0
+                        ? "exit 0, Finished., pass, byte-exact"
+                        : "exit " + std::to_string(b.exit) + ", " + b.text.substr(0, 20) + "..., fail";
         }
-      std::printf("[chaos] %-48s %5zu %5zu  %-34s %8.1f %8d\n", row.name, count, done, outcome.c_str(), longest,
-                  others);
+      std::printf("[chaos] %-48s %5zu %5zu  %-34s %8.1f %8d\n", row.name, count, done, outcome.c_str(),
+                  longest, others);
     }
     for (const char *fault : records_faults)
       std::printf("[chaos] %-48s   (rows kept, written once it came back)\n", fault);

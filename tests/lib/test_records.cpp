@@ -46,7 +46,8 @@ std::string pragma(const std::string &path, const char *sql) {
   std::string value;
   sqlite3_stmt *statement = nullptr;
   if (sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READONLY, nullptr) == SQLITE_OK &&
-      sqlite3_prepare_v2(db, sql, -1, &statement, nullptr) == SQLITE_OK && sqlite3_step(statement) == SQLITE_ROW)
+      sqlite3_prepare_v2(db, sql, -1, &statement, nullptr) == SQLITE_OK &&
+      sqlite3_step(statement) == SQLITE_ROW)
     value = reinterpret_cast<const char *>(sqlite3_column_text(statement, 0));
   sqlite3_finalize(statement);
   sqlite3_close(db);
@@ -126,7 +127,8 @@ TEST(Records, TheNewestAttemptsByMacAndTimeComeBackOldestFirst) {
   RecordStore store;
   std::string error;
   ASSERT_TRUE(store.open(dir.str("records.sqlite"), error)) << error;
-  const char *macs[] = {"00-10-18-4A-2C-7E", "00-10-18-4A-2C-7F", "", "00-10-18-4a-2c-7e", "00:10:18:99:00:01"};
+  const char *macs[] = {"00-10-18-4A-2C-7E", "00-10-18-4A-2C-7F", "", "00-10-18-4a-2c-7e",
+                        "00:10:18:99:00:01"};
   for (int i = 0; i < 5; ++i) {
     BoxRecord r = sample("192.168.1." + std::to_string(50 + i), at("1796900000000") + minutes(10 * i));
     r.mac = macs[i];
@@ -234,7 +236,9 @@ TEST(Records, AnOlderFileIsBroughtUpToDateWithItsRows) {
   ASSERT_TRUE(store.open(path, error, true)) << error;
   ASSERT_TRUE(store.add(sample("192.168.1.52", at("1796900000000")), error)) << error;
   EXPECT_EQ(pragma(path, "PRAGMA user_version"), std::to_string(records_schema_version));
-  EXPECT_EQ(pragma(path, "SELECT count(DISTINCT uid) || ' ' || count(*) FROM attempts WHERE length(uid) = 32"), "3 3");
+  EXPECT_EQ(
+      pragma(path, "SELECT count(DISTINCT uid) || ' ' || count(*) FROM attempts WHERE length(uid) = 32"),
+      "3 3");
   std::vector<QueuedRecord> queued;
   ASSERT_TRUE(store.queued(10, queued, error)) << error;
   ASSERT_EQ(queued.size(), 1u);

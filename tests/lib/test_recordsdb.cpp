@@ -101,8 +101,8 @@ TEST_F(RecordsDatabase, TwoStationsThroughACutConnectionEveryAttemptOnce) {
   };
   auto advance_when = [&](int written, int next) {
     std::unique_lock<std::mutex> lock(mutex);
-    ASSERT_TRUE(phase_changed.wait_for(
-        lock, seconds(120), [&] { return writers_at[0] >= written && writers_at[1] >= written; }));
+    ASSERT_TRUE(phase_changed.wait_for(lock, seconds(120),
+                                       [&] { return writers_at[0] >= written && writers_at[1] >= written; }));
     phase = next;
     phase_changed.notify_all();
   };
@@ -162,7 +162,8 @@ TEST_F(RecordsDatabase, TwoStationsThroughACutConnectionEveryAttemptOnce) {
   // them queued. Sending them again adds nothing.
   sqlite3 *db = nullptr;
   ASSERT_EQ(sqlite3_open(dir_.str("line-a.sqlite").c_str(), &db), SQLITE_OK);
-  EXPECT_EQ(sqlite3_exec(db, "INSERT INTO outbox SELECT id FROM attempts", nullptr, nullptr, nullptr), SQLITE_OK);
+  EXPECT_EQ(sqlite3_exec(db, "INSERT INTO outbox SELECT id FROM attempts", nullptr, nullptr, nullptr),
+            SQLITE_OK);
   sqlite3_close(db);
   RecordUplink again(dir_.str("line-a.sqlite"), uri);
   ASSERT_TRUE(again.start(error)) << error;
@@ -202,14 +203,20 @@ TEST_F(RecordsDatabase, TheNewestAttemptsByMacAndTimeAsInTheFile) {
   RecordDatabase database;
   ASSERT_TRUE(database.open(server_.uri(), error)) << error;
   const RecordQuery queries[] = {
-      {"", "", 0},  {"", "4a-00-1", 0}, {"", "4A-00-1", 3}, {"", "", 7},
-      {records_since_text("2026-12-10T11:00"), "-0", 4}, {"", "%", 0},
+      {"", "", 0},
+      {"", "4a-00-1", 0},
+      {"", "4A-00-1", 3},
+      {"", "", 7},
+      {records_since_text("2026-12-10T11:00"), "-0", 4},
+      {"", "%", 0},
   };
   for (const RecordQuery &query : queries) {
-    SCOPED_TRACE("mac \"" + query.mac + "\", since \"" + query.since + "\", limit " + std::to_string(query.limit));
+    SCOPED_TRACE("mac \"" + query.mac + "\", since \"" + query.since + "\", limit " +
+                 std::to_string(query.limit));
     std::string local, remote;
     auto into = [](std::string &rows) {
-      return [&rows](const std::string &, const RecordValues &values) { rows += records_csv_row("", values); };
+      return
+          [&rows](const std::string &, const RecordValues &values) { rows += records_csv_row("", values); };
     };
     ASSERT_TRUE(store.read(query, into(local), error)) << error;
     ASSERT_TRUE(database.read(query, into(remote), error)) << error;
@@ -230,8 +237,9 @@ struct Refusal {
 TEST_F(RecordsDatabase, DatabasesNotToWriteToAreRefused) {
   const Refusal cases[] = {
       {"nobody listening", "", true, "cannot be reached"},
-      {"a newer schema", "CREATE TABLE zevavi_schema (version integer); INSERT INTO zevavi_schema VALUES (9);"
-                         "CREATE TABLE zevavi_attempts (id integer)",
+      {"a newer schema",
+       "CREATE TABLE zevavi_schema (version integer); INSERT INTO zevavi_schema VALUES (9);"
+       "CREATE TABLE zevavi_attempts (id integer)",
        false, "newer ZeVavi (schema version 9"},
       {"another program's table", "CREATE TABLE zevavi_attempts (id integer)", false, "did not make"},
   };

@@ -29,7 +29,8 @@ inline std::string postgres_bin() {
   for (const auto &entry : fs::directory_iterator("/usr/lib/postgresql", ec)) {
     const fs::path bin = entry.path() / "bin";
     if (fs::exists(bin / "initdb") && fs::exists(bin / "pg_ctl") &&
-        (best.empty() || std::stoi(entry.path().filename()) > std::stoi(fs::path(best).parent_path().filename())))
+        (best.empty() ||
+         std::stoi(entry.path().filename()) > std::stoi(fs::path(best).parent_path().filename())))
       best = bin.string();
   }
   return best;
@@ -76,9 +77,11 @@ class PrivatePostgres {
       }
     }
     port_ = free_tcp_port();
-    if (!run({bin + "/initdb", "-D", data, "-A", "trust", "-U", "zevavi", "-E", "UTF8", "--locale=C", "--no-sync"}) ||
+    if (!run({bin + "/initdb", "-D", data, "-A", "trust", "-U", "zevavi", "-E", "UTF8", "--locale=C",
+              "--no-sync"}) ||
         !run({bin + "/pg_ctl", "-D", data, "-l", data + "/server.log", "-w", "-t", "60", "-o",
-              "-c listen_addresses=127.0.0.1 -k " + data + " -p " + std::to_string(port_) + " -c fsync=off", "start"}))
+              "-c listen_addresses=127.0.0.1 -k " + data + " -p " + std::to_string(port_) + " -c fsync=off",
+              "start"}))
       error_ = "the private server did not start: " + read_file(data + "/server.log");
     else
       running_ = true;
@@ -103,7 +106,8 @@ class PrivatePostgres {
     Child psql;
     SpawnOptions options;
     options.out = out_dir.path() / "out";
-    if (!psql.start({"psql", "-X", "-q", "-A", "-t", "-v", "ON_ERROR_STOP=1", "-d", uri(), "-c", sql}, options) ||
+    if (!psql.start({"psql", "-X", "-q", "-A", "-t", "-v", "ON_ERROR_STOP=1", "-d", uri(), "-c", sql},
+                    options) ||
         psql.wait_exit(std::chrono::seconds(60)) != 0)
       return "psql failed";
     std::string text = read_file(out_dir.path() / "out");

@@ -99,7 +99,8 @@ class Child {
       return false;
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 0, options.in.empty() ? "/dev/null" : options.in.c_str(), O_RDONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, 0, options.in.empty() ? "/dev/null" : options.in.c_str(),
+                                     O_RDONLY, 0);
     if (options.capture_out)
       posix_spawn_file_actions_adddup2(&actions, pipe_fds[1], 1);
     else

@@ -335,9 +335,11 @@ TEST(BoxsimCommandLine, RejectsBadOptionsAndHelps) {
   zv_test::SpawnOptions told;
   told.err = dir.path() / "err";
   Child bad_line;
-  ASSERT_TRUE(bad_line.start({bin_dir() + "/boxsim", "--box-faults", (dir.path() / "faults").string()}, told));
+  ASSERT_TRUE(
+      bad_line.start({bin_dir() + "/boxsim", "--box-faults", (dir.path() / "faults").string()}, told));
   EXPECT_EQ(wait_bounded(bad_line), 2);
-  EXPECT_NE(read_file(dir.path() / "err").find("faults line 2: invalid value for --fail-at"), std::string::npos)
+  EXPECT_NE(read_file(dir.path() / "err").find("faults line 2: invalid value for --fail-at"),
+            std::string::npos)
       << read_file(dir.path() / "err");
   Child help;
   ASSERT_TRUE(help.start({bin_dir() + "/boxsim", "--help"}, captured));

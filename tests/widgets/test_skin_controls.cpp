@@ -414,16 +414,20 @@ TEST(SkinFamilyMarks, ClicksAndSpaceToggleACheckBoxAndOnlyTheUserClicks) {
   } steps[] = {
       {"click on the caption", [&] { QTest::mouseClick(box, Qt::LeftButton, {}, on_caption); }, true, 1, 1},
       {"click on the mark", [&] { QTest::mouseClick(box, Qt::LeftButton, {}, QPoint(4, 4)); }, false, 2, 2},
-      {"space", [&] {
+      {"space",
+       [&] {
          box->setFocus();
          QTest::keyClick(box, Qt::Key_Space);
-       }, true, 3, 3},
+       },
+       true, 3, 3},
       {"set by program", [&] { box->setChecked(false); }, false, 3, 4},
-      {"click while disabled", [&] {
+      {"click while disabled",
+       [&] {
          box->setEnabled(false);
          QTest::mouseClick(box, Qt::LeftButton, {}, on_caption);
          box->setEnabled(true);
-       }, false, 3, 4},
+       },
+       false, 3, 4},
   };
   for (const auto &s : steps) {
     s.act();
@@ -622,18 +626,22 @@ TEST(SkinFamilyEdits, SpinEditStepsWithinItsBoundsByKeysAndButtons) {
       {"Up at the top", [&] { QTest::keyClick(spin, Qt::Key_Up); }, 3, 1},
       {"up button at the top", up, 3, 1},
       {"down button", down, 2, 2},
-      {"Down five times", [&] {
+      {"Down five times",
+       [&] {
          for (int i = 0; i < 5; ++i)
            QTest::keyClick(spin, Qt::Key_Down);
-       }, -2, 6},
+       },
+       -2, 6},
       {"down button at the bottom", down, -2, 6},
       {"bounds the wrong way round are refused", [&] { EXPECT_FALSE(spin->SetBounds(5, 1)); }, -2, 6},
       {"new bounds pull the value inside", [&] { EXPECT_TRUE(spin->SetBounds(5, 10)); }, 5, 7},
-      {"a typed number counts once editing ends", [&] {
+      {"a typed number counts once editing ends",
+       [&] {
          spin->selectAll();
          QTest::keyClicks(spin, "8");
          QTest::keyClick(spin, Qt::Key_Up);
-       }, 9, 9},
+       },
+       9, 9},
   };
   for (const auto &s : steps) {
     s.act();
@@ -673,7 +681,9 @@ TEST(SkinFamilyLists, FilterListShowsDescriptionsAndGivesTheChosenMasks) {
     QStringList items;  // after the call
     QStringList first_mask;
   } cases[] = {
-      {"Images (*.bin *.img)|*.bin;*.img|All files (*)|*", true, {"Images (*.bin *.img)", "All files (*)"},
+      {"Images (*.bin *.img)|*.bin;*.img|All files (*)|*",
+       true,
+       {"Images (*.bin *.img)", "All files (*)"},
        {"*.bin", "*.img"}},
       {"Logs|*.log", true, {"Logs"}, {"*.log"}},
       {"Logs|*.log|Text", false, {"Logs"}, {"*.log"}},

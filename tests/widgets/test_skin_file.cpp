@@ -335,7 +335,8 @@ TEST(SkinFileTheme, OpeningRefusesMissingAndForeignFilesAndMarksDamagedOnesUnusa
       const std::string text = error.what();
       EXPECT_EQ(text.rfind("Invalid skin file for DODIvez!", 0), 0u) << text;
       EXPECT_NE(text.find(dir.str(name)), std::string::npos) << text;
-      EXPECT_NE(text.find(name == std::string("foreign.skn") ? "signature" : "past the end"), std::string::npos)
+      EXPECT_NE(text.find(name == std::string("foreign.skn") ? "signature" : "past the end"),
+                std::string::npos)
           << text;
     }
   }
@@ -421,19 +422,22 @@ TEST(SkinFileTheme, EveryFamilyMemberDrawsFromAThemeFileAsFromItsLook) {
     bool picture_by_style_name;
     std::function<QWidget *(QWidget *parent)> make;
   } controls[] = {
-      {"check box", false, [](QWidget *p) {
+      {"check box", false,
+       [](QWidget *p) {
          auto *c = new TskCheckBox("Echo", p);
          c->setChecked(true);
          return c;
        }},
       {"radio button", false, [](QWidget *p) { return new TskRadioButton("VT52", p); }},
-      {"control button", false, [](QWidget *p) {
+      {"control button", false,
+       [](QWidget *p) {
          auto *b = new TskControlButton(p);
          b->SetPics(18, 16);
          return b;
        }},
       {"arrow button", false, [](QWidget *p) { return new TskArrowButton(p); }},
-      {"tool-bar button held", false, [](QWidget *p) {
+      {"tool-bar button held", false,
+       [](QWidget *p) {
          auto *b = new TskToolBarSpeedButton("Open", p);
          b->setCheckable(true);
          b->setChecked(true);

@@ -407,7 +407,9 @@ TEST(SkinGallery, EveryFamilyMemberInEveryLook) {
        }},
       {"drive list",
        {120, 21},
-       [](QWidget *p, int s) { return styled<TskDriveComboBox>(p, s, {120, 21}); }},
+       [](QWidget *p, int s) {
+         return styled<TskDriveComboBox>(p, s, {120, 21});
+       }},
       {"filter list / off",
        {160, 46},
        [](QWidget *p, int s) {

@@ -39,8 +39,12 @@ class DriveDialogs final : public Dialogs {
     std::fflush(stdout);
     return true;
   }
-  bool open_file(QWidget *, const std::string &, const std::string &, std::string &) override { return false; }
-  bool save_file(QWidget *, const std::string &, const std::string &, std::string &) override { return false; }
+  bool open_file(QWidget *, const std::string &, const std::string &, std::string &) override {
+    return false;
+  }
+  bool save_file(QWidget *, const std::string &, const std::string &, std::string &) override {
+    return false;
+  }
 };
 
 // What the screen shows of the window, frame and all; the window's own rendering where the
@@ -108,7 +112,7 @@ int main(int argc, char **argv) {
           return;
         }
         window.aeKyMainShortCut(0x78, true, true);  // the console panel, to see the box
-        window.btnStatusClick();  // Start, answered Yes
+        window.btnStatusClick();                    // Start, answered Yes
         stage = Stage::running;
         return;
       }

@@ -290,7 +290,8 @@ int Commands::flash(const std::vector<std::string> &args, std::optional<int> for
   faults.give_up_at = options_.give_up_at;
   faults.stall_at = options_.stall_at;
   faults.dup_ack = options_.dup_ack;
-  TftpOutcome got = tftp_read(host, options_.ask_for.empty() ? file : options_.ask_for, config, faults, [this] { console_.check_events(); });
+  TftpOutcome got = tftp_read(host, options_.ask_for.empty() ? file : options_.ask_for, config, faults,
+                              [this] { console_.check_events(); });
   report_.transfers.push_back(got.record);
   if (got.status != 0) {
     if (!got.server_error.empty())
@@ -303,7 +304,8 @@ int Commands::flash(const std::vector<std::string> &args, std::optional<int> for
   console_.print("Erasing flash...");
   console_.pause(flash_step_ms(size, kEraseBytesPerMs));
   console_.print("Programming...");
-  const double program_rate = options_.program_kib_s > 0 ? options_.program_kib_s * 1024.0 / 1000 : kProgramBytesPerMs;
+  const double program_rate =
+      options_.program_kib_s > 0 ? options_.program_kib_s * 1024.0 / 1000 : kProgramBytesPerMs;
   console_.pause(flash_step_ms(size, program_rate));
   if (forced && *forced < 0)
     return failed(*forced);

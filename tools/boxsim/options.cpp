@@ -123,8 +123,9 @@ Options options_for_box(const Options &given, int box) {
   if (given.box_faults.empty())
     return given.fault_box == 0 || given.fault_box == box ? given : without_faults(given);
   Options out = given;
-  take_faults(box >= 1 && size_t(box) <= given.box_faults.size() ? given.box_faults[size_t(box) - 1] : Options{},
-              out);
+  take_faults(
+      box >= 1 && size_t(box) <= given.box_faults.size() ? given.box_faults[size_t(box) - 1] : Options{},
+      out);
   return out;
 }
 

@@ -115,7 +115,8 @@ QPolygon TskArrowButton::ArrowShape(QSize size, TskArrowButtonType type, bool he
   // Half as long as it is wide, its point towards its direction, centred; as big as the
   // button allows along both axes (a spin edit's halves are twice as wide as high).
   const bool upright = type == atUp || type == atDown;
-  const int room = upright ? std::min(size.width(), 2 * size.height()) : std::min(2 * size.width(), size.height());
+  const int room =
+      upright ? std::min(size.width(), 2 * size.height()) : std::min(2 * size.width(), size.height());
   const int half = std::max(2, room / 5);
   const int cx = size.width() / 2 + (held ? 1 : 0), cy = size.height() / 2 + (held ? 1 : 0);
   const int tip = half / 2, back = half - tip;
@@ -166,7 +167,8 @@ void TskToolBarSpeedButton::UIStyleChanged() {
 
 QSize TskToolBarSpeedButton::sizeHint() const {
   const QFontMetrics metrics(font());
-  return QSize(metrics.horizontalAdvance(QString(text()).remove('&')) + 16, std::max(22, metrics.height() + 8));
+  return QSize(metrics.horizontalAdvance(QString(text()).remove('&')) + 16,
+               std::max(22, metrics.height() + 8));
 }
 
 void TskToolBarSpeedButton::PaintPic(QPainter &painter, const QImage &) {

@@ -45,7 +45,8 @@ QSize SkinMark::size_hint() const {
   const QSize mark = frame().size();
   const QFontMetrics metrics(button_->font());
   const QString text = button_->text();
-  const int text_w = text.isEmpty() ? 0 : caption_gap + metrics.horizontalAdvance(QString(text).remove('&')) + 2;
+  const int text_w =
+      text.isEmpty() ? 0 : caption_gap + metrics.horizontalAdvance(QString(text).remove('&')) + 2;
   return QSize(mark.width() + text_w, std::max(mark.height(), metrics.height()) + 2);
 }
 

@@ -163,8 +163,7 @@ void DoTrans(QPainter &painter, const QWidget *control) {
     const QRect overlap = area & sibling->geometry();
     if (overlap.isEmpty())
       continue;
-    sibling->render(&under, overlap.topLeft() - area.topLeft(),
-                    QRegion(overlap.translated(-sibling->pos())),
+    sibling->render(&under, overlap.topLeft() - area.topLeft(), QRegion(overlap.translated(-sibling->pos())),
                     QWidget::DrawWindowBackground | QWidget::DrawChildren);
   }
   painter.drawImage(0, 0, under);

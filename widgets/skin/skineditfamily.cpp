@@ -25,8 +25,8 @@ TskNumberEdit::TskNumberEdit(QWidget *parent) : TskEdit(parent) {
 }
 
 void TskNumberEdit::set_validator() {
-  const QString pattern = decimals_ > 0 ? QStringLiteral("-?\\d*(\\.\\d{0,%1})?").arg(decimals_)
-                                        : QStringLiteral("-?\\d*");
+  const QString pattern =
+      decimals_ > 0 ? QStringLiteral("-?\\d*(\\.\\d{0,%1})?").arg(decimals_) : QStringLiteral("-?\\d*");
   auto *old = validator();
   setValidator(new QRegularExpressionValidator(QRegularExpression(pattern), this));
   delete old;
@@ -131,7 +131,8 @@ void TskSpinEdit::commit_text() {
     SetValue(value_);
     return;
   }
-  SetValue(int(std::clamp<qlonglong>(typed, std::numeric_limits<int>::min(), std::numeric_limits<int>::max())));
+  SetValue(
+      int(std::clamp<qlonglong>(typed, std::numeric_limits<int>::min(), std::numeric_limits<int>::max())));
 }
 
 void TskSpinEdit::step(int delta) {
@@ -163,7 +164,8 @@ void TskSpinEdit::resizeEvent(QResizeEvent *event) {
 
 QSize TskSpinEdit::sizeHint() const {
   const QSize edit = TskEdit::sizeHint();
-  return QSize(fontMetrics().horizontalAdvance(QString::number(max_)) + 16 + spin_buttons_width, edit.height());
+  return QSize(fontMetrics().horizontalAdvance(QString::number(max_)) + 16 + spin_buttons_width,
+               edit.height());
 }
 
 TskDriveComboBox::TskDriveComboBox(QWidget *parent) : TskCustomComboBox(parent) {

@@ -36,7 +36,7 @@ constexpr int ButtonImage = 1, ButtonTransparentBool = 2, CheckBoxImage = 3, Rad
 // Read by the button, edit and mark family beyond the main window's controls.
 constexpr int TitleBarButtonImage = 5, ScrollBarButtonImage = 32, ToolBarButtonBorderColor = 35,
               ToolBarButtonBackgroundColor = 36, ToolBarButtonDownBackgroundColor = 37;
-}
+}  // namespace skin_element
 
 // Colour values are 0x00BBGGRR (red in the low byte), the transparency key is fuchsia.
 constexpr uint32_t skin_key_value = 0xFF00FF;
